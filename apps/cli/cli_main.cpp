@@ -1,0 +1,100 @@
+#include "cli/cli.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/node_cli.h"
+#include "cli/usage.h"
+#include "daemon/home.h"
+#include "daemon/text.h"
+#include "run/run.h"
+
+extern char** environ;
+
+namespace mossbank::cli {
+
+namespace {
+
+std::vector<std::pair<std::string, std::string>> environment_pairs() {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string_view entry(*e);
+    size_t eq = entry.find('=');
+    if (eq == std::string_view::npos) continue;
+    out.emplace_back(utf8_lossy(entry.substr(0, eq)), utf8_lossy(entry.substr(eq + 1)));
+  }
+  return out;
+}
+
+std::string current_dir() {
+  std::vector<char> buf(4096);
+  for (;;) {
+    if (getcwd(buf.data(), buf.size()) != nullptr) return utf8_lossy(buf.data());
+    if (errno != ERANGE) return "";
+    buf.resize(buf.size() * 2);
+  }
+}
+
+uint64_t now_ms() {
+  using namespace std::chrono;
+  auto since = system_clock::now().time_since_epoch();
+  if (since.count() < 0) return 0;
+  return static_cast<uint64_t>(duration_cast<milliseconds>(since).count());
+}
+
+void write_stderr(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+uint8_t run_command(const std::vector<std::string>& rest) {
+  run::RunInvocation inv;
+  inv.environment = environment_pairs();
+  inv.current_dir = current_dir();
+  inv.home_dir = home_dir();
+  inv.version = kVersion;
+  inv.start_app = std::make_shared<std::function<bool()>>(start_app);
+  inv.started_at_ms = now_ms();
+  inv.pid = static_cast<uint32_t>(getpid());
+  run::RunOutcome outcome = run::run_main(rest, std::move(inv));
+  if (std::holds_alternative<run::RunHelp>(outcome)) {
+    print_usage("run");
+    return 0;
+  }
+  if (auto* err = std::get_if<run::RunError>(&outcome)) {
+    write_stderr(err->text + "\n" + usage_text("run") + "\n");
+    return 2;
+  }
+  return std::get<run::RunExit>(outcome).code;
+}
+
+}  // namespace
+
+uint8_t cli_main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(utf8_lossy(argv[i]));
+  if (!args.empty()) {
+    const std::string& command = args[0];
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "-v" || command == "--version") {
+      std::printf("%s\n", kVersion);
+      return 0;
+    }
+    if (command == "mcp") {
+      if (help_requested("mcp", rest)) return 0;
+      write_stderr("mossbank: mcp is not available in this build\n");
+      return 2;
+    }
+    if (command == "run") return run_command(rest);
+    if (command == "hook") {
+      if (help_requested("hook", rest)) return 0;
+      return 0;
+    }
+  }
+  run_node_cli(args);
+  return 2;
+}
+
+}  // namespace mossbank::cli

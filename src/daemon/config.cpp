@@ -1,0 +1,190 @@
+#include "daemon/config.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "daemon/home.h"
+#include "daemon/json.h"
+#include "daemon/text.h"
+
+namespace mossbank {
+
+namespace {
+
+IoError os_error(int err) { return IoError{std::strerror(err)}; }
+
+bool valid_token(const JsonValue& v) {
+  return v.is_string() && utf16_length(v.get_ref<const std::string&>()) >= 16;
+}
+
+std::optional<std::string> read_whole_file(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string out;
+  char buf[8192];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return out;
+}
+
+void tighten_config_mode(const std::string& home) {
+  std::string path = home_path(home, "config.json");
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return;
+  if ((st.st_mode & 0077) == 0) return;
+  while (chmod(path.c_str(), 0600) != 0 && errno == EINTR) {
+  }
+}
+
+// mkdir -p with the given mode for each directory it creates.
+int create_dirs(const std::string& path, mode_t mode) {
+  if (path.empty()) return 0;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  size_t pos = 0;
+  for (;;) {
+    pos = path.find('/', pos + 1);
+    std::string part = path.substr(0, pos);
+    if (!part.empty() && mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return errno;
+    if (pos == std::string::npos) break;
+  }
+  if (stat(path.c_str(), &st) != 0) return errno;
+  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+int write_all(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string hex_lower(const unsigned char* bytes, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out(n * 2, '0');
+  for (size_t i = 0; i < n; ++i) {
+    out[2 * i] = digits[bytes[i] >> 4];
+    out[2 * i + 1] = digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+bool fill_random(unsigned char* out, size_t n) {
+  while (n > 0) {
+    size_t step = n < 256 ? n : 256;
+    if (getentropy(out, step) != 0) return false;
+    out += step;
+    n -= step;
+  }
+  return true;
+}
+
+std::optional<std::string> random_hex(size_t n) {
+  std::string bytes(n, '\0');
+  auto* p = reinterpret_cast<unsigned char*>(bytes.data());
+  if (!fill_random(p, n)) return std::nullopt;
+  return hex_lower(p, n);
+}
+
+std::optional<DaemonConfig> read_config(const std::string& home) {
+  auto text = read_whole_file(home_path(home, "config.json"));
+  if (!text) return std::nullopt;
+  auto value = parse_json(utf8_lossy(*text));
+  if (!value || !value->is_object()) return std::nullopt;
+  const JsonValue& obj = *value;
+  auto port = obj.find("port");
+  if (port == obj.end() || !port->is_number()) return std::nullopt;
+  double p = port->get<double>();
+  if (!(p > 0 && p < 65536) || std::floor(p) != p) return std::nullopt;
+  auto token = obj.find("token");
+  if (token == obj.end() || !valid_token(*token)) return std::nullopt;
+  DaemonConfig cfg;
+  cfg.port = static_cast<uint16_t>(p);
+  cfg.token = token->get<std::string>();
+  auto hook = obj.find("hookToken");
+  if (hook != obj.end() && valid_token(*hook) && hook->get_ref<const std::string&>() != cfg.token)
+    cfg.hook_token = hook->get<std::string>();
+  return cfg;
+}
+
+std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool private_home) {
+  if (auto cfg = read_config(home)) {
+    tighten_config_mode(home);
+    return *cfg;
+  }
+  if (int err = create_dirs(home, private_home ? 0700 : 0777)) return os_error(err);
+
+  Fd dir;
+  dir.fd = open(home.empty() ? "." : home.c_str(), O_RDONLY | O_CLOEXEC);
+  if (dir.fd < 0) return os_error(errno);
+  while (flock(dir.fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return os_error(errno);
+  }
+  if (auto cfg = read_config(home)) {
+    tighten_config_mode(home);
+    return *cfg;
+  }
+
+  auto token = random_hex(24);
+  if (!token) return os_error(errno);
+  auto hook_token = random_hex(24);
+  if (!hook_token) return os_error(errno);
+  std::string text = "{\n  \"port\": 4827,\n  \"token\": \"" + *token + "\",\n  \"hookToken\": \"" +
+                     *hook_token + "\"\n}\n";
+
+  auto suffix = random_hex(16);
+  if (!suffix) return os_error(errno);
+  std::string tmp =
+      home_path(home, "config.json." + std::to_string(getpid()) + "." + *suffix + ".tmp");
+  int err = 0;
+  {
+    Fd file;
+    file.fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (file.fd < 0) return os_error(errno);
+    err = write_all(file.fd, text);
+    if (err == 0) {
+      while (fchmod(file.fd, 0600) != 0) {
+        if (errno != EINTR) {
+          err = errno;
+          break;
+        }
+      }
+    }
+  }
+  if (err == 0 && rename(tmp.c_str(), home_path(home, "config.json").c_str()) != 0) err = errno;
+  unlink(tmp.c_str());
+  if (err != 0) return os_error(err);
+  return DaemonConfig{*token, *hook_token, 4827};
+}
+
+}  // namespace mossbank

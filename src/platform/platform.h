@@ -1,0 +1,16 @@
+// The thin layer over the places where macOS and Linux differ.
+//
+// own_executable_path: the running program's path as the platform reports it
+// (_NSGetExecutablePath on macOS, /proc/self/exe on Linux); none on failure.
+// Pseudo-terminal functions come from <util.h> on macOS and <pty.h> on Linux:
+// include "platform/pty.h" for openpty.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace mossbank::platform {
+
+std::optional<std::string> own_executable_path();
+
+}  // namespace mossbank::platform
