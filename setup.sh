@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks, then builds the program and its
-# tests into build/ (optimised) and build-asan/ (AddressSanitizer + UBSan).
+# Installs what a fresh Debian machine lacks, then builds the program, its
+# tests and benchmarks: build/ (optimised), build-asan/ (AddressSanitizer +
+# UndefinedBehaviorSanitizer), build-tsan/ (ThreadSanitizer, the modules with
+# shared compiled state) and build-fuzz/ (clang, libFuzzer targets).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -20,11 +22,19 @@ if ((${#missing[@]})); then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 4)
-configure() { # dir, extra cmake args...
+configure() { # dir, cmake args...
   local dir=$1; shift
   [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@"
-  cmake --build "$dir" -j "$jobs"
 }
 configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 configure build-asan -DCMAKE_BUILD_TYPE=Debug -DMOSSBANK_SANITIZE=ON
-echo "setup: built build/mossbank and build-asan/mossbank"
+configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSBANK_TSAN=ON
+CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOSSBANK_FUZZ=ON
+
+cmake --build build -j "$jobs"
+cmake --build build-asan -j "$jobs"
+cmake build-tsan >/dev/null
+tsan_targets=$(ninja -C build-tsan -t targets all | sed -n 's/^\(screen_tests\): .*/\1/p')
+[ -z "$tsan_targets" ] || cmake --build build-tsan -j "$jobs" --target $tsan_targets
+cmake --build build-fuzz -j "$jobs"
+echo "setup: built build/mossbank and the test builds"

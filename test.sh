@@ -1,13 +1,45 @@
 #!/usr/bin/env bash
-# Runs every test: the unit and whole-program tests of the optimised build and
-# of the sanitizer build. Run ./setup.sh first on a fresh machine.
-set -euo pipefail
+# Runs every test: unit and whole-program tests of the optimised build and of
+# the sanitizer build, the thread-sanitizer tests, and each fuzz target for a
+# short fixed time. Run ./setup.sh first on a fresh machine.
+set -uo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc 2>/dev/null || echo 4)
-status=0
+fuzz_seconds=${MOSSBANK_FUZZ_SECONDS:-20}
+failed=()
+
+step() { # name, command...
+  local name=$1; shift
+  echo "== $name"
+  "$@" || failed+=("$name")
+}
+
 for dir in build build-asan; do
-  echo "== tests in $dir"
-  cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900 || status=1
+  step "build $dir" cmake --build "$dir" -j "$jobs"
+  step "tests in $dir" ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900
 done
-exit $status
+
+# Modules whose compiled state is shared across threads run under TSan too.
+cmake build-tsan >/dev/null
+tsan_targets=$(ninja -C build-tsan -t targets all | sed -n 's/^\(screen_tests\): .*/\1/p')
+if [ -n "$tsan_targets" ]; then
+  step "build build-tsan" cmake --build build-tsan -j "$jobs" --target $tsan_targets
+  step "thread-sanitizer tests" ctest --test-dir build-tsan -L screen -j "$jobs" --output-on-failure
+fi
+
+step "build build-fuzz" cmake --build build-fuzz -j "$jobs"
+for target in $(find build-fuzz/src -maxdepth 2 -type f -name '*_fuzz' -perm -u+x | sort); do
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  seeds=()
+  [ -d "tests/fuzz/$name" ] && seeds=("tests/fuzz/$name")
+  step "fuzz $name (${fuzz_seconds}s)" "$target" -max_total_time="$fuzz_seconds" \
+    -rss_limit_mb=2048 -print_final_stats=1 "$corpus" "${seeds[@]}"
+  rm -rf "$corpus"
+done
+
+if ((${#failed[@]})); then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "all tests passed"
