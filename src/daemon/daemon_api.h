@@ -1,0 +1,34 @@
+// What the tool fixes about the village daemon's HTTP interface: the paths
+// it calls and the headers it sends. Bodies and the reading of answers
+// belong to the callers.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mossbank {
+
+inline constexpr std::string_view kTokenHeader = "x-mossbank-token";
+inline constexpr std::string_view kContentTypeHeader = "content-type";
+inline constexpr std::string_view kJsonContentType = "application/json";
+
+inline constexpr std::string_view kHealthPath = "/api/health";
+inline constexpr std::string_view kHealthHooksPath = "/api/health?hooks=1";
+inline constexpr std::string_view kHookPath = "/api/hook";
+inline constexpr std::string_view kRunsPath = "/api/runs";
+inline constexpr std::string_view kStatePath = "/api/state";
+inline constexpr std::string_view kInboxPath = "/api/inbox";
+inline constexpr std::string_view kTalkToolPath = "/api/residents/talk-tool";
+
+// Statuses the tool acts on beyond 2xx.
+inline constexpr int kStatusUnauthorized = 401;
+inline constexpr int kStatusNotFound = 404;
+inline constexpr int kStatusInboxBusy = 429;
+
+// "/api/health?nonce=<nonce>"
+std::string health_nonce_path(std::string_view nonce);
+
+// "/api/runs/<run_id>" followed by `suffix` ("", "/commands", "/screen", ...).
+std::string run_path(std::string_view run_id, std::string_view suffix = {});
+
+}  // namespace mossbank

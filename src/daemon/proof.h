@@ -1,0 +1,35 @@
+// The daemon's proof that it is the village's own: the tool sends a fresh
+// nonce to /api/health and the daemon must answer with a JSON object whose
+// "proof" is HMAC-SHA256, keyed by the token of config.json, over
+// "mossbank daemon proof v1\n<port>\n<nonce>", in lower-case hexadecimal.
+//
+// daemon_proves_itself never fails loudly: an empty token, a random source
+// that fails (no request is sent then), a transport failure, a body that is
+// not JSON or has no string "proof", or a proof that differs all give false.
+// The answer's status is not looked at. Proofs are compared without stopping
+// at the first differing byte.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mossbank {
+
+// 16 random bytes as 32 lower-case hexadecimal digits; none when the random
+// source fails.
+std::optional<std::string> random_nonce_hex();
+
+// The proof the daemon must give for this token, port and nonce.
+std::string proof_hmac_hex(std::string_view token, uint16_t port, std::string_view nonce);
+
+// True when `proof` equals proof_hmac_hex(token, port, nonce): same length,
+// not empty, every byte compared.
+bool proof_matches(std::string_view proof, std::string_view token, uint16_t port,
+                   std::string_view nonce);
+
+// GET /api/health?nonce=<nonce> on a fresh connection, 2 s, no token header.
+bool daemon_proves_itself(uint16_t port, const std::string& token);
+
+}  // namespace mossbank
