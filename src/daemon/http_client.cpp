@@ -1,8 +1,212 @@
 #include "daemon/http_client.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "daemon/text.h"
+
 namespace mossbank {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+#else
+constexpr int kSendFlags = MSG_DONTWAIT;  // macOS: SO_NOSIGPIPE is set on the socket
+#endif
+
+constexpr size_t kReadStep = 16384;
+
+// Longer than any caller asks for, short enough that now + it cannot overflow.
+constexpr std::chrono::nanoseconds kLongestTimeout = std::chrono::hours(24 * 365 * 50);
+
+std::chrono::nanoseconds clamp_timeout(std::chrono::nanoseconds t) {
+  return std::min(t, kLongestTimeout);
+}
+
+// Milliseconds for poll(), rounded up so that a wait never ends early.
+int poll_millis(std::chrono::nanoseconds left) {
+  if (left <= std::chrono::nanoseconds::zero()) return 0;
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+// Waits until `fd` is ready for `events` or the deadline passes. 0 when ready,
+// else the errno of the failure (ETIMEDOUT when time ran out).
+int wait_ready(int fd, short events, SteadyClock::time_point deadline) {
+  for (;;) {
+    auto left = deadline - SteadyClock::now();
+    if (left <= std::chrono::nanoseconds::zero()) return ETIMEDOUT;
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, poll_millis(left));
+    if (r > 0) return 0;
+    if (r == 0) continue;  // re-checks the deadline
+    if (errno != EINTR) return errno;
+  }
+}
+
+bool is_unicode_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+// Trims Unicode white space from valid UTF-8.
+std::string_view trim_space(std::string_view s) {
+  size_t start = 0;
+  while (start < s.size()) {
+    size_t p = start;
+    if (!is_unicode_space(next_code_point(s, p))) break;
+    start = p;
+  }
+  size_t end = s.size();
+  while (end > start) {
+    size_t b = end - 1;
+    while (b > start && (static_cast<unsigned char>(s[b]) & 0xC0) == 0x80) --b;
+    size_t p = b;
+    if (!is_unicode_space(next_code_point(s, p))) break;
+    end = b;
+  }
+  return s.substr(start, end - start);
+}
+
+std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// An unsigned number in `base` (10 or 16) with an optional leading "+", as
+// Rust's from_str_radix reads it; none when empty, not digits, or above `max`.
+std::optional<uint64_t> parse_unsigned(std::string_view s, int base, uint64_t max) {
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  if (s.empty()) return std::nullopt;
+  uint64_t v = 0;
+  for (char c : s) {
+    int d;
+    if (c >= '0' && c <= '9') {
+      d = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      d = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      d = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    if (d >= base) return std::nullopt;
+    if (v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return std::nullopt;
+    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+  }
+  return v;
+}
+
+// The status of a response's first line: its second blank-separated field.
+std::optional<uint16_t> parse_status(std::string_view first_line) {
+  size_t i = 0;
+  auto skip_blanks = [&] {
+    while (i < first_line.size() && (first_line[i] == ' ' || first_line[i] == '\t')) ++i;
+  };
+  auto field_end = [&] {
+    size_t j = i;
+    while (j < first_line.size() && first_line[j] != ' ' && first_line[j] != '\t') ++j;
+    return j;
+  };
+  skip_blanks();
+  i = field_end();
+  skip_blanks();
+  size_t end = field_end();
+  auto v = parse_unsigned(first_line.substr(i, end - i), 10, 65535);
+  if (!v) return std::nullopt;
+  return static_cast<uint16_t>(*v);
+}
+
+// The chunk size a chunk line announces; none when the line can never be one.
+std::optional<uint64_t> parse_chunk_size(std::string_view line) {
+  if (!is_valid_utf8(line)) return std::nullopt;
+  line = line.substr(0, line.find(';'));
+  std::string_view digits = trim_space(line);
+  std::string_view bare = !digits.empty() && digits[0] == '+' ? digits.substr(1) : digits;
+  if (bare.size() > 16) return std::nullopt;
+  return parse_unsigned(digits, 16, UINT64_MAX);
+}
+
+int write_all(int fd, std::string_view bytes, std::chrono::nanoseconds timeout) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, kSendFlags);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return EIO;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    // Each write may wait the whole time-out, as a send time-out would.
+    int err = wait_ready(fd, POLLOUT, SteadyClock::now() + timeout);
+    if (err == ETIMEDOUT) return EAGAIN;
+    if (err != 0) return err;
+  }
+  return 0;
+}
+
+struct Exchange {
+  HttpResponse response;
+  bool reusable = false;
+};
+
+// Writes the request and reads the answer until the deadline.
+Exchange exchange(int fd, std::string_view bytes, std::chrono::nanoseconds timeout,
+                  SteadyClock::time_point deadline) {
+  if (int err = write_all(fd, bytes, timeout); err != 0) {
+    HttpFailure f = classify_io_error(err);
+    return {f, false};
+  }
+  ResponseReader reader;
+  char buf[kReadStep];
+  ResponseReader::Progress progress = ResponseReader::Progress::need_more;
+  while (progress == ResponseReader::Progress::need_more) {
+    if (SteadyClock::now() >= deadline) return {HttpFailure{true, false}, false};
+    int err = wait_ready(fd, POLLIN, deadline);
+    if (err == ETIMEDOUT) return {HttpFailure{true, false}, false};
+    if (err != 0) return {classify_io_error(err), false};
+    ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+      progress = reader.add(std::string_view(buf, static_cast<size_t>(n)));
+    } else if (n == 0) {
+      progress = reader.end_of_stream();
+    } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return {classify_io_error(errno), false};
+    }
+  }
+  bool reusable = progress == ResponseReader::Progress::complete && reader.reusable();
+  return {reader.take_response(), reusable};
+}
+
+// A kept socket on which something arrived since its answer (stray bytes, or
+// the daemon's close) would hand its bytes to the next exchange.
+bool quiet(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, 0);
+  } while (r < 0 && errno == EINTR);
+  return r == 0;
+}
+
+}  // namespace
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
@@ -11,28 +215,289 @@ Socket& Socket::operator=(Socket&& other) noexcept {
   }
   return *this;
 }
+
 Socket::~Socket() { reset(); }
+
 void Socket::reset() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
-std::variant<Socket, HttpFailure> connect_loopback(uint16_t, std::chrono::nanoseconds) {
-  return HttpFailure{};
+HttpFailure classify_io_error(int err) {
+  HttpFailure f;
+  f.timed_out = err == EAGAIN || err == EWOULDBLOCK || err == ETIMEDOUT;
+  f.refused = err == ECONNREFUSED;
+  return f;
 }
-PooledConnection::PooledConnection() : clock_([] { return std::chrono::steady_clock::now(); }) {}
+
+std::variant<Socket, HttpFailure> connect_loopback(uint16_t port,
+                                                   std::chrono::nanoseconds timeout) {
+  if (timeout <= std::chrono::nanoseconds::zero()) return HttpFailure{};
+  timeout = clamp_timeout(timeout);
+#ifdef SOCK_CLOEXEC
+  Socket sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+#else
+  Socket sock(::socket(AF_INET, SOCK_STREAM, 0));
+  if (sock) ::fcntl(sock.fd(), F_SETFD, FD_CLOEXEC);
+#endif
+  if (!sock) return classify_io_error(errno);
+#ifdef SO_NOSIGPIPE
+  int one = 1;
+  ::setsockopt(sock.fd(), SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+  int flags = ::fcntl(sock.fd(), F_GETFL);
+  if (flags < 0 || ::fcntl(sock.fd(), F_SETFL, flags | O_NONBLOCK) < 0)
+    return classify_io_error(errno);
+
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(sock.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) return classify_io_error(errno);
+    int err = wait_ready(sock.fd(), POLLOUT, SteadyClock::now() + timeout);
+    if (err != 0) return classify_io_error(err);
+    int so_error = 0;
+    socklen_t len = sizeof so_error;
+    if (::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)
+      return classify_io_error(errno);
+    if (so_error != 0) return classify_io_error(so_error);
+  }
+  if (::fcntl(sock.fd(), F_SETFL, flags) < 0) return classify_io_error(errno);
+  return sock;
+}
+
+std::optional<std::string> header_value_bytes(std::string_view value) {
+  if (!is_valid_utf8(value)) return std::nullopt;
+  std::string out;
+  out.reserve(value.size());
+  size_t pos = 0;
+  while (pos < value.size()) {
+    char32_t cp = next_code_point(value, pos);
+    if (cp > 0xFF || cp == 0 || cp == '\n' || cp == '\r') return std::nullopt;
+    out += static_cast<char>(static_cast<unsigned char>(cp));
+  }
+  return out;
+}
+
+std::optional<std::string> write_request_head(const HttpRequest& request, bool keep_alive) {
+  std::string out;
+  out.reserve(128 + request.path.size() + (request.body ? request.body->size() : 0));
+  out += request.method;
+  out += ' ';
+  out += request.path;
+  out += " HTTP/1.1\r\nhost: 127.0.0.1:";
+  out += std::to_string(request.port);
+  out += keep_alive ? "\r\nconnection: keep-alive\r\n" : "\r\nconnection: close\r\n";
+  out += "accept: */*\r\n";
+  for (const auto& [name, value] : request.headers) {
+    auto bytes = header_value_bytes(value);
+    if (!bytes) return std::nullopt;
+    out += name;
+    out += ": ";
+    out += *bytes;
+    out += "\r\n";
+  }
+  if (request.body) {
+    out += "content-length: ";
+    out += std::to_string(request.body->size());
+    out += "\r\n";
+  }
+  out += "\r\n";
+  if (request.body) out += *request.body;
+  return out;
+}
+
+HttpHeaders collect_response_headers(std::string_view head) {
+  HttpHeaders headers;
+  size_t pos = head.find("\r\n");
+  while (pos != std::string_view::npos) {
+    pos += 2;
+    size_t end = head.find("\r\n", pos);
+    std::string_view line = head.substr(pos, end == std::string_view::npos ? end : end - pos);
+    if (size_t colon = line.find(':'); colon != std::string_view::npos) {
+      headers.emplace_back(ascii_lower(trim_space(line.substr(0, colon))),
+                           std::string(trim_space(line.substr(colon + 1))));
+    }
+    pos = end;
+  }
+  return headers;
+}
+
+const std::string* find_header(const HttpHeaders& headers, std::string_view lower_name) {
+  for (const auto& [name, value] : headers)
+    if (name == lower_name) return &value;
+  return nullptr;
+}
+
+ResponseReader::Progress ResponseReader::fail() { return progress_ = Progress::failed; }
+
+ResponseReader::Progress ResponseReader::add(std::string_view bytes) {
+  if (progress_ != Progress::need_more) return progress_;
+  buffer_.append(bytes);
+  progress_ = frame();
+  if (progress_ == Progress::complete) framed_ = true;
+  if (progress_ == Progress::need_more && buffer_.size() > kMaxResponseBytes) return fail();
+  return progress_;
+}
+
+ResponseReader::Progress ResponseReader::end_of_stream() {
+  if (progress_ != Progress::need_more) return progress_;
+  // A body that runs to the end of the stream is now whole; any other answer
+  // still waiting for bytes is cut short.
+  if (!head_read_ || body_kind_ != Body::to_end) return fail();
+  end_ = buffer_.size();
+  framed_ = false;
+  return progress_ = Progress::complete;
+}
+
+ResponseReader::Progress ResponseReader::frame() {
+  if (!head_read_) {
+    size_t at = buffer_.find("\r\n\r\n", scanned_);
+    if (at == std::string::npos) {
+      scanned_ = buffer_.size() < 3 ? 0 : buffer_.size() - 3;
+      return Progress::need_more;
+    }
+    head_read_ = true;
+    head_end_ = at;
+    std::string_view head(buffer_.data(), at);
+    // Waiting could not mend a head that is not UTF-8 or has no status.
+    if (!is_valid_utf8(head)) return fail();
+    std::string_view first = head.substr(0, head.find("\r\n"));
+    auto status = parse_status(first);
+    if (!status) return fail();
+    status_ = *status;
+    headers_ = collect_response_headers(head);
+    http11_ = ascii_lower(first.substr(0, 9)) == "http/1.1 ";
+    for (const auto& [name, value] : headers_)
+      if (name == "connection" && ascii_lower(value) == "close") close_ = true;
+
+    size_t body_at = at + 4;
+    if (status_ < 200 || status_ == 204 || status_ == 304) {
+      body_kind_ = Body::none;
+      end_ = body_at;
+      return Progress::complete;
+    }
+    const std::string* te = find_header(headers_, "transfer-encoding");
+    const std::string* cl = find_header(headers_, "content-length");
+    if (te != nullptr && ascii_lower(*te) == "chunked") {
+      body_kind_ = Body::chunked;
+      chunk_at_ = body_at;
+    } else if (cl != nullptr) {
+      auto length = parse_unsigned(*cl, 10, UINT64_MAX);
+      if (!length) return fail();
+      if (*length > kMaxResponseBytes - body_at) return fail();
+      body_kind_ = Body::length;
+      length_ = *length;
+    } else {
+      body_kind_ = Body::to_end;
+    }
+  }
+
+  switch (body_kind_) {
+    case Body::none:
+      return Progress::complete;
+    case Body::to_end:
+      return Progress::need_more;
+    case Body::length:
+      if (buffer_.size() - (head_end_ + 4) < length_) return Progress::need_more;
+      end_ = head_end_ + 4 + static_cast<size_t>(length_);
+      return Progress::complete;
+    case Body::chunked:
+      for (;;) {
+        size_t crlf = buffer_.find("\r\n", chunk_at_);
+        if (crlf == std::string::npos) return Progress::need_more;
+        auto size = parse_chunk_size(std::string_view(buffer_).substr(chunk_at_, crlf - chunk_at_));
+        if (!size) return fail();
+        size_t data_at = crlf + 2;
+        if (*size == 0) {
+          // The last chunk; trailers are not supported.
+          std::string_view rest = std::string_view(buffer_).substr(data_at, 2);
+          if (rest != std::string_view("\r\n").substr(0, rest.size())) return fail();
+          if (rest.size() < 2) return Progress::need_more;
+          end_ = data_at + 2;
+          return Progress::complete;
+        }
+        // A size beyond the limit also covers every size that would overflow.
+        if (*size > kMaxResponseBytes) return fail();
+        size_t data_end = data_at + static_cast<size_t>(*size);
+        if (buffer_.size() < data_end + 2) return Progress::need_more;
+        if (buffer_.compare(data_end, 2, "\r\n") != 0) return fail();
+        chunked_body_.append(buffer_, data_at, static_cast<size_t>(*size));
+        chunk_at_ = data_end + 2;
+      }
+  }
+  return Progress::need_more;
+}
+
+HttpResponse ResponseReader::take_response() {
+  if (progress_ != Progress::complete) return HttpFailure{};
+  HttpReply reply;
+  reply.status = status_;
+  reply.headers = std::move(headers_);
+  size_t body_at = head_end_ + 4;
+  switch (body_kind_) {
+    case Body::none:
+      break;
+    case Body::chunked:
+      reply.body = std::move(chunked_body_);
+      break;
+    case Body::length:
+    case Body::to_end:
+      reply.body = buffer_.substr(body_at, end_ - body_at);
+      break;
+  }
+  return reply;
+}
+
+bool ResponseReader::reusable() const {
+  return progress_ == Progress::complete && framed_ && http11_ && !close_ && status_ >= 200 &&
+         end_ == buffer_.size();
+}
+
+PooledConnection::PooledConnection() : clock_([] { return SteadyClock::now(); }) {}
+
 PooledConnection::PooledConnection(Clock clock) : clock_(std::move(clock)) {}
+
 PooledConnection::~PooledConnection() = default;
-HttpResponse send_once(const HttpRequest&) { return HttpFailure{}; }
-HttpResponse send_pooled(PooledConnection&, const HttpRequest&) { return HttpFailure{}; }
-std::optional<std::string> write_request_head(const HttpRequest&, bool) { return std::nullopt; }
-std::optional<std::string> header_value_bytes(std::string_view) { return std::nullopt; }
-HttpFailure classify_io_error(int) { return {}; }
-HttpHeaders collect_response_headers(std::string_view) { return {}; }
-const std::string* find_header(const HttpHeaders&, std::string_view) { return nullptr; }
-ResponseReader::Progress ResponseReader::add(std::string_view) { return Progress::failed; }
-ResponseReader::Progress ResponseReader::end_of_stream() { return Progress::failed; }
-HttpResponse ResponseReader::take_response() { return HttpFailure{}; }
-bool ResponseReader::reusable() const { return false; }
+
+HttpResponse send_once(const HttpRequest& request) {
+  auto timeout = clamp_timeout(request.timeout);
+  auto deadline = SteadyClock::now() + timeout;
+  auto bytes = write_request_head(request, /*keep_alive=*/false);
+  if (!bytes) return HttpFailure{};
+  auto connected = connect_loopback(request.port, timeout);
+  if (auto* f = std::get_if<HttpFailure>(&connected)) return *f;
+  Socket sock = std::move(std::get<Socket>(connected));
+  return exchange(sock.fd(), *bytes, timeout, deadline).response;
+}
+
+HttpResponse send_pooled(PooledConnection& pool, const HttpRequest& request) {
+  std::unique_lock<std::mutex> lock(pool.mutex_, std::try_to_lock);
+  if (!lock.owns_lock()) return send_once(request);
+
+  auto timeout = clamp_timeout(request.timeout);
+  auto deadline = SteadyClock::now() + timeout;
+  auto bytes = write_request_head(request, /*keep_alive=*/true);
+  if (!bytes) return HttpFailure{};
+
+  Socket sock = std::move(pool.socket_);
+  if (sock && !(pool.port_ == request.port && pool.clock_() - pool.put_back_ < kKeepAliveWindow &&
+                quiet(sock.fd())))
+    sock.reset();
+  if (timeout <= std::chrono::nanoseconds::zero()) return HttpFailure{};
+  if (!sock) {
+    auto connected = connect_loopback(request.port, timeout);
+    if (auto* f = std::get_if<HttpFailure>(&connected)) return *f;
+    sock = std::move(std::get<Socket>(connected));
+  }
+  Exchange ex = exchange(sock.fd(), *bytes, timeout, deadline);
+  if (ex.reusable) {
+    pool.socket_ = std::move(sock);
+    pool.port_ = request.port;
+    pool.put_back_ = pool.clock_();
+  }
+  return std::move(ex.response);
+}
 
 }  // namespace mossbank

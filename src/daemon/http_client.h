@@ -174,6 +174,7 @@ class ResponseReader {
   uint16_t status_ = 0;
   HttpHeaders headers_;
   bool http11_ = false;
+  bool close_ = false;  // "connection: close"
   enum class Body { none, chunked, length, to_end } body_kind_ = Body::none;
   uint64_t length_ = 0;
   size_t chunk_at_ = 0;  // next chunk line, while walking a chunked body

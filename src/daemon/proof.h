@@ -29,7 +29,13 @@ std::string proof_hmac_hex(std::string_view token, uint16_t port, std::string_vi
 bool proof_matches(std::string_view proof, std::string_view token, uint16_t port,
                    std::string_view nonce);
 
-// GET /api/health?nonce=<nonce> on a fresh connection, 2 s, no token header.
+// GET /api/health?nonce=<nonce> on a fresh connection, 2 s, no token header,
+// with a fresh random_nonce_hex().
 bool daemon_proves_itself(uint16_t port, const std::string& token);
+
+// The same with a given nonce; none or empty (the random source failed)
+// gives false without sending anything.
+bool daemon_proves_itself_with(uint16_t port, const std::string& token,
+                               const std::optional<std::string>& nonce);
 
 }  // namespace mossbank
