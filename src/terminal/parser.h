@@ -1,0 +1,94 @@
+// The escape-sequence parser: a state machine of the DEC-compatible VT
+// shape (ground, escape, CSI, DCS, OSC and string states) driven by a
+// transition table that is written as data in parser.cpp. Its state lives in
+// the terminal between feeds, so a sequence split across reads parses as one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace mossbank::term {
+
+enum class State : uint8_t {
+  ground,
+  escape,
+  escape_intermediate,
+  csi_entry,
+  csi_param,
+  csi_intermediate,
+  csi_ignore,
+  sos_pm_apc_string,
+  osc_string,
+  dcs_entry,
+  dcs_param,
+  dcs_ignore,
+  dcs_intermediate,
+  dcs_passthrough,
+};
+inline constexpr int kStateCount = 14;
+
+enum class Action : uint8_t {
+  none,
+  ignore,
+  print,
+  execute,
+  osc_start,
+  osc_put,
+  osc_end,
+  csi_dispatch,
+  param,
+  collect,
+  esc_dispatch,
+  clear,
+  dcs_hook,
+  dcs_put,
+  dcs_unhook,
+};
+
+inline constexpr size_t kMaxParams = 32;
+inline constexpr size_t kMaxSubParams = 32;
+inline constexpr size_t kMaxOscBytes = 10'000'000;
+inline constexpr uint32_t kMaxDcsUnits = 10'000'000;
+
+struct Parser {
+  std::array<int32_t, kMaxParams> params{};
+  uint8_t param_count = 1;  // a fresh sequence has one parameter, 0
+  std::array<int32_t, kMaxSubParams> sub_params{};
+  uint8_t sub_count = 0;
+  // For parameter i, its sub-parameters are sub_params[begin[i], end[i]).
+  std::array<uint8_t, kMaxParams> sub_begin{};
+  std::array<uint8_t, kMaxParams> sub_end{};
+  bool param_overflow = false;
+  bool sub_overflow = false;
+  bool in_sub = false;
+  uint32_t intermediates = 0;
+
+  std::string osc_text;
+  int32_t osc_number = -1;
+  uint8_t osc_phase = 0;  // 0 idle, 1 number, 2 text, 3 invalid
+  bool osc_overflow = false;
+
+  std::optional<std::string> dcs_text;  // only while a DECRQSS is captured
+  uint32_t dcs_units = 0;
+
+  State state = State::ground;
+
+  // Parameter i, 0 when absent.
+  int32_t param(size_t i) const { return i < param_count ? params[i] : 0; }
+  // The sub-parameters of parameter i (empty past the parameters).
+  size_t sub_param_count(size_t i) const { return i < param_count ? sub_end[i] - sub_begin[i] : 0; }
+  int32_t sub_param(size_t i, size_t j) const { return sub_params[sub_begin[i] + j]; }
+};
+
+Parser parser_new();
+void parser_clear(Parser& p);
+
+// The table entry for (state, class): action in the high nibble, next state
+// in the low nibble. Classes are code points 0-159 and 160 for the rest.
+uint8_t parser_table_entry(State state, uint32_t cls);
+// The whole table, indexed by state * 256 + class.
+const uint8_t* parser_table();
+
+}  // namespace mossbank::term

@@ -1,0 +1,244 @@
+// The parser's feed loop, generic over the sink that carries out its
+// actions, so that the terminal and the parser's own tests share it. A sink
+// provides:
+//   const uint8_t* print(const uint8_t* p, const uint8_t* end);  // a run
+//   void execute(uint32_t code);
+//   void csi(uint32_t key, const Parser& p);   // key = final | intermediates << 8
+//   void esc(uint32_t key);
+//   void osc(int32_t number, const std::string& text);
+//   void dcs_request(const std::string& text); // DECRQSS, text "" when too long
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "terminal/parser.h"
+#include "terminal/utf8.h"
+
+namespace mossbank::term {
+
+namespace feed_detail {
+
+inline int32_t saturating_digit(int32_t value, uint32_t digit) {
+  int64_t v = int64_t{value} * 10 + digit;
+  return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
+}
+
+inline void param_byte(Parser& ps, uint8_t c) {
+  if (c <= '9') {
+    uint32_t d = c - '0';
+    if (ps.in_sub) {
+      if (ps.param_overflow || ps.sub_overflow || ps.sub_count == 0) return;
+      int32_t& v = ps.sub_params[ps.sub_count - 1];
+      v = v == -1 ? static_cast<int32_t>(d) : saturating_digit(v, d);
+    } else {
+      if (ps.param_overflow) return;
+      int32_t& v = ps.params[ps.param_count - 1];
+      v = v == -1 ? static_cast<int32_t>(d) : saturating_digit(v, d);
+    }
+    return;
+  }
+  if (c == ';') {
+    ps.in_sub = false;
+    if (ps.param_count == kMaxParams) {
+      ps.param_overflow = true;
+      return;
+    }
+    ps.params[ps.param_count] = 0;
+    ps.sub_begin[ps.param_count] = ps.sub_count;
+    ps.sub_end[ps.param_count] = ps.sub_count;
+    ++ps.param_count;
+    return;
+  }
+  // ':' starts a sub-parameter of the current parameter.
+  ps.in_sub = true;
+  if (ps.param_overflow || ps.sub_count == kMaxSubParams) {
+    ps.sub_overflow = true;
+    return;
+  }
+  ps.sub_params[ps.sub_count++] = -1;
+  ps.sub_end[ps.param_count - 1] = ps.sub_count;
+}
+
+// The OSC text keeps its memory only while it is small.
+inline void reset_osc(Parser& ps) {
+  ps.osc_number = -1;
+  if (ps.osc_text.capacity() > 65536) {
+    std::string().swap(ps.osc_text);
+  } else {
+    ps.osc_text.clear();
+  }
+  ps.osc_phase = 0;
+}
+
+inline void osc_append(Parser& ps, const char* bytes, size_t n) {
+  if (ps.osc_overflow) return;
+  if (ps.osc_text.size() + n > kMaxOscBytes) {
+    ps.osc_overflow = true;
+    std::string().swap(ps.osc_text);
+    return;
+  }
+  ps.osc_text.append(bytes, n);
+}
+
+// Decodes one code point; a sequence cut off at the end of the feed reads
+// as U+FFFD and takes the rest.
+inline uint32_t next_cp(const uint8_t*& p, const uint8_t* end) {
+  uint32_t cp = decode_utf8(p, end);
+  if (cp == kIncomplete) {
+    p = end;
+    return kReplacement;
+  }
+  return cp;
+}
+
+}  // namespace feed_detail
+
+template <class Sink>
+void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
+  using namespace feed_detail;
+  const uint8_t* table = parser_table();
+  uint32_t state = static_cast<uint32_t>(ps.state);
+  while (p < end) {
+    const uint8_t* next = p;
+    const uint32_t cp = next_cp(next, end);
+    const uint8_t entry = table[state * 256 + (cp < 160 ? cp : 160)];
+    const uint32_t next_state = entry & 0x0F;
+    switch (static_cast<Action>(entry >> 4)) {
+      case Action::none:
+      case Action::ignore:
+        break;
+      case Action::print:
+        next = sink.print(p, end);
+        break;
+      case Action::execute:
+        sink.execute(cp);
+        break;
+      case Action::clear:
+        parser_clear(ps);
+        break;
+      case Action::collect:
+        ps.intermediates = ps.intermediates << 8 | cp;
+        break;
+      case Action::param: {
+        const uint8_t* q = p;
+        while (q < end && *q >= 0x30 && *q <= 0x3B) param_byte(ps, *q++);
+        next = q;
+        break;
+      }
+      case Action::csi_dispatch:
+        sink.csi(cp | ps.intermediates << 8, ps);
+        break;
+      case Action::esc_dispatch:
+        sink.esc(cp | ps.intermediates << 8);
+        break;
+      case Action::osc_start:
+        ps.osc_number = -1;
+        ps.osc_text.clear();
+        ps.osc_overflow = false;
+        ps.osc_phase = 1;
+        break;
+      case Action::osc_put: {
+        // The run of code points that are neither C0 nor C1 controls.
+        const uint8_t* q = p;
+        while (q < end) {
+          uint8_t c = *q;
+          if (c < 0x80) {
+            if (c < 0x20) break;
+            if (ps.osc_phase == 2) {
+              const uint8_t* r = q + 1;
+              while (r < end && *r >= 0x20 && *r < 0x80) ++r;
+              osc_append(ps, reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
+              q = r;
+              continue;
+            }
+            if (ps.osc_phase == 1) {
+              if (c >= '0' && c <= '9') {
+                ps.osc_number = saturating_digit(std::max(ps.osc_number, 0), c - '0');
+              } else {
+                ps.osc_phase = c == ';' ? 2 : 3;
+              }
+            }
+            ++q;
+            continue;
+          }
+          const uint8_t* r = q;
+          uint32_t u = next_cp(r, end);
+          if (u >= 0x80 && u <= 0x9F) break;
+          if (ps.osc_phase == 1) {
+            ps.osc_phase = 3;
+          } else if (ps.osc_phase == 2) {
+            if (u == kReplacement) {
+              osc_append(ps, "\xEF\xBF\xBD", 3);
+            } else {
+              osc_append(ps, reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
+            }
+          }
+          q = r;
+        }
+        next = q;
+        break;
+      }
+      case Action::osc_end:
+        if (ps.osc_phase != 0 && ps.osc_phase != 3 && !ps.osc_overflow && cp != 0x18 && cp != 0x1A)
+          sink.osc(ps.osc_number, ps.osc_text);
+        reset_osc(ps);
+        parser_clear(ps);
+        if (cp == 0x1B) {
+          state = static_cast<uint32_t>(State::escape);
+          p = next;
+          continue;
+        }
+        break;
+      case Action::dcs_hook:
+        if (cp == 'q' && ps.intermediates == '$') {
+          ps.dcs_text.emplace();
+        } else {
+          ps.dcs_text.reset();
+        }
+        ps.dcs_units = 0;
+        break;
+      case Action::dcs_put: {
+        const uint8_t* q = p;
+        while (q < end) {
+          const uint8_t* r = q;
+          uint32_t u = next_cp(r, end);
+          if (u == 0x18 || u == 0x1A || u == 0x1B || (u >= 0x80 && u <= 0x9F)) break;
+          if (ps.dcs_text) {
+            uint32_t add = u > 0xFFFF ? 2 : 1;
+            ps.dcs_units = ps.dcs_units > UINT32_MAX - add ? UINT32_MAX : ps.dcs_units + add;
+            if (ps.dcs_units <= 2) {
+              if (u == kReplacement) {
+                ps.dcs_text->append("\xEF\xBF\xBD");
+              } else {
+                ps.dcs_text->append(reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
+              }
+            }
+          }
+          q = r;
+        }
+        next = q;
+        break;
+      }
+      case Action::dcs_unhook:
+        if (ps.dcs_text && cp != 0x18 && cp != 0x1A && ps.dcs_units <= kMaxDcsUnits) {
+          if (ps.dcs_units > 2) ps.dcs_text->clear();
+          sink.dcs_request(*ps.dcs_text);
+        }
+        ps.dcs_text.reset();
+        parser_clear(ps);
+        if (cp == 0x1B) {
+          state = static_cast<uint32_t>(State::escape);
+          p = next;
+          continue;
+        }
+        break;
+    }
+    state = next_state;
+    p = next;
+  }
+  ps.state = static_cast<State>(state);
+}
+
+}  // namespace mossbank::term

@@ -1,0 +1,578 @@
+#include "terminal/printing.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "terminal/utf8.h"
+#include "terminal/widths.h"
+
+namespace mossbank::term {
+
+namespace {
+
+// ---- Character sets -------------------------------------------------------
+
+// Each set: the designation finals, the characters it replaces and what
+// they become. Searched in this order; the first set naming the final wins.
+struct CharsetSpec {
+  std::string_view finals;
+  std::string_view from;
+  std::array<uint32_t, 32> to;
+};
+
+constexpr CharsetSpec kCharsets[] = {
+    {"0", "`abcdefghijklmnopqrstuvwxyz{|}~",
+     {0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B, 0x2518,
+      0x2510, 0x250C, 0x2514, 0x253C, 0x23BA, 0x23BB, 0x2500, 0x23BC, 0x23BD, 0x251C, 0x2524,
+      0x2534, 0x252C, 0x2502, 0x2264, 0x2265, 0x03C0, 0x2260, 0x00A3, 0x00B7}},
+    {"A", "#", {0x00A3}},  // United Kingdom
+    {"4", "#@[\\]{|}~",    // Dutch
+     {0x00A3, 0x00BE, 0x0069, 0x00BD, 0x007C, 0x00A8, 0x0066, 0x00BC, 0x00B4}},
+    {"C5", "[\\]^`{|}~",  // Finnish
+     {0x00C4, 0x00D6, 0x00C5, 0x00DC, 0x00E9, 0x00E4, 0x00F6, 0x00E5, 0x00FC}},
+    {"R", "#@[\\]{|}~",  // French
+     {0x00A3, 0x00E0, 0x00B0, 0x00E7, 0x00A7, 0x00E9, 0x00F9, 0x00E8, 0x00A8}},
+    {"Q", "@[\\]^`{|}~",  // French Canadian
+     {0x00E0, 0x00E2, 0x00E7, 0x00EA, 0x00EE, 0x00F4, 0x00E9, 0x00F9, 0x00E8, 0x00FB}},
+    {"K", "@[\\]{|}~",  // German
+     {0x00A7, 0x00C4, 0x00D6, 0x00DC, 0x00E4, 0x00F6, 0x00FC, 0x00DF}},
+    {"Y", "#@[\\]`{|}~",  // Italian
+     {0x00A3, 0x00A7, 0x00B0, 0x00E7, 0x00E9, 0x00F9, 0x00E0, 0x00F2, 0x00E8, 0x00EC}},
+    {"E6", "@[\\]^`{|}~",  // Norwegian/Danish
+     {0x00C4, 0x00C6, 0x00D8, 0x00C5, 0x00DC, 0x00E4, 0x00E6, 0x00F8, 0x00E5, 0x00FC}},
+    {"Z", "#@[\\]{|}",  // Spanish
+     {0x00A3, 0x00A7, 0x00A1, 0x00D1, 0x00BF, 0x00B0, 0x00F1, 0x00E7}},
+    {"H7", "@[\\]^`{|}~",  // Swedish
+     {0x00C9, 0x00C4, 0x00D6, 0x00C5, 0x00DC, 0x00E9, 0x00E4, 0x00F6, 0x00E5, 0x00FC}},
+    {"=", "#@[\\]^_`{|}~",  // Swiss
+     {0x00F9, 0x00E0, 0x00E9, 0x00E7, 0x00EA, 0x00EE, 0x00E8, 0x00F4, 0x00E4, 0x00F6, 0x00FC,
+      0x00FB}},
+};
+constexpr size_t kCharsetCount = std::size(kCharsets);
+
+using CharsetMap = std::array<uint32_t, 128>;
+
+constexpr std::array<CharsetMap, kCharsetCount> build_charset_maps() {
+  std::array<CharsetMap, kCharsetCount> maps{};
+  for (size_t i = 0; i < kCharsetCount; ++i)
+    for (size_t k = 0; k < kCharsets[i].from.size(); ++k)
+      maps[i][static_cast<uint8_t>(kCharsets[i].from[k])] = kCharsets[i].to[k];
+  return maps;
+}
+
+constexpr std::array<CharsetMap, kCharsetCount> kCharsetMaps = build_charset_maps();
+
+// ---- Printing -------------------------------------------------------------
+
+bool count_below_cap(const std::string& text) {
+  size_t n = 0;
+  for (char c : text)
+    if ((static_cast<uint8_t>(c) & 0xC0) != 0x80) ++n;
+  return n < kMaxCellCodePoints;
+}
+
+// Attaches a combining character to the cell at col.
+void attach_combining(Line& line, uint32_t col, uint32_t e, uint32_t width) {
+  Cell c = cell_at(line, col);
+  uint32_t bits = width << kWidthShift;
+  if (c.has_text()) {
+    std::string* text = line.text.find(col);
+    if (text) {
+      if (count_below_cap(*text)) append_utf8(*text, e);
+      store_cell(line, col, Cell{kHasText | bits, c.fg, c.bg});
+      return;
+    }
+    c.word0 = e | bits;  // the text went missing: start again from the mark
+    store_cell(line, col, c);
+    return;
+  }
+  uint32_t cp = c.code_point();
+  if (cp != 0) {
+    std::string text;
+    append_utf8(text, cp);
+    append_utf8(text, e);
+    store_cell(line, col, Cell{kHasText | bits, c.fg, c.bg});
+    line.text.set(col, std::move(text));
+    return;
+  }
+  store_cell(line, col, Cell{e | bits, c.fg, c.bg});
+}
+
+// The printing state of one run, held in locals while the run lasts.
+struct Printer {
+  Terminal& t;
+  Buffer& b;
+  Line* line;
+  uint32_t x;
+  uint32_t ps;
+  const uint32_t* charset;
+  const uint8_t* widths;
+
+  explicit Printer(Terminal& term)
+      : t(term),
+        b(term.active()),
+        line(&screen_line(b, b.cursor_row)),
+        x(b.cursor_col),
+        ps(term.print_state),
+        charset(charset_map(term.active_charset)),
+        widths(bmp_width_table()) {
+    if (x > 0 && cell_at(*line, x - 1).is_wide()) set_blank(*line, x - 1, t.pen);
+  }
+
+  void finish() {
+    if (x < b.cols && x < line->cells.size() && line->cells[x].word0 == 0) set_blank(*line, x, t.pen);
+    b.cursor_col = x;
+    t.print_state = ps;
+  }
+
+  // Auto-wrap: the rest of the row is blanked and the cursor goes to the
+  // start of the next row, which continues this one.
+  void wrap() {
+    fill_blanks(*line, x, b.cols, t.pen);
+    x = 0;
+    if (b.cursor_row == b.region_bottom) {
+      update_erase_pen(t);
+      scroll_up(t, t.erase_pen, true);
+      line = &screen_line(b, b.cursor_row);
+    } else {
+      if (b.cursor_row + 1 < b.rows) ++b.cursor_row;
+      line = &screen_line(b, b.cursor_row);
+      line->wrapped = true;
+    }
+  }
+
+  // Printable ASCII with no charset, insert mode or pen extras in play.
+  void ascii(const uint8_t* p, size_t n) {
+    const uint32_t cols = b.cols;
+    const uint32_t fg = t.pen.fg, bg = t.pen.bg;
+    while (n > 0) {
+      if (x >= cols) {
+        if (!t.modes.auto_wrap) {
+          x = cols - 1;
+          p += n - 1;
+          n = 1;
+        } else {
+          wrap();
+        }
+      }
+      size_t k = std::min<size_t>(n, cols - x);
+      if (line->width != cols) {
+        for (size_t i = 0; i < k; ++i) set_cell_packed(*line, x + i, p[i], 1, t.pen);
+      } else {
+        std::vector<Cell>& cells = line->cells;
+        if (cells.size() < x + k) {
+          if (cells.capacity() < cols) cells.reserve(cols);
+          cells.resize(x + k);
+        }
+        Cell* out = cells.data() + x;
+        for (size_t i = 0; i < k; ++i) out[i] = Cell{p[i] | 1u << kWidthShift, fg, bg};
+        if (!line->text.empty()) line->text.erase_range(x, static_cast<uint32_t>(x + k));
+        if (!line->attrs.empty()) line->attrs.erase_range(x, static_cast<uint32_t>(x + k));
+      }
+      x += static_cast<uint32_t>(k);
+      p += k;
+      n -= k;
+    }
+    ps = 1u << 1;
+  }
+
+  void one(uint32_t e) {
+    if (charset && e < 127 && charset[e] != 0) e = charset[e];
+    const uint32_t last = (ps >> 1) & 3;
+    uint32_t w;
+    bool combining = false;
+    if (e <= 31) {
+      w = last;
+      combining = last != 0;
+    } else if (e < 127) {
+      w = 1;
+    } else {
+      w = e <= 0xFFFF ? widths[e] : supplementary_width(e);
+      if (w == 0) {
+        w = last;
+        combining = last != 0;
+      }
+    }
+    const uint32_t cols = b.cols;
+    const uint32_t o = combining ? last : 0;
+    if (x + w - o > cols) {
+      if (t.modes.auto_wrap) {
+        wrap();
+      } else {
+        x = cols - 1;
+        if (w == 2) {
+          ps = w << 1;
+          return;
+        }
+      }
+    }
+    if (!combining || x == 0) {
+      // Nothing can be stored at the pending-wrap column; a zero-width
+      // character there must not push the cursor past the last column.
+      if (w == 0 && x >= cols) return;
+      if (t.modes.insert && w > o) insert_blank_cells(*line, x, w - o, t.pen);
+      set_cell_packed(*line, x, e, w, t.pen);
+      ++x;
+      if (w == 2) {
+        set_cell_packed(*line, x, 0, 0, t.pen);
+        ++x;
+      }
+    } else {
+      uint32_t base = x - 1;
+      if (cell_at(*line, base).is_spacer() && base > 0) base = x - 2;
+      attach_combining(*line, base, e, last);
+    }
+    ps = w << 1 | (combining ? 1 : 0);
+  }
+};
+
+}  // namespace
+
+int charset_for_final(uint32_t final_byte) {
+  if (final_byte == 'B') return -1;
+  for (size_t i = 0; i < kCharsetCount; ++i)
+    if (kCharsets[i].finals.find(static_cast<char>(final_byte)) != std::string_view::npos)
+      return static_cast<int>(i);
+  return -2;
+}
+
+const uint32_t* charset_map(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= kCharsetCount) return nullptr;
+  return kCharsetMaps[static_cast<size_t>(index)].data();
+}
+
+const uint8_t* print_run(Terminal& t, const uint8_t* p, const uint8_t* end) {
+  Printer pr(t);
+  const bool fast_ascii = pr.charset == nullptr && !t.modes.insert && !t.pen.has_extras();
+  while (p < end) {
+    uint8_t c = *p;
+    if (c < 0x80) {
+      if (c < 0x20 || c == 0x7F) break;
+      if (fast_ascii) {
+        const uint8_t* q = p + 1;
+        while (q < end && *q >= 0x20 && *q < 0x7F) ++q;
+        pr.ascii(p, static_cast<size_t>(q - p));
+        p = q;
+        continue;
+      }
+      pr.one(c);
+      ++p;
+      continue;
+    }
+    const uint8_t* q = p;
+    uint32_t cp = decode_utf8(q, end);
+    if (cp == kIncomplete) {
+      cp = kReplacement;
+      q = end;
+    }
+    if (cp >= 0x80 && cp <= 0x9F) break;
+    pr.one(cp);
+    p = q;
+  }
+  pr.finish();
+  return p;
+}
+
+void print_chars(Terminal& t, const uint32_t* cps, size_t n) {
+  if (n == 0) return;
+  Printer pr(t);
+  for (size_t i = 0; i < n; ++i) pr.one(cps[i]);
+  pr.finish();
+}
+
+// ---- Cursor and scrolling -------------------------------------------------
+
+void clamp_cursor(Terminal& t, bool allow_pending) {
+  Buffer& b = t.active();
+  b.cursor_col = std::min(b.cursor_col, allow_pending ? b.cols : b.cols - 1);
+  if (t.modes.origin) {
+    b.cursor_row = std::min(std::max(b.cursor_row, b.region_top), std::max(b.region_top, b.region_bottom));
+  } else {
+    b.cursor_row = std::min(b.cursor_row, b.rows - 1);
+  }
+}
+
+void update_erase_pen(Terminal& t) { t.erase_pen = Pen{0, 0, 0, t.pen.bg & kColourMask}; }
+
+void scroll_up(Terminal& t, const Pen& pen, bool wrapped) {
+  Buffer& b = t.active();
+  LineStore& store = b.lines;
+  std::unique_ptr<Line> blank = store.make_line(b.cols, pen, wrapped);
+  Line* fresh = blank.get();
+  const size_t top = b.screen_index(b.region_top);
+  const size_t bottom = b.screen_index(b.region_bottom);
+  line_for_write(b, bottom);
+  if (b.region_top > 0) {
+    line_for_write(b, top);
+    store.rotate_up(top, bottom);
+    store.store(bottom, std::move(blank));
+    return;
+  }
+  if (bottom + 1 < store.count()) {
+    bool was_full = store.full();
+    store.insert(bottom + 1, std::move(blank));
+    if (!was_full) ++b.scroll_back;
+  } else if (!store.full()) {
+    store.push(std::move(blank));
+    ++b.scroll_back;
+  } else {
+    store.push(std::move(blank));  // the oldest line falls out
+  }
+  if (b.scroll_back > 0)
+    if (Line* scrolled = store.get(b.scroll_back - 1)) store.fit_scrolled(*scrolled, *fresh);
+}
+
+void index_down(Terminal& t) {
+  clamp_cursor(t, false);
+  update_erase_pen(t);
+  Buffer& b = t.active();
+  if (b.cursor_row == b.region_bottom) {
+    scroll_up(t, t.erase_pen, false);
+  } else if (b.cursor_row + 1 < b.rows) {
+    ++b.cursor_row;
+  }
+  clamp_cursor(t, false);
+}
+
+void reverse_index(Terminal& t) {
+  clamp_cursor(t, false);
+  update_erase_pen(t);
+  Buffer& b = t.active();
+  if (b.cursor_row != b.region_top) {
+    if (b.cursor_row > 0) --b.cursor_row;
+    clamp_cursor(t, false);
+    return;
+  }
+  const size_t top = b.screen_index(b.region_top);
+  const size_t bottom = b.screen_index(std::max(b.region_top, b.region_bottom));
+  line_for_write(b, bottom);
+  line_for_write(b, top);
+  b.lines.rotate_down(top, bottom);
+  b.lines.store(top, b.lines.make_line(b.cols, t.erase_pen, false));
+}
+
+void save_cursor(Terminal& t) {
+  Buffer& b = t.active();
+  b.saved.row = int64_t{b.cursor_row} + b.scroll_back;
+  b.saved.col = b.cursor_col;
+  b.saved.fg = t.pen.fg;
+  b.saved.bg = t.pen.bg;
+  b.saved.charset = t.active_charset;
+}
+
+void restore_cursor(Terminal& t) {
+  Buffer& b = t.active();
+  b.cursor_col = b.saved.col;
+  int64_t row = b.saved.row - int64_t{b.scroll_back};
+  b.cursor_row = row < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(row, UINT32_MAX));
+  t.pen.fg = b.saved.fg;
+  t.pen.bg = b.saved.bg;
+  t.active_charset = static_cast<int8_t>(b.saved.charset);
+  clamp_cursor(t, false);
+}
+
+void full_reset(Terminal& t) {
+  Terminal fresh = terminal_new(t.cols, t.rows);
+  fresh.title = std::move(t.title);
+  fresh.icon_name = std::move(t.icon_name);
+  fresh.presentation.safe_title = std::move(t.presentation.safe_title);
+  fresh.presentation.cursor_hidden = t.presentation.cursor_hidden;
+  fresh.modes.cursor_hidden = t.modes.cursor_hidden;
+  fresh.modes.newline = t.modes.newline;
+  fresh.modes.cursor_blink = t.modes.cursor_blink;
+  fresh.hyperlinks = std::move(t.hyperlinks);
+  fresh.link_counter = t.link_counter;
+  fresh.replies = std::move(t.replies);
+  fresh.parser = std::move(t.parser);
+  t = std::move(fresh);
+}
+
+// ---- Controls and ESC sequences -----------------------------------------
+
+namespace {
+
+void backspace(Terminal& t) {
+  Buffer& b = t.active();
+  if (!t.modes.reverse_wrap) {
+    clamp_cursor(t, false);
+    if (b.cursor_col > 0) --b.cursor_col;
+    return;
+  }
+  clamp_cursor(t, true);
+  if (b.cursor_col > 0) {
+    --b.cursor_col;
+  } else if (b.cursor_row > b.region_top && b.cursor_row <= b.region_bottom) {
+    Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
+    if (line && line->wrapped) {
+      line->wrapped = false;
+      --b.cursor_row;
+      b.cursor_col = b.cols - 1;
+      const Line& above = line_or_empty(b, b.screen_index(b.cursor_row));
+      Cell c = cell_at(above, b.cursor_col);
+      if (!c.has_content() && c.width() != 0 && b.cursor_col > 0) --b.cursor_col;
+    }
+  }
+  clamp_cursor(t, false);
+}
+
+void line_feed(Terminal& t) {
+  update_erase_pen(t);
+  Buffer& b = t.active();
+  if (t.modes.newline) b.cursor_col = 0;
+  if (b.cursor_row == b.region_bottom) {
+    scroll_up(t, t.erase_pen, false);
+  } else if (b.cursor_row + 1 < b.rows) {
+    ++b.cursor_row;
+    if (Line* line = buffer_get_line(b, b.screen_index(b.cursor_row))) line->wrapped = false;
+  }
+  if (b.cursor_col >= b.cols) b.cursor_col = b.cols - 1;
+}
+
+void set_shift(Terminal& t, uint8_t shift) {
+  t.shift = shift;
+  t.active_charset = t.charsets[shift];
+}
+
+void designate(Terminal& t, int slot, uint32_t final_byte) {
+  int set = charset_for_final(final_byte);
+  if (set == -2) return;
+  t.charsets[static_cast<size_t>(slot)] = static_cast<int8_t>(set);
+  if (t.shift == slot) t.active_charset = static_cast<int8_t>(set);
+}
+
+void screen_alignment(Terminal& t) {
+  Buffer& b = t.active();
+  uint32_t home = t.modes.origin ? b.region_top : 0;
+  for (uint32_t r = home; r < home + b.rows; ++r) {
+    Line* line = buffer_get_line(b, b.screen_index(r));
+    if (!line) continue;
+    line->text.clear();
+    line->attrs.clear();
+    line->wrapped = false;
+    line->cells.assign(line->width, Cell{'E' | 1u << kWidthShift, t.pen.fg, t.pen.bg});
+  }
+  b.cursor_col = 0;
+  b.cursor_row = home;
+  clamp_cursor(t, false);
+}
+
+}  // namespace
+
+void execute_control(Terminal& t, uint32_t code) {
+  Buffer& b = t.active();
+  switch (code) {
+    case 0x08:
+      backspace(t);
+      break;
+    case 0x09:
+      if (b.cursor_col < b.cols) b.cursor_col = next_tab_stop(b);
+      break;
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+      line_feed(t);
+      break;
+    case 0x0D:
+      b.cursor_col = 0;
+      break;
+    case 0x0E:
+      set_shift(t, 1);
+      break;
+    case 0x0F:
+      set_shift(t, 0);
+      break;
+    case 0x84:
+      index_down(t);
+      break;
+    case 0x85:
+      b.cursor_col = 0;
+      index_down(t);
+      break;
+    case 0x88:
+      set_tab_stop(b);
+      break;
+    default:
+      break;
+  }
+}
+
+void esc_dispatch(Terminal& t, uint32_t key) {
+  const uint32_t final_byte = key & 0xFF;
+  const uint32_t inter = key >> 8;
+  switch (inter) {
+    case 0:
+      switch (final_byte) {
+        case '7':
+          save_cursor(t);
+          break;
+        case '8':
+          restore_cursor(t);
+          break;
+        case '=':
+          t.modes.keypad_application = true;
+          break;
+        case '>':
+          t.modes.keypad_application = false;
+          break;
+        case 'D':
+          index_down(t);
+          break;
+        case 'E':
+          t.active().cursor_col = 0;
+          index_down(t);
+          break;
+        case 'H':
+          set_tab_stop(t.active());
+          break;
+        case 'M':
+          reverse_index(t);
+          break;
+        case 'c':
+          full_reset(t);
+          break;
+        case 'n':
+        case '}':
+          set_shift(t, 2);
+          break;
+        case 'o':
+        case '|':
+          set_shift(t, 3);
+          break;
+        case '~':
+          set_shift(t, 1);
+          break;
+        default:
+          break;
+      }
+      break;
+    case '#':
+      if (final_byte == '8') screen_alignment(t);
+      break;
+    case '%':
+      if (final_byte == '@' || final_byte == 'G') {
+        t.shift = 0;
+        t.charsets[0] = -1;
+        t.active_charset = -1;
+      }
+      break;
+    case '(':
+      designate(t, 0, final_byte);
+      break;
+    case ')':
+    case '-':
+      designate(t, 1, final_byte);
+      break;
+    case '*':
+    case '.':
+      designate(t, 2, final_byte);
+      break;
+    case '+':
+      designate(t, 3, final_byte);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace mossbank::term

@@ -1,0 +1,41 @@
+// What the parser's print, execute and ESC-dispatch actions do to the
+// terminal, and the cursor and scrolling steps the control sequences share.
+// Everything works on the active buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "terminal/terminal.h"
+
+namespace mossbank::term {
+
+// Prints the run of printable code points that starts at p (UTF-8, up to the
+// first code point below 32 or in 127-159) and returns where it stopped.
+const uint8_t* print_run(Terminal& t, const uint8_t* p, const uint8_t* end);
+// Prints code points (REP repeats through here).
+void print_chars(Terminal& t, const uint32_t* cps, size_t n);
+
+void execute_control(Terminal& t, uint32_t code);
+void esc_dispatch(Terminal& t, uint32_t key);
+
+// Column at most cols (allow_pending) or cols-1; row inside the screen, or
+// inside the scroll region in origin mode.
+void clamp_cursor(Terminal& t, bool allow_pending);
+void save_cursor(Terminal& t);
+void restore_cursor(Terminal& t);
+void index_down(Terminal& t);
+void reverse_index(Terminal& t);
+void full_reset(Terminal& t);
+// Sets the erase pen's background colour from the pen's.
+void update_erase_pen(Terminal& t);
+// Scrolls the active buffer's region up one line; the new bottom row is a
+// blank in `pen` with the given wrapped flag.
+void scroll_up(Terminal& t, const Pen& pen, bool wrapped);
+
+// Charset tables: index into the national sets, -1 = ASCII.
+int charset_for_final(uint32_t final_byte);  // -2 when the final names no set
+// The 128-entry translation for a set; 0 = unchanged. Null for ASCII.
+const uint32_t* charset_map(int index);
+
+}  // namespace mossbank::term

@@ -1,0 +1,118 @@
+// The terminal emulator that keeps a wrapped agent's screen.
+//
+//   Terminal t = terminal_new(cols, rows);  // primary buffer (5,000 lines of
+//                                           // scroll-back) and alternate buffer
+//   terminal_process(t, text);    // feed whole UTF-8 characters; an escape
+//                                 // sequence may be split across calls
+//                                 // (Utf8Repair turns raw reads into such text)
+//   terminal_capture_replies(t);  // answers to the agent's queries (DA, DSR,
+//   terminal_take_replies(t);     // CPR, DECRQM, DECRQSS) collect only while on
+//   terminal_resize(t, cols, rows);  // each side 2..4096 / 1..4096; reflows
+//                                    // the primary buffer's soft-wrapped lines
+//   screen_lines(t)           // visible rows as plain text, joined by "\n"
+//   screen_lines_styled(t)    // ... with colours, dim and inverse as SGR
+//   screen_lines_marked(t)    // ... with only inverse and faint runs marked
+//   serialize(t, screen_only) + serialize_presentation(t)
+//                             // an escape-sequence stream that redraws the
+//                             // terminal on a fresh one of the same size
+//   terminal_cursor(t), t.modes, t.title, t.cols, t.rows  // read freely
+//
+// Not thread-safe and holds no global mutable state: callers keep one lock
+// around every call. Nothing here fails; malformed input is ignored.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "terminal/buffer.h"
+#include "terminal/cell.h"
+#include "terminal/parser.h"
+#include "terminal/utf8.h"
+
+namespace mossbank {
+
+// The mode flags, in the order the state record keeps them.
+struct TerminalModes {
+  bool alternate_screen = false;
+  bool cursor_keys_application = false;  // DECCKM, ?1
+  bool keypad_application = false;       // DECKPAM, ?66
+  bool bracketed_paste = false;          // ?2004
+  bool origin = false;                   // DECOM, ?6
+  bool reverse_wrap = false;             // ?45
+  bool focus_events = false;             // ?1004
+  bool synchronized_output = false;      // ?2026
+  bool auto_wrap = true;                 // DECAWM, ?7
+  bool insert = false;                   // IRM, 4
+  bool newline = false;                  // LNM, 20
+  bool cursor_hidden = false;            // inverse of DECTCEM, ?25
+  bool cursor_blink = false;             // ?12
+  uint8_t mouse_encoding = 0;            // 0 default, 1 SGR (1006), 2 SGR pixels (1016)
+  uint8_t mouse_tracking = 0;            // 0 off, 1 X10 (9), 2 normal (1000),
+                                         // 3 button-event (1002), 4 any-event (1003)
+};
+
+struct Presentation {
+  std::string safe_title;  // the title without C0, DEL and C1 code points
+  std::optional<uint32_t> mouse_encoding_mode;  // 1006 or 1016, as last set
+  uint32_t cursor_style = 0;                    // DECSCUSR
+  bool cursor_hidden = false;
+};
+
+struct LinkKeyHash {
+  uint64_t seed = 0;
+  size_t operator()(std::string_view key) const;
+};
+
+struct Terminal {
+  term::Buffer primary;
+  term::Buffer alternate;
+  std::string title;
+  std::string icon_name;
+  Presentation presentation;
+  term::Parser parser;
+  std::optional<std::string> replies;  // absent = replies off
+  std::unordered_map<std::string, uint32_t, LinkKeyHash> hyperlinks;
+  uint32_t cols = 0;
+  uint32_t rows = 0;
+  term::Pen pen;
+  term::Pen erase_pen;
+  std::array<int8_t, 4> charsets{-1, -1, -1, -1};  // G0-G3; -1 = ASCII
+  uint8_t shift = 0;                               // which of G0-G3 is in GL
+  int8_t active_charset = -1;
+  uint32_t link_counter = 0;
+  uint32_t print_state = 0;  // bits 1-2 last printed width, bit 0 combining
+  TerminalModes modes;
+
+  term::Buffer& active() { return modes.alternate_screen ? alternate : primary; }
+  const term::Buffer& active() const { return modes.alternate_screen ? alternate : primary; }
+};
+
+inline constexpr uint32_t kMaxTerminalSide = 4096;
+
+Terminal terminal_new(uint32_t cols, uint32_t rows);
+void terminal_process(Terminal& t, std::string_view text);
+void terminal_resize(Terminal& t, uint32_t cols, uint32_t rows);
+
+// Switches reply capture on (with an empty buffer).
+void terminal_capture_replies(Terminal& t);
+// The replies collected since capture was switched on; capture goes off.
+std::string terminal_take_replies(Terminal& t);
+
+struct TerminalCursor {
+  uint32_t col = 0;  // cols means a pending wrap
+  uint32_t row = 0;  // screen row
+};
+TerminalCursor terminal_cursor(const Terminal& t);
+
+std::string screen_lines(const Terminal& t);
+std::string screen_lines_styled(const Terminal& t);
+std::string screen_lines_marked(const Terminal& t);
+
+std::string serialize(const Terminal& t, bool screen_only);
+std::string serialize_presentation(const Terminal& t);
+
+}  // namespace mossbank
