@@ -12,6 +12,8 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   sudo=""
@@ -19,6 +21,16 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -q
   $sudo apt-get install -y -q "${missing[@]}"
+fi
+
+# The whole-program MCP tests drive the server with the official MCP client.
+if [ -f tests/mcp-client/package.json ] && [ ! -d tests/mcp-client/node_modules ]; then
+  command -v npm >/dev/null || { echo "setup: npm is needed for the MCP client tests"; exit 1; }
+  if [ -f tests/mcp-client/package-lock.json ]; then
+    npm ci --prefix tests/mcp-client --no-audit --no-fund
+  else
+    npm install --prefix tests/mcp-client --no-audit --no-fund
+  fi
 fi
 
 jobs=$(nproc 2>/dev/null || echo 4)

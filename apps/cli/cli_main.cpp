@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/hook.h"
 #include "cli/node_cli.h"
 #include "cli/usage.h"
 #include "daemon/home.h"
@@ -90,7 +91,7 @@ uint8_t cli_main(int argc, char** argv) {
     if (command == "run") return run_command(rest);
     if (command == "hook") {
       if (help_requested("hook", rest)) return 0;
-      return 0;
+      return hook_main(rest);
     }
   }
   run_node_cli(args);
