@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "cli/usage.h"
 #include "daemon/home.h"
 #include "daemon/text.h"
+#include "mcp/mcp.h"
 #include "run/run.h"
 
 extern char** environ;
@@ -85,8 +87,15 @@ uint8_t cli_main(int argc, char** argv) {
     }
     if (command == "mcp") {
       if (help_requested("mcp", rest)) return 0;
-      write_stderr("mossbank: mcp is not available in this build\n");
-      return 2;
+      mcp::CallIdentity identity;
+      const char* run_id = std::getenv("MOSSBANK_RUN_ID");
+      if (run_id != nullptr && *run_id != '\0') identity.run_id = utf8_lossy(run_id);
+      if (pid_t parent = getppid(); parent > 1) identity.parent_pid = static_cast<uint32_t>(parent);
+      identity.language = ui_language();
+      mcp::serve_mcp(mcp::make_server_context(kVersion, std::move(identity),
+                                              make_daemon_client(home_dir())),
+                     std::make_shared<mcp::MessageWriter>());
+      return 0;
     }
     if (command == "run") return run_command(rest);
     if (command == "hook") {
