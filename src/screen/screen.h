@@ -1,0 +1,22 @@
+// Screen reading: what an agent's screen shows, read from its text.
+//
+//   screen_pattern.h  the readers' pattern dialect, compiled once per process
+//   text_utils.h      escapes, rows and JavaScript-style trims of screen text
+//   agents.h          which agent a command line runs; session or one-shot
+//   agent_tables.h    the tables recognition works from
+//   session_ids.h     session ids and the conversation a command line opens
+//
+// Reader contract. A reader takes the agent's name (a lower-case text such
+// as "claude" or "codex"; possibly absent, or a name no reader knows, which
+// takes the generic path) and the screen text (the emulator's visible rows
+// joined by "\n", plain or with its styling escapes), and returns a bool, an
+// optional text or an optional Menu. A reader never fails: what it cannot
+// read is false or none. Readers keep no state between calls and take no
+// locks; everything they need is in the text they are given, and they may
+// run on any number of threads at once.
+#pragma once
+
+#include "screen/agents.h"
+#include "screen/screen_pattern.h"
+#include "screen/session_ids.h"
+#include "screen/text_utils.h"

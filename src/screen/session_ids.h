@@ -1,0 +1,57 @@
+// Session ids, and the conversation an agent's command line opens.
+//
+// A session id is 36 characters: lower-case hexadecimal groups of 8, 4, 4, 4
+// and 12 joined by "-" (upper-case digits are not one). A fresh run
+// identifier has the same form, so it doubles as Claude Code's session id:
+// a Claude Code run that names no conversation is started with
+// "--session-id <run id>" (Grok too, for an interactive session).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mossbank::screen {
+
+// Arguments that choose the conversation; for Grok also exactly "-s".
+inline constexpr std::array<std::string_view, 6> session_options = {
+    "--resume", "-r", "--continue", "-c", "--session-id", "--fork-session"};
+
+// Whether the whole text has the form of a session id.
+bool is_session_id(std::string_view text);
+
+// A version 4 UUID from getentropy. A failing entropy source is not
+// reported: the bytes it did not fill stay 0.
+std::string new_session_id();
+
+// A copy of the text when it has the form of a session id.
+std::optional<std::string> parse_session_id(std::optional<std::string_view> text);
+
+// The first session id that one of `names` gives in `args`: "--name=<id>"
+// or "--name <id>" for an option, and for a sub-command such as "resume" the
+// first later argument that is a session id.
+std::optional<std::string> option_value(std::span<const std::string> args,
+                                        std::span<const std::string_view> names);
+
+// The conversation the agent's arguments name, by its display name
+// (agent_name_of_program): "claude", "codex", "grok" and "antigravity" are
+// searched; any other agent has none.
+std::optional<std::string> session_id_of_args(std::string_view agent,
+                                              std::span<const std::string> args);
+
+// Whether an argument chooses the conversation already.
+bool has_session_option(std::string_view agent, std::span<const std::string> args);
+
+struct RunSession {
+  std::vector<std::string> args;          // the agent's arguments to start it with
+  std::optional<std::string> session_id;  // the conversation they open
+};
+
+// The arguments a run starts the agent with, and its session id.
+RunSession run_session(std::string_view program, std::vector<std::string> args,
+                       std::string_view run_id);
+
+}  // namespace mossbank::screen

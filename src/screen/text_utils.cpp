@@ -1,0 +1,91 @@
+#include "screen/text_utils.h"
+
+#include <optional>
+
+#include "daemon/text.h"
+#include "screen/screen_pattern.h"
+
+namespace mossbank::screen {
+
+namespace {
+
+constinit const ScreenPattern csi_pattern{"\\x1b\\[[0-9;:?]*[A-Za-z]"};
+
+bool is_js_white(char32_t c) {
+  switch (c) {
+    case 0x20: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F:
+    case 0x3000: case 0xFEFF:
+      return true;
+    default:
+      return (c >= 0x09 && c <= 0x0D) || (c >= 0x2000 && c <= 0x200A);
+  }
+}
+
+// The code point of the UTF-8 sequence that is exactly `bytes`, or none (a
+// byte that is not part of valid UTF-8 is never white space).
+std::optional<char32_t> decode_exact(std::string_view bytes) {
+  if (bytes.empty() || utf8_sequence_length(bytes) != bytes.size()) return std::nullopt;
+  size_t pos = 0;
+  return next_code_point(bytes, pos);
+}
+
+template <typename Pred>
+std::string_view trim_end_while(std::string_view text, Pred strip) {
+  while (!text.empty()) {
+    size_t start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 &&
+           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+      --start;
+    }
+    std::optional<char32_t> c = decode_exact(text.substr(start));
+    if (!c || !strip(*c)) break;
+    text.remove_suffix(text.size() - start);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string strip_escapes(std::string_view text) {
+  if (text.find('\x1b') == std::string_view::npos) return std::string(text);
+  return csi_pattern.replace_all(text, "");
+}
+
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> rows(1);
+  for (char c : text) {
+    if (c == '\r') continue;
+    if (c == '\n') {
+      rows.emplace_back();
+    } else {
+      rows.back() += c;
+    }
+  }
+  return rows;
+}
+
+std::vector<std::string> screen_text_rows(std::string_view text) {
+  std::vector<std::string> rows = split_lines(strip_escapes(text));
+  for (std::string& row : rows) row.resize(trim_end_js(row).size());
+  return rows;
+}
+
+std::string_view trim_end_js(std::string_view text) { return trim_end_while(text, is_js_white); }
+
+std::string_view js_trim(std::string_view text) {
+  text = trim_end_js(text);
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t len = utf8_sequence_length(text.substr(pos));
+    std::optional<char32_t> c = decode_exact(text.substr(pos, len));
+    if (!c || !is_js_white(*c)) break;
+    pos += len;
+  }
+  return text.substr(pos);
+}
+
+std::string_view trim_trailing_dots(std::string_view text) {
+  return trim_end_while(text, [](char32_t c) { return c == '.' || c == 0x2026 || is_js_white(c); });
+}
+
+}  // namespace mossbank::screen
