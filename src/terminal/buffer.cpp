@@ -12,8 +12,8 @@ namespace {
 // Lines kept for reuse; beyond this, lines that leave are freed.
 constexpr size_t kPoolLimit = 256;
 // Fitted cell vectors kept for reuse, per size class and in all.
-constexpr size_t kFittedPerClass = 32;
-constexpr size_t kFittedLimit = 512;
+constexpr size_t kFittedPerClass = 128;
+constexpr size_t kFittedCellLimit = 256 * 1024;
 constexpr size_t kFitGranule = 8;
 
 [[noreturn]] void fault(const char* what) {
@@ -37,44 +37,51 @@ std::unique_ptr<Line> LineStore::make_line(uint32_t width, const Pen& pen, bool 
   return line;
 }
 
+void LineStore::stash_fitted(CellRow&& cells) {
+  size_t cap = cells.capacity();
+  if (cap == 0 || cap % kFitGranule != 0) return;
+  size_t cls = cap / kFitGranule - 1;
+  if (fitted_cells_ + cap > kFittedCellLimit) return;
+  if (fitted_.size() <= cls) fitted_.resize(cls + 1);
+  if (fitted_[cls].size() >= kFittedPerClass) return;
+  cells.clear();
+  fitted_[cls].push_back(std::move(cells));
+  fitted_cells_ += cap;
+  cells = {};
+}
+
 void LineStore::recycle(std::unique_ptr<Line> line) {
   if (!line || pool_.size() >= kPoolLimit) return;
-  size_t cap = line->cells.capacity();
   // Fitted storage (a scroll-back line's) is kept for the next line that
   // scrolls into scroll-back; wide storage stays with the line.
-  if (cap > 0 && cap < line->width && cap % kFitGranule == 0) {
-    size_t cls = cap / kFitGranule - 1;
-    if (fitted_.size() <= cls) fitted_.resize(cls + 1);
-    if (fitted_[cls].size() < kFittedPerClass && fitted_count_ < kFittedLimit) {
-      line->cells.clear();
-      fitted_[cls].push_back(std::move(line->cells));
-      line->cells = {};
-      ++fitted_count_;
-    }
-  }
+  if (line->cells.capacity() < line->width) stash_fitted(std::move(line->cells));
   pool_.push_back(std::move(line));
 }
 
 void LineStore::fit_scrolled(Line& scrolled, Line& fresh) {
-  size_t n = scrolled.cells.size();
-  size_t want = (n + kFitGranule - 1) / kFitGranule * kFitGranule;
-  if (scrolled.cells.capacity() <= want) return;
-  std::vector<Cell> fitted;
+  const size_t n = scrolled.cells.size();
+  const size_t want = (n + kFitGranule - 1) / kFitGranule * kFitGranule;
+  const size_t cap = scrolled.cells.capacity();
+  const bool fresh_needs = fresh.cells.empty() && fresh.cells.capacity() < fresh.width &&
+                           cap > fresh.cells.capacity();
+  if (cap <= want && !fresh_needs) return;
+  CellRow fitted;
   if (want > 0) {
     size_t cls = want / kFitGranule - 1;
     if (cls < fitted_.size() && !fitted_[cls].empty()) {
       fitted = std::move(fitted_[cls].back());
       fitted_[cls].pop_back();
-      --fitted_count_;
+      fitted_cells_ -= fitted.capacity();
     } else {
       fitted.reserve(want);
     }
     fitted.assign(scrolled.cells.begin(), scrolled.cells.end());
   }
-  if (fresh.cells.empty() && fresh.cells.capacity() < scrolled.cells.capacity()) {
+  if (fresh_needs) {
     scrolled.cells.clear();
     std::swap(fresh.cells, scrolled.cells);
   }
+  stash_fitted(std::move(scrolled.cells));
   scrolled.cells = std::move(fitted);
 }
 

@@ -68,8 +68,9 @@ class LineStore {
   std::vector<std::unique_ptr<Line>> slots_;
   std::vector<std::unique_ptr<Line>> pool_;
   // Fitted cell storage by size class (capacity 8 * (index + 1)).
-  std::vector<std::vector<std::vector<Cell>>> fitted_;
-  size_t fitted_count_ = 0;
+  std::vector<std::vector<CellRow>> fitted_;
+  size_t fitted_cells_ = 0;
+  void stash_fitted(CellRow&& cells);
   size_t head_ = 0;
   size_t count_ = 0;
   size_t capacity_ = 0;

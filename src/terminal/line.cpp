@@ -17,11 +17,12 @@ void grow(Line& line, uint32_t n) {
   line.cells.resize(n, kBlankCell);
 }
 
-// Side data of the cell just stored at col: entries not backed by the
-// cell's bits are dropped, so the maps never outgrow the row.
-void drop_stale(Line& line, uint32_t col, Cell cell) {
-  if (!line.text.empty() && !cell.has_text()) line.text.erase(col);
-  if (!line.attrs.empty() && (cell.bg & kHasExtras) == 0) line.attrs.erase(col);
+// Side data of a cell being replaced: entries exist only for cells whose
+// bits say so, and they go when the new cell does not keep the bit, so the
+// maps never outgrow the row.
+void drop_stale(Line& line, uint32_t col, Cell old, Cell cell) {
+  if (old.has_text() && !cell.has_text()) line.text.erase(col);
+  if ((old.bg & kHasExtras) && (cell.bg & kHasExtras) == 0) line.attrs.erase(col);
 }
 
 Cell blank_cell(const Pen& pen) { return Cell{1u << kWidthShift, pen.fg, pen.bg}; }
@@ -49,6 +50,103 @@ void fill_range(Line& line, uint32_t from, uint32_t to, const Pen& pen) {
 }
 
 }  // namespace
+
+std::vector<TextMap::Entry>::iterator TextMap::lower(uint32_t col) {
+  return std::lower_bound(entries_.begin(), entries_.end(), col,
+                          [](const Entry& e, uint32_t c) { return e.col < c; });
+}
+
+std::vector<TextMap::Entry>::const_iterator TextMap::lower(uint32_t col) const {
+  return std::lower_bound(entries_.begin(), entries_.end(), col,
+                          [](const Entry& e, uint32_t c) { return e.col < c; });
+}
+
+std::optional<std::string_view> TextMap::find(uint32_t col) const {
+  if (!entries_.empty() && entries_.back().col == col) {
+    const Entry& e = entries_.back();
+    return std::string_view(bytes_).substr(e.offset, e.length);
+  }
+  auto it = lower(col);
+  if (it == entries_.end() || it->col != col) return std::nullopt;
+  return std::string_view(bytes_).substr(it->offset, it->length);
+}
+
+void TextMap::set(uint32_t col, std::string_view text) {
+  if (entries_.capacity() == 0) {
+    // Room for a row's worth of marks at once; a recycled line keeps it.
+    entries_.reserve(16);
+    bytes_.reserve(128);
+  }
+  compact_if_sparse();
+  Entry e{col, static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size())};
+  bytes_.append(text);
+  live_ += text.size();
+  if (entries_.empty() || entries_.back().col < col) {
+    entries_.push_back(e);
+    return;
+  }
+  auto it = lower(col);
+  if (it != entries_.end() && it->col == col) {
+    live_ -= it->length;
+    *it = e;
+    return;
+  }
+  entries_.insert(it, e);
+}
+
+bool TextMap::append(uint32_t col, std::string_view more) {
+  auto it = !entries_.empty() && entries_.back().col == col ? entries_.end() - 1 : lower(col);
+  if (it == entries_.end() || it->col != col) return false;
+  if (size_t{it->offset} + it->length != bytes_.size()) {
+    // Move the text to the end of the arena so that it can grow in place.
+    compact_if_sparse();
+    it = lower(col);
+    std::string_view old = std::string_view(bytes_).substr(it->offset, it->length);
+    std::string copy(old);
+    it->offset = static_cast<uint32_t>(bytes_.size());
+    bytes_.append(copy);
+  }
+  bytes_.append(more);
+  it->length += static_cast<uint32_t>(more.size());
+  live_ += more.size();
+  return true;
+}
+
+void TextMap::erase(uint32_t col) {
+  auto it = lower(col);
+  if (it == entries_.end() || it->col != col) return;
+  live_ -= it->length;
+  entries_.erase(it);
+  if (entries_.empty()) clear();
+}
+
+void TextMap::erase_range(uint32_t from, uint32_t to) {
+  if (entries_.empty() || from >= to || entries_.back().col < from) return;
+  auto a = lower(from);
+  auto b = std::lower_bound(a, entries_.end(), to, [](const Entry& e, uint32_t c) { return e.col < c; });
+  for (auto it = a; it != b; ++it) live_ -= it->length;
+  entries_.erase(a, b);
+  if (entries_.empty()) clear();
+}
+
+void TextMap::shift_range(uint32_t from, uint32_t to, int64_t delta) {
+  for (Entry& e : entries_)
+    if (e.col >= from && e.col < to) e.col = static_cast<uint32_t>(e.col + delta);
+  std::stable_sort(entries_.begin(), entries_.end(),
+                   [](const Entry& a, const Entry& b) { return a.col < b.col; });
+}
+
+void TextMap::compact_if_sparse() {
+  if (bytes_.size() < 1024 || bytes_.size() < 2 * live_) return;
+  std::string packed;
+  packed.reserve(live_);
+  for (Entry& e : entries_) {
+    uint32_t offset = static_cast<uint32_t>(packed.size());
+    packed.append(bytes_, e.offset, e.length);
+    e.offset = offset;
+  }
+  bytes_.swap(packed);
+}
 
 void fill_blanks(Line& line, uint32_t from, uint32_t to, const Pen& pen) {
   fill_range(line, from, std::min(to, line.width), pen);
@@ -79,7 +177,7 @@ void line_reset(Line& line, uint32_t width, const Pen& pen, bool wrapped) {
   line.text.clear();
   line.attrs.clear();
   line.wrapped = wrapped;
-  fill_range(line, 0, width, pen);
+  if (pen != Pen{}) fill_range(line, 0, width, pen);
 }
 
 Line blank_line(uint32_t width, const Pen& pen, bool wrapped) {
@@ -99,7 +197,7 @@ StyledCell styled_cell_at(const Line& line, uint32_t col) {
   s.fg = c.fg;
   s.bg = c.bg;
   if (c.has_text())
-    if (const std::string* t = line.text.find(col)) s.text = *t;
+    if (auto t = line.text.find(col)) s.text = *t;
   if (c.bg & kHasExtras)
     if (const Extras* e = line.attrs.find(col)) {
       s.underline = e->underline;
@@ -112,8 +210,8 @@ void store_cell(Line& line, uint32_t col, Cell cell) {
   if (col >= line.width) return;
   size_t size = line.cells.size();
   if (col < size) {
+    drop_stale(line, col, line.cells[col], cell);
     line.cells[col] = cell;
-    drop_stale(line, col, cell);
     if (col + 1 == size) trim(line);
     return;
   }
@@ -243,7 +341,7 @@ uint32_t content_end(const Line& line) {
 
 bool append_cell_text(const Line& line, uint32_t col, Cell cell, std::string& out) {
   if (cell.has_text()) {
-    if (const std::string* t = line.text.find(col)) out += *t;
+    if (auto t = line.text.find(col)) out += *t;
     return true;
   }
   uint32_t cp = cell.code_point();

@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,7 +57,7 @@ class ColumnMap {
   }
   // Removes the entries at columns [from, to).
   void erase_range(uint32_t from, uint32_t to) {
-    if (entries_.empty() || from >= to) return;
+    if (entries_.empty() || from >= to || entries_.back().first < from) return;
     auto a = lower(from);
     auto b = std::lower_bound(a, entries_.end(), to,
                               [](const Entry& e, uint32_t c) { return e.first < c; });
@@ -80,15 +84,143 @@ class ColumnMap {
   std::vector<Entry> entries_;
 };
 
+// The stored cells of a line: a plain array of 12-byte cells. Unlike
+// std::vector it can grow without initialising what the caller is about to
+// write, which keeps printing to one store per cell.
+class CellRow {
+ public:
+  CellRow() = default;
+  CellRow(const CellRow& other) { assign(other.begin(), other.end()); }
+  CellRow& operator=(const CellRow& other) {
+    if (this != &other) assign(other.begin(), other.end());
+    return *this;
+  }
+  CellRow(CellRow&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  CellRow& operator=(CellRow&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = std::exchange(other.data_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+      capacity_ = std::exchange(other.capacity_, 0);
+    }
+    return *this;
+  }
+  ~CellRow() { release(); }
+
+  size_t size() const { return size_; }
+  size_t capacity() const { return capacity_; }
+  bool empty() const { return size_ == 0; }
+  Cell* data() { return data_; }
+  const Cell* data() const { return data_; }
+  Cell* begin() { return data_; }
+  Cell* end() { return data_ + size_; }
+  const Cell* begin() const { return data_; }
+  const Cell* end() const { return data_ + size_; }
+  Cell& operator[](size_t i) { return data_[i]; }
+  const Cell& operator[](size_t i) const { return data_[i]; }
+  Cell& back() { return data_[size_ - 1]; }
+  const Cell& back() const { return data_[size_ - 1]; }
+
+  void clear() { size_ = 0; }
+  void pop_back() { --size_; }
+  void push_back(Cell c) {
+    if (size_ == capacity_) reserve(capacity_ ? capacity_ * 2 : 8);
+    data_[size_++] = c;
+  }
+  // Exactly n cells of room (the fitted scroll-back storage relies on it).
+  void reserve(size_t n) {
+    if (n <= capacity_) return;
+    Cell* fresh = static_cast<Cell*>(::operator new(n * sizeof(Cell)));
+    if (size_) std::memcpy(fresh, data_, size_ * sizeof(Cell));
+    release();
+    data_ = fresh;
+    capacity_ = static_cast<uint32_t>(n);
+  }
+  void resize(size_t n, Cell fill = kBlankCell) {
+    if (n > size_) {
+      reserve(n);
+      std::fill(data_ + size_, data_ + n, fill);
+    }
+    size_ = static_cast<uint32_t>(n);
+  }
+  // Grows to n cells whose new part the caller writes at once (n <= capacity).
+  void grow_uninitialised(size_t n) { size_ = static_cast<uint32_t>(n); }
+  void assign(const Cell* first, const Cell* last) {
+    size_t n = static_cast<size_t>(last - first);
+    size_ = 0;
+    reserve(n);
+    if (n) std::memmove(data_, first, n * sizeof(Cell));
+    size_ = static_cast<uint32_t>(n);
+  }
+  void assign(size_t n, Cell fill) {
+    size_ = 0;
+    resize(n, fill);
+  }
+  void swap(CellRow& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+
+ private:
+  void release() {
+    ::operator delete(data_);
+    data_ = nullptr;
+    capacity_ = 0;
+  }
+  Cell* data_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t capacity_ = 0;
+};
+
+inline void swap(CellRow& a, CellRow& b) noexcept { a.swap(b); }
+
+// Combining text per column, kept in one byte arena per line so that
+// clearing a line costs nothing and short texts need no allocation each.
+class TextMap {
+ public:
+  bool empty() const { return entries_.empty(); }
+  size_t size() const { return entries_.size(); }
+  void clear() {
+    entries_.clear();
+    bytes_.clear();
+    live_ = 0;
+  }
+  std::optional<std::string_view> find(uint32_t col) const;
+  void set(uint32_t col, std::string_view text);
+  // Appends to the text at col; false when there is none.
+  bool append(uint32_t col, std::string_view more);
+  void erase(uint32_t col);
+  void erase_range(uint32_t from, uint32_t to);
+  void shift_range(uint32_t from, uint32_t to, int64_t delta);
+
+ private:
+  struct Entry {
+    uint32_t col;
+    uint32_t offset;
+    uint32_t length;
+  };
+  std::vector<Entry>::iterator lower(uint32_t col);
+  std::vector<Entry>::const_iterator lower(uint32_t col) const;
+  // Rewrites the arena without the bytes of erased texts once they dominate.
+  void compact_if_sparse();
+  std::vector<Entry> entries_;
+  std::string bytes_;
+  size_t live_ = 0;
+};
+
 struct Extras {
   uint32_t underline = 0;
   uint32_t link = 0;
 };
 
 struct Line {
-  std::vector<Cell> cells;
+  CellRow cells;
   uint32_t width = 0;
-  ColumnMap<std::string> text;
+  TextMap text;
   ColumnMap<Extras> attrs;
   bool wrapped = false;
 };

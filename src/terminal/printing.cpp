@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "terminal/utf8.h"
@@ -65,35 +66,63 @@ constexpr std::array<CharsetMap, kCharsetCount> kCharsetMaps = build_charset_map
 
 // ---- Printing -------------------------------------------------------------
 
-bool count_below_cap(const std::string& text) {
+size_t count_code_points(std::string_view text) {
   size_t n = 0;
   for (char c : text)
     if ((static_cast<uint8_t>(c) & 0xC0) != 0x80) ++n;
-  return n < kMaxCellCodePoints;
+  return n;
+}
+
+std::string_view utf8_of(uint32_t cp, char (&buf)[4]) {
+  size_t n;
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    buf[0] = static_cast<char>(cp);
+    n = 1;
+  } else if (cp < 0x800) {
+    buf[0] = static_cast<char>(0xC0 | cp >> 6);
+    buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 2;
+  } else if (cp < 0x10000) {
+    buf[0] = static_cast<char>(0xE0 | cp >> 12);
+    buf[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 3;
+  } else {
+    buf[0] = static_cast<char>(0xF0 | cp >> 18);
+    buf[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    buf[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 4;
+  }
+  return std::string_view(buf, n);
 }
 
 // Attaches a combining character to the cell at col.
 void attach_combining(Line& line, uint32_t col, uint32_t e, uint32_t width) {
   Cell c = cell_at(line, col);
-  uint32_t bits = width << kWidthShift;
+  const uint32_t bits = width << kWidthShift;
+  char mark_buf[4];
+  std::string_view mark = utf8_of(e, mark_buf);
   if (c.has_text()) {
-    std::string* text = line.text.find(col);
+    std::optional<std::string_view> text = line.text.find(col);
     if (text) {
-      if (count_below_cap(*text)) append_utf8(*text, e);
+      if (count_code_points(*text) < kMaxCellCodePoints) line.text.append(col, mark);
       store_cell(line, col, Cell{kHasText | bits, c.fg, c.bg});
       return;
     }
-    c.word0 = e | bits;  // the text went missing: start again from the mark
-    store_cell(line, col, c);
+    store_cell(line, col, Cell{e | bits, c.fg, c.bg});  // the text went missing: start again
     return;
   }
-  uint32_t cp = c.code_point();
+  const uint32_t cp = c.code_point();
   if (cp != 0) {
-    std::string text;
-    append_utf8(text, cp);
-    append_utf8(text, e);
+    char buf[8];
+    char base_buf[4];
+    std::string_view base = utf8_of(cp, base_buf);
+    std::memcpy(buf, base.data(), base.size());
+    std::memcpy(buf + base.size(), mark.data(), mark.size());
     store_cell(line, col, Cell{kHasText | bits, c.fg, c.bg});
-    line.text.set(col, std::move(text));
+    line.text.set(col, std::string_view(buf, base.size() + mark.size()));
     return;
   }
   store_cell(line, col, Cell{e | bits, c.fg, c.bg});
@@ -108,6 +137,13 @@ struct Printer {
   uint32_t ps;
   const uint32_t* charset;
   const uint8_t* widths;
+  const uint32_t fg;
+  const uint32_t bg;
+  bool direct = false;  // cells can be stored without the general path
+
+  void fetched_line() {
+    direct = !t.modes.insert && !t.pen.has_extras() && line->width == b.cols;
+  }
 
   explicit Printer(Terminal& term)
       : t(term),
@@ -116,7 +152,10 @@ struct Printer {
         x(b.cursor_col),
         ps(term.print_state),
         charset(charset_map(term.active_charset)),
-        widths(bmp_width_table()) {
+        widths(bmp_width_table()),
+        fg(term.pen.fg),
+        bg(term.pen.bg) {
+    fetched_line();
     if (x > 0 && cell_at(*line, x - 1).is_wide()) set_blank(*line, x - 1, t.pen);
   }
 
@@ -140,45 +179,86 @@ struct Printer {
       line = &screen_line(b, b.cursor_row);
       line->wrapped = true;
     }
+    fetched_line();
   }
 
-  // Printable ASCII with no charset, insert mode or pen extras in play.
-  void ascii(const uint8_t* p, size_t n) {
+  // Printable ASCII with no charset, insert mode or pen extras in play:
+  // prints the run at p and returns where it stopped.
+  const uint8_t* ascii(const uint8_t* p, const uint8_t* end) {
     const uint32_t cols = b.cols;
     const uint32_t fg = t.pen.fg, bg = t.pen.bg;
-    while (n > 0) {
+    for (;;) {
       if (x >= cols) {
         if (!t.modes.auto_wrap) {
+          // Each character lands on the last column; only the last stays.
+          const uint8_t* q = p;
+          while (q + 1 < end && q[1] >= 0x20 && q[1] < 0x7F) ++q;
           x = cols - 1;
-          p += n - 1;
-          n = 1;
-        } else {
-          wrap();
+          set_cell_packed(*line, x, *q, 1, t.pen);
+          ++x;
+          p = q + 1;
+          break;
         }
+        wrap();
       }
-      size_t k = std::min<size_t>(n, cols - x);
-      if (line->width != cols) {
-        for (size_t i = 0; i < k; ++i) set_cell_packed(*line, x + i, p[i], 1, t.pen);
-      } else {
-        std::vector<Cell>& cells = line->cells;
-        if (cells.size() < x + k) {
-          if (cells.capacity() < cols) cells.reserve(cols);
-          cells.resize(x + k);
-        }
+      const uint8_t* limit = p + std::min<size_t>(static_cast<size_t>(end - p), cols - x);
+      const uint8_t* q = p;
+      if (line->width == cols) {
+        CellRow& cells = line->cells;
+        if (cells.capacity() < cols) cells.reserve(cols);
+        if (cells.size() < x) cells.resize(x);
         Cell* out = cells.data() + x;
-        for (size_t i = 0; i < k; ++i) out[i] = Cell{p[i] | 1u << kWidthShift, fg, bg};
-        if (!line->text.empty()) line->text.erase_range(x, static_cast<uint32_t>(x + k));
-        if (!line->attrs.empty()) line->attrs.erase_range(x, static_cast<uint32_t>(x + k));
+        const Cell* old_end = cells.end();
+        bool side_data = !line->text.empty() || !line->attrs.empty();
+        while (q < limit && *q >= 0x20 && *q < 0x7F) {
+          *out++ = Cell{*q | 1u << kWidthShift, fg, bg};
+          ++q;
+        }
+        uint32_t k = static_cast<uint32_t>(q - p);
+        if (out > old_end) cells.grow_uninitialised(x + k);
+        if (side_data) {
+          line->text.erase_range(x, x + k);
+          line->attrs.erase_range(x, x + k);
+        }
+      } else {
+        while (q < limit && *q >= 0x20 && *q < 0x7F) {
+          set_cell_packed(*line, x + static_cast<uint32_t>(q - p), *q, 1, t.pen);
+          ++q;
+        }
       }
-      x += static_cast<uint32_t>(k);
-      p += k;
-      n -= k;
+      x += static_cast<uint32_t>(q - p);
+      p = q;
+      if (p == end || *p < 0x20 || *p >= 0x7F) break;
     }
     ps = 1u << 1;
+    return p;
   }
 
+  // One code point: the common case (a narrow or wide character that fits
+  // on the row, stored directly) inline, the rest in one_slow.
   void one(uint32_t e) {
     if (charset && e < 127 && charset[e] != 0) e = charset[e];
+    const uint32_t w = e < 127 ? (e > 31 ? 1 : 0) : (e <= 0xFFFF ? widths[e] : supplementary_width(e));
+    if (w == 0 || !direct || x + w > b.cols) return one_slow(e);
+    CellRow& cells = line->cells;
+    const size_t size = cells.size();
+    if (x + w > size) {
+      if (cells.capacity() < b.cols) cells.reserve(b.cols);
+      if (size < x) cells.resize(x);
+    }
+    for (uint32_t c = x; c < x + w && c < size; ++c) {
+      if (cells[c].has_text()) line->text.erase(c);
+      if (cells[c].bg & kHasExtras) line->attrs.erase(c);
+    }
+    if (cells.size() < x + w) cells.grow_uninitialised(x + w);
+    Cell* out = cells.data() + x;
+    out[0] = Cell{e | w << kWidthShift, fg, bg};
+    if (w == 2) out[1] = Cell{0, fg, bg};
+    x += w;
+    ps = w << 1;
+  }
+
+  [[gnu::noinline]] void one_slow(uint32_t e) {
     const uint32_t last = (ps >> 1) & 3;
     uint32_t w;
     bool combining = false;
@@ -250,10 +330,7 @@ const uint8_t* print_run(Terminal& t, const uint8_t* p, const uint8_t* end) {
     if (c < 0x80) {
       if (c < 0x20 || c == 0x7F) break;
       if (fast_ascii) {
-        const uint8_t* q = p + 1;
-        while (q < end && *q >= 0x20 && *q < 0x7F) ++q;
-        pr.ascii(p, static_cast<size_t>(q - p));
-        p = q;
+        p = pr.ascii(p, end);
         continue;
       }
       pr.one(c);

@@ -1,8 +1,47 @@
 #include "terminal/utf8.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace mossbank {
+
+uint32_t term::decode_utf8_slow(const uint8_t*& p, const uint8_t* end) {
+  uint8_t b0 = *p;
+  uint32_t need;
+  uint32_t cp;
+  uint8_t lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+    cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    cp = b0 & 0x0F;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    cp = b0 & 0x07;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    ++p;
+    return kReplacement;
+  }
+  const uint8_t* q = p + 1;
+  for (uint32_t k = 0; k < need; ++k, ++q) {
+    if (q == end) return kIncomplete;
+    uint8_t b = *q;
+    if (b < lo || b > hi) {
+      p = q;
+      return kReplacement;
+    }
+    lo = 0x80;
+    hi = 0xBF;
+    cp = cp << 6 | (b & 0x3F);
+  }
+  p = q;
+  return cp;
+}
 
 namespace {
 
@@ -12,27 +51,48 @@ size_t valid_prefix(const uint8_t* begin, const uint8_t* end, bool& incomplete_t
   const uint8_t* p = begin;
   incomplete_tail = false;
   while (p < end) {
-    // Eight ASCII bytes at a time.
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if (word & 0x8080808080808080ull) break;
-      p += 8;
-    }
-    if (p == end) break;
-    if (*p < 0x80) {
+    const uint8_t b0 = *p;
+    if (b0 < 0x80) {
       ++p;
+      // Sixteen ASCII bytes at a time inside ASCII text.
+      if (p < end && *p < 0x80) {
+        while (end - p >= 16) {
+          uint64_t a, b;
+          std::memcpy(&a, p, 8);
+          std::memcpy(&b, p + 8, 8);
+          if ((a | b) & 0x8080808080808080ull) break;
+          p += 16;
+        }
+      }
       continue;
     }
-    const uint8_t* q = p;
-    uint32_t cp = term::decode_utf8(q, end);
-    if (cp == term::kIncomplete) {
-      incomplete_tail = true;
-      break;
+    const ptrdiff_t left = end - p;
+    if (b0 >= 0xE1 && b0 <= 0xEC && left >= 3) {
+      if ((p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80) break;
+      p += 3;
+      continue;
     }
-    if (cp == term::kReplacement && !(q - p == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD))
-      break;
-    p = q;
+    if (b0 >= 0xC2 && b0 <= 0xDF && left >= 2) {
+      if ((p[1] & 0xC0) != 0x80) break;
+      p += 2;
+      continue;
+    }
+    if (b0 >= 0xE0 && b0 <= 0xEF && left >= 3) {
+      const uint8_t lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
+      if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80) break;
+      p += 3;
+      continue;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4 && left >= 4) {
+      const uint8_t lo = b0 == 0xF0 ? 0x90 : 0x80, hi = b0 == 0xF4 ? 0x8F : 0xBF;
+      if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80) break;
+      p += 4;
+      continue;
+    }
+    // Near the end, or an invalid lead byte.
+    const uint8_t* q = p;
+    if (term::decode_utf8(q, end) == term::kIncomplete) incomplete_tail = true;
+    break;
   }
   return static_cast<size_t>(p - begin);
 }

@@ -28,49 +28,31 @@ namespace term {
 inline constexpr uint32_t kReplacement = 0xFFFD;
 inline constexpr uint32_t kIncomplete = 0xFFFFFFFF;
 
+// The general case of decode_utf8.
+uint32_t decode_utf8_slow(const uint8_t*& p, const uint8_t* end);
+
 // Decodes one code point at p (p < end) and advances p. An invalid sequence
 // gives U+FFFD and skips its maximal valid prefix (at least one byte); a
 // valid prefix cut off by `end` gives kIncomplete and leaves p alone.
-inline uint32_t decode_utf8(const uint8_t*& p, const uint8_t* end) {
-  uint8_t b0 = *p;
+[[gnu::always_inline]] inline uint32_t decode_utf8(const uint8_t*& p, const uint8_t* end) {
+  const uint8_t b0 = *p;
   if (b0 < 0x80) {
     ++p;
     return b0;
   }
-  uint32_t need;
-  uint32_t cp;
-  uint8_t lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    cp = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    cp = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    ++p;
-    return kReplacement;
+  // Two- and three-byte sequences that need no overlong or surrogate
+  // checks: the bulk of non-ASCII text.
+  if (b0 >= 0xE1 && b0 <= 0xEC && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+    const uint32_t cp = (b0 & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+    p += 3;
+    return cp;
   }
-  const uint8_t* q = p + 1;
-  for (uint32_t k = 0; k < need; ++k, ++q) {
-    if (q == end) return kIncomplete;
-    uint8_t b = *q;
-    if (b < lo || b > hi) {
-      p = q;
-      return kReplacement;
-    }
-    lo = 0x80;
-    hi = 0xBF;
-    cp = cp << 6 | (b & 0x3F);
+  if (b0 >= 0xC2 && b0 <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+    const uint32_t cp = (b0 & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+    p += 2;
+    return cp;
   }
-  p = q;
-  return cp;
+  return decode_utf8_slow(p, end);
 }
 
 }  // namespace term
