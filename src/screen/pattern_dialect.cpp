@@ -15,6 +15,10 @@ namespace mossbank::screen {
 namespace {
 
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
+// Bounds that keep hostile or broken pattern texts from exhausting the stack
+// or memory: set operations spelled with look-ahead double in size per level.
+constexpr int kMaxClassDepth = 64;
+constexpr size_t kMaxOutput = 256 * 1024;
 
 struct Flags {
   bool caseless = false;    // i
@@ -80,6 +84,7 @@ struct ClassNode {
   // even where PCRE2 folds case (the builtin classes).
   bool case_closed = false;
   std::vector<ClassNode> kids;
+  int depth = 0;  // of nested operations
 
   static ClassNode set(Ranges r, std::vector<std::string> p = {}, bool closed = false) {
     ClassNode n;
@@ -91,6 +96,7 @@ struct ClassNode {
   static ClassNode of(Kind k, std::vector<ClassNode> kids) {
     ClassNode n;
     n.kind = k;
+    for (const ClassNode& kid : kids) n.depth = std::max(n.depth, kid.depth + 1);
     n.kids = std::move(kids);
     return n;
   }
@@ -183,9 +189,36 @@ std::optional<ClassNode> as_set(const ClassNode& n, bool pcre_caseless) {
       }
       return std::nullopt;
     }
-    default:
-      return std::nullopt;
+    case Kind::Intersect:
+    case Kind::Difference:
+    case Kind::SymmetricDifference: {
+      std::optional<ClassNode> a = as_set(n.kids[0], pcre_caseless);
+      std::optional<ClassNode> b = as_set(n.kids[1], pcre_caseless);
+      if (!a || !b || !a->props.empty() || !b->props.empty()) return std::nullopt;
+      const bool closed = a->case_closed && b->case_closed;
+      // Where PCRE2 folds case, it would fold the result again: only sets
+      // that are their own case closure can be combined here.
+      if (pcre_caseless && !closed) return std::nullopt;
+      auto intersect = [](const Ranges& x, const Ranges& y) {
+        Ranges u = complement(x);
+        Ranges cy = complement(y);
+        u.insert(u.end(), cy.begin(), cy.end());
+        return complement(normalized(std::move(u)));
+      };
+      Ranges r;
+      if (n.kind == Kind::Intersect) {
+        r = intersect(a->ranges, b->ranges);
+      } else if (n.kind == Kind::Difference) {
+        r = intersect(a->ranges, complement(b->ranges));
+      } else {
+        r = intersect(a->ranges, complement(b->ranges));
+        Ranges other = intersect(b->ranges, complement(a->ranges));
+        r.insert(r.end(), other.begin(), other.end());
+      }
+      return ClassNode::set(std::move(r), {}, closed);
+    }
   }
+  return std::nullopt;
 }
 
 std::string set_items(const ClassNode& s) {
@@ -229,6 +262,7 @@ std::string emit_class(const ClassNode& n, bool pcre_caseless) {
           flat.props.insert(flat.props.end(), s->props.begin(), s->props.end());
         } else {
           others.push_back(emit_class(k, pcre_caseless));
+          if (others.back().size() > kMaxOutput) return others.back();
         }
       }
       flat.ranges = normalized(std::move(flat.ranges));
@@ -246,14 +280,14 @@ std::string emit_class(const ClassNode& n, bool pcre_caseless) {
       return out + ")";
     }
     case Kind::Intersect:
-      return "(?:(?=" + emit_class(n.kids[0], pcre_caseless) + ")" +
-             emit_class(n.kids[1], pcre_caseless) + ")";
     case Kind::Difference:
-      return "(?:(?!" + emit_class(n.kids[1], pcre_caseless) + ")" +
-             emit_class(n.kids[0], pcre_caseless) + ")";
     case Kind::SymmetricDifference: {
       std::string a = emit_class(n.kids[0], pcre_caseless);
+      if (a.size() > kMaxOutput) return a;  // the caller gives up
       std::string b = emit_class(n.kids[1], pcre_caseless);
+      if (b.size() > kMaxOutput) return b;
+      if (n.kind == Kind::Intersect) return "(?:(?=" + a + ")" + b + ")";
+      if (n.kind == Kind::Difference) return "(?:(?!" + b + ")" + a + ")";
       return "(?:(?!" + b + ")" + a + "|(?!" + a + ")" + b + ")";
     }
     case Kind::Set:
@@ -310,7 +344,10 @@ class Translator {
 
   std::variant<std::string, DialectError> run() {
     if (!is_valid_utf8(p_)) return DialectError{"the pattern is not UTF-8", 0};
-    while (!failed() && pos_ < p_.size()) step();
+    while (!failed() && pos_ < p_.size()) {
+      step();
+      if (out_.size() > kMaxOutput) fail("a pattern too large once translated");
+    }
     if (!failed() && !groups_.empty()) fail("an unclosed group", groups_.back().pattern_offset);
     if (failed()) return std::move(*error_);
     return std::move(out_);
@@ -452,7 +489,7 @@ class Translator {
         return;
       case '[': {
         ++pos_;
-        std::optional<ClassNode> node = parse_class();
+        std::optional<ClassNode> node = parse_class(0);
         if (node) emit_class_atom(std::move(*node));
         return;
       }
@@ -863,8 +900,12 @@ class Translator {
   }
 
   // After "[": the class up to and including its "]".
-  std::optional<ClassNode> parse_class() {
+  std::optional<ClassNode> parse_class(int nesting) {
     const size_t open = pos_ - 1;
+    if (nesting > kMaxClassDepth) {
+      fail("classes nested too deeply", open);
+      return std::nullopt;
+    }
     bool negate = false;
     if (peek() == '^') {
       ++pos_;
@@ -906,6 +947,10 @@ class Translator {
                                         : ClassNode::Kind::SymmetricDifference;
         pos_ += 2;
         finish_union();
+        if (lhs->depth > kMaxClassDepth) {
+          fail("too many set operations in a class", open);
+          return std::nullopt;
+        }
         pending = op;
         continue;
       }
@@ -926,7 +971,7 @@ class Translator {
           }
         }
         ++pos_;
-        std::optional<ClassNode> nested = parse_class();
+        std::optional<ClassNode> nested = parse_class(nesting + 1);
         if (!nested) return std::nullopt;
         current.push_back(std::move(*nested));
         continue;

@@ -65,6 +65,29 @@ TEST(TranslateDialect, RejectsWhatTheDialectDoesNotHave) {
   }
 }
 
+TEST(TranslateDialect, BoundsHostileClasses) {
+  // Each symmetric difference with a property spells both sides twice.
+  std::string doubling = "[\\pL";
+  for (int k = 0; k < 40; ++k) doubling += "~~\\p{Greek}";
+  doubling += "]";
+  auto result = translate_dialect(doubling);
+  ASSERT_TRUE(std::holds_alternative<DialectError>(result));
+  EXPECT_NE(std::get<DialectError>(result).text.find("too large"), std::string::npos);
+
+  std::string deep(200, '[');
+  deep += "a" + std::string(200, ']');
+  result = translate_dialect(deep);
+  ASSERT_TRUE(std::holds_alternative<DialectError>(result));
+  EXPECT_NE(std::get<DialectError>(result).text.find("nested too deeply"), std::string::npos);
+
+  std::string chain = "[a";
+  for (int k = 0; k < 100; ++k) chain += "&&a";
+  result = translate_dialect(chain + "]");
+  ASSERT_TRUE(std::holds_alternative<DialectError>(result));
+  EXPECT_NE(std::get<DialectError>(result).text.find("too many set operations"),
+            std::string::npos);
+}
+
 TEST(TranslateDialect, KeepsGroupNumbersAndLiterals) {
   // Only the written groups capture; everything the translation adds is
   // non-capturing.

@@ -47,6 +47,9 @@ constinit const ScreenPattern word_char{"^\\w$"};
 constinit const ScreenPattern not_word_char{"^\\W$"};
 constinit const ScreenPattern consonant{"^[a-z&&[^aeiou]]$"};
 constinit const ScreenPattern word_not_digit{"^[\\w--\\d]$"};
+constinit const ScreenPattern folded_consonant{"(?i)^[a-z&&[^aeiou]]$"};
+constinit const ScreenPattern symmetric{"^[a-m~~h-z]$"};
+constinit const ScreenPattern greek_not_alpha{"^[\\p{Greek}--α]$"};
 constinit const ScreenPattern blank_not_newline{"^[^\\S\\n]$"};
 constinit const ScreenPattern posix_alpha{"^[[:alpha:]]+$"};
 constinit const ScreenPattern verbose{"(?x) a \\  b # comment\n c"};
@@ -126,6 +129,14 @@ TEST(ScreenPatternMeanings, EachCase) {
       // Classes with nesting and set operations.
       {"[a-z&&[^aeiou]] b", &consonant, "b", true},
       {"[a-z&&[^aeiou]] a", &consonant, "a", false},
+      {"(?i)[a-z&&[^aeiou]] B", &folded_consonant, "B", true},
+      {"(?i)[a-z&&[^aeiou]] E", &folded_consonant, "E", false},
+      {"(?i)[a-z&&[^aeiou]] U+212A", &folded_consonant, "\u212A", true},
+      {"[a-m~~h-z] b", &symmetric, "b", true},
+      {"[a-m~~h-z] j", &symmetric, "j", false},
+      {"[a-m~~h-z] y", &symmetric, "y", true},
+      {"[\\p{Greek}--α] β", &greek_not_alpha, "β", true},
+      {"[\\p{Greek}--α] α", &greek_not_alpha, "α", false},
       {"[\\w--\\d] x", &word_not_digit, "x", true},
       {"[\\w--\\d] 5", &word_not_digit, "5", false},
       {"[^\\S\\n] blank", &blank_not_newline, " ", true},

@@ -32,6 +32,12 @@ std::optional<char32_t> decode_exact(std::string_view bytes) {
 template <typename Pred>
 std::string_view trim_end_while(std::string_view text, Pred strip) {
   while (!text.empty()) {
+    const unsigned char last = static_cast<unsigned char>(text.back());
+    if (last < 0x80) {
+      if (!strip(last)) break;
+      text.remove_suffix(1);
+      continue;
+    }
     size_t start = text.size() - 1;
     while (start > 0 && text.size() - start < 4 &&
            (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
@@ -52,16 +58,19 @@ std::string strip_escapes(std::string_view text) {
 }
 
 std::vector<std::string> split_lines(std::string_view text) {
-  std::vector<std::string> rows(1);
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      rows.emplace_back();
-    } else {
-      rows.back() += c;
+  std::vector<std::string> rows;
+  while (true) {
+    const size_t newline = text.find('\n');
+    std::string_view row = text.substr(0, newline);
+    std::string& out = rows.emplace_back();
+    out.reserve(row.size());
+    for (size_t cr; (cr = row.find('\r')) != std::string_view::npos; row.remove_prefix(cr + 1)) {
+      out += row.substr(0, cr);
     }
+    out += row;
+    if (newline == std::string_view::npos) return rows;
+    text.remove_prefix(newline + 1);
   }
-  return rows;
 }
 
 std::vector<std::string> screen_text_rows(std::string_view text) {

@@ -1,0 +1,215 @@
+// How long reading a 200x50 screen takes with a dozen typical reader
+// patterns, alone and on several threads at once, and how long recognising
+// a thousand command lines takes. Prints figures; asserts nothing.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "screen/agents.h"
+#include "screen/screen_pattern.h"
+#include "screen/session_ids.h"
+#include "screen/text_utils.h"
+
+namespace {
+
+using namespace mossbank::screen;
+using Clock = std::chrono::steady_clock;
+
+// Whole-screen tests.
+constinit const ScreenPattern busy{
+    "(?i)(esc|ctrl\\+c) to (interrupt|cancel|stop)|ctrl\\+c\\s*:\\s*cancel|\\b[1-9]\\d* "
+    "task\\(s\\) · /tasks\\b|(?:^|\\n)\\s*● \\[\\d{2}:\\d{2}:\\d{2}\\].*\\brunning\\b|(?:^|\\n)[ "
+    "\\t]*[⠀-⣿] {1,4}\\S|press \\S+ to edit queued messages|\\b[1-9]\\d* (?:queued "
+    "messages?|messages? queued)\\b"};
+constinit const ScreenPattern asking{
+    "do you want to|enter to confirm|waiting for (?:your )?(?:approval|confirmation|permission)|"
+    "(?:permission|approval) (?:required|requested|needed)|type your (?:own )?answer|type "
+    "something"};
+constinit const ScreenPattern close_hint{"(?i)\\besc to close\\b"};
+
+// Row tests.
+constinit const ScreenPattern numbered_option{
+    "^(?:({js_nonspace}){js_space}+)?([0-9]{1,2})[.)]{js_space}+({js_nonspace}.*)$"};
+constinit const ScreenPattern label_hint{"^(.*?{js_nonspace}){js_space}{2,}({js_nonspace}.*)$"};
+constinit const ScreenPattern cursor_row{"^({js_space}*)([❯›▶]){js_space}+({js_nonspace}.*)$"};
+constinit const ScreenPattern frame_row{
+    "^(?:{js_space}|[\\-─━═╌┄┈╭╮╰╯┌┐└┘├┤┬┴┼╔╗╚╝▀▄╹])+$"};
+constinit const ScreenPattern box_bars{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
+constinit const ScreenPattern prompt{"^❯(?:{js_space}|$)"};
+constinit const ScreenPattern esc_hint{
+    "(?-u:\\b)[Ee][Ss][Cc](?:[Aa][Pp][Ee])?(?-u:\\b)(?:{js_space}*:?{js_space}*"
+    "[Ss][Cc][Rr][Oo][Ll][Ll][Bb][Aa][Cc][Kk])?"};
+constinit const ScreenPattern rule{"[─━═▔]{6,}"};
+constinit const ScreenPattern key_row{"^(?:[⇆↑↓←→]|(?i-u:enter|esc|tab|ctrl)(?-u:\\b))"};
+
+std::string pad(std::string row, size_t width) {
+  size_t chars = char_offset_of_byte(row, row.size());
+  if (chars < width) row.append(width - chars, ' ');
+  return row;
+}
+
+// A Claude Code style approval screen, 200 columns by 50 rows, with its
+// styling escapes.
+std::string styled_screen() {
+  std::vector<std::string> rows;
+  for (int k = 0; k < 30; ++k) {
+    rows.push_back("\x1b[0;2m⎿\x1b[0m  Read src/screen/screen_pattern.cpp (" + std::to_string(40 + k) +
+                   " lines) \x1b[0;38;5;244m· lorem ipsum dolor sit amet, consectetur\x1b[0m");
+  }
+  rows.push_back("\x1b[0;38;2;215;119;87m╭" + std::string() + "────────────────────────────────────────"
+                 "────────────────────────────────────────────────────────────╮\x1b[0m");
+  rows.push_back("│ Bash command                                                         │");
+  rows.push_back("│   rm -rf build && cmake -S . -B build -G Ninja                       │");
+  rows.push_back("│ Do you want to proceed?                                              │");
+  rows.push_back("│ \x1b[0;7m❯ 1. Yes\x1b[0m                                                       │");
+  rows.push_back("│   2. Yes, and don't ask again for cmake commands in /work/main       │");
+  rows.push_back("│   3. No, and tell Claude what to do differently (esc)                │");
+  rows.push_back("╰──────────────────────────────────────────────────────────────────────╯");
+  rows.push_back("");
+  rows.push_back("\x1b[0;2m  esc to interrupt · ctrl+t to show todos\x1b[0m");
+  while (rows.size() < 48) rows.push_back("");
+  rows.push_back("────────────────────────────────────────────────────────────────────────");
+  rows.push_back("\x1b[0;2m  ? for shortcuts                                   Esc to cancel\x1b[0m");
+  std::string text;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    if (k) text += '\n';
+    text += pad(rows[k], 200);
+  }
+  return text;
+}
+
+const ScreenPattern* const kRowPatterns[] = {&numbered_option, &label_hint, &cursor_row,
+                                             &frame_row,       &prompt,     &esc_hint,
+                                             &rule,            &key_row};
+
+// One full reading: escapes stripped, rows made, three whole-screen tests
+// and nine row patterns over every row (one of them a replacement).
+size_t read_screen(const std::string& styled) {
+  size_t hits = 0;
+  std::vector<std::string> rows = screen_text_rows(styled);
+  std::string plain;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    if (k) plain += '\n';
+    plain += rows[k];
+  }
+  hits += busy.is_match(plain) + asking.is_match(plain) + close_hint.is_match(plain);
+  for (const std::string& row : rows) {
+    for (const ScreenPattern* p : kRowPatterns) hits += p->find(row).has_value();
+    hits += box_bars.replace_all(row, "").size() != row.size();
+  }
+  return hits;
+}
+
+template <typename F>
+double best_of(int rounds, int per_round, F f) {
+  double best = 1e300;
+  for (int r = 0; r < rounds; ++r) {
+    auto t0 = Clock::now();
+    for (int k = 0; k < per_round; ++k) f();
+    double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / per_round;
+    best = std::min(best, us);
+  }
+  return best;
+}
+
+std::vector<std::vector<std::string>> command_lines() {
+  const std::vector<std::vector<std::string>> kinds = {
+      {"claude"},
+      {"/usr/local/bin/claude", "--model", "opus", "-c"},
+      {"claude", "-p", "summarise"},
+      {"claude", "mcp", "serve"},
+      {"node", "/usr/lib/node_modules/@openai/codex/bin/codex.js", "-m", "o3"},
+      {"codex", "exec", "fix the build"},
+      {"codex", "-p", "work", "resume", "0f1e2d3c-4b5a-4697-8877-665544332211"},
+      {"bash", "-lc", "claude"},
+      {"/Applications/Some.app/Contents/MacOS/claude"},
+      {"codex-aarch64-apple-darwin", "--full-auto"},
+      {"/home/u/.grok/bin/agent", "-m", "x"},
+      {"agy", "-i", "hello"},
+      {"cursor-agent", "--model", "gpt-5", "whoami"},
+      {"hermes", "chat"},
+      {"opencode", "--", "run"},
+      {"copilot", "--add-dir", "/tmp", "fix it"},
+      {"python3", "-u", "/opt/tools/muse", "exec"},
+      {"C:\\Program Files\\nodejs\\node.exe", "C:\\npm\\node_modules\\@github\\copilot\\index.js"},
+      {"kilo", "--help"},
+      {"electron", "--type=renderer"},
+  };
+  std::vector<std::vector<std::string>> out;
+  for (int k = 0; k < 1000; ++k) out.push_back(kinds[static_cast<size_t>(k) % kinds.size()]);
+  return out;
+}
+
+}  // namespace
+
+int main() {
+  const std::string styled = styled_screen();
+  std::printf("screen: 200x50, %zu bytes with escapes\n", styled.size());
+
+  // The first use compiles every pattern.
+  auto t0 = Clock::now();
+  size_t hits = read_screen(styled);
+  double first_us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+  std::printf("first reading (compiles the patterns): %.0f us, %zu hits\n", first_us, hits);
+
+  double one = best_of(7, 200, [&] { hits += read_screen(styled); });
+  std::printf("one reading, 12 patterns over the screen: %.1f us (best of 7 x 200)\n", one);
+
+  const std::vector<std::string> rows = screen_text_rows(styled);
+  std::string plain;
+  for (size_t k = 0; k < rows.size(); ++k) plain += (k ? "\n" : "") + rows[k];
+  std::printf("  strip_escapes + rows: %.1f us\n",
+              best_of(7, 500, [&] { hits += screen_text_rows(styled).size(); }));
+  std::printf("  whole-screen busy test: %.1f us\n",
+              best_of(7, 500, [&] { hits += busy.is_match(plain); }));
+  std::printf("  whole-screen approval test: %.1f us\n",
+              best_of(7, 500, [&] { hits += asking.is_match(plain); }));
+  std::printf("  \\b-heavy esc-to-close test: %.1f us\n",
+              best_of(7, 500, [&] { hits += close_hint.is_match(plain); }));
+  for (const ScreenPattern* p : kRowPatterns) {
+    double us = best_of(5, 200, [&] {
+      for (const std::string& row : rows) hits += p->find(row).has_value();
+    });
+    std::printf("  50 rows, %.40s: %.1f us\n", std::string(p->pattern_template()).c_str(), us);
+  }
+
+  for (unsigned threads : {4u, 8u}) {
+    constexpr int kReads = 2000;
+    auto start = Clock::now();
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t) {
+      pool.emplace_back([&] {
+        size_t local = 0;
+        for (int k = 0; k < kReads; ++k) local += read_screen(styled);
+        if (local == 0) std::printf("!");
+      });
+    }
+    for (std::thread& th : pool) th.join();
+    double secs = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("%u threads, %d readings each: %.0f readings/s in all (%.1f us per reading per thread)\n",
+                threads, kReads, threads * kReads / secs, secs * 1e6 / kReads);
+  }
+
+  const auto lines = command_lines();
+  size_t agents = 0;
+  double recog = best_of(7, 1, [&] {
+    for (const auto& argv : lines) {
+      agents += agent_of_command_line(argv).has_value();
+      agents += is_interactive_session(argv);
+    }
+  });
+  std::printf("recognition of 1000 command lines (agent + session): %.0f us (%.2f us a line)\n",
+              recog, recog / 1000);
+  double sessions = best_of(7, 1, [&] {
+    for (const auto& argv : lines) {
+      std::vector<std::string> args(argv.begin() + 1, argv.end());
+      agents += run_session(argv[0], std::move(args), "aaaaaaaa-bbbb-4ccc-9ddd-eeeeeeeeeeee")
+                    .session_id.has_value();
+    }
+  });
+  std::printf("run sessions of 1000 command lines: %.0f us\n", sessions);
+  return hits + agents == 0;
+}
