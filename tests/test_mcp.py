@@ -506,14 +506,23 @@ class ToolsTest(McpCase):
                                                                               "language": "ko"}}))
 
     def test_initialize_within_its_deadline_when_the_daemon_never_answers(self):
+        self.daemon.route("/api/residents/talk-tool", method="POST", body={"result": {
+            "content": [{"type": "text", "text": "You are Fern."}], "structuredContent": {"introduction": "late"}}})
         for hung in ["/api/health", "/api/residents/talk-tool"]:
-            route = self.daemon.route(hung, Reply.hang(), match="prefix", auth=False)
+            # The proof hangs once, and the token changes meanwhile, so that
+            # a refresh would succeed and the introduction come after 2 s.
+            route = self.daemon.route(hung, Reply.hang(), match="prefix", auth=False, times=1)
+            self.daemon.clear_requests()
             m = self.mcp()
             started = time.monotonic()
-            self.assertEqual(m.ask(initialize(1, "2025-03-26")), result_line(1, initialize_result("2025-03-26")))
+            m.send(initialize(1, "2025-03-26"))
+            if hung == "/api/health":
+                self.daemon.wait_request("/api/health", match="prefix")
+                self.daemon.set_tokens()
+            self.assertEqual(m.line(), result_line(1, initialize_result("2025-03-26")) + b"\n", hung)
             elapsed = time.monotonic() - started
             self.assertGreater(elapsed, 1.3, hung)
-            self.assertLess(elapsed, 1.85, hung)  # the daemon's proof alone may take 2 s
+            self.assertLess(elapsed, 2.5, hung)
             self.assertEqual(m.ask(ping(2)), pong(2))
             self.daemon.unroute(route)
             m.kill()
