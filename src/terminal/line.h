@@ -184,6 +184,7 @@ class TextMap {
  public:
   bool empty() const { return entries_.empty(); }
   size_t size() const { return entries_.size(); }
+  size_t arena_bytes() const { return bytes_.size(); }
   void clear() {
     entries_.clear();
     bytes_.clear();
