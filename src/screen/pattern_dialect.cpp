@@ -441,16 +441,15 @@ class Translator {
     std::string w = emit_class(word_class(unicode), false);
     std::string before_word = "(?<=" + w + ")", before_other = "(?<!" + w + ")";
     std::string after_word = "(?=" + w + ")", after_other = "(?!" + w + ")";
-    if (at_start && at_end) {
-      return "(?:" + before_word + after_other + "|" + before_other + after_word + ")";
-    }
+    // One look-behind decides which look-ahead must hold.
+    if (at_start && at_end) return "(?" + before_word + after_other + "|" + after_word + ")";
     if (at_start) return "(?:" + before_other + after_word + ")";
     return "(?:" + before_word + after_other + ")";
   }
 
   std::string not_word_boundary(bool unicode) {
     std::string w = emit_class(word_class(unicode), false);
-    return "(?:(?<=" + w + ")(?=" + w + ")|(?<!" + w + ")(?!" + w + "))";
+    return "(?(?<=" + w + ")(?=" + w + ")|(?!" + w + "))";
   }
 
   void step() {

@@ -1,5 +1,7 @@
 #include "screen/text_utils.h"
 
+#include "screen/screen_pattern.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +11,13 @@ namespace mossbank::screen {
 namespace {
 
 using Rows = std::vector<std::string>;
+
+TEST(JsSpace, ClassTexts) {
+  EXPECT_EQ(js_space,
+            "[\\t\\n\\x0B\\x0C\\r \\u{a0}\\u{1680}\\u{2000}-\\u{200a}\\u{2028}\\u{2029}"
+            "\\u{202f}\\u{205f}\\u{3000}\\u{feff}]");
+  EXPECT_EQ(js_nonspace, "[^" + std::string(js_space.substr(1)));
+}
 
 TEST(StripEscapes, RemovesOnlyCsiWithPlainParametersAndALetterFinal) {
   struct Case {
