@@ -11,43 +11,12 @@ namespace {
 
 constinit const ScreenPattern csi_pattern{"\\x1b\\[[0-9;:?]*[A-Za-z]"};
 
-bool is_js_white(char32_t c) {
-  switch (c) {
-    case 0x20: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F:
-    case 0x3000: case 0xFEFF:
-      return true;
-    default:
-      return (c >= 0x09 && c <= 0x0D) || (c >= 0x2000 && c <= 0x200A);
-  }
-}
-
 // The code point of the UTF-8 sequence that is exactly `bytes`, or none (a
 // byte that is not part of valid UTF-8 is never white space).
 std::optional<char32_t> decode_exact(std::string_view bytes) {
   if (bytes.empty() || utf8_sequence_length(bytes) != bytes.size()) return std::nullopt;
   size_t pos = 0;
   return next_code_point(bytes, pos);
-}
-
-template <typename Pred>
-std::string_view trim_end_while(std::string_view text, Pred strip) {
-  while (!text.empty()) {
-    const unsigned char last = static_cast<unsigned char>(text.back());
-    if (last < 0x80) {
-      if (!strip(last)) break;
-      text.remove_suffix(1);
-      continue;
-    }
-    size_t start = text.size() - 1;
-    while (start > 0 && text.size() - start < 4 &&
-           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-      --start;
-    }
-    std::optional<char32_t> c = decode_exact(text.substr(start));
-    if (!c || !strip(*c)) break;
-    text.remove_suffix(text.size() - start);
-  }
-  return text;
 }
 
 }  // namespace
@@ -75,26 +44,30 @@ std::vector<std::string> split_lines(std::string_view text) {
 
 std::vector<std::string> screen_text_rows(std::string_view text) {
   std::vector<std::string> rows = split_lines(strip_escapes(text));
-  for (std::string& row : rows) row.resize(trim_end_js(row).size());
+  for (std::string& row : rows) {
+    // Rows end in runs of blanks from the screen's width: drop the ASCII
+    // ones byte by byte before the general trim.
+    size_t end = row.size();
+    while (end > 0 && (row[end - 1] == ' ' || (row[end - 1] >= '\t' && row[end - 1] <= '\r'))) {
+      --end;
+    }
+    row.resize(trim_end_js(std::string_view(row).substr(0, end)).size());
+  }
   return rows;
 }
 
-std::string_view trim_end_js(std::string_view text) { return trim_end_while(text, is_js_white); }
-
-std::string_view js_trim(std::string_view text) {
-  text = trim_end_js(text);
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t len = utf8_sequence_length(text.substr(pos));
-    std::optional<char32_t> c = decode_exact(text.substr(pos, len));
-    if (!c || !is_js_white(*c)) break;
-    pos += len;
-  }
-  return text.substr(pos);
-}
-
 std::string_view trim_trailing_dots(std::string_view text) {
-  return trim_end_while(text, [](char32_t c) { return c == '.' || c == 0x2026 || is_js_white(c); });
+  while (!text.empty()) {
+    size_t start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 &&
+           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+      --start;
+    }
+    std::optional<char32_t> c = decode_exact(text.substr(start));
+    if (!c || !(*c == '.' || *c == 0x2026 || is_js_space(*c))) break;
+    text.remove_suffix(text.size() - start);
+  }
+  return text;
 }
 
 }  // namespace mossbank::screen

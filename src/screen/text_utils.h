@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "daemon/json.h"
+
 namespace mossbank::screen {
 
 // The text without CSI sequences of numeric, ";", ":" and "?" parameters and
@@ -29,8 +31,9 @@ std::vector<std::string> split_lines(std::string_view text);
 // the text has, in order.
 std::vector<std::string> screen_text_rows(std::string_view text);
 
-std::string_view trim_end_js(std::string_view text);
-std::string_view js_trim(std::string_view text);
+// JavaScript's trim and trimEnd; the daemon layer's, shared by every subsystem.
+using mossbank::js_trim;
+using mossbank::trim_end_js;
 
 // Without its trailing run of full stops, "…" and white space
 // ("Continue… " gives "Continue", "..." gives "").
