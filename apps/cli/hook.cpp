@@ -15,6 +15,7 @@
 
 #include "daemon/config.h"
 #include "daemon/daemon_api.h"
+#include "daemon/files.h"
 #include "daemon/home.h"
 #include "daemon/json.h"
 #include "daemon/text.h"
@@ -133,15 +134,6 @@ void add_header(HttpHeaders& headers, std::string name, std::string value) {
   headers.emplace_back(std::move(name), std::move(value));
 }
 
-void write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
 // stdin whole; more than 1 MiB or a read error gives the empty text.
 std::string read_stdin() {
   std::string data;
@@ -191,12 +183,7 @@ void spool_event(const HookDeps& deps, const HookArgs& args) {
   if (line.size() > kSpoolLimit) return;
 
   std::string dir = home_path(deps.home, "spool");
-  for (size_t pos = 0;;) {
-    pos = dir.find('/', pos + 1);
-    std::string part = dir.substr(0, pos);
-    if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return;
-    if (pos == std::string::npos) break;
-  }
+  if (make_directories(dir, 0777) != 0) return;
   int fd = open(home_path(dir, "hooks.jsonl").c_str(),
                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;

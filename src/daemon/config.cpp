@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "daemon/files.h"
 #include "daemon/home.h"
 #include "daemon/json.h"
 #include "daemon/text.h"
@@ -24,25 +25,6 @@ bool valid_token(const JsonValue& v) {
   return v.is_string() && utf16_length(v.get_ref<const std::string&>()) >= 16;
 }
 
-std::optional<std::string> read_whole_file(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string out;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  close(fd);
-  return out;
-}
-
 void tighten_config_mode(const std::string& home) {
   std::string path = home_path(home, "config.json");
   struct stat st;
@@ -52,40 +34,12 @@ void tighten_config_mode(const std::string& home) {
   }
 }
 
-// mkdir -p with the given mode for each directory it creates.
-int create_dirs(const std::string& path, mode_t mode) {
-  if (path.empty()) return 0;
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-  size_t pos = 0;
-  for (;;) {
-    pos = path.find('/', pos + 1);
-    std::string part = path.substr(0, pos);
-    if (!part.empty() && mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return errno;
-    if (pos == std::string::npos) break;
-  }
-  if (stat(path.c_str(), &st) != 0) return errno;
-  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
-
 struct Fd {
   int fd = -1;
   ~Fd() {
     if (fd >= 0) close(fd);
   }
 };
-
-int write_all(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    done += static_cast<size_t>(n);
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -117,7 +71,7 @@ std::optional<std::string> random_hex(size_t n) {
 }
 
 std::optional<DaemonConfig> read_config(const std::string& home) {
-  auto text = read_whole_file(home_path(home, "config.json"));
+  auto text = read_file(home_path(home, "config.json"));
   if (!text) return std::nullopt;
   auto value = parse_json(utf8_lossy(*text));
   if (!value || !value->is_object()) return std::nullopt;
@@ -142,7 +96,7 @@ std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool 
     tighten_config_mode(home);
     return *cfg;
   }
-  if (int err = create_dirs(home, private_home ? 0700 : 0777)) return os_error(err);
+  if (int err = make_directories(home, private_home ? 0700 : 0777)) return os_error(err);
 
   Fd dir;
   dir.fd = open(home.empty() ? "." : home.c_str(), O_RDONLY | O_CLOEXEC);

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "daemon/files.h"
 #include "daemon/text.h"
 #include "mcp/handler.h"
 #include "mcp/mcp.h"
@@ -67,17 +68,8 @@ std::shared_ptr<const McpServerContext> make_server_context(std::string server_v
 
 namespace {
 
-void write_all_stderr(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
 [[noreturn]] void exit_broken_pipe() {
-  write_all_stderr(kEpipeText);
+  write_all(STDERR_FILENO, kEpipeText);
   // Other workers may still be running: leave at once, without running
   // static destructors under them.
   ::_exit(1);
@@ -200,19 +192,13 @@ void MessageWriter::write_line(const JsonValue& answer) {
   std::string line = to_js_json(answer);
   line += '\n';
   std::lock_guard lock(mutex_);
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    ssize_t n = ::write(fd_, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EPIPE) {
-      if (on_broken_pipe_) {
-        on_broken_pipe_();
-        return;
-      }
-      exit_broken_pipe();
+  // Any other failure loses only this line; the server goes on.
+  if (write_all(fd_, line) == EPIPE) {
+    if (on_broken_pipe_) {
+      on_broken_pipe_();
+      return;
     }
-    if (n <= 0) return;  // the line is lost; the server goes on
-    rest.remove_prefix(static_cast<size_t>(n));
+    exit_broken_pipe();
   }
 }
 
