@@ -10,9 +10,13 @@
 //
 //   send_once    a fresh connection per request ("connection: close").
 //   send_pooled  "connection: keep-alive" on the pool's kept socket when it
-//                is free, for the same port and put back under 2 s ago;
-//                when another thread holds the pool it sends with send_once
-//                instead of waiting. Safe to call from several threads.
+//                is free, for the same port, put back under 2 s ago, and
+//                nothing (stray bytes, the daemon's close) arrived on it
+//                since; when another thread holds the pool it sends with
+//                send_once instead of waiting. Safe to call from several
+//                threads. A socket is kept only after a framed HTTP/1.1
+//                answer of status 200 or more without "connection: close"
+//                and with no byte beyond the answer.
 //
 // The time-out bounds the connect, each write, and the whole reading of the
 // response as one deadline counted from the start of the exchange. A zero
