@@ -161,6 +161,22 @@ void LineStore::rotate_down(size_t from, size_t to) {
   slots_[slot(from)] = std::move(last);
 }
 
+void LineStore::shift_up(size_t from, size_t to, size_t k) {
+  if (to >= count_ || from > to) fault("line slot out of range");
+  k = std::min(k, to - from + 1);
+  if (k == 0) return;
+  for (size_t i = from; i < from + k; ++i) recycle(std::move(slots_[slot(i)]));
+  for (size_t i = from; i + k <= to; ++i) slots_[slot(i)] = std::move(slots_[slot(i + k)]);
+}
+
+void LineStore::shift_down(size_t from, size_t to, size_t k) {
+  if (to >= count_ || from > to) fault("line slot out of range");
+  k = std::min(k, to - from + 1);
+  if (k == 0) return;
+  for (size_t i = to + 1 - k; i <= to; ++i) recycle(std::move(slots_[slot(i)]));
+  for (size_t i = to; i >= from + k; --i) slots_[slot(i)] = std::move(slots_[slot(i - k)]);
+}
+
 void reset_tab_stops(Buffer& b, bool keep, uint32_t width) {
   if (b.cols == 0) {
     std::fprintf(stderr, "terminal: min > max. min = 0, max = %d\n", -1);

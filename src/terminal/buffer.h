@@ -59,6 +59,12 @@ class LineStore {
   // up and puts row `from` at `to`; down the reverse.
   void rotate_up(size_t from, size_t to);
   void rotate_down(size_t from, size_t to);
+  // Moves rows [from + k, to] up to [from, to - k], recycling rows
+  // [from, from + k); the k rows left at the bottom are empty slots.
+  void shift_up(size_t from, size_t to, size_t k);
+  // Moves rows [from, to - k] down to [from + k, to], recycling the rows
+  // pushed past `to`; the k rows left at the top are empty slots.
+  void shift_down(size_t from, size_t to, size_t k);
 
  private:
   size_t slot(size_t i) const {

@@ -1,7 +1,757 @@
 #include "terminal/csi.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "terminal/printing.h"
+#include "terminal/utf8.h"
+
 namespace mossbank::term {
 
-void csi_dispatch(Terminal&, uint32_t, const Parser&) {}
+namespace {
+
+constexpr uint32_t key_of(char final_byte, uint32_t intermediates = 0) {
+  return static_cast<uint8_t>(final_byte) | intermediates << 8;
+}
+constexpr uint32_t kPrivate = '?';
+constexpr uint32_t kGreater = '>';
+
+// A count parameter: values below 1 count as 1.
+uint32_t count(const Parser& p, size_t i = 0) {
+  int32_t v = p.param(i);
+  return v < 1 ? 1u : static_cast<uint32_t>(v);
+}
+
+void reply(Terminal& t, const std::string& text) {
+  if (t.replies) *t.replies += text;
+}
+
+// Positions are computed in 64 bits so that no parameter can overflow them.
+void set_cursor_position(Terminal& t, int64_t col, int64_t row) {
+  Buffer& b = t.active();
+  b.cursor_col = static_cast<uint32_t>(std::clamp<int64_t>(col, 0, b.cols));
+  b.cursor_row = static_cast<uint32_t>(std::clamp<int64_t>(row, 0, b.rows));
+  clamp_cursor(t, false);
+}
+
+// ---- Cursor movement --------------------------------------------------------
+
+void cursor_up(Terminal& t, uint32_t n) {
+  clamp_cursor(t, false);
+  Buffer& b = t.active();
+  int64_t row = int64_t{b.cursor_row} - n;
+  if (b.cursor_row >= b.region_top) row = std::max<int64_t>(row, b.region_top);
+  set_cursor_position(t, b.cursor_col, row);
+}
+
+void cursor_down(Terminal& t, uint32_t n) {
+  clamp_cursor(t, false);
+  Buffer& b = t.active();
+  int64_t row = int64_t{b.cursor_row} + n;
+  if (b.cursor_row <= b.region_bottom) row = std::min<int64_t>(row, b.region_bottom);
+  set_cursor_position(t, b.cursor_col, row);
+}
+
+void cursor_right(Terminal& t, int64_t n) {
+  clamp_cursor(t, false);
+  Buffer& b = t.active();
+  set_cursor_position(t, int64_t{b.cursor_col} + n, b.cursor_row);
+}
+
+// ---- Erasing ----------------------------------------------------------------
+
+void erase_whole_row(Terminal& t, uint32_t row, bool selective) {
+  Buffer& b = t.active();
+  Line* line = buffer_get_line(b, b.screen_index(row));
+  if (!line) return;
+  erase_line_cells(*line, t.erase_pen, selective);
+  line->wrapped = false;
+}
+
+void erase_in_display(Terminal& t, int32_t mode, bool selective) {
+  update_erase_pen(t);
+  clamp_cursor(t, true);
+  Buffer& b = t.active();
+  const uint32_t row = b.cursor_row, col = b.cursor_col;
+  switch (mode) {
+    case 0: {
+      Line& line = screen_line(b, row);
+      fill_cells(line, col, b.cols, t.erase_pen, selective);
+      if (col == 0) line.wrapped = false;
+      for (uint32_t r = row + 1; r < b.rows; ++r) erase_whole_row(t, r, selective);
+      break;
+    }
+    case 1: {
+      Line& line = screen_line(b, row);
+      fill_cells(line, 0, col + 1, t.erase_pen, selective);
+      line.wrapped = false;
+      if (col + 1 >= b.cols && row + 1 < b.rows)
+        if (Line* next = buffer_get_line(b, b.screen_index(row + 1))) next->wrapped = false;
+      for (uint32_t r = 0; r < row; ++r) erase_whole_row(t, r, selective);
+      break;
+    }
+    case 2:
+      for (uint32_t r = 0; r < b.rows; ++r) erase_whole_row(t, r, selective);
+      break;
+    case 3:
+      if (b.lines.count() > b.rows && b.scroll_back > 0) {
+        const uint32_t dropped = b.scroll_back;
+        b.lines.drop_oldest(dropped);
+        b.scroll_back = 0;
+        // The saved cursor stays on the row it was saved on.
+        b.saved.row = std::max<int64_t>(0, b.saved.row - dropped);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void erase_in_line(Terminal& t, int32_t mode, bool selective) {
+  update_erase_pen(t);
+  clamp_cursor(t, true);
+  Buffer& b = t.active();
+  Line& line = screen_line(b, b.cursor_row);
+  const uint32_t col = b.cursor_col;
+  switch (mode) {
+    case 0:
+      fill_cells(line, col, b.cols, t.erase_pen, selective);
+      if (col == 0) line.wrapped = false;
+      break;
+    case 1:
+      fill_cells(line, 0, col + 1, t.erase_pen, selective);
+      break;
+    case 2:
+      erase_line_cells(line, t.erase_pen, selective);
+      line.wrapped = false;
+      break;
+    default:
+      break;
+  }
+}
+
+void erase_characters(Terminal& t, uint32_t n) {
+  update_erase_pen(t);
+  clamp_cursor(t, false);
+  Buffer& b = t.active();
+  Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
+  if (!line) return;
+  uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{b.cursor_col} + n, b.cols));
+  fill_cells(*line, b.cursor_col, end, t.erase_pen, false);
+}
+
+// ---- Lines and columns ------------------------------------------------------
+
+bool in_region(const Buffer& b) { return b.cursor_row >= b.region_top && b.cursor_row <= b.region_bottom; }
+
+// Rows [top, bottom] of the screen lose k rows at one end and get k blank
+// rows at the other.
+void shift_rows(Terminal& t, uint32_t top, uint32_t bottom, uint32_t k, bool up, const Pen& pen) {
+  Buffer& b = t.active();
+  if (top > bottom || bottom >= b.rows) return;
+  const size_t from = b.screen_index(top), to = b.screen_index(bottom);
+  line_for_write(b, to);
+  k = std::min(k, bottom - top + 1);
+  if (up) {
+    b.lines.shift_up(from, to, k);
+    for (size_t i = to + 1 - k; i <= to; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
+  } else {
+    b.lines.shift_down(from, to, k);
+    for (size_t i = from; i < from + k; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
+  }
+}
+
+void insert_lines(Terminal& t, uint32_t n) {
+  update_erase_pen(t);
+  clamp_cursor(t, false);
+  Buffer& b = t.active();
+  if (!in_region(b)) return;
+  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), false, t.erase_pen);
+  b.cursor_col = 0;
+}
+
+void delete_lines(Terminal& t, uint32_t n) {
+  update_erase_pen(t);
+  clamp_cursor(t, false);
+  Buffer& b = t.active();
+  if (!in_region(b)) return;
+  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), true, t.erase_pen);
+  b.cursor_col = 0;
+}
+
+// SL, SR, DECIC and DECDC: columns of every row of the region.
+void shift_columns(Terminal& t, uint32_t col, uint32_t n, bool insert) {
+  update_erase_pen(t);
+  Buffer& b = t.active();
+  if (!in_region(b)) return;
+  for (uint32_t r = b.region_top; r <= b.region_bottom && r < b.rows; ++r) {
+    Line& line = screen_line(b, r);
+    if (insert) {
+      insert_blank_cells(line, col, n, t.erase_pen);
+    } else {
+      delete_cells(line, col, n, t.erase_pen);
+    }
+    line.wrapped = false;
+  }
+}
+
+void repeat_last(Terminal& t, uint32_t n) {
+  if (t.print_state == 0) return;
+  Buffer& b = t.active();
+  const uint32_t w = (t.print_state >> 1) & 3;
+  if (b.cursor_col < w) return;
+  const uint32_t col = b.cursor_col - w;
+  const Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
+  if (!line || col >= line->cells.size()) return;
+  const Cell cell = line->cells[col];
+  std::vector<uint32_t> cps;
+  if (cell.has_text()) {
+    if (auto text = line->text.find(col)) {
+      const auto* p = reinterpret_cast<const uint8_t*>(text->data());
+      const uint8_t* end = p + text->size();
+      while (p < end) {
+        uint32_t cp = decode_utf8(p, end);
+        if (cp == kIncomplete) break;
+        cps.push_back(cp);
+      }
+    }
+  } else if (cell.code_point() != 0) {
+    cps.push_back(cell.code_point());
+  }
+  if (cps.empty()) return;
+  for (uint32_t i = 0, times = std::min(n, 65536u); i < times; ++i) print_chars(t, cps.data(), cps.size());
+}
+
+// ---- Margins, tabs and cursor state ----------------------------------------
+
+void set_margins(Terminal& t, const Parser& p) {
+  Buffer& b = t.active();
+  int64_t top = std::max<int32_t>(p.param(0), 1);
+  int64_t bottom = p.param_count < 2 ? 0 : p.param(1);
+  if (bottom == 0 || bottom > b.rows) bottom = b.rows;
+  if (top >= bottom) return;
+  b.region_top = static_cast<uint32_t>(top - 1);
+  b.region_bottom = static_cast<uint32_t>(bottom - 1);
+  b.cursor_col = 0;
+  b.cursor_row = t.modes.origin ? b.region_top : 0;
+  clamp_cursor(t, false);
+}
+
+void soft_reset(Terminal& t) {
+  t.modes.cursor_hidden = false;
+  t.presentation.cursor_hidden = false;
+  t.presentation.cursor_style = 0;
+  Buffer& b = t.active();
+  b.region_top = 0;
+  b.region_bottom = b.rows - 1;
+  t.pen = Pen{};
+  t.modes.cursor_keys_application = false;
+  t.modes.keypad_application = false;
+  t.modes.bracketed_paste = false;
+  t.modes.origin = false;
+  t.modes.reverse_wrap = false;
+  t.modes.focus_events = false;
+  t.modes.synchronized_output = false;
+  t.modes.auto_wrap = true;
+  t.modes.insert = false;
+  t.charsets = {-1, -1, -1, -1};
+  t.active_charset = -1;
+  t.shift = 0;
+  b.saved = SavedCursor{};
+}
+
+// ---- SGR --------------------------------------------------------------------
+
+void recompute_extras(Pen& pen) {
+  if (underline_style(pen.underline) != 0 || pen.link != 0) {
+    pen.bg |= kHasExtras;
+  } else {
+    pen.bg &= ~kHasExtras;
+  }
+}
+
+void set_colour(uint32_t& word, uint32_t colour) { word = (word & ~kColourMask) | colour; }
+
+uint32_t byte_of(int32_t v) { return v < 0 ? 0 : static_cast<uint32_t>(v) & 0xFF; }
+
+// An extended colour (38, 48, 58) at parameter i; returns the index of the
+// last parameter it used. `colour` is left alone for an unknown kind.
+size_t extended_colour(const Parser& p, size_t i, std::optional<uint32_t>& colour) {
+  const size_t subs = p.sub_param_count(i);
+  if (subs > 0) {
+    auto sub = [&](size_t j) { return j < subs ? p.sub_param(i, j) : 0; };
+    int32_t kind = sub(0);
+    if (kind == 5) {
+      colour = colour_indexed(byte_of(sub(1)));
+    } else if (kind == 2) {
+      colour = colour_rgb(byte_of(sub(2)), byte_of(sub(3)), byte_of(sub(4)));
+    }
+    return i;
+  }
+  auto param = [&](size_t j) { return j < p.param_count ? p.param(j) : 0; };
+  int32_t kind = param(i + 1);
+  if (kind == 5) {
+    colour = colour_indexed(byte_of(param(i + 2)));
+    return std::min<size_t>(i + 2, p.param_count - 1);
+  }
+  if (kind == 2) {
+    colour = colour_rgb(byte_of(param(i + 2)), byte_of(param(i + 3)), byte_of(param(i + 4)));
+    return std::min<size_t>(i + 4, p.param_count - 1);
+  }
+  return std::min<size_t>(i + 1, p.param_count - 1);
+}
+
+void select_graphic_rendition(Terminal& t, const Parser& p) {
+  Pen& pen = t.pen;
+  for (size_t i = 0; i < p.param_count; ++i) {
+    const int32_t v = p.param(i);
+    switch (v) {
+      case 0:
+        pen.fg = 0;
+        pen.underline &= 0xE0000000u;
+        pen.bg = pen.link != 0 ? kHasExtras : 0;
+        break;
+      case 1:
+        pen.fg |= kBold;
+        break;
+      case 2:
+        pen.bg |= kDim;
+        break;
+      case 3:
+        pen.bg |= kItalic;
+        break;
+      case 4: {
+        int32_t style = p.sub_param_count(i) > 0 ? p.sub_param(i, 0) : 1;
+        if (style == 0) {
+          pen.fg &= ~kUnderline;
+          pen.underline &= ~kUnderlineStyleMask;
+        } else {
+          if (style < 1 || style > 5) style = 1;
+          pen.fg |= kUnderline;
+          pen.underline = (pen.underline & ~kUnderlineStyleMask) | uint32_t(style) << kUnderlineStyleShift;
+        }
+        recompute_extras(pen);
+        break;
+      }
+      case 5:
+        pen.fg |= kBlink;
+        break;
+      case 7:
+        pen.fg |= kInverse;
+        break;
+      case 8:
+        pen.fg |= kHidden;
+        break;
+      case 9:
+        pen.fg |= kStrike;
+        break;
+      case 21:
+        pen.fg |= kUnderline;
+        pen.underline = (pen.underline & ~kUnderlineStyleMask) | 2u << kUnderlineStyleShift;
+        recompute_extras(pen);
+        break;
+      case 22:
+        pen.fg &= ~kBold;
+        pen.bg &= ~kDim;
+        break;
+      case 23:
+        pen.bg &= ~kItalic;
+        break;
+      case 24:
+        pen.fg &= ~kUnderline;
+        pen.underline &= ~kUnderlineStyleMask;
+        recompute_extras(pen);
+        break;
+      case 25:
+        pen.fg &= ~kBlink;
+        break;
+      case 27:
+        pen.fg &= ~kInverse;
+        break;
+      case 28:
+        pen.fg &= ~kHidden;
+        break;
+      case 29:
+        pen.fg &= ~kStrike;
+        break;
+      case 39:
+        set_colour(pen.fg, 0);
+        break;
+      case 49:
+        set_colour(pen.bg, 0);
+        break;
+      case 53:
+        pen.bg |= kOverline;
+        break;
+      case 55:
+        pen.bg &= ~kOverline;
+        break;
+      case 59:
+        pen.underline |= kColourMask;
+        recompute_extras(pen);
+        break;
+      case 38:
+      case 48:
+      case 58: {
+        std::optional<uint32_t> colour;
+        size_t last = extended_colour(p, i, colour);
+        if (colour) set_colour(v == 38 ? pen.fg : v == 48 ? pen.bg : pen.underline, *colour);
+        i = last;
+        break;
+      }
+      default:
+        if (v >= 30 && v <= 37) {
+          set_colour(pen.fg, colour_palette(v - 30));
+        } else if (v >= 90 && v <= 97) {
+          set_colour(pen.fg, colour_palette(v - 90 + 8));
+        } else if (v >= 40 && v <= 47) {
+          set_colour(pen.bg, colour_palette(v - 40));
+        } else if (v >= 100 && v <= 107) {
+          set_colour(pen.bg, colour_palette(v - 100 + 8));
+        }
+        break;
+    }
+  }
+}
+
+// ---- Modes ------------------------------------------------------------------
+
+void enter_alternate_screen(Terminal& t) {
+  if (t.modes.alternate_screen) return;
+  update_erase_pen(t);
+  buffer_fill_blank(t.alternate, t.erase_pen);
+  t.alternate.cursor_row = t.primary.cursor_row;
+  t.alternate.cursor_col = t.primary.cursor_col;
+  t.modes.alternate_screen = true;
+}
+
+void leave_alternate_screen(Terminal& t) {
+  if (!t.modes.alternate_screen) return;
+  t.primary.cursor_row = std::min(t.alternate.cursor_row, t.primary.rows - 1);
+  t.primary.cursor_col = t.alternate.cursor_col;
+  reset_buffer(t.alternate);
+  t.modes.alternate_screen = false;
+}
+
+void set_ansi_modes(Terminal& t, const Parser& p, bool on) {
+  for (size_t i = 0; i < p.param_count; ++i) {
+    if (p.param(i) == 4) t.modes.insert = on;
+    if (p.param(i) == 20) t.modes.newline = on;
+  }
+}
+
+void set_dec_mode(Terminal& t, int32_t mode, bool on) {
+  TerminalModes& m = t.modes;
+  switch (mode) {
+    case 1:
+      m.cursor_keys_application = on;
+      break;
+    case 2:
+      if (on) {
+        t.charsets = {-1, -1, -1, -1};
+        t.active_charset = -1;
+      }
+      break;
+    case 6:
+      m.origin = on;
+      if (on) {
+        t.active().cursor_col = 0;
+        t.active().cursor_row = t.active().region_top;
+      } else {
+        t.active().cursor_col = 0;
+        t.active().cursor_row = 0;
+      }
+      clamp_cursor(t, false);
+      break;
+    case 7:
+      m.auto_wrap = on;
+      break;
+    case 9:
+      m.mouse_tracking = on ? 1 : 0;
+      break;
+    case 12:
+      m.cursor_blink = on;
+      break;
+    case 25:
+      m.cursor_hidden = !on;
+      t.presentation.cursor_hidden = !on;
+      break;
+    case 45:
+      m.reverse_wrap = on;
+      break;
+    case 47:
+    case 1047:
+      if (on) {
+        enter_alternate_screen(t);
+      } else {
+        leave_alternate_screen(t);
+      }
+      break;
+    case 66:
+      m.keypad_application = on;
+      break;
+    case 1000:
+    case 1002:
+    case 1003:
+      m.mouse_tracking = on ? static_cast<uint8_t>(mode == 1000 ? 2 : mode == 1002 ? 3 : 4) : 0;
+      break;
+    case 1004:
+      m.focus_events = on;
+      break;
+    case 1006:
+    case 1016:
+      m.mouse_encoding = on ? (mode == 1006 ? 1 : 2) : 0;
+      if (on) {
+        t.presentation.mouse_encoding_mode = static_cast<uint32_t>(mode);
+      } else {
+        t.presentation.mouse_encoding_mode.reset();
+      }
+      break;
+    case 1048:
+      if (on) {
+        save_cursor(t);
+      } else {
+        restore_cursor(t);
+      }
+      break;
+    case 1049:
+      if (on) {
+        save_cursor(t);
+        enter_alternate_screen(t);
+      } else {
+        leave_alternate_screen(t);
+        restore_cursor(t);
+      }
+      break;
+    case 2004:
+      m.bracketed_paste = on;
+      break;
+    case 2026:
+      m.synchronized_output = on;
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- Replies ----------------------------------------------------------------
+
+uint32_t flag(bool on) { return on ? 1 : 2; }
+
+uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
+  const TerminalModes& m = t.modes;
+  switch (mode) {
+    case 1: return flag(m.cursor_keys_application);
+    case 6: return flag(m.origin);
+    case 7: return flag(m.auto_wrap);
+    case 8: return 3;
+    case 9: return flag(m.mouse_tracking == 1);
+    case 12: return flag(m.cursor_blink);
+    case 25: return flag(!m.cursor_hidden);
+    case 45: return flag(m.reverse_wrap);
+    case 47:
+    case 1047:
+    case 1049: return flag(m.alternate_screen);
+    case 66: return flag(m.keypad_application);
+    case 67: return 4;
+    case 1000: return flag(m.mouse_tracking == 2);
+    case 1002: return flag(m.mouse_tracking == 3);
+    case 1003: return flag(m.mouse_tracking == 4);
+    case 1004: return flag(m.focus_events);
+    case 1005:
+    case 1015: return 4;
+    case 1006: return flag(m.mouse_encoding == 1);
+    case 1016: return flag(m.mouse_encoding == 2);
+    case 1048: return 1;
+    case 2004: return flag(m.bracketed_paste);
+    case 2026: return flag(m.synchronized_output);
+    default: return 0;
+  }
+}
+
+uint32_t ansi_mode_value(const Terminal& t, int32_t mode) {
+  switch (mode) {
+    case 2: return 4;
+    case 4: return flag(t.modes.insert);
+    case 12: return 3;
+    case 20: return flag(t.modes.newline);
+    default: return 0;
+  }
+}
+
+bool only_zero(const Parser& p) { return p.param_count == 1 && p.params[0] == 0; }
+
+}  // namespace
+
+void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
+  Buffer& b = t.active();
+  const int32_t n = p.param(0);
+  switch (key) {
+    case key_of('A'):
+      cursor_up(t, count(p));
+      break;
+    case key_of('B'):
+      cursor_down(t, count(p));
+      break;
+    case key_of('C'):
+    case key_of('a'):
+      cursor_right(t, count(p));
+      break;
+    case key_of('D'):
+      cursor_right(t, -int64_t{count(p)});
+      break;
+    case key_of('E'):
+      cursor_down(t, count(p));
+      t.active().cursor_col = 0;
+      break;
+    case key_of('F'):
+      cursor_up(t, count(p));
+      t.active().cursor_col = 0;
+      break;
+    case key_of('G'):
+    case key_of('`'):
+      set_cursor_position(t, int64_t{count(p)} - 1, b.cursor_row);
+      break;
+    case key_of('d'):
+      set_cursor_position(t, b.cursor_col,
+                          int64_t{count(p)} - 1 + (t.modes.origin ? b.region_top : 0));
+      break;
+    case key_of('e'):
+      clamp_cursor(t, false);
+      set_cursor_position(t, b.cursor_col, int64_t{b.cursor_row} + count(p));
+      break;
+    case key_of('H'):
+    case key_of('f'):
+      set_cursor_position(t, int64_t{count(p, 1)} - 1,
+                          int64_t{count(p, 0)} - 1 + (t.modes.origin ? b.region_top : 0));
+      break;
+    case key_of('I'):
+      if (b.cursor_col < b.cols)
+        for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = next_tab_stop(b);
+      break;
+    case key_of('Z'):
+      // A missing count means one, as for every other count.
+      if (b.cursor_col < b.cols)
+        for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = previous_tab_stop(b);
+      break;
+    case key_of('J'):
+      erase_in_display(t, n, false);
+      break;
+    case key_of('J', kPrivate):
+      erase_in_display(t, n, true);
+      break;
+    case key_of('K'):
+      erase_in_line(t, n, false);
+      break;
+    case key_of('K', kPrivate):
+      erase_in_line(t, n, true);
+      break;
+    case key_of('X'):
+      erase_characters(t, count(p));
+      break;
+    case key_of('@'):
+      update_erase_pen(t);
+      clamp_cursor(t, false);
+      insert_blank_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
+      break;
+    case key_of('P'):
+      update_erase_pen(t);
+      clamp_cursor(t, false);
+      delete_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
+      break;
+    case key_of('L'):
+      insert_lines(t, count(p));
+      break;
+    case key_of('M'):
+      delete_lines(t, count(p));
+      break;
+    case key_of('S'):
+      update_erase_pen(t);
+      shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), true, t.erase_pen);
+      break;
+    case key_of('T'):
+      shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), false, Pen{});
+      break;
+    case key_of('@', ' '):
+      shift_columns(t, 0, count(p), false);
+      break;
+    case key_of('A', ' '):
+      shift_columns(t, 0, count(p), true);
+      break;
+    case key_of('}', '\''):
+      clamp_cursor(t, false);
+      shift_columns(t, b.cursor_col, count(p), true);
+      break;
+    case key_of('~', '\''):
+      clamp_cursor(t, false);
+      shift_columns(t, b.cursor_col, count(p), false);
+      break;
+    case key_of('b'):
+      repeat_last(t, count(p));
+      break;
+    case key_of('r'):
+      set_margins(t, p);
+      break;
+    case key_of('g'):
+      if (n == 0 && b.cursor_col < b.tab_stops.size()) b.tab_stops[b.cursor_col] = 0;
+      if (n == 3) std::fill(b.tab_stops.begin(), b.tab_stops.end(), 0);
+      break;
+    case key_of('s'):
+      save_cursor(t);
+      break;
+    case key_of('u'):
+      restore_cursor(t);
+      break;
+    case key_of('q', ' '):
+      t.presentation.cursor_style = n < 0 ? 0 : static_cast<uint32_t>(n);
+      break;
+    case key_of('q', '"'):
+      if (n == 1) t.pen.bg |= kProtected;
+      if (n == 0 || n == 2) t.pen.bg &= ~kProtected;
+      break;
+    case key_of('p', '!'):
+      soft_reset(t);
+      break;
+    case key_of('m'):
+      select_graphic_rendition(t, p);
+      break;
+    case key_of('h'):
+      set_ansi_modes(t, p, true);
+      break;
+    case key_of('l'):
+      set_ansi_modes(t, p, false);
+      break;
+    case key_of('h', kPrivate):
+      for (size_t i = 0; i < p.param_count; ++i) set_dec_mode(t, p.param(i), true);
+      break;
+    case key_of('l', kPrivate):
+      for (size_t i = 0; i < p.param_count; ++i) set_dec_mode(t, p.param(i), false);
+      break;
+    case key_of('c'):
+      if (only_zero(p)) reply(t, "\x1b[?1;2c");
+      break;
+    case key_of('c', kGreater):
+      if (only_zero(p)) reply(t, "\x1b[>0;276;0c");
+      break;
+    case key_of('n'):
+      if (n == 5) reply(t, "\x1b[0n");
+      if (n == 6)
+        reply(t, "\x1b[" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
+      break;
+    case key_of('n', kPrivate):
+      if (n == 6)
+        reply(t, "\x1b[?" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
+      break;
+    case key_of('p', '$'):
+      reply(t, "\x1b[" + std::to_string(n) + ";" + std::to_string(ansi_mode_value(t, n)) + "$y");
+      break;
+    case key_of('p', kPrivate << 8 | '$'):
+      reply(t, "\x1b[?" + std::to_string(n) + ";" + std::to_string(dec_mode_value(t, n)) + "$y");
+      break;
+    default:
+      break;
+  }
+}
 
 }  // namespace mossbank::term

@@ -459,6 +459,7 @@ void full_reset(Terminal& t) {
   fresh.modes.newline = t.modes.newline;
   fresh.modes.cursor_blink = t.modes.cursor_blink;
   fresh.hyperlinks = std::move(t.hyperlinks);
+  fresh.hyperlink_order = std::move(t.hyperlink_order);
   fresh.link_counter = t.link_counter;
   fresh.replies = std::move(t.replies);
   fresh.parser = std::move(t.parser);

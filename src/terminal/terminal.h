@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,6 +77,7 @@ struct Terminal {
   term::Parser parser;
   std::optional<std::string> replies;  // absent = replies off
   std::unordered_map<std::string, uint32_t, LinkKeyHash> hyperlinks;
+  std::deque<std::string> hyperlink_order;  // keys, oldest first (the map is bounded)
   uint32_t cols = 0;
   uint32_t rows = 0;
   term::Pen pen;
