@@ -21,7 +21,10 @@
 // not JSON is the JSON string of its text (invalid UTF-8 replaced); an empty
 // body is null. Statuses other than 401/404 are not judged here.
 //
-// Time-outs: get and post 10 s; post_within the given duration, at most 10 s.
+// Time-outs: get and post 10 s for the request, after the proof's own 2 s;
+// post_within the given duration, at most 10 s, as one deadline over the
+// whole call (proof, token refresh and request), so that a caller such as
+// initialize gets its answer in time even from a daemon that never answers.
 // HttpDaemonClient may be called from several threads at once.
 #pragma once
 
@@ -60,8 +63,10 @@ class DaemonClient {
 struct TokenSource {
   // The token to use now; none when config.json is missing or invalid.
   std::function<std::optional<std::string>()> token;
-  // Whether the daemon on this port proves itself with this token.
-  std::function<bool(uint16_t port, const std::string& token)> prove;
+  // Whether the daemon on this port proves itself with this token, asked
+  // within `timeout` at most.
+  std::function<bool(uint16_t port, const std::string& token, std::chrono::nanoseconds timeout)>
+      prove;
 };
 
 // A provider that reads the `token` of <home>/config.json on every call.
@@ -83,9 +88,14 @@ class HttpDaemonClient final : public DaemonClient {
                            std::chrono::nanoseconds timeout) override;
 
  private:
+  // Without a deadline each step has its own time-out; with one, every step
+  // gets what is left of it.
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
   DaemonAnswer daemon_request(const char* method, const std::string& path,
-                              const JsonValue* body, std::chrono::nanoseconds timeout);
-  std::optional<std::string> refresh_token(const std::string& rejected, uint16_t port);
+                              const JsonValue* body, std::chrono::nanoseconds timeout,
+                              Deadline deadline);
+  std::optional<std::string> refresh_token(const std::string& rejected, uint16_t port,
+                                           Deadline deadline);
 
   std::string home_;
   TokenSource source_;

@@ -1,5 +1,7 @@
 #include "daemon/proof.h"
 
+#include <algorithm>
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -14,7 +16,6 @@
 namespace mossbank {
 
 namespace {
-constexpr std::chrono::seconds kProofTimeout{2};
 }
 
 std::optional<std::string> random_nonce_hex() { return random_hex(16); }
@@ -43,18 +44,21 @@ bool proof_matches(std::string_view proof, std::string_view token, uint16_t port
   return CRYPTO_memcmp(proof.data(), expected.data(), expected.size()) == 0;
 }
 
-bool daemon_proves_itself(uint16_t port, const std::string& token) {
+bool daemon_proves_itself(uint16_t port, const std::string& token,
+                          std::chrono::nanoseconds timeout) {
   if (token.empty()) return false;
-  return daemon_proves_itself_with(port, token, random_nonce_hex());
+  return daemon_proves_itself_with(port, token, random_nonce_hex(), timeout);
 }
 
 bool daemon_proves_itself_with(uint16_t port, const std::string& token,
-                               const std::optional<std::string>& nonce) {
+                               const std::optional<std::string>& nonce,
+                               std::chrono::nanoseconds timeout) {
   if (token.empty()) return false;
   // Without a fresh nonce an old answer could be replayed: ask nothing.
   if (!nonce || nonce->empty()) return false;
   HttpRequest request;
-  request.timeout = kProofTimeout;
+  request.timeout = std::min<std::chrono::nanoseconds>(timeout, kProofTimeout);
+  if (request.timeout <= std::chrono::nanoseconds::zero()) return false;
   request.method = "GET";
   request.path = health_nonce_path(*nonce);
   request.port = port;

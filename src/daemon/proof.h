@@ -10,6 +10,7 @@
 // at the first differing byte.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -29,13 +30,19 @@ std::string proof_hmac_hex(std::string_view token, uint16_t port, std::string_vi
 bool proof_matches(std::string_view proof, std::string_view token, uint16_t port,
                    std::string_view nonce);
 
-// GET /api/health?nonce=<nonce> on a fresh connection, 2 s, no token header,
-// with a fresh random_nonce_hex().
-bool daemon_proves_itself(uint16_t port, const std::string& token);
+// How long the health probe may take at most.
+inline constexpr std::chrono::seconds kProofTimeout{2};
+
+// GET /api/health?nonce=<nonce> on a fresh connection, no token header, with
+// a fresh random_nonce_hex(), within kProofTimeout or the shorter `timeout`
+// that a caller's own deadline leaves.
+bool daemon_proves_itself(uint16_t port, const std::string& token,
+                          std::chrono::nanoseconds timeout = kProofTimeout);
 
 // The same with a given nonce; none or empty (the random source failed)
 // gives false without sending anything.
 bool daemon_proves_itself_with(uint16_t port, const std::string& token,
-                               const std::optional<std::string>& nonce);
+                               const std::optional<std::string>& nonce,
+                               std::chrono::nanoseconds timeout = kProofTimeout);
 
 }  // namespace mossbank

@@ -1,9 +1,5 @@
 #include "mcp/letters.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "daemon/daemon_api.h"
 #include "mcp/mcp.h"
@@ -72,38 +68,15 @@ ToolOutcome letters_tool(const McpServerContext& context, const std::string& too
 
 std::optional<std::string> introduction(const McpServerContext& context,
                                         std::chrono::nanoseconds budget) {
-  // The daemon client bounds each of its steps on its own (its proof alone
-  // may take 2 s), so the whole call runs on a short thread of its own and
-  // is waited for only until the deadline. The thread holds its own share
-  // of the client and of the outcome, and ends by itself within its
-  // steps' time-outs.
-  struct Pending {
-    std::mutex mutex;
-    std::condition_variable done_cv;
-    bool done = false;
-    DaemonAnswer answer;
-  };
-  auto deadline = std::chrono::steady_clock::now() + budget;
-  auto pending = std::make_shared<Pending>();
-  std::shared_ptr<DaemonClient> daemon = context.daemon;
-  JsonValue body = talk_tool_request("mossbank_whoami", JsonValue::object(), context.identity);
-  try {
-    std::thread([pending, daemon, body = std::move(body), budget] {
-      DaemonAnswer answer = daemon->post_within(std::string(kTalkToolPath), body, budget);
-      std::lock_guard lock(pending->mutex);
-      pending->answer = std::move(answer);
-      pending->done = true;
-      pending->done_cv.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    return std::nullopt;  // no thread to spare: initialize goes on without it
-  }
-
-  std::unique_lock lock(pending->mutex);
-  if (!pending->done_cv.wait_until(lock, deadline, [&] { return pending->done; }))
-    return std::nullopt;
-  if (!pending->answer) return std::nullopt;
-  ToolResult result = talk_tool_result(*pending->answer);
+  // post_within holds the whole call (proof, token refresh and request) to
+  // the budget.
+  DaemonAnswer answer =
+      context.daemon->post_within(std::string(kTalkToolPath),
+                                  talk_tool_request("mossbank_whoami", JsonValue::object(),
+                                                    context.identity),
+                                  budget);
+  if (!answer) return std::nullopt;
+  ToolResult result = talk_tool_result(*answer);
   const JsonValue* structured = json_member(result, "structuredContent");
   const JsonValue* intro = structured != nullptr ? json_member(*structured, "introduction") : nullptr;
   if (intro == nullptr || !intro->is_string() || intro->get_ref<const std::string&>().empty())

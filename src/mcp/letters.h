@@ -32,8 +32,7 @@ ToolResult talk_tool_result(const DaemonReply& answer);
 
 // The resident's introduction from mossbank_whoami, for initialize; none
 // when the daemon does not give one within `budget`. The budget covers the
-// whole call (the daemon's proof, a token refresh and the request): a call
-// still running then is left to finish on its own thread.
+// whole call (the daemon's proof, a token refresh and the request).
 std::optional<std::string> introduction(const McpServerContext& context,
                                         std::chrono::nanoseconds budget = kIntroductionBudget);
 

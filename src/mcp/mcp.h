@@ -48,8 +48,6 @@ struct CallIdentity {
 struct McpServerContext {
   std::string server_version;
   CallIdentity identity;
-  // Shared so that a call given up on (the introduction's deadline) can
-  // finish on its own thread after its caller has moved on.
   std::shared_ptr<DaemonClient> daemon;
   UiLanguage message_language = UiLanguage::English;
 };
