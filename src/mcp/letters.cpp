@@ -1,6 +1,5 @@
 #include "mcp/letters.h"
 
-
 #include "daemon/daemon_api.h"
 #include "mcp/mcp.h"
 #include "mcp/texts.h"
