@@ -8,8 +8,13 @@
 //       the same over generated workloads at 120x40: plain-scroll (text
 //       scrolling past the scroll-back), sgr-heavy, agent-redraw (cursor up,
 //       erase line, rewrite), cjk-combining, alt-screen-frames
-//   terminal_bench --dump text|styled|marked [--cols N] [--rows N] FILE
-//       feeds the file once and prints the final screen in that form
+//   terminal_bench --dump text|styled|marked|serialize [--cols N] [--rows N]
+//                  [--resize COLSxROWS]... FILE
+//       feeds the file once, applies the resizes in order, and prints the
+//       final screen in that form (serialize: the whole stream, then the
+//       presentation)
+//   The suite also times resizing a full store (5,000 lines of scroll-back)
+//   from 200 to 80 columns and back, and serialising a full 200x50 screen.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -57,6 +62,7 @@ struct Options {
   bool suite = false;
   std::string only;  // one workload of the suite
   std::string dump;
+  std::vector<std::pair<uint32_t, uint32_t>> resizes;
   std::vector<std::string> files;
 };
 
@@ -64,7 +70,8 @@ struct Options {
   std::fprintf(stderr,
                "usage: terminal_bench [--cols N] [--rows N] [--repeat N] [--peer vterm] FILE...\n"
                "       terminal_bench --suite [--only NAME] [--repeat N] [--peer vterm]\n"
-               "       terminal_bench --dump text|styled|marked [--cols N] [--rows N] FILE\n");
+               "       terminal_bench --dump text|styled|marked|serialize [--cols N] [--rows N]\n"
+               "                      [--resize COLSxROWS]... FILE\n");
   std::exit(2);
 }
 
@@ -323,6 +330,71 @@ std::string alt_workload(uint32_t rows) {
   return out + "\x1b[?1049l";
 }
 
+// A full store at 200 columns: 5,000 lines of scroll-back and the screen,
+// lines of every length, many of them soft-wrapped.
+Terminal full_store(uint32_t cols, uint32_t rows) {
+  Rng r;
+  Terminal t = mossbank::terminal_new(cols, rows);
+  std::string bytes;
+  while (t.primary.scroll_back < 5000) {
+    bytes.clear();
+    for (int i = 0; i < 200; ++i) {
+      size_t len = r.below(3) == 0 ? 200 + r.below(300) : 10 + r.below(150), start = bytes.size();
+      if (r.below(4) == 0) bytes += "\x1b[3" + std::to_string(r.below(8)) + "m";
+      while (bytes.size() - start < len) {
+        bytes += word(r);
+        bytes += ' ';
+      }
+      bytes += "\x1b[m\r\n";
+    }
+    mossbank::terminal_process(t, bytes);
+  }
+  return t;
+}
+
+void bench_resize(const Options& opt) {
+  double best = 0;
+  for (int i = 0; i < opt.repeat; ++i) {
+    Terminal t = full_store(200, 50);
+    auto start = Clock::now();
+    mossbank::terminal_resize(t, 80, 50);
+    mossbank::terminal_resize(t, 200, 50);
+    double s = std::chrono::duration<double>(Clock::now() - start).count();
+    if (i == 0 || s < best) best = s;
+  }
+  std::printf("%-20s 200x50 -> 80x50 -> 200x50 with 5,000 lines of scroll-back: best %.2f ms\n",
+              "resize", best * 1e3);
+}
+
+void bench_serialize(const Options& opt) {
+  // A full screen: every cell written, colours changing often, a few wraps.
+  Rng r;
+  Terminal t = mossbank::terminal_new(200, 50);
+  std::string bytes;
+  char buf[32];
+  for (int row = 0; row < 50; ++row) {
+    for (int col = 0; col < 200; ++col) {
+      if (r.below(6) == 0) {
+        std::snprintf(buf, sizeof buf, "\x1b[3%u;4%um", r.below(8), r.below(8));
+        bytes += buf;
+      }
+      bytes += static_cast<char>('!' + r.below(90));
+    }
+    if (row + 1 < 50 && r.below(3)) bytes += "\r\n";
+  }
+  mossbank::terminal_process(t, bytes);
+  double best = 0;
+  size_t size = 0;
+  const int rounds = 200;
+  for (int i = 0; i < opt.repeat; ++i) {
+    auto start = Clock::now();
+    for (int k = 0; k < rounds; ++k) size = mossbank::serialize(t, true).size();
+    double s = std::chrono::duration<double>(Clock::now() - start).count() / rounds;
+    if (i == 0 || s < best) best = s;
+  }
+  std::printf("%-20s full 200x50 screen (%zu bytes): best %.3f ms\n", "serialize", size, best * 1e3);
+}
+
 int run_suite(Options opt) {
   opt.cols = 120;
   opt.rows = 40;
@@ -332,6 +404,8 @@ int run_suite(Options opt) {
   if (want("agent-redraw")) bench_one(opt, "agent-redraw", redraw_workload());
   if (want("cjk-combining")) bench_one(opt, "cjk-combining", cjk_workload());
   if (want("alt-screen-frames")) bench_one(opt, "alt-screen-frames", alt_workload(opt.rows));
+  if (want("resize")) bench_resize(opt);
+  if (want("serialize")) bench_serialize(opt);
   return 0;
 }
 
@@ -344,7 +418,13 @@ int run_dump(const Options& opt) {
   }
   Terminal t = mossbank::terminal_new(opt.cols, opt.rows);
   feed_all(t, *bytes);
+  for (auto [cols, rows] : opt.resizes) mossbank::terminal_resize(t, cols, rows);
   std::string out;
+  if (opt.dump == "serialize") {
+    out = mossbank::serialize(t, false) + mossbank::serialize_presentation(t);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return 0;
+  }
   if (opt.dump == "text") {
     out = mossbank::screen_lines(t);
   } else if (opt.dump == "styled") {
@@ -378,6 +458,11 @@ int main(int argc, char** argv) {
     } else if (a == "--peer") {
       if (std::string(value()) != "vterm") usage();
       opt.peer_vterm = true;
+    } else if (a == "--resize") {
+      std::string v = value();
+      size_t x = v.find('x');
+      if (x == std::string::npos) usage();
+      opt.resizes.emplace_back(number_arg(v.substr(0, x).c_str()), number_arg(v.substr(x + 1).c_str()));
     } else if (a == "--dump") {
       opt.dump = value();
     } else if (a == "--suite") {

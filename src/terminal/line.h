@@ -197,6 +197,10 @@ class TextMap {
   void erase(uint32_t col);
   void erase_range(uint32_t from, uint32_t to);
   void shift_range(uint32_t from, uint32_t to, int64_t delta);
+  template <class F>
+  void for_each(F&& f) const {
+    for (const Entry& e : entries_) f(e.col, std::string_view(bytes_).substr(e.offset, e.length));
+  }
 
  private:
   struct Entry {

@@ -1,0 +1,452 @@
+// The whole screen as one escape-sequence stream that redraws it on a fresh
+// terminal of the same size: rows with their colours and attributes, soft
+// wraps reproduced as real wraps, the alternate screen, the cursor and pen,
+// and the modes that differ from their defaults.
+#include <charconv>
+#include <string>
+#include <string_view>
+
+#include "terminal/terminal.h"
+
+namespace mossbank {
+
+using namespace term;
+
+namespace {
+
+void append_number(std::string& out, uint64_t v) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+void append_csi(std::string& out, uint64_t n, char final_byte) {
+  out += "\x1b[";
+  append_number(out, n);
+  out += final_byte;
+}
+
+uint32_t colour(uint32_t word) { return word & kColourMask; }
+
+bool underlined(const Pen& p) {
+  if (p.has_extras() && (underline_style(p.underline) != 0 || p.link != 0)) return true;
+  return (p.fg & kUnderline) != 0;
+}
+
+// The attributes in the order their codes are written: (is on, on, off).
+struct Attribute {
+  bool (*on)(const Pen&);
+  int set;
+  int reset;
+};
+
+constexpr Attribute kAttributes[] = {
+    {[](const Pen& p) { return (p.fg & kInverse) != 0; }, 7, 27},
+    {[](const Pen& p) { return (p.fg & kBold) != 0; }, 1, 22},
+    {underlined, 4, 24},
+    {[](const Pen& p) { return (p.bg & kOverline) != 0; }, 53, 55},
+    {[](const Pen& p) { return (p.fg & kBlink) != 0; }, 5, 25},
+    {[](const Pen& p) { return (p.fg & kHidden) != 0; }, 8, 28},
+    {[](const Pen& p) { return (p.bg & kItalic) != 0; }, 3, 23},
+    {[](const Pen& p) { return (p.bg & kDim) != 0; }, 2, 22},
+    {[](const Pen& p) { return (p.fg & kStrike) != 0; }, 9, 29},
+};
+
+// The attribute states packed into bits, for a quick comparison.
+uint32_t attribute_bits(const Pen& p) {
+  constexpr uint32_t kFgAttrs = kInverse | kBold | kBlink | kHidden | kStrike;
+  constexpr uint32_t kBgAttrs = kOverline | kItalic | kDim;
+  return (p.fg & kFgAttrs) | (p.bg & kBgAttrs) >> 20 | (underlined(p) ? 1u : 0u);
+}
+
+bool same_attributes(const Pen& a, const Pen& b) { return attribute_bits(a) == attribute_bits(b); }
+
+// Nothing the serialiser writes differs between the two pens.
+bool same_look(const Pen& a, const Pen& b) {
+  return colour(a.fg) == colour(b.fg) && colour(a.bg) == colour(b.bg) && same_attributes(a, b);
+}
+
+// Parameters are appended to `out`, each after a ';' except the first of a
+// sequence (`first` tracks that).
+struct Params {
+  std::string& out;
+  bool first = true;
+  void add(uint64_t v) {
+    if (!first) out += ';';
+    first = false;
+    append_number(out, v);
+  }
+};
+
+// Parameters of a colour: base 30 (foreground) or 40 (background).
+void push_sgr_colour(Params& params, uint32_t c, int base) {
+  switch (colour_kind(c)) {
+    case kColourDefault:
+      params.add(base + 9);
+      break;
+    case kColourPalette:
+    case kColourIndexed: {
+      uint32_t i = c & 0xFF;
+      if (colour_kind(c) == kColourPalette || i < 16) {
+        params.add(i < 8 ? base + i : base + 60 + (i - 8));
+      } else {
+        params.add(base + 8);
+        params.add(5);
+        params.add(i);
+      }
+      break;
+    }
+    case kColourRgb:
+      params.add(base + 8);
+      params.add(2);
+      params.add(c >> 16 & 0xFF);
+      params.add(c >> 8 & 0xFF);
+      params.add(c & 0xFF);
+      break;
+  }
+}
+
+// Writes the SGR sequence that takes a terminal from pen `cur` to pen
+// `next`; nothing when nothing needs writing.
+void write_sgr_diff(std::string& out, const Pen& next, const Pen& cur) {
+  const bool fg_same = colour(next.fg) == colour(cur.fg);
+  const bool bg_same = colour(next.bg) == colour(cur.bg);
+  const bool attrs_same = same_attributes(next, cur);
+  if (fg_same && bg_same && attrs_same) return;
+  if (next.fg == 0 && next.bg == 0) {
+    if (cur.fg != 0 || cur.bg != 0) out += "\x1b[0m";
+    return;
+  }
+  out += "\x1b[";
+  Params params{out};
+  if (!fg_same) push_sgr_colour(params, colour(next.fg), 30);
+  if (!bg_same) push_sgr_colour(params, colour(next.bg), 40);
+  if (!attrs_same) {
+    bool wrote_22 = false, bold_after = false, dim_after = false;
+    for (const Attribute& attr : kAttributes) {
+      const bool on = attr.on(next);
+      if (on == attr.on(cur)) continue;
+      params.add(static_cast<uint64_t>(on ? attr.set : attr.reset));
+      if (!on && attr.reset == 22) {
+        wrote_22 = true;
+        bold_after = dim_after = false;
+      }
+      if (on && attr.set == 1) bold_after = true;
+      if (on && attr.set == 2) dim_after = true;
+    }
+    // 22 ends bold and dim together: the one that stays on is sent again.
+    if (wrote_22) {
+      if ((next.fg & kBold) && !bold_after) params.add(1);
+      if ((next.bg & kDim) && !dim_after) params.add(2);
+    }
+  }
+  out += 'm';
+}
+
+// One cell as the serialiser sees it.
+struct Seen {
+  std::string_view text;  // empty: a blank
+  Pen pen;
+  uint32_t width = 1;
+  bool spacer = false;
+};
+
+Seen seen_at(const Line* line, uint32_t col, std::string& scratch) {
+  Seen s;
+  if (!line) return s;
+  Cell c = cell_at(*line, col);
+  if (c.code_point() != 0 && c.code_point() < 0x80 && !(c.bg & kHasExtras)) {
+    // Plain ASCII: the common cell, without side data.
+    static constexpr char kAscii[129] =
+        "\0\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+        "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f"
+        " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7f";
+    s.text = std::string_view(kAscii + c.code_point(), 1);
+    s.width = c.width();
+    s.pen.fg = c.fg;
+    s.pen.bg = c.bg;
+    return s;
+  }
+  s.width = c.width();
+  s.spacer = c.width() == 0 && !c.has_content();
+  s.pen.fg = c.fg;
+  s.pen.bg = c.bg;
+  if (c.bg & kHasExtras)
+    if (const Extras* e = line->attrs.find(col)) {
+      s.pen.underline = e->underline;
+      s.pen.link = e->link;
+    }
+  if (c.has_text()) {
+    if (auto t = line->text.find(col)) s.text = *t;
+  } else if (c.code_point() != 0) {
+    scratch.clear();
+    append_utf8(scratch, c.code_point());
+    s.text = scratch;
+  }
+  return s;
+}
+
+struct RowWriter {
+  std::string out;
+  Pen cur;
+  uint32_t run = 0;
+  int64_t row = 0;
+  uint32_t col = 0;
+  size_t content_len = 0;
+  int64_t content_row = 0;
+  uint32_t content_col = 0;
+
+  void mark_content() {
+    content_len = out.size();
+    content_row = row;
+    content_col = col;
+  }
+  void flush_run() {
+    if (run == 0) return;
+    if (colour(cur.bg) != 0) append_csi(out, run, 'X');
+    append_csi(out, run, 'C');
+    col += run;
+    run = 0;
+    mark_content();
+  }
+};
+
+bool same_bg(const Pen& a, const Pen& b) { return colour(a.bg) == colour(b.bg); }
+
+std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only) {
+  const size_t count = b.lines.count();
+  if (count == 0) return {};
+  const size_t first = screen_only && count >= b.rows ? count - b.rows : 0;
+  RowWriter w;
+  w.out.reserve((count - first) * (b.cols + 16));
+  w.row = static_cast<int64_t>(first);
+  w.content_row = w.row;
+  std::string scratch;
+  for (size_t i = first; i < count; ++i) {
+    const Line* line = buffer_get_line(b, i);
+    const uint32_t width = line ? std::min(line->width, b.cols) : b.cols;
+    for (uint32_t c = 0; c < width && line;) {
+      Seen s = seen_at(line, c, scratch);
+      const uint32_t step = s.width == 0 ? 1 : s.width;
+      if (s.width == 0) {
+        c += 1;
+        continue;
+      }
+      const bool blank = s.text.empty();
+      if (blank && same_bg(s.pen, w.cur)) {
+        w.run += s.width;
+        c += step;
+        continue;
+      }
+      const bool differs = !same_look(s.pen, w.cur);
+      if (blank || differs) {
+        w.flush_run();
+        if (differs) write_sgr_diff(w.out, s.pen, w.cur);
+        w.cur = s.pen;
+        w.mark_content();
+        if (blank) {
+          w.run = s.width;
+          c += step;
+          continue;
+        }
+      }
+      w.flush_run();
+      w.out += s.text;
+      w.col += s.width;
+      w.mark_content();
+      c += step;
+    }
+    if (w.run > 0 && colour(w.cur.bg) != 0) {
+      append_csi(w.out, w.run, 'X');
+      w.mark_content();
+    }
+    if (i + 1 == count) break;
+    const Line* next = buffer_get_line(b, i + 1);
+    const uint32_t n = w.run;
+    w.run = 0;
+    if (!next || !next->wrapped) {
+      w.out += "\r\n";
+      ++w.row;
+      w.col = 0;
+      continue;
+    }
+    // The next row continues this one: let the receiving terminal wrap by
+    // itself when it would land the same way, else write a filler that
+    // wraps and erase it again.
+    Seen a = seen_at(line, width - 1, scratch);
+    std::string scratch_b;
+    Seen bb = width >= 2 ? seen_at(line, width - 2, scratch_b) : Seen{};
+    std::string scratch_n;
+    Seen nn = seen_at(next, 0, scratch_n);
+    const bool n_wide = nn.width == 2;
+    const bool a_fits = (!a.text.empty() || a.spacer) && same_bg(a.pen, w.cur);
+    const bool b_blank = bb.text.empty() && !bb.spacer;
+    bool wraps_itself = n == 0 || (n <= 1 && n_wide && !nn.text.empty());
+    if (!n_wide) {
+      wraps_itself = wraps_itself && a_fits;
+    } else if (b_blank) {
+      wraps_itself = wraps_itself && a_fits;
+    } else {
+      wraps_itself = wraps_itself && same_bg(a.pen, w.cur) && (a_fits || same_bg(bb.pen, w.cur));
+    }
+    // Only text makes the receiving terminal wrap; a continuation that
+    // starts with a blank would be moved to with the cursor, which does not.
+    wraps_itself = wraps_itself && !nn.text.empty();
+    if (!wraps_itself) {
+      w.out.append(n + 1, '-');
+      w.out += "\x1b[1D\x1b[1X";
+      if (n > 0) {
+        w.out += "\x1b[A";
+        append_csi(w.out, width - n, 'C');
+        append_csi(w.out, n, 'X');
+        append_csi(w.out, width - n, 'D');
+        w.out += "\x1b[B";
+      }
+    }
+    ++w.row;
+    w.col = 0;
+  }
+  int64_t final_row = w.row;
+  uint32_t final_col = w.col;
+  if (count - first <= b.rows) {
+    w.out.resize(w.content_len);
+    final_row = w.content_row;
+    final_col = w.content_col;
+  }
+  const int64_t target_row = int64_t{b.scroll_back} + b.cursor_row;
+  if (target_row > final_row) append_csi(w.out, static_cast<uint64_t>(target_row - final_row), 'B');
+  if (target_row < final_row) append_csi(w.out, static_cast<uint64_t>(final_row - target_row), 'A');
+  if (b.cursor_col > final_col) append_csi(w.out, b.cursor_col - final_col, 'C');
+  if (b.cursor_col < final_col) append_csi(w.out, final_col - b.cursor_col, 'D');
+  write_sgr_diff(w.out, t.pen, w.cur);
+  return std::move(w.out);
+}
+
+std::string serialize_modes(const Terminal& t) {
+  const TerminalModes& m = t.modes;
+  std::string out;
+  if (m.cursor_keys_application) out += "\x1b[?1h";
+  if (m.keypad_application) out += "\x1b[?66h";
+  if (m.bracketed_paste) out += "\x1b[?2004h";
+  if (m.insert) out += "\x1b[4h";
+  if (m.origin) out += "\x1b[?6h";
+  if (m.reverse_wrap) out += "\x1b[?45h";
+  if (m.focus_events) out += "\x1b[?1004h";
+  if (!m.auto_wrap) out += "\x1b[?7l";
+  static constexpr const char* kTracking[] = {"", "\x1b[?9h", "\x1b[?1000h", "\x1b[?1002h", "\x1b[?1003h"};
+  if (m.mouse_tracking < std::size(kTracking)) out += kTracking[m.mouse_tracking];
+  return out;
+}
+
+// A background colour as the fill writes it: every 256-colour index as 48;5.
+void append_fill_colour(std::string& out, uint32_t c) {
+  const uint32_t i = c & 0xFF;
+  if (colour_kind(c) == kColourPalette) {
+    append_number(out, i < 8 ? 40 + i : 100 + (i - 8));
+  } else if (colour_kind(c) == kColourIndexed) {
+    out += "48;5;";
+    append_number(out, i);
+  } else {
+    out += "48;2;";
+    append_number(out, c >> 16 & 0xFF);
+    out += ';';
+    append_number(out, c >> 8 & 0xFF);
+    out += ';';
+    append_number(out, c & 0xFF);
+  }
+}
+
+// Rows without any text but with coloured blanks, painted in place.
+std::string background_fill(const Buffer& b) {
+  std::string fills;
+  for (uint32_t r = 0; r < b.rows; ++r) {
+    const Line* line = buffer_get_line(b, b.screen_index(r));
+    if (!line || line->width < b.cols) continue;
+    bool has_text = false;
+    for (const Cell& c : line->cells) has_text |= c.has_content();
+    if (has_text) continue;
+    for (uint32_t c = 0; c < b.cols;) {
+      const uint32_t bg = colour(cell_at(*line, c).bg);
+      uint32_t end = c + 1;
+      while (end < b.cols && colour(cell_at(*line, end).bg) == bg) ++end;
+      if (bg != 0) {
+        fills += "\x1b[";
+        append_number(fills, r + 1);
+        fills += ';';
+        append_number(fills, c + 1);
+        fills += "H\x1b[0;";
+        append_fill_colour(fills, bg);
+        fills += 'm';
+        append_csi(fills, end - c, 'X');
+      }
+      c = end;
+    }
+  }
+  return fills.empty() ? fills : "\x1b" "7" + fills + "\x1b" "8";
+}
+
+std::string serialize_cursor_position(const Buffer& b) {
+  if (b.cursor_col >= b.cols) return {};
+  std::string out = "\x1b[";
+  append_number(out, b.cursor_row + 1);
+  out += ';';
+  append_number(out, b.cursor_col + 1);
+  out += 'H';
+  return out;
+}
+
+void remove_empty_moves(std::string& s) {
+  size_t r = s.find("\x1b[0");
+  if (r == std::string::npos) return;
+  size_t w = r;
+  while (r < s.size()) {
+    if (s[r] == '\x1b' && r + 3 < s.size() && s[r + 1] == '[' && s[r + 2] == '0' &&
+        (s[r + 3] == 'C' || s[r + 3] == 'D')) {
+      r += 4;
+      continue;
+    }
+    s[w++] = s[r++];
+  }
+  s.resize(w);
+}
+
+}  // namespace
+
+std::string serialize(const Terminal& t, bool screen_only) {
+  std::string out = serialize_rows(t, t.primary, screen_only);
+  if (t.modes.alternate_screen) {
+    out += background_fill(t.primary);
+    out += "\x1b[0m";
+    out += serialize_cursor_position(t.primary);
+    out += "\x1b[?1049h\x1b[H";
+    out += serialize_rows(t, t.alternate, false);
+  }
+  remove_empty_moves(out);
+  out += background_fill(t.active());
+  out += serialize_cursor_position(t.active());
+  out += serialize_modes(t);
+  return out;
+}
+
+std::string serialize_presentation(const Terminal& t) {
+  std::string out;
+  if (t.presentation.cursor_hidden) out += "\x1b[?25l";
+  if (t.presentation.mouse_encoding_mode) {
+    out += "\x1b[?";
+    append_number(out, *t.presentation.mouse_encoding_mode);
+    out += 'h';
+  }
+  if (t.presentation.cursor_style > 0) {
+    out += "\x1b[";
+    append_number(out, t.presentation.cursor_style);
+    out += " q";
+  }
+  if (!t.presentation.safe_title.empty()) {
+    out += "\x1b]2;";
+    out += t.presentation.safe_title;
+    out += '\x07';
+  }
+  return out;
+}
+
+}  // namespace mossbank
