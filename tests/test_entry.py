@@ -96,6 +96,12 @@ class HandOffToNode(unittest.TestCase):
             write_script(os.path.join(contents, "Mossbank.exe"))
         return exe, top, contents
 
+    def node_on_path(self):
+        """An environment whose PATH holds a recording `node`."""
+        bindir = os.path.join(self.root, "path-bin")
+        write_script(os.path.join(bindir, "node"))
+        return clean_env(RECORD_TO=self.record, PATH=bindir + ":/usr/bin:/bin")
+
     def recorded(self):
         with open(self.record, "rb") as f:
             return f.read().decode("utf-8").splitlines()
@@ -117,13 +123,11 @@ class HandOffToNode(unittest.TestCase):
 
     def test_js_script_runs_with_node_from_path(self):
         exe, top, _ = self.bundle(js=True)
-        bindir = os.path.join(self.root, "path-bin")
-        write_script(os.path.join(bindir, "node"))
-        env = clean_env(RECORD_TO=self.record, PATH=bindir + ":/usr/bin:/bin")
+        env = self.node_on_path()
         r = run(["setup", "--agent", "all"], env=env, exe=exe)
         self.assertEqual(r.returncode, 7, r.stderr)
         self.assertEqual(self.recorded(), [
-            "program=" + os.path.join(bindir, "node"),
+            "program=" + os.path.join(self.root, "path-bin", "node"),
             "electron=unset",
             "arg=" + os.path.join(top, "mossbank.js"),
             "arg=setup", "arg=--agent", "arg=all",
@@ -131,9 +135,7 @@ class HandOffToNode(unittest.TestCase):
 
     def test_everything_but_the_own_commands_goes_to_node(self):
         exe, top, _ = self.bundle(js=True)
-        bindir = os.path.join(self.root, "path-bin")
-        write_script(os.path.join(bindir, "node"))
-        env = clean_env(RECORD_TO=self.record, PATH=bindir + ":/usr/bin:/bin")
+        env = self.node_on_path()
         for args in [[], ["-V"], ["--Version"], ["MCP"], ["-h"], ["--help"], ["Run"],
                      ["mail", "--unread"]]:
             with self.subTest(args=args):
@@ -145,9 +147,7 @@ class HandOffToNode(unittest.TestCase):
 
     def test_invalid_utf8_arrives_replaced(self):
         exe, top, _ = self.bundle(js=True)
-        bindir = os.path.join(self.root, "path-bin")
-        write_script(os.path.join(bindir, "node"))
-        env = clean_env(RECORD_TO=self.record, PATH=bindir + ":/usr/bin:/bin")
+        env = self.node_on_path()
         r = subprocess.run([exe, "send", b"caf\xe9 \xff\xfe ok"], capture_output=True, env=env,
                            timeout=30)
         self.assertEqual(r.returncode, 7, r.stderr)

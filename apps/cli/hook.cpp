@@ -119,14 +119,6 @@ std::string canonical_dir(const std::string& dir) {
   return lexically_absolute(dir);
 }
 
-std::optional<std::string> env_utf8(const char* name) {
-  const char* v = std::getenv(name);
-  if (v == nullptr) return std::nullopt;
-  std::string s(v);
-  if (!is_valid_utf8(s)) return std::nullopt;
-  return s;
-}
-
 // The header is left out when its value cannot go on the wire: the event
 // itself must still reach the daemon (or the spool).
 void add_header(HttpHeaders& headers, std::string name, std::string value) {
@@ -360,7 +352,7 @@ std::string spool_line(uint64_t at_ms, const std::string& body, const HookReques
 uint8_t hook_main(const std::vector<std::string>& args) {
   HookDeps deps;
   deps.parent_pid = static_cast<uint32_t>(getppid());
-  deps.env = env_utf8;
+  deps.env = utf8_env;
   deps.home = home_dir();
   deps.user_home = user_home();
   deps.transport = send_once;

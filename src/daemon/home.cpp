@@ -14,14 +14,6 @@ namespace mossbank {
 
 namespace {
 
-std::optional<std::string> utf8_env(const char* name) {
-  const char* v = std::getenv(name);
-  if (v == nullptr) return std::nullopt;
-  std::string s(v);
-  if (!is_valid_utf8(s)) return std::nullopt;
-  return s;
-}
-
 // Unicode lower-casing, as far as it can turn a value into "ko" or "en": only
 // ASCII letters and the Kelvin sign (U+212A, lower case "k") lower-case into
 // ASCII; every other non-ASCII character stays non-ASCII.
@@ -38,6 +30,14 @@ std::string lower_for_language(const std::string& s) {
 }
 
 }  // namespace
+
+std::optional<std::string> utf8_env(const char* name) {
+  const char* v = std::getenv(name);
+  if (v == nullptr) return std::nullopt;
+  std::string s(v);
+  if (!is_valid_utf8(s)) return std::nullopt;
+  return s;
+}
 
 std::string user_home() {
   if (const char* h = std::getenv("HOME"); h != nullptr && *h != '\0') return h;

@@ -3,11 +3,15 @@
 // environment and the file system afresh.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace mossbank {
 
 enum class UiLanguage { English, Korean };
+
+// An environment variable's value; none when unset or not valid UTF-8.
+std::optional<std::string> utf8_env(const char* name);
 
 // MOSSBANK_HOME when set to valid UTF-8 (an empty value gives an empty path),
 // otherwise the user's home joined with ".mossbank".
