@@ -37,7 +37,10 @@ void gather(const std::vector<LinePtr>& lines, size_t a, size_t b, uint32_t old_
     if (j < b) {
       len = std::min(old_cols, row.width);
       const Line& next = *lines[j + 1];
-      if (len > 0 && !cell_at(row, len - 1).has_content() && cell_at(next, 0).is_wide()) --len;
+      const Cell last = cell_at(row, len - 1);
+      // A blank last column (not a spacer) before a wide character: the
+      // column the wrapped character could not use.
+      if (len > 0 && !last.has_content() && !last.is_spacer() && cell_at(next, 0).is_wide()) --len;
     } else {
       len = content_end(row);
     }
