@@ -217,6 +217,7 @@ std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only)
   const size_t count = b.lines.count();
   if (count == 0) return {};
   const size_t first = screen_only && count >= b.rows ? count - b.rows : 0;
+  const bool scrolls = count - first > b.rows;
   RowWriter w;
   w.out.reserve((count - first) * (b.cols + 16));
   w.row = static_cast<int64_t>(first);
@@ -264,7 +265,17 @@ std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only)
     const Line* next = buffer_get_line(b, i + 1);
     const uint32_t n = w.run;
     w.run = 0;
+    // When more rows are written than the screen holds, the receiving
+    // terminal scrolls, and a scroll fills the new row with the current
+    // background: keep it the default at every place that may scroll.
+    auto default_background = [&] {
+      if (!scrolls || colour(w.cur.bg) == 0) return false;
+      w.out += "\x1b[49m";
+      w.cur.bg &= ~kColourMask;
+      return true;
+    };
     if (!next || !next->wrapped) {
+      default_background();
       w.out += "\r\n";
       ++w.row;
       w.col = 0;
@@ -292,6 +303,7 @@ std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only)
     // Only text makes the receiving terminal wrap; a continuation that
     // starts with a blank would be moved to with the cursor, which does not.
     wraps_itself = wraps_itself && !nn.text.empty();
+    if (scrolls && colour(nn.pen.bg) != 0) wraps_itself = false;
     if (!wraps_itself) {
       w.out.append(n + 1, '-');
       w.out += "\x1b[1D\x1b[1X";
@@ -302,6 +314,8 @@ std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only)
         append_csi(w.out, width - n, 'D');
         w.out += "\x1b[B";
       }
+      // ECH, not EL: erasing from column 0 with EL would undo the wrap.
+      if (default_background()) append_csi(w.out, width, 'X');
     }
     ++w.row;
     w.col = 0;

@@ -122,6 +122,21 @@ TEST(Serialize, RoundTripGivesTheSameScreen) {
   }
 }
 
+TEST(Serialize, ScrollingInTheStreamDoesNotSpreadBackgrounds) {
+  // More rows than the screen: the receiving terminal scrolls while it
+  // reads the stream, and a scroll fills the new row with the background
+  // in force at that moment.
+  std::string in;
+  for (int i = 0; i < 8; ++i) in += "row\x1b[44m \x1b[m\r\n";
+  in += "abcdef\x1b[42mghij\x1b[mkl\r\n";  // a wrapped row in colour
+  Terminal t = fed(10, 4, in);
+  Terminal copy = fed(10, 4, serialize(t, false));
+  EXPECT_EQ(screen_lines_styled(copy), screen_lines_styled(t));
+  for (uint32_t r = 0; r < 4; ++r)
+    for (uint32_t c = 0; c < 10; ++c)
+      EXPECT_EQ(testing::screen_cell(copy, r, c).bg, testing::screen_cell(t, r, c).bg) << r << "," << c;
+}
+
 TEST(Serialize, SoftWrapsAreReproduced) {
   Terminal t = fed(10, 5, "abcdefghijklmnop\r\n漢字漢字漢字漢字漢字漢字");
   Terminal copy = fed(10, 5, serialize(t, true));

@@ -1,8 +1,12 @@
 // libFuzzer target over the terminal: arbitrary output bytes, fed whole and
-// in pieces through the UTF-8 repair, must give the same screen.
+// in pieces through the UTF-8 repair, must give the same screen; then the
+// terminal is resized and serialised, and the stream must redraw itself: a
+// fresh terminal fed the stream serialises to a stream that redraws the
+// same screen again (the first pass may drop what a stream cannot carry,
+// such as a lone zero-width character).
 //
-// Input: byte 0 and 1 pick the size, byte 2 seeds the cut points, the rest
-// is the agent's output.
+// Input: bytes 0 and 1 pick the size, byte 2 seeds the cut points, byte 3
+// picks the resize, the rest is the agent's output.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +22,11 @@ using namespace mossbank;
 
 std::string observable(const Terminal& t) {
   TerminalCursor c = terminal_cursor(t);
+  std::string wrapped;
+  const term::Buffer& b = t.active();
+  for (uint32_t r = 0; r < b.rows; ++r) wrapped += term::line_or_empty(b, b.screen_index(r)).wrapped ? 'w' : '.';
   return screen_lines_styled(t) + "|" + std::to_string(c.col) + "," + std::to_string(c.row) + "|" +
-         t.title;
+         t.title + "|" + wrapped;
 }
 
 void check(bool ok, const char* what) {
@@ -32,11 +39,12 @@ void check(bool ok, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 3) return 0;
+  if (size < 4) return 0;
   const uint32_t cols = 2 + data[0] % 40;
   const uint32_t rows = 1 + data[1] % 12;
   uint32_t seed = data[2] | 1u;
-  std::string_view bytes(reinterpret_cast<const char*>(data + 3), size - 3);
+  const uint8_t resize = data[3];
+  std::string_view bytes(reinterpret_cast<const char*>(data + 4), size - 4);
 
   Terminal whole = terminal_new(cols, rows);
   Utf8Repair repair_whole;
@@ -60,5 +68,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(c.col <= whole.cols && c.row < whole.rows, "cursor outside the screen");
   (void)screen_lines(whole);
   (void)screen_lines_marked(whole);
+
+  if (resize & 1) {
+    terminal_resize(whole, 2 + (resize >> 1) % 50, 1 + (resize >> 4) % 14);
+    const TerminalCursor r = terminal_cursor(whole);
+    check(r.col <= whole.cols && r.row < whole.rows, "cursor outside the screen after a resize");
+    check(whole.primary.lines.count() >= whole.rows, "fewer lines than rows after a resize");
+    check(whole.primary.lines.count() <= whole.primary.lines.capacity(), "store past its capacity");
+  }
+  const bool screen_only = (resize & 2) != 0;
+  Terminal once = terminal_new(whole.cols, whole.rows);
+  terminal_process(once, serialize(whole, screen_only));
+  Terminal twice = terminal_new(whole.cols, whole.rows);
+  terminal_process(twice, serialize(once, screen_only));
+  check(observable(once) == observable(twice), "the serialised screen does not redraw itself");
+  check(once.modes.alternate_screen == whole.modes.alternate_screen, "the alternate screen was lost");
+  (void)serialize_presentation(whole);
   return 0;
 }
