@@ -2,7 +2,9 @@
 
 The same bytes are written to a tmux pane and fed to the emulator through
 terminal_bench --dump text; both screens must read the same, row by row,
-trailing spaces aside. Skipped when tmux is not installed.
+trailing spaces aside. The emulator's serialised screen (--dump serialize),
+written to a tmux pane of the same size, must show the same text too.
+Skipped when tmux is not installed.
 """
 
 import os
@@ -16,6 +18,17 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURES = os.path.join(HERE, "..", "src", "terminal", "testdata")
 BUILD_DIR = os.environ.get("MOSSBANK_BUILD_DIR", "")
 BENCH = os.path.join(BUILD_DIR, "bench", "terminal_bench") if BUILD_DIR else ""
+
+SERIALIZED = [
+    ("rt_colours.txt", 80, 24),
+    ("rt_wide.txt", 80, 24),
+    ("rt_wide.txt", 20, 6),
+    ("rt_wraps.txt", 80, 24),
+    ("rt_wraps.txt", 13, 7),
+    ("rt_alt.txt", 40, 8),
+    ("ascii.txt", 30, 10),
+    ("cjk.txt", 13, 7),
+]
 
 CASES = [
     ("ascii.txt", 80, 24),
@@ -76,16 +89,32 @@ class Tmux:
 @unittest.skipUnless(shutil.which("tmux"), "tmux is not installed")
 @unittest.skipUnless(BENCH and os.access(BENCH, os.X_OK), "terminal_bench is not built")
 class PlainTextMatchesTmux(unittest.TestCase):
+    def dump(self, form, path, cols, rows):
+        return subprocess.run(
+            [BENCH, "--dump", form, "--cols", str(cols), "--rows", str(rows), path],
+            capture_output=True, check=True, timeout=60).stdout
+
     def test_fixtures(self):
         with tempfile.TemporaryDirectory() as workdir:
             tmux = Tmux(workdir)
             for name, cols, rows in CASES:
                 with self.subTest(fixture=name, cols=cols, rows=rows):
                     path = os.path.join(FIXTURES, name)
-                    ours = subprocess.run(
-                        [BENCH, "--dump", "text", "--cols", str(cols), "--rows", str(rows), path],
-                        capture_output=True, check=True, timeout=60).stdout.decode("utf-8")
+                    ours = self.dump("text", path, cols, rows).decode("utf-8")
                     theirs = tmux.screen(path, cols, rows)
+                    self.assertEqual(rows_of(ours), rows_of(theirs))
+
+    def test_serialized_screens(self):
+        with tempfile.TemporaryDirectory() as workdir:
+            tmux = Tmux(workdir)
+            for name, cols, rows in SERIALIZED:
+                with self.subTest(fixture=name, cols=cols, rows=rows):
+                    path = os.path.join(FIXTURES, name)
+                    stream = os.path.join(workdir, "stream")
+                    with open(stream, "wb") as f:
+                        f.write(self.dump("serialize", path, cols, rows))
+                    ours = self.dump("text", path, cols, rows).decode("utf-8")
+                    theirs = tmux.screen(stream, cols, rows)
                     self.assertEqual(rows_of(ours), rows_of(theirs))
 
 
