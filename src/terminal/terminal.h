@@ -1,7 +1,8 @@
 // The terminal emulator that keeps a wrapped agent's screen.
 //
 //   Terminal t = terminal_new(cols, rows);  // primary buffer (5,000 lines of
-//                                           // scroll-back) and alternate buffer
+//                                           // scroll-back) and alternate buffer;
+//                                           // sides clamped as for a resize
 //   terminal_process(t, text);    // feed whole UTF-8 characters; an escape
 //                                 // sequence may be split across calls
 //                                 // (Utf8Repair turns raw reads into such text)
@@ -15,6 +16,10 @@
 //   serialize(t, screen_only) + serialize_presentation(t)
 //                             // an escape-sequence stream that redraws the
 //                             // terminal on a fresh one of the same size
+//                             // (screen_only: the visible rows, else the
+//                             // scroll-back too); the presentation is the
+//                             // hidden cursor, mouse encoding, cursor style
+//                             // and title
 //   terminal_cursor(t), t.modes, t.title, t.cols, t.rows  // read freely
 //
 // Not thread-safe and holds no global mutable state: callers keep one lock
