@@ -165,6 +165,14 @@ struct Printer {
     t.print_state = ps;
   }
 
+  // Without auto-wrap the cursor stays on the last column. When that column
+  // is a wide character's spacer, the character is blanked at once, as a
+  // new run would do: the screen must not depend on where reads end.
+  void to_last_column() {
+    x = b.cols - 1;
+    if (x > 0 && cell_at(*line, x - 1).is_wide()) set_blank(*line, x - 1, t.pen);
+  }
+
   // Auto-wrap: the rest of the row is blanked and the cursor goes to the
   // start of the next row, which continues this one.
   void wrap() {
@@ -193,7 +201,7 @@ struct Printer {
           // Each character lands on the last column; only the last stays.
           const uint8_t* q = p;
           while (q + 1 < end && q[1] >= 0x20 && q[1] < 0x7F) ++q;
-          x = cols - 1;
+          to_last_column();
           set_cell_packed(*line, x, *q, 1, t.pen);
           ++x;
           p = q + 1;
@@ -280,7 +288,7 @@ struct Printer {
       if (t.modes.auto_wrap) {
         wrap();
       } else {
-        x = cols - 1;
+        to_last_column();
         if (w == 2) {
           ps = w << 1;
           return;

@@ -24,7 +24,8 @@ std::string observable(const Terminal& t) {
   TerminalCursor c = terminal_cursor(t);
   std::string wrapped;
   const term::Buffer& b = t.active();
-  for (uint32_t r = 0; r < b.rows; ++r) wrapped += term::line_or_empty(b, b.screen_index(r)).wrapped ? 'w' : '.';
+  // The top row's link to a row above the screen is not part of a redraw.
+  for (uint32_t r = 1; r < b.rows; ++r) wrapped += term::line_or_empty(b, b.screen_index(r)).wrapped ? 'w' : '.';
   return screen_lines_styled(t) + "|" + std::to_string(c.col) + "," + std::to_string(c.row) + "|" +
          t.title + "|" + wrapped;
 }

@@ -57,6 +57,15 @@ TEST(Terminal, SplitFeedsGiveTheSameScreen) {
   }
 }
 
+TEST(Terminal, WithoutAutoWrapASplitFeedGivesTheSameScreen) {
+  // The cursor comes back onto a wide character's spacer in the middle of
+  // a run: the character must go as it would at the start of a new read.
+  const std::string bytes = "\x1b[?7l漢字e\xCC\x81PQ\r\n漢漢a";
+  std::string whole = feed_in_pieces(bytes, {}, 2, 3);
+  for (size_t cut = 1; cut < bytes.size(); ++cut)
+    EXPECT_EQ(feed_in_pieces(bytes, {cut}, 2, 3), whole) << "cut at " << cut;
+}
+
 TEST(Utf8Repair, CarriesIncompleteSequencesAndReplacesInvalidOnes) {
   struct Case {
     std::vector<std::string> reads;
