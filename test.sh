@@ -31,8 +31,10 @@ step "build build-fuzz" cmake --build build-fuzz -j "$jobs"
 for target in $(find build-fuzz/src -maxdepth 2 -type f -name '*_fuzz' -perm -u+x | sort); do
   name=$(basename "$target")
   corpus=$(mktemp -d)
+  # Seeds sit beside the module's code, in src/<module>/testdata/fuzz.
+  module=$(basename "$(dirname "$target")")
   seeds=()
-  [ -d "tests/fuzz/$name" ] && seeds=("tests/fuzz/$name")
+  [ -d "src/$module/testdata/fuzz" ] && seeds=("src/$module/testdata/fuzz")
   step "fuzz $name (${fuzz_seconds}s)" "$target" -max_total_time="$fuzz_seconds" \
     -rss_limit_mb=2048 -print_final_stats=1 "$corpus" "${seeds[@]}"
   rm -rf "$corpus"
