@@ -36,7 +36,7 @@ for target in $(find build-fuzz/src -maxdepth 2 -type f -name '*_fuzz' -perm -u+
   seeds=()
   [ -d "src/$module/testdata/fuzz" ] && seeds=("src/$module/testdata/fuzz")
   step "fuzz $name (${fuzz_seconds}s)" "$target" -max_total_time="$fuzz_seconds" \
-    -rss_limit_mb=2048 -print_final_stats=1 "$corpus" "${seeds[@]}"
+    -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 "$corpus" "${seeds[@]}"
   rm -rf "$corpus"
 done
 
