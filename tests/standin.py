@@ -569,18 +569,37 @@ class Exchange:
 # Held-open answers: event streams and streaming request bodies
 
 
-class EventStream:
-    """One open text/event-stream answer; written from the test's thread."""
+class _HeldAnswer:
+    """What every held-open answer offers: its exchange, and its closing."""
 
-    def __init__(self, exchange, chunked):
+    def __init__(self, exchange):
         self.exchange = exchange
         self.request = exchange.request
-        self.chunked = chunked
         self._closed = threading.Event()
 
     @property
     def closed(self):
         return self._closed.is_set()
+
+    def drop(self):
+        """Closes the connection abruptly, mid-body."""
+        self.exchange.conn.shutdown()
+        self._closed.set()
+
+    def wait_closed(self, timeout=5.0):
+        """True once the connection is closed (by either side)."""
+        return self._closed.wait(timeout)
+
+    def __repr__(self):
+        return f"<{type(self).__name__} {self.request!r}{' closed' if self.closed else ''}>"
+
+
+class EventStream(_HeldAnswer):
+    """One open text/event-stream answer; written from the test's thread."""
+
+    def __init__(self, exchange, chunked):
+        super().__init__(exchange)
+        self.chunked = chunked
 
     def write(self, data):
         """Writes body bytes (chunk-framed on a chunked stream)."""
@@ -617,18 +636,6 @@ class EventStream:
         self.exchange.conn.shutdown(socket.SHUT_WR)
         self.exchange.conn.shutdown(socket.SHUT_RD)
         self._closed.set()
-
-    def drop(self):
-        """Closes the connection abruptly, mid-body."""
-        self.exchange.conn.shutdown()
-        self._closed.set()
-
-    def wait_closed(self, timeout=5.0):
-        """True once the connection is closed (by either side)."""
-        return self._closed.wait(timeout)
-
-    def __repr__(self):
-        return f"<EventStream {self.request!r}{' closed' if self.closed else ''}>"
 
 
 class _Hub:
@@ -682,34 +689,15 @@ class EventStreams(_Hub):
         stream._closed.set()
 
 
-class BodyStream:
+class BodyStream(_HeldAnswer):
     """One open streaming request (the run's output); its body is recorded in
     `request` as it arrives."""
-
-    def __init__(self, exchange):
-        self.exchange = exchange
-        self.request = exchange.request
-        self._closed = threading.Event()
-
-    @property
-    def closed(self):
-        return self._closed.is_set()
 
     def end(self):
         """Finishes the answer now and closes, before the request's end."""
         self.exchange.write(b"0\r\n\r\n")
         self.exchange.conn.shutdown()
         self._closed.set()
-
-    def drop(self):
-        self.exchange.conn.shutdown()
-        self._closed.set()
-
-    def wait_closed(self, timeout=5.0):
-        return self._closed.wait(timeout)
-
-    def __repr__(self):
-        return f"<BodyStream {self.request!r}{' closed' if self.closed else ''}>"
 
 
 class BodyStreams(_Hub):

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "daemon/home.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -30,12 +31,6 @@ std::optional<std::string> parent_of(const std::string& path) {
   std::string parent = p.substr(0, slash);
   while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
   return parent;
-}
-
-std::string join(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '/') return dir + name;
-  return dir + "/" + name;
 }
 
 std::vector<char*> c_argv(std::vector<std::string>& parts) {
@@ -65,18 +60,18 @@ std::optional<NodeCliLaunch> find_node_cli(
   if (!bin || bin->empty()) return std::nullopt;
   auto top = parent_of(*bin);
   if (!top || top->empty()) return std::nullopt;
-  std::string cjs = join(*top, "mossbank.cjs");
+  std::string cjs = home_path(*top, "mossbank.cjs");
   if (path_exists(cjs)) {
     auto up = parent_of(*top);
     auto contents = up && !up->empty() ? parent_of(*up) : std::nullopt;
     if (!contents || contents->empty()) return std::nullopt;
     for (const std::string& program :
-         {join(join(*contents, "MacOS"), "Mossbank"), join(*contents, "Mossbank.exe")}) {
+         {home_path(home_path(*contents, "MacOS"), "Mossbank"), home_path(*contents, "Mossbank.exe")}) {
       if (path_exists(program)) return NodeCliLaunch{program, cjs, true};
     }
     return std::nullopt;
   }
-  std::string js = join(*top, "mossbank.js");
+  std::string js = home_path(*top, "mossbank.js");
   if (path_exists(js)) return NodeCliLaunch{"node", js, false};
   return std::nullopt;
 }
