@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks, then builds the program, its
 # tests and benchmarks: build/ (optimised), build-asan/ (AddressSanitizer +
-# UndefinedBehaviorSanitizer), build-tsan/ (ThreadSanitizer, the modules with
-# shared compiled state) and build-fuzz/ (clang, libFuzzer targets).
+# UndefinedBehaviorSanitizer), build-tsan/ (ThreadSanitizer: the tests of
+# every module whose state threads share) and build-fuzz/ (clang, libFuzzer
+# targets).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -45,8 +46,6 @@ CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMO
 
 cmake --build build -j "$jobs"
 cmake --build build-asan -j "$jobs"
-cmake build-tsan >/dev/null
-tsan_targets=$(ninja -C build-tsan -t targets all | sed -n 's/^\(screen_tests\): .*/\1/p')
-[ -z "$tsan_targets" ] || cmake --build build-tsan -j "$jobs" --target $tsan_targets
+cmake --build build-tsan -j "$jobs"
 cmake --build build-fuzz -j "$jobs"
 echo "setup: built build/mossbank and the test builds"

@@ -176,12 +176,12 @@ int main() {
   }
   {
     auto connected = mossbank::connect_loopback(server.port(), std::chrono::seconds(2));
-    auto& sock = std::get<mossbank::Socket>(connected);
+    auto& sock = std::get<mossbank::UniqueFd>(connected);
     int one = 1;
-    ::setsockopt(sock.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::setsockopt(sock.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     measure("raw socket", server, [&](const mossbank::HttpRequest& r) {
       static const std::string bytes = *mossbank::write_request_head(r, true);
-      return raw_exchange(sock.fd(), bytes, 82);
+      return raw_exchange(sock.get(), bytes, 82);
     });
   }
   measure("send_once", server, [](const mossbank::HttpRequest& r) { return mossbank::send_once(r); });

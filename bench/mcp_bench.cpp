@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "base/version.h"
 #include "daemon/daemon_client.h"
 #include "mcp/mcp.h"
 
@@ -26,7 +27,7 @@ std::string serve(const std::string& input) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
   // No config.json: the daemon is never asked for pings.
-  auto context = mcp::make_server_context("0.22.6", {}, make_daemon_client("/nonexistent-mossbank-home"));
+  auto context = mcp::make_server_context(kVersion, {}, make_daemon_client("/nonexistent-mossbank-home"));
   auto writer = std::make_shared<mcp::MessageWriter>(out[1]);
   std::thread server([&] {
     mcp::serve_mcp(context, writer, in[0]);

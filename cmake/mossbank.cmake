@@ -24,13 +24,14 @@ if(MOSSBANK_TSAN)
   add_link_options(-fsanitize=thread)
 endif()
 
-# mossbank_module(<name> [DEPS <targets>...])
+# mossbank_module(<name> [THREADED] [DEPS <targets>...])
 # Every .cpp in the calling folder except *_test.cpp and *_fuzz.cpp goes into
 # the static library mossbank_<name>; the *_test.cpp files form <name>_tests,
-# registered with CTest; each *_fuzz.cpp becomes a libFuzzer target when
-# MOSSBANK_FUZZ is on.
+# registered with CTest under the label <name>; each *_fuzz.cpp becomes a
+# libFuzzer target when MOSSBANK_FUZZ is on. A THREADED module shares state
+# across threads: the ThreadSanitizer build makes its tests and no others.
 function(mossbank_module name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "" "DEPS" ${ARGN})
   file(GLOB all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   set(lib_sources)
   set(test_sources)
@@ -59,7 +60,7 @@ function(mossbank_module name)
     target_link_libraries(${lib} INTERFACE ${ARG_DEPS} Threads::Threads)
   endif()
 
-  if(test_sources AND NOT MOSSBANK_FUZZ)
+  if(test_sources AND NOT MOSSBANK_FUZZ AND (ARG_THREADED OR NOT MOSSBANK_TSAN))
     add_executable(${name}_tests ${test_sources})
     target_compile_options(${name}_tests PRIVATE ${MOSSBANK_WARNINGS})
     target_link_libraries(${name}_tests PRIVATE ${lib} GTest::gtest GTest::gtest_main)

@@ -45,6 +45,16 @@ import threading
 import time
 from urllib.parse import parse_qs
 
+
+def _project_version():
+    """The program's version, from the one place it is written: CMakeLists.txt."""
+    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "CMakeLists.txt")
+    with open(path, encoding="utf-8") as f:
+        return re.search(r"project\(mossbank VERSION ([0-9.]+)", f.read()).group(1)
+
+
+VERSION = _project_version()
+
 PROOF_LABEL = "mossbank daemon proof v1"
 MAX_HEAD = 64 * 1024
 
@@ -748,7 +758,7 @@ class StandInDaemon:
         self.port = port
         self.proof = "right"
         self.health_status = 200
-        self.health = {"app": "mossbank", "api": 211, "version": "0.22.6"}
+        self.health = {"app": "mossbank", "api": 211, "version": VERSION}
         self.require_token = True
         self.keep_alive_timeout = None
         self._cond = threading.Condition()

@@ -14,7 +14,7 @@ import unittest
 
 import harness
 import standin
-from standin import Reply, StandInDaemon
+from standin import VERSION, Reply, StandInDaemon
 
 VERSIONS = ["2025-06-18", "2025-03-26", "2024-11-05"]
 
@@ -126,7 +126,7 @@ def tool_result(text, structured=None, error=False):
 
 def initialize_result(version, instructions=INSTRUCTIONS):
     return {"protocolVersion": version, "capabilities": {"tools": {"listChanged": False}},
-            "serverInfo": {"name": "mossbank", "title": "Mossbank", "version": "0.22.6"},
+            "serverInfo": {"name": "mossbank", "title": "Mossbank", "version": VERSION},
             "instructions": instructions}
 
 

@@ -9,7 +9,7 @@ import subprocess
 import unittest
 
 import harness
-from standin import Reply, StandInDaemon
+from standin import VERSION, Reply, StandInDaemon
 from test_mcp import INSTRUCTIONS, LETTERS_UNAVAILABLE, OFF, TOOLS, VERSIONS, tool_result
 
 CLIENT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mcp-client")
@@ -64,7 +64,7 @@ class SdkClientTest(harness.BinaryTestCase):
         self.assertNotIn("failure", report)
         self.assertEqual(report["ping"], {})
         self.assertEqual(report["tools"], TOOLS)
-        self.assertEqual(report["serverVersion"], {"name": "mossbank", "title": "Mossbank", "version": "0.22.6"})
+        self.assertEqual(report["serverVersion"], {"name": "mossbank", "title": "Mossbank", "version": VERSION})
         self.assertEqual(report["capabilities"], {"tools": {"listChanged": False}})
         self.assertEqual([c["name"] for c in report["calls"]], [c["name"] for c in CALLS])
         return report

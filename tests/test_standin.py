@@ -15,7 +15,7 @@ import unittest
 
 import harness
 import standin
-from standin import Reply, StandInDaemon
+from standin import VERSION, Reply, StandInDaemon
 
 TOKEN = "0123456789abcdef0123456789abcdef"
 
@@ -91,7 +91,7 @@ class ProofTest(DaemonTest):
         out = json.loads(curl(f"http://127.0.0.1:{self.port}/api/health?nonce=abc123"))
         want = hmac.new(TOKEN.encode(), f"mossbank daemon proof v1\n{self.port}\nabc123".encode(),
                         hashlib.sha256).hexdigest()
-        self.assertEqual(out, {"app": "mossbank", "api": 211, "version": "0.22.6", "proof": want})
+        self.assertEqual(out, {"app": "mossbank", "api": 211, "version": VERSION, "proof": want})
         self.assertEqual(self.daemon.wait_request("/api/health").params(), {"nonce": "abc123"})
 
     def test_proof_switches(self):

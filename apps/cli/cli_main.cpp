@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
+#include "base/version.h"
 #include "cli/hook.h"
 #include "cli/node_cli.h"
 #include "cli/usage.h"
 #include "daemon/home.h"
-#include "daemon/text.h"
 #include "mcp/mcp.h"
 #include "run/run.h"
 

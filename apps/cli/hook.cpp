@@ -13,12 +13,14 @@
 #include <map>
 #include <thread>
 
+#include "base/files.h"
+#include "base/hex.h"
+#include "base/json.h"
+#include "base/text.h"
+#include "base/utf8.h"
 #include "daemon/config.h"
 #include "daemon/daemon_api.h"
-#include "daemon/files.h"
 #include "daemon/home.h"
-#include "daemon/json.h"
-#include "daemon/text.h"
 
 namespace mossbank::cli {
 

@@ -8,8 +8,9 @@
 #include <fstream>
 #include <map>
 
+#include "base/hex.h"
+#include "base/json.h"
 #include "daemon/config.h"
-#include "daemon/json.h"
 
 namespace mossbank::cli {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/json.h"
 #include "daemon/home.h"
-#include "daemon/json.h"
 
 namespace mossbank::cli {
 

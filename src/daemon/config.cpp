@@ -10,10 +10,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "daemon/files.h"
+#include "base/files.h"
+#include "base/json.h"
+#include "base/random.h"
+#include "base/unique_fd.h"
+#include "base/utf8.h"
 #include "daemon/home.h"
-#include "daemon/json.h"
-#include "daemon/text.h"
 
 namespace mossbank {
 
@@ -34,41 +36,7 @@ void tighten_config_mode(const std::string& home) {
   }
 }
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 }  // namespace
-
-std::string hex_lower(const unsigned char* bytes, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out(n * 2, '0');
-  for (size_t i = 0; i < n; ++i) {
-    out[2 * i] = digits[bytes[i] >> 4];
-    out[2 * i + 1] = digits[bytes[i] & 15];
-  }
-  return out;
-}
-
-bool fill_random(unsigned char* out, size_t n) {
-  while (n > 0) {
-    size_t step = n < 256 ? n : 256;
-    if (getentropy(out, step) != 0) return false;
-    out += step;
-    n -= step;
-  }
-  return true;
-}
-
-std::optional<std::string> random_hex(size_t n) {
-  std::string bytes(n, '\0');
-  auto* p = reinterpret_cast<unsigned char*>(bytes.data());
-  if (!fill_random(p, n)) return std::nullopt;
-  return hex_lower(p, n);
-}
 
 std::optional<DaemonConfig> read_config(const std::string& home) {
   auto text = read_file(home_path(home, "config.json"));
@@ -98,10 +66,9 @@ std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool 
   }
   if (int err = make_directories(home, private_home ? 0700 : 0777)) return os_error(err);
 
-  Fd dir;
-  dir.fd = open(home.empty() ? "." : home.c_str(), O_RDONLY | O_CLOEXEC);
-  if (dir.fd < 0) return os_error(errno);
-  while (flock(dir.fd, LOCK_EX) != 0) {
+  UniqueFd dir(open(home.empty() ? "." : home.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!dir) return os_error(errno);
+  while (flock(dir.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return os_error(errno);
   }
   if (auto cfg = read_config(home)) {
@@ -122,12 +89,11 @@ std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool 
       home_path(home, "config.json." + std::to_string(getpid()) + "." + *suffix + ".tmp");
   int err = 0;
   {
-    Fd file;
-    file.fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (file.fd < 0) return os_error(errno);
-    err = write_all(file.fd, text);
+    UniqueFd file(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!file) return os_error(errno);
+    err = write_all(file.get(), text);
     if (err == 0) {
-      while (fchmod(file.fd, 0600) != 0) {
+      while (fchmod(file.get(), 0600) != 0) {
         if (errno != EINTR) {
           err = errno;
           break;

@@ -30,12 +30,4 @@ std::optional<DaemonConfig> read_config(const std::string& home);
 // directories it has to create.
 std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool private_home);
 
-// Lower-case hexadecimal of `n` bytes from getentropy; none when it fails.
-std::optional<std::string> random_hex(size_t n);
-
-std::string hex_lower(const unsigned char* bytes, size_t n);
-
-// Fills `out` from getentropy (at most 256 bytes a call); false on failure.
-bool fill_random(unsigned char* out, size_t n);
-
 }  // namespace mossbank

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/utf8.h"
 #include "daemon/config.h"
 #include "daemon/daemon_api.h"
 #include "daemon/proof.h"
-#include "daemon/text.h"
 
 namespace mossbank {
 

@@ -36,8 +36,8 @@
 #include <optional>
 #include <string>
 
+#include "base/json.h"
 #include "daemon/http_client.h"
-#include "daemon/json.h"
 
 namespace mossbank {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "daemon/text.h"
+#include "base/utf8.h"
 
 namespace mossbank {
 

@@ -13,7 +13,8 @@
 #include <climits>
 #include <cstring>
 
-#include "daemon/text.h"
+#include "base/text.h"
+#include "base/utf8.h"
 
 namespace mossbank {
 
@@ -55,38 +56,6 @@ int wait_ready(int fd, short events, SteadyClock::time_point deadline) {
     if (r == 0) continue;  // re-checks the deadline
     if (errno != EINTR) return errno;
   }
-}
-
-bool is_unicode_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
-// Trims Unicode white space from valid UTF-8.
-std::string_view trim_space(std::string_view s) {
-  size_t start = 0;
-  while (start < s.size()) {
-    size_t p = start;
-    if (!is_unicode_space(next_code_point(s, p))) break;
-    start = p;
-  }
-  size_t end = s.size();
-  while (end > start) {
-    size_t b = end - 1;
-    while (b > start && (static_cast<unsigned char>(s[b]) & 0xC0) == 0x80) --b;
-    size_t p = b;
-    if (!is_unicode_space(next_code_point(s, p))) break;
-    end = b;
-  }
-  return s.substr(start, end - start);
-}
-
-std::string ascii_lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
 }
 
 // An unsigned number in `base` (10 or 16) with an optional leading "+", as
@@ -137,7 +106,7 @@ std::optional<uint16_t> parse_status(std::string_view first_line) {
 std::optional<uint64_t> parse_chunk_size(std::string_view line) {
   if (!is_valid_utf8(line)) return std::nullopt;
   line = line.substr(0, line.find(';'));
-  std::string_view digits = trim_space(line);
+  std::string_view digits = trim_unicode_space(line);
   std::string_view bare = !digits.empty() && digits[0] == '+' ? digits.substr(1) : digits;
   if (bare.size() > 16) return std::nullopt;
   return parse_unsigned(digits, 16, UINT64_MAX);
@@ -208,21 +177,6 @@ bool quiet(int fd) {
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    reset();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-Socket::~Socket() { reset(); }
-
-void Socket::reset() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 HttpFailure classify_io_error(int err) {
   HttpFailure f;
   f.timed_out = err == EAGAIN || err == EWOULDBLOCK || err == ETIMEDOUT;
@@ -230,40 +184,40 @@ HttpFailure classify_io_error(int err) {
   return f;
 }
 
-std::variant<Socket, HttpFailure> connect_loopback(uint16_t port,
+std::variant<UniqueFd, HttpFailure> connect_loopback(uint16_t port,
                                                    std::chrono::nanoseconds timeout) {
   if (timeout <= std::chrono::nanoseconds::zero()) return HttpFailure{};
   timeout = clamp_timeout(timeout);
 #ifdef SOCK_CLOEXEC
-  Socket sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
 #else
-  Socket sock(::socket(AF_INET, SOCK_STREAM, 0));
-  if (sock) ::fcntl(sock.fd(), F_SETFD, FD_CLOEXEC);
+  UniqueFd sock(::socket(AF_INET, SOCK_STREAM, 0));
+  if (sock) ::fcntl(sock.get(), F_SETFD, FD_CLOEXEC);
 #endif
   if (!sock) return classify_io_error(errno);
 #ifdef SO_NOSIGPIPE
   int one = 1;
-  ::setsockopt(sock.fd(), SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+  ::setsockopt(sock.get(), SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
 #endif
-  int flags = ::fcntl(sock.fd(), F_GETFL);
-  if (flags < 0 || ::fcntl(sock.fd(), F_SETFL, flags | O_NONBLOCK) < 0)
+  int flags = ::fcntl(sock.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(sock.get(), F_SETFL, flags | O_NONBLOCK) < 0)
     return classify_io_error(errno);
 
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(sock.fd(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+  if (::connect(sock.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return classify_io_error(errno);
-    int err = wait_ready(sock.fd(), POLLOUT, SteadyClock::now() + timeout);
+    int err = wait_ready(sock.get(), POLLOUT, SteadyClock::now() + timeout);
     if (err != 0) return classify_io_error(err);
     int so_error = 0;
     socklen_t len = sizeof so_error;
-    if (::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)
+    if (::getsockopt(sock.get(), SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)
       return classify_io_error(errno);
     if (so_error != 0) return classify_io_error(so_error);
   }
-  if (::fcntl(sock.fd(), F_SETFL, flags) < 0) return classify_io_error(errno);
+  if (::fcntl(sock.get(), F_SETFL, flags) < 0) return classify_io_error(errno);
   return sock;
 }
 
@@ -316,8 +270,8 @@ HttpHeaders collect_response_headers(std::string_view head) {
     size_t end = head.find("\r\n", pos);
     std::string_view line = head.substr(pos, end == std::string_view::npos ? end : end - pos);
     if (size_t colon = line.find(':'); colon != std::string_view::npos) {
-      headers.emplace_back(ascii_lower(trim_space(line.substr(0, colon))),
-                           std::string(trim_space(line.substr(colon + 1))));
+      headers.emplace_back(ascii_lower(trim_unicode_space(line.substr(0, colon))),
+                           std::string(trim_unicode_space(line.substr(colon + 1))));
     }
     pos = end;
   }
@@ -468,8 +422,8 @@ HttpResponse send_once(const HttpRequest& request) {
   if (!bytes) return HttpFailure{};
   auto connected = connect_loopback(request.port, timeout);
   if (auto* f = std::get_if<HttpFailure>(&connected)) return *f;
-  Socket sock = std::move(std::get<Socket>(connected));
-  return exchange(sock.fd(), *bytes, timeout, deadline).response;
+  UniqueFd sock = std::move(std::get<UniqueFd>(connected));
+  return exchange(sock.get(), *bytes, timeout, deadline).response;
 }
 
 HttpResponse send_pooled(PooledConnection& pool, const HttpRequest& request) {
@@ -481,17 +435,17 @@ HttpResponse send_pooled(PooledConnection& pool, const HttpRequest& request) {
   auto bytes = write_request_head(request, /*keep_alive=*/true);
   if (!bytes) return HttpFailure{};
 
-  Socket sock = std::move(pool.socket_);
+  UniqueFd sock = std::move(pool.socket_);
   if (sock && !(pool.port_ == request.port && pool.clock_() - pool.put_back_ < kKeepAliveWindow &&
-                quiet(sock.fd())))
+                quiet(sock.get())))
     sock.reset();
   if (timeout <= std::chrono::nanoseconds::zero()) return HttpFailure{};
   if (!sock) {
     auto connected = connect_loopback(request.port, timeout);
     if (auto* f = std::get_if<HttpFailure>(&connected)) return *f;
-    sock = std::move(std::get<Socket>(connected));
+    sock = std::move(std::get<UniqueFd>(connected));
   }
-  Exchange ex = exchange(sock.fd(), *bytes, timeout, deadline);
+  Exchange ex = exchange(sock.get(), *bytes, timeout, deadline);
   if (ex.reusable) {
     pool.socket_ = std::move(sock);
     pool.port_ = request.port;

@@ -45,6 +45,8 @@
 #include <string_view>
 #include <utility>
 #include <variant>
+
+#include "base/unique_fd.h"
 #include <vector>
 
 namespace mossbank {
@@ -79,29 +81,9 @@ inline constexpr size_t kMaxResponseBytes = 64u << 20;
 // A kept socket is reused only this soon after it was put back.
 inline constexpr std::chrono::milliseconds kKeepAliveWindow{2000};
 
-// An owned socket descriptor (close-on-exec); closes when dropped.
-class Socket {
- public:
-  Socket() = default;
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Socket& operator=(Socket&& other) noexcept;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket();
-
-  int fd() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset();
-
- private:
-  int fd_ = -1;
-};
-
 // A blocking TCP socket connected to 127.0.0.1:port within `timeout`; a
 // failure carries the flags of classify_io_error.
-std::variant<Socket, HttpFailure> connect_loopback(uint16_t port,
+std::variant<UniqueFd, HttpFailure> connect_loopback(uint16_t port,
                                                    std::chrono::nanoseconds timeout);
 
 // Holds at most one kept-alive socket for send_pooled. The clock is the
@@ -118,7 +100,7 @@ class PooledConnection {
  private:
   friend HttpResponse send_pooled(PooledConnection& pool, const HttpRequest& request);
   std::mutex mutex_;  // only ever try-locked
-  Socket socket_;
+  UniqueFd socket_;
   uint16_t port_ = 0;
   std::chrono::steady_clock::time_point put_back_{};
   Clock clock_;

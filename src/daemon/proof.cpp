@@ -8,10 +8,11 @@
 
 #include <chrono>
 
+#include "base/json.h"
+#include "base/random.h"
 #include "daemon/config.h"
 #include "daemon/daemon_api.h"
 #include "daemon/http_client.h"
-#include "daemon/json.h"
 
 namespace mossbank {
 

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string_view>
 
+#include "base/text.h"
 #include "mcp/letters.h"
 #include "mcp/mcp.h"
 #include "mcp/texts.h"
@@ -20,12 +21,6 @@ constexpr std::array<std::string_view, 5> kLetterTools = {
     "mossbank_whoami", "mossbank_residents", "mossbank_send", "mossbank_mail", "mossbank_reply"};
 
 constexpr std::string_view kNotificationPrefix = "notifications/";
-
-bool contains(const auto& names, std::string_view name) {
-  for (std::string_view n : names)
-    if (n == name) return true;
-  return false;
-}
 
 JsonValue error_answer(const JsonValue& id, int64_t code, const std::string& message) {
   JsonValue error = JsonValue::object();
@@ -49,7 +44,7 @@ ToolOutcome inbox_tool(const McpServerContext& context, const std::string& name,
 }  // namespace
 
 bool is_known_tool(const std::string& name) {
-  return contains(kInboxTools, name) || contains(kLetterTools, name);
+  return listed(kInboxTools, name) || listed(kLetterTools, name);
 }
 
 JsonValue parse_error_answer() { return error_answer(nullptr, kParseError, "Parse error"); }
@@ -85,7 +80,7 @@ MethodOutcome call_tool(const McpServerContext& context, const JsonValue* params
 
   const JsonValue* given = json_member(*params, "arguments");
   JsonValue arguments = given == nullptr || given->is_null() ? JsonValue::object() : *given;
-  ToolOutcome outcome = contains(kLetterTools, tool) ? letters_tool(context, tool, arguments)
+  ToolOutcome outcome = listed(kLetterTools, tool) ? letters_tool(context, tool, arguments)
                                                      : inbox_tool(context, tool, arguments);
   return MethodResult{outcome ? std::move(*outcome) : village_off_result(context)};
 }

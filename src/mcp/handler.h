@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "daemon/json.h"
+#include "base/json.h"
 #include "mcp/results.h"
 
 namespace mossbank::mcp {

@@ -100,7 +100,7 @@ TEST(HandleRequest, ToolArguments) {
 
 std::string initialize_answer(const char* version_text, const std::string& instructions) {
   return std::string(R"({"jsonrpc":"2.0","id":0,"result":{"protocolVersion":")") + version_text +
-         R"(","capabilities":{"tools":{"listChanged":false}},"serverInfo":{"name":"mossbank","title":"Mossbank","version":"0.22.6"},"instructions":)" +
+         R"(","capabilities":{"tools":{"listChanged":false}},"serverInfo":{"name":"mossbank","title":"Mossbank","version":")" + std::string(kVersion) + R"("},"instructions":)" +
          write_json_string(instructions) + "}}";
 }
 

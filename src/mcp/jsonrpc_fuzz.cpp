@@ -6,7 +6,9 @@
 #include <memory>
 #include <string_view>
 
-#include "daemon/text.h"
+#include "base/text.h"
+#include "base/utf8.h"
+#include "base/version.h"
 #include "mcp/handler.h"
 #include "mcp/mcp.h"
 #include "mcp/serve.h"
@@ -30,7 +32,7 @@ class OffDaemon final : public mossbank::DaemonClient {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace mossbank;
   static const std::shared_ptr<const mcp::McpServerContext> context =
-      mcp::make_server_context("0.22.6", {}, std::make_shared<OffDaemon>());
+      mcp::make_server_context(kVersion, {}, std::make_shared<OffDaemon>());
   mcp::LineCutter cutter;
   std::string_view input(reinterpret_cast<const char*>(data), size);
   for (const std::string& raw : cutter.feed(input, true)) {

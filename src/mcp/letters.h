@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "base/json.h"
 #include "daemon/daemon_client.h"
-#include "daemon/json.h"
 #include "mcp/results.h"
 
 namespace mossbank::mcp {

@@ -32,9 +32,9 @@
 #include <optional>
 #include <string>
 
+#include "base/json.h"
 #include "daemon/daemon_client.h"
 #include "daemon/home.h"
-#include "daemon/json.h"
 
 namespace mossbank::mcp {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "base/json.h"
 #include "daemon/home.h"
-#include "daemon/json.h"
 
 namespace mossbank::mcp {
 

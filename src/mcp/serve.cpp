@@ -12,8 +12,9 @@
 #include <system_error>
 #include <thread>
 
-#include "daemon/files.h"
-#include "daemon/text.h"
+#include "base/files.h"
+#include "base/text.h"
+#include "base/utf8.h"
 #include "mcp/handler.h"
 #include "mcp/mcp.h"
 

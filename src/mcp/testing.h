@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "daemon/daemon_client.h"
 #include "mcp/mcp.h"
 
@@ -70,7 +71,7 @@ inline JsonValue json(std::string_view text) {
 
 inline std::shared_ptr<const McpServerContext> context_with(std::shared_ptr<DaemonClient> daemon,
                                                             CallIdentity identity = {}) {
-  return make_server_context("0.22.6", std::move(identity), std::move(daemon));
+  return make_server_context(kVersion, std::move(identity), std::move(daemon));
 }
 
 }  // namespace mossbank::mcp::testing

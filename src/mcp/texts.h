@@ -7,8 +7,8 @@
 #include <array>
 #include <string_view>
 
+#include "base/json.h"
 #include "daemon/home.h"
-#include "daemon/json.h"
 
 namespace mossbank::mcp {
 

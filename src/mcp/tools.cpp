@@ -3,8 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/text.h"
+#include "base/utf8.h"
 #include "daemon/daemon_api.h"
-#include "daemon/text.h"
 #include "mcp/mcp.h"
 #include "mcp/texts.h"
 
@@ -39,38 +40,16 @@ void civil_from_days(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   if (m <= 2) ++y;
 }
 
-// Unicode's White_Space, as Rust's str::trim uses it: unlike JavaScript's
-// class it holds U+0085 and not U+FEFF.
-bool is_unicode_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
 // The text trimmed of Unicode white space, then cut to `max_chars` code points.
 std::string trimmed_prefix(std::string_view text, size_t max_chars) {
-  size_t pos = 0, begin = text.size(), end = 0;
-  while (pos < text.size()) {
-    size_t at = pos;
-    char32_t c = next_code_point(text, pos);
-    if (!is_unicode_space(c)) {
-      if (begin == text.size()) begin = at;
-      end = pos;
-    }
-  }
-  if (begin >= end) return "";
-  std::string_view inner = text.substr(begin, end - begin);
-  pos = 0;
+  std::string_view inner = trim_unicode_space(text);
+  size_t pos = 0;
   for (size_t n = 0; n < max_chars && pos < inner.size(); ++n) next_code_point(inner, pos);
   return std::string(inner.substr(0, pos));
 }
 
 bool is_string_value(const JsonValue* v, std::string_view s) {
   return v != nullptr && v->is_string() && v->get_ref<const std::string&>() == s;
-}
-
-bool starts_with(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
 
 // Whether the lower-cased text begins with "live updates for ". Only ASCII
@@ -283,7 +262,7 @@ bool attention_seen(const JsonValue& r) {
   const JsonValue* id = ask != nullptr && ask->is_object() ? json_member(*ask, "id") : nullptr;
   if (id != nullptr && id->is_string() && !id->get_ref<const std::string&>().empty()) {
     std::string key = "ask:" + id->get<std::string>();
-    return s == key || starts_with(s, key + "\n");
+    return s == key || s.starts_with(key + "\n");
   }
   std::string raw;
   const JsonValue* ask_summary = json_member(r, "askSummary");
@@ -295,7 +274,7 @@ bool attention_seen(const JsonValue& r) {
   }
   std::string summary = trimmed_prefix(raw, 300);
   if (s == "wait:" + summary) return true;
-  if (!starts_with(s, "ask:")) return false;
+  if (!s.starts_with("ask:")) return false;
   std::string_view rest = std::string_view(s).substr(4);
   size_t nl = rest.find('\n');
   if (nl != std::string_view::npos) return rest.substr(nl + 1) == summary;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "daemon/json.h"
+#include "base/json.h"
 #include "mcp/results.h"
 
 namespace mossbank::mcp {

@@ -10,7 +10,8 @@
 #include <array>
 #include <vector>
 
-#include "daemon/text.h"
+#include "base/text.h"
+#include "base/utf8.h"
 #include "screen/agent_tables.h"
 
 namespace mossbank::screen {
@@ -28,16 +29,6 @@ constinit const ScreenPattern codex_native_binary_pattern{"^codex-(x86_64|aarch6
 constinit const ScreenPattern shell_c_flag_pattern{"^-[a-zA-Z]*c[a-zA-Z]*$", "a shell's -c"};
 constinit const ScreenPattern app_bundle_pattern{"\\.app/Contents/(MacOS|Frameworks)/",
                                                  "an app's bundle"};
-
-bool contains(Names names, std::string_view word) {
-  return std::find(names.begin(), names.end(), word) != names.end();
-}
-
-bool starts_with(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 bool ends_with_ascii_nocase(std::string_view s, std::string_view suffix) {
   if (s.size() < suffix.size()) return false;
@@ -139,10 +130,10 @@ Names value_options(std::string_view agent) {
   return agent_tables::default_value_options;
 }
 
-bool is_shell(std::string_view stem) { return contains(agent_tables::shell_programs, stem); }
+bool is_shell(std::string_view stem) { return listed(agent_tables::shell_programs, stem); }
 
 bool is_launcher_or_shell(std::string_view stem) {
-  return contains(agent_tables::launcher_programs, stem) || is_shell(stem);
+  return listed(agent_tables::launcher_programs, stem) || is_shell(stem);
 }
 
 // The first argument after the program that is empty or not an option.
@@ -227,11 +218,11 @@ bool ruled_session(std::string_view agent, const SessionRules& rules,
     if (arg == "--") break;
     if (!arg.empty() && arg[0] == '-') {
       std::string_view name = option_name(arg);
-      if (contains(rules.one_shot_options, name) ||
-          contains(agent_tables::version_help_flags, name)) {
+      if (listed(rules.one_shot_options, name) ||
+          listed(agent_tables::version_help_flags, name)) {
         one_shot = true;
       }
-      if (contains(rules.value_options, name) && arg.find('=') == std::string::npos) ++k;
+      if (listed(rules.value_options, name) && arg.find('=') == std::string::npos) ++k;
       continue;
     }
     if (!first_word) first_word = arg;
@@ -239,10 +230,10 @@ bool ruled_session(std::string_view agent, const SessionRules& rules,
   if (one_shot) return false;
   if (!first_word) return true;
   if (is_non_session_command(agent, *first_word) ||
-      contains(rules.non_session_commands, *first_word)) {
+      listed(rules.non_session_commands, *first_word)) {
     return false;
   }
-  if (!rules.session_commands.empty() && !contains(rules.session_commands, *first_word)) {
+  if (!rules.session_commands.empty() && !listed(rules.session_commands, *first_word)) {
     return false;
   }
   return true;
@@ -286,7 +277,7 @@ std::optional<AgentName> agent_of_command_line(std::span<const std::string> argv
   if (argv.empty()) return std::nullopt;
   const std::string& program = argv[0];
   for (const std::string& arg : argv) {
-    if (arg.size() > 6 && starts_with(arg, "--type=")) return std::nullopt;
+    if (arg.size() > 6 && arg.starts_with("--type=")) return std::nullopt;
   }
   if (app_bundle_pattern.is_match(with_forward_slashes(program))) return std::nullopt;
 
@@ -325,13 +316,13 @@ std::string_view option_name(std::string_view arg) {
 }
 
 bool option_takes_value(std::string_view agent, std::string_view arg) {
-  return contains(value_options(agent), arg);
+  return listed(value_options(agent), arg);
 }
 
 bool is_non_session_command(std::string_view agent, std::string_view word) {
-  if (word.size() > 1 && starts_with(word, "--")) word = option_name(word);
-  return contains(agent_tables::non_session_commands, word) ||
-         contains(agent_non_session_commands(agent), word);
+  if (word.size() > 1 && word.starts_with("--")) word = option_name(word);
+  return listed(agent_tables::non_session_commands, word) ||
+         listed(agent_non_session_commands(agent), word);
 }
 
 std::optional<std::string> first_command_word(std::string_view agent,
@@ -377,7 +368,7 @@ bool is_interactive_session(std::span<const std::string> argv) {
     const std::string& arg = args[k];
     if (arg == "--") break;
     std::string_view option = option_name(arg);
-    if (contains(agent_tables::print_flags, option) && !(option == "-p" && p_is_profile)) {
+    if (listed(agent_tables::print_flags, option) && !(option == "-p" && p_is_profile)) {
       return false;
     }
     if (option_takes_value(*agent, arg) && arg.find('=') == std::string::npos) ++k;

@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "daemon/text.h"
+#include "base/hex.h"
+#include "base/utf8.h"
 #include "screen/screen_pattern.h"
 
 namespace mossbank::screen {
@@ -130,11 +131,10 @@ ClassNode word_class(bool unicode) {
 ClassNode negated(ClassNode n) { return ClassNode::of(ClassNode::Kind::Negate, {std::move(n)}); }
 
 void append_hex(std::string& out, char32_t cp) {
-  static const char digits[] = "0123456789abcdef";
   char buf[8];
   int n = 0;
   do {
-    buf[n++] = digits[cp & 0xF];
+    buf[n++] = kLowerHexDigits[cp & 0xF];
     cp >>= 4;
   } while (cp != 0);
   out += "\\x{";

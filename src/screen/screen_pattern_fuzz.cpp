@@ -15,7 +15,8 @@
 #include <variant>
 #include <vector>
 
-#include "daemon/text.h"
+#include "base/text.h"
+#include "base/utf8.h"
 #include "screen/agents.h"
 #include "screen/pattern_dialect.h"
 #include "screen/session_ids.h"

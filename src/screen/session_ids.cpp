@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "daemon/config.h"
+#include "base/text.h"
 #include "screen/agents.h"
 #include "screen/screen_pattern.h"
 
@@ -20,19 +20,15 @@ constexpr std::array<std::string_view, 1> kCodexOptions = {"resume"};
 constexpr std::array<std::string_view, 1> kGrokOptions = {"--resume"};
 constexpr std::array<std::string_view, 1> kAntigravityOptions = {"--conversation"};
 
-bool listed(std::span<const std::string_view> names, std::string_view name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 bool is_lower_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
 }  // namespace
 
 bool is_session_id(std::string_view text) { return session_id_pattern.is_match(text); }
 
-std::string new_session_id() {
+std::optional<std::string> new_session_id(FillRandom fill) {
   unsigned char bytes[16] = {};
-  if (!fill_random(bytes, sizeof bytes)) std::fill(std::begin(bytes), std::end(bytes), 0);
+  if (!fill(bytes, sizeof bytes)) return std::nullopt;
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
   const std::string hex = hex_lower(bytes, sizeof bytes);

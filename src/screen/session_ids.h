@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/random.h"
+
 namespace mossbank::screen {
 
 // Arguments that choose the conversation; for Grok also exactly "-s".
@@ -23,9 +25,11 @@ inline constexpr std::array<std::string_view, 6> session_options = {
 // Whether the whole text has the form of a session id.
 bool is_session_id(std::string_view text);
 
-// A version 4 UUID from getentropy. A failing entropy source is not
-// reported: the bytes it did not fill stay 0.
-std::string new_session_id();
+// A version 4 UUID from `fill` (getentropy unless a test says otherwise);
+// none when the source fails, since a fixed id would make runs and sessions
+// collide.
+using FillRandom = bool (*)(unsigned char* out, size_t n);
+std::optional<std::string> new_session_id(FillRandom fill = fill_random);
 
 // A copy of the text when it has the form of a session id.
 std::optional<std::string> parse_session_id(std::optional<std::string_view> text);

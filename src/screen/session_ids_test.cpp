@@ -18,7 +18,9 @@ const std::string kUpper = "0F1E2D3C-4B5A-4697-8877-665544332211";
 TEST(SessionId, NewIdsAreVersion4) {
   std::set<std::string> seen;
   for (int k = 0; k < 200; ++k) {
-    std::string id = new_session_id();
+    auto made = new_session_id();
+    ASSERT_TRUE(made);
+    const std::string& id = *made;
     ASSERT_EQ(id.size(), 36u);
     EXPECT_TRUE(is_session_id(id)) << id;
     EXPECT_EQ(id[14], '4') << id;
@@ -27,6 +29,10 @@ TEST(SessionId, NewIdsAreVersion4) {
     seen.insert(id);
   }
   EXPECT_EQ(seen.size(), 200u);
+}
+
+TEST(SessionId, AFailingEntropySourceGivesNoId) {
+  EXPECT_EQ(new_session_id([](unsigned char*, size_t) { return false; }), std::nullopt);
 }
 
 TEST(SessionId, Form) {

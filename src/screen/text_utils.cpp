@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "daemon/text.h"
+#include "base/utf8.h"
 #include "screen/screen_pattern.h"
 
 namespace mossbank::screen {

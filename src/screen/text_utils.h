@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "daemon/json.h"
+#include "base/text.h"
 
 namespace mossbank::screen {
 
@@ -31,7 +31,7 @@ std::vector<std::string> split_lines(std::string_view text);
 // the text has, in order.
 std::vector<std::string> screen_text_rows(std::string_view text);
 
-// JavaScript's trim and trimEnd; the daemon layer's, shared by every subsystem.
+// JavaScript's trim and trimEnd, as every subsystem trims.
 using mossbank::js_trim;
 using mossbank::trim_end_js;
 

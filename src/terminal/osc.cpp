@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/text.h"
 #include "terminal/utf8.h"
 
 namespace mossbank::term {
@@ -19,33 +20,6 @@ std::string_view cut(std::string_view text, size_t limit) {
   size_t n = limit;
   while (n > 0 && (static_cast<uint8_t>(text[n]) & 0xC0) == 0x80) --n;
   return text.substr(0, n);
-}
-
-bool is_unicode_space(uint32_t cp) {
-  return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
-         (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
-         cp == 0x205F || cp == 0x3000;
-}
-
-std::string_view trim_unicode_space(std::string_view s) {
-  const auto* begin = reinterpret_cast<const uint8_t*>(s.data());
-  const uint8_t* end = begin + s.size();
-  const uint8_t* first = begin;
-  while (first < end) {
-    const uint8_t* q = first;
-    if (!is_unicode_space(decode_utf8(q, end))) break;
-    first = q;
-  }
-  // Trailing: walk the characters and remember where the last non-space ended.
-  const uint8_t* last = first;
-  for (const uint8_t* p = first; p < end;) {
-    const uint8_t* q = p;
-    uint32_t cp = decode_utf8(q, end);
-    if (cp == kIncomplete) q = end;
-    if (!is_unicode_space(cp)) last = q;
-    p = q;
-  }
-  return std::string_view(reinterpret_cast<const char*>(first), static_cast<size_t>(last - first));
 }
 
 void set_pen_link(Terminal& t, uint32_t id) {

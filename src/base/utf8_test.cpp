@@ -1,4 +1,4 @@
-#include "daemon/text.h"
+#include "base/utf8.h"
 
 #include <gtest/gtest.h>
 

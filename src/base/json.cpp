@@ -1,11 +1,13 @@
-#include "daemon/json.h"
+#include "base/json.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "daemon/text.h"
+#include "base/hex.h"
+#include "base/text.h"
+#include "base/utf8.h"
 
 namespace mossbank {
 
@@ -103,7 +105,6 @@ void append_json_string(std::string& out, std::string_view text) {
     repaired = utf8_lossy(text);
     text = repaired;
   }
-  static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
   size_t run = 0;  // start of the bytes not yet copied
   for (size_t i = 0; i < text.size(); ++i) {
@@ -121,8 +122,8 @@ void append_json_string(std::string& out, std::string_view text) {
       case '\r': out += "\\r"; break;
       default:
         out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 0xF];
+        out += kLowerHexDigits[c >> 4];
+        out += kLowerHexDigits[c & 0xF];
     }
   }
   out.append(text.data() + run, text.size() - run);
@@ -242,14 +243,6 @@ void append_js_string_of(std::string& out, const JsonValue& v) {
 
 // The code point that starts at `pos`, and its length; 0 length for bytes
 // that do not begin a valid sequence.
-size_t code_point_at(std::string_view text, size_t pos, char32_t& cp) {
-  size_t n = utf8_sequence_length(text.substr(pos));
-  if (n == 0) return 0;
-  size_t p = pos;
-  cp = next_code_point(text, p);
-  return n;
-}
-
 bool ascii_digits(std::string_view s) {
   if (s.empty()) return false;
   for (char c : s)
@@ -402,43 +395,6 @@ bool js_truthy(const JsonValue& value) {
       return true;
   }
   return false;
-}
-
-bool is_js_space(char32_t cp) {
-  switch (cp) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0xA0:
-    case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-    case 0xFEFF:
-      return true;
-    default:
-      return cp >= 0x2000 && cp <= 0x200A;
-  }
-}
-
-std::string_view js_trim(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size()) {
-    char32_t cp = 0;
-    size_t n = code_point_at(text, start, cp);
-    if (n == 0 || !is_js_space(cp)) break;
-    start += n;
-  }
-  return trim_end_js(text.substr(start));
-}
-
-std::string_view trim_end_js(std::string_view text) {
-  size_t end = text.size();
-  while (end > 0) {
-    // Back up over continuation bytes to the start of the last character.
-    size_t start = end - 1;
-    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
-      --start;
-    char32_t cp = 0;
-    size_t n = code_point_at(text.substr(0, end), start, cp);
-    if (n != end - start || !is_js_space(cp)) break;
-    end = start;
-  }
-  return text.substr(0, end);
 }
 
 bool is_array_index_key(std::string_view key) {

@@ -16,7 +16,6 @@
 //   js_to_string        String(value); nullptr stands for undefined
 //   js_array_join       Array.prototype.join(sep)
 //   js_truthy           Boolean(value); nullptr stands for undefined
-//   js_trim             String.prototype.trim(); trim_end_js trims the end
 // Every number is first taken as a double, so integers beyond 2^53 round as
 // they do in JavaScript.
 #pragma once
@@ -58,11 +57,6 @@ std::string js_array_join(const JsonValue& array, std::string_view separator);
 bool js_truthy(const JsonValue* value);
 bool js_truthy(const JsonValue& value);
 
-// JavaScript's white-space class (\s): U+0009..U+000D, U+0020, U+00A0,
-// U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000, U+FEFF.
-bool is_js_space(char32_t cp);
-std::string_view js_trim(std::string_view text);
-std::string_view trim_end_js(std::string_view text);
 
 // "0", or "1".."9" followed by digits, below 4294967295 (2^32 - 1).
 bool is_array_index_key(std::string_view key);

@@ -1,4 +1,4 @@
-#include "daemon/json.h"
+#include "base/json.h"
 
 #include <cmath>
 #include <limits>
@@ -214,30 +214,6 @@ TEST(JsTruthy, LikeBoolean) {
   };
   for (const Case& c : cases) EXPECT_EQ(js_truthy(parsed(c.json)), c.expected) << c.json;
   EXPECT_FALSE(js_truthy(JsonValue(std::nan(""))));
-}
-
-TEST(JsTrim, JavaScriptWhiteSpace) {
-  struct Case {
-    std::string_view text;
-    std::string_view trimmed;
-    std::string_view end_trimmed;
-  };
-  const Case cases[] = {
-      {" \t\n\v\f\r ok \r\n", "ok", " \t\n\v\f\r ok"},
-      {"\xef\xbb\xbf" "ok" "\xe3\x80\x80", "ok", "\xef\xbb\xbf" "ok"},           // U+FEFF, U+3000
-      {"ok\xc2\x85", "ok\xc2\x85", "ok\xc2\x85"},                               // U+0085 stays
-      {"\xe1\xa0\x8eok", "\xe1\xa0\x8eok", "\xe1\xa0\x8eok"},                    // U+180E stays
-      {"\xc2\xa0\xe2\x80\xa8x\xe2\x80\x8a\xe2\x80\xaf\xe2\x81\x9f", "x", "\xc2\xa0\xe2\x80\xa8x"},
-      {"\xfe ok \xfe", "\xfe ok \xfe", "\xfe ok \xfe"},  // stops at a byte that is not UTF-8
-      {"ok\xfe \xe3\x80\x80", "ok\xfe", "ok\xfe"},
-      {" \xe3\x80\x80 ", "", ""},
-      {"", "", ""},
-      {"\xe3\x80", "\xe3\x80", "\xe3\x80"},  // a cut sequence is not white space
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(js_trim(c.text), c.trimmed) << c.text;
-    EXPECT_EQ(trim_end_js(c.text), c.end_trimmed) << c.text;
-  }
 }
 
 TEST(IsArrayIndexKey, Table) {
