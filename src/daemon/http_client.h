@@ -45,9 +45,9 @@
 #include <string_view>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "base/unique_fd.h"
-#include <vector>
 
 namespace mossbank {
 
