@@ -1,0 +1,42 @@
+// Starting programs and the pseudo-terminal the agent runs in.
+//
+// spawn_in_pty: openpty with the size, then a child that becomes a session
+// leader with the pty as its controlling terminal, has the pty on 0, 1 and 2,
+// every other descriptor closed, every signal at its default and an empty
+// mask, works in `cwd`, and execs `path` with `argv` and `envp` (no PATH
+// search). Only async-signal-safe calls run between fork and exec; an exec
+// that fails is reported through a close-on-exec pipe, so the caller learns
+// the error instead of a child that exits 127.
+//
+// reset_signals_for_exec: what a program the tool becomes (exec in place)
+// needs: every catchable signal at its default and an empty mask. The tool
+// itself ignores SIGPIPE, and an ignored SIGPIPE would be inherited by every
+// shell the agent runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mossbank::platform {
+
+struct SpawnedPty {
+  int master = -1;  // close-on-exec; the caller owns it
+  pid_t pid = -1;
+  std::string error;  // set when nothing was started (master and pid invalid)
+};
+
+SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
+                        const std::vector<std::string>& envp, const std::string& cwd,
+                        uint16_t cols, uint16_t rows);
+
+// The window size of a terminal descriptor; false when unknown or a side is 0.
+bool terminal_size(int fd, uint16_t& cols, uint16_t& rows);
+// Sets the window size of a pty master (the child gets SIGWINCH).
+int set_terminal_size(int fd, uint16_t cols, uint16_t rows);
+
+void reset_signals_for_exec();
+
+}  // namespace mossbank::platform

@@ -1,0 +1,66 @@
+#include "platform/terminal_mode.h"
+
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace mossbank::platform {
+
+namespace {
+
+// Process-wide, for the fatal-signal handlers, which may take no lock.
+struct termios g_saved_attributes;
+std::atomic<bool> g_have_saved{false};
+std::atomic<bool> g_restored{true};
+
+void restore_saved() {
+  if (!g_have_saved.load() || g_restored.exchange(true)) return;
+  tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_attributes);
+}
+
+extern "C" void on_fatal_signal(int sig) {
+  const bool was_raw = g_have_saved.load() && !g_restored.load();
+  restore_saved();
+  if (was_raw && isatty(STDOUT_FILENO)) {
+    ssize_t ignored = write(STDOUT_FILENO, kFatalReset.data(), kFatalReset.size());
+    (void)ignored;
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+}  // namespace
+
+RawMode::RawMode() {
+  if (!isatty(STDIN_FILENO)) return;
+  struct termios attrs;
+  if (tcgetattr(STDIN_FILENO, &attrs) != 0) return;
+  g_saved_attributes = attrs;
+  g_have_saved.store(true);
+  g_restored.store(false);
+  saved_ = true;
+  cfmakeraw(&attrs);
+  tcsetattr(STDIN_FILENO, TCSANOW, &attrs);
+}
+
+void RawMode::restore() {
+  if (saved_) restore_saved();
+}
+
+void install_fatal_signal_restore() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_fatal_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
+  });
+}
+
+}  // namespace mossbank::platform

@@ -1,0 +1,47 @@
+// The output pump, the run's thread "output": the only reader of the
+// agent's pseudo-terminal. Each read goes, in this order, to the user's
+// terminal (stdout), into the emulator (under the screen lock, with the data
+// frame queued before the lock is let go), and into the activity decision.
+//
+// The pump ends at the pty's end of file or error. Once the agent has exited
+// (PumpControl::agent_exited), a process the agent left behind may keep the
+// pty open: the pump then drains for at most kDrainAfterExit and ends.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+#include "base/unique_fd.h"
+#include "run/pty_agent.h"
+#include "run/run_shared.h"
+
+namespace mossbank::run {
+
+inline constexpr std::chrono::milliseconds kDrainAfterExit{1000};
+
+class PumpControl {
+ public:
+  PumpControl();
+  // The agent was reaped: drain what is left, then end.
+  void agent_exited();
+  int wake_fd() const { return wake_read_.get(); }
+  bool exited() const { return exited_.load(); }
+
+ private:
+  UniqueFd wake_read_;
+  UniqueFd wake_write_;
+  std::atomic<bool> exited_{false};
+};
+
+struct PumpTarget {
+  int stdout_fd = 1;
+  std::mutex* stdout_mutex = nullptr;
+};
+
+void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_ptr<PtyMaster>& master,
+                     const std::shared_ptr<AgentInput>& input, PumpControl& control,
+                     PumpTarget target);
+
+}  // namespace mossbank::run

@@ -1,0 +1,217 @@
+// The state one run of the agent shares between its threads.
+//
+// One RunShared per run of the agent (a restart builds a new one), held by a
+// shared_ptr by every thread that works for the run; the command-wide record
+// (CommandShared) outlives restarts and holds the agent slot that the signal
+// and keys threads consult.
+//
+// Threads. For the whole command: "signals" and "keys" (run_command.cpp).
+// Per run of the agent, started in this order and joined in reverse by the
+// run loop: the daemon-pid watch (install runs), the update watch (runs from
+// an app bundle), "output" (pump.cpp), the poster (poster.cpp), "village's
+// commands" (link.cpp), "screen" (mirror.cpp). Short jobs the run owns and
+// joins at its end (Jobs below): the output stream's open, retry and retire
+// jobs, the stream's writer and reply threads, the request worker "village's
+// request", the stop timer, the restart watch, the posts of typed lines.
+//
+// Locks. Each part below has its own mutex, held only for a read or a short
+// update, never across a daemon request or a write to the agent. Where two
+// are held at once the order is fixed:
+//   key_filter -> screen      the key filter reads the screen inside its call
+//   screen -> publisher       resize_screen, the pump's data frames, the
+//                             watch's snapshot: a snapshot and the frames
+//                             after it then neither repeat nor skip output
+// No other lock is ever taken while another is held.
+//
+// Every timed wait of a run waits on `waker`, which the run's end wakes, so
+// the end never waits out a sleep.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/json.h"
+#include "daemon/http_client.h"
+#include "run/agent_process.h"
+#include "run/publisher.h"
+#include "terminal/terminal.h"
+
+namespace mossbank::run {
+
+class Poster;
+
+// Milliseconds since the Unix epoch, as times sent to the daemon and the
+// activity record count them (0 before the epoch).
+double now_ms();
+
+// A wait that the end of the run cuts short.
+class Waker {
+ public:
+  // Waits `delay`; false when the run ended first (or had ended).
+  bool sleep_for(std::chrono::nanoseconds delay);
+  // Waits until `done()` holds (checked under the waker's lock after each
+  // notify) or `delay` passes; true when it holds.
+  bool wait_for(std::chrono::nanoseconds delay, const std::function<bool()>& done);
+  // Wakes every wait; later waits return at once.
+  void end();
+  // Wakes every wait once (for waits whose condition may have changed).
+  void notify();
+  bool ended() const { return ended_.load(); }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::atomic<bool> ended_{false};
+  uint64_t pulses_ = 0;
+};
+
+// Short-lived threads of the run, joined when the run ends.
+class Jobs {
+ public:
+  // Starts `body` on a thread of its own; false when no thread could be
+  // started (the caller reports "failed to spawn thread").
+  bool start(std::function<void()> body);
+  // Joins every job started so far (and those they start meanwhile).
+  void join_all();
+  ~Jobs() { join_all(); }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::thread> threads_;
+};
+
+// The screen record: the emulator and what the mirror and the watch read.
+struct ScreenRecord {
+  Terminal terminal;
+  std::string agent;           // the recognised agent ("" when unknown)
+  uint64_t generation = 0;     // raised whenever the screen may have changed
+  bool post_now = false;       // the mirror posts at its next look
+  bool screens = false;        // snapshots carry the serialised screen
+};
+
+// The village's size rules (size lock).
+struct SizeRecord {
+  bool own_terminal = false;  // is_interactive when the run started
+  bool village_recorded = false;
+  bool village_in_force = false;
+  uint16_t cols = 0;
+  uint16_t rows = 0;
+};
+
+// The activity record (activity lock). Times in ms since the epoch.
+struct ActivityRecord {
+  bool village_talk = false;
+  double village_talk_at = 0;
+  uint8_t echo_state = 0;  // 0 none, 1 echo running, 2 echo over
+  double echo_at = 0;
+  std::vector<std::pair<double, size_t>> samples;
+  double last_input_at = 0;
+  double last_resize_at = 0;
+  double last_busy_at = 0;
+  bool working = false;
+  bool asked = false;
+  std::optional<JsonValue> last_posted;  // re-posted on the link's ready
+};
+
+// Where the run's posts go: set by the link while a proven daemon holds.
+struct Route {
+  uint16_t port = 0;
+  std::string token;
+};
+
+// The link's part of the run state.
+struct LinkState {
+  std::string home;
+  std::string run_id;
+  std::atomic<bool> stop{false};    // the run ended: the link leaves
+  std::atomic<bool> closed{false};  // nothing registers, no command is handed over
+
+  std::mutex route_mutex;
+  std::optional<Route> route;
+
+  std::mutex stream_mutex;
+  int command_stream_fd = -1;  // a duplicate of the command stream's socket
+  int output_stream_fd = -1;   // the attached output stream's socket
+
+  PooledConnection pool;
+
+  std::optional<Route> copy_route();
+  void set_route(std::optional<Route> route);
+};
+
+// A restart the village asked for, until the agent exits.
+struct PendingRestart {
+  std::string session_id;
+  double requested_at = 0;        // ms since the epoch
+  std::chrono::steady_clock::time_point requested_mono{};
+};
+
+struct RunShared {
+  RunShared(uint32_t cols, uint32_t rows, std::string home, std::string run_id);
+
+  // The agent, borrowed under the slot of CommandShared; the run keeps its
+  // own reference so that workers can signal it without the slot.
+  std::shared_ptr<AgentProcess> agent;
+
+  std::mutex screen_mutex;
+  ScreenRecord screen;
+
+  std::mutex size_mutex;
+  SizeRecord size;
+
+  std::mutex activity_mutex;
+  ActivityRecord activity;
+
+  std::mutex publisher_mutex;
+  Publisher publisher;
+
+  LinkState link;
+
+  std::mutex registration_mutex;
+  JsonValue registration = JsonValue::object();
+
+  std::mutex colour_mutex;
+  JsonValue colours = JsonValue::object();
+  std::string colour_tail;  // the start of a colour answer cut by a read
+
+  std::mutex restart_mutex;
+  std::optional<PendingRestart> pending_restart;
+  std::mutex launch_mutex;
+  std::vector<std::string> launch_words;
+  std::atomic<bool> upgrade_requested{false};
+  std::atomic<bool> restart_cancelled{false};
+
+  std::mutex notes_mutex;
+  std::vector<std::string> failures;      // "its <what> failed: <why>"
+  std::optional<std::string> end_reason;  // "its <what> stopped: <why>"
+
+  std::atomic<bool> has_own_terminal{false};
+  std::atomic<bool> stopping{false};
+
+  std::mutex hold_mutex;
+  std::chrono::steady_clock::time_point hold_until{};
+
+  Waker waker;
+  Jobs jobs;
+  // Activity and colours, sent off the hot path (set by the run loop).
+  std::unique_ptr<Poster> poster;
+
+  ~RunShared();
+
+  // Marks the screen changed: the mirror posts it, the approval test reads it again.
+  void screen_changed_locked() {
+    ++screen.generation;
+    screen.post_now = true;
+  }
+};
+
+}  // namespace mossbank::run
