@@ -55,6 +55,11 @@ SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>&
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // A file without a #! line runs under /bin/sh, as execvp does.
+  static const char kShell[] = "/bin/sh";
+  std::vector<char*> sh_args = {const_cast<char*>(kShell), const_cast<char*>(path.c_str())};
+  for (size_t i = 1; i < argv.size(); ++i) sh_args.push_back(const_cast<char*>(argv[i].c_str()));
+  sh_args.push_back(nullptr);
   std::vector<char*> env;
   for (const std::string& e : envp) env.push_back(const_cast<char*>(e.c_str()));
   env.push_back(nullptr);
@@ -112,6 +117,7 @@ SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>&
     close_other_descriptors(keep);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) write_errno_and_exit(keep, errno);
     execve(path.c_str(), args.data(), env.data());
+    if (errno == ENOEXEC) execve(kShell, sh_args.data(), env.data());
     write_errno_and_exit(keep, errno);
   }
   close(slave);

@@ -5,6 +5,7 @@
 // every other descriptor closed, every signal at its default and an empty
 // mask, works in `cwd`, and execs `path` with `argv` and `envp` (no PATH
 // search). Only async-signal-safe calls run between fork and exec; an exec
+// of a file without a #! line runs it under /bin/sh, as execvp does; an exec
 // that fails is reported through a close-on-exec pipe, so the caller learns
 // the error instead of a child that exits 127.
 //

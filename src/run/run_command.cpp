@@ -1,19 +1,476 @@
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+
+#include "base/files.h"
+#include "daemon/daemon_api.h"
+#include "daemon/home.h"
+#include "platform/process.h"
+#include "platform/signals.h"
+#include "platform/terminal_mode.h"
+#include "run/activity.h"
+#include "run/colours.h"
+#include "run/posts.h"
+#include "run/pty_agent.h"
+#include "run/pump.h"
+#include "run/run_setup.h"
 #include "run/run_loop.h"
+#include "run/run_shared.h"
+#include "run/terminal_reset.h"
+#include "screen/agents.h"
+#include "screen/session_ids.h"
 
 namespace mossbank::run {
 
 namespace {
 
-// Placeholder until the wrapped run lands: the agent is not started.
-class PendingRunCommand final : public RunCommand {
- public:
-  LoopResult run_loop(const LoopInput&) override { return LoopResult{1, true, {}, {}}; }
+constexpr size_t kKeysReadSize = 16384;
+constexpr double kRestartWindowMs = 60000;
+
+enum class PendingAction { none, interrupt, stop };
+
+// The agent slot: what the signal and keys threads act on, across restarts.
+struct AgentSlot {
+  std::shared_ptr<RunShared> run;
+  std::shared_ptr<AgentProcess> agent;
+  std::shared_ptr<AgentInput> input;
+  bool starting = false;
+  PendingAction pending = PendingAction::none;
+  std::string kept_input;  // typed while the agent was starting
 };
+
+struct Attached {
+  std::shared_ptr<RunShared> run;
+  std::shared_ptr<AgentProcess> agent;
+  std::shared_ptr<AgentInput> input;
+};
+
+std::optional<std::string> env_value(const RunInvocation& inv, std::string_view name) {
+  for (const auto& [key, value] : inv.environment)
+    if (key == name) return value;
+  return std::nullopt;
+}
+
+// The pseudo-terminal's size: the user's terminal, else MOSSBANK_RUN_SIZE
+// ("<cols>x<rows>", each 1 to 4 digits and at least 2), else 80 x 24.
+std::pair<uint16_t, uint16_t> initial_size(const RunInvocation& inv) {
+  uint16_t cols = 0, rows = 0;
+  if (platform::terminal_size(STDOUT_FILENO, cols, rows)) return {cols, rows};
+  return parse_run_size(env_value(inv, "MOSSBANK_RUN_SIZE"));
+}
+
+// The user's window, else the screen's size; each at most 65,535.
+std::pair<uint16_t, uint16_t> current_size(RunShared& run) {
+  uint16_t cols = 0, rows = 0;
+  if (platform::terminal_size(STDOUT_FILENO, cols, rows)) return {cols, rows};
+  std::lock_guard lock(run.screen_mutex);
+  return {static_cast<uint16_t>(std::min<uint32_t>(run.screen.terminal.cols, 65535)),
+          static_cast<uint16_t>(std::min<uint32_t>(run.screen.terminal.rows, 65535))};
+}
+
+// Gives the agent and the screen a new size and tells the subscriber.
+void resize_to(RunShared& run, uint16_t cols, uint16_t rows) {
+  {
+    std::lock_guard lock(run.activity_mutex);
+    run.activity.last_resize_at = now_ms();
+  }
+  if (run.agent) run.agent->resize(cols, rows);
+  std::lock_guard screen_lock(run.screen_mutex);
+  {
+    std::lock_guard publisher_lock(run.publisher_mutex);
+    Publisher& p = run.publisher;
+    if (p.subscriber || p.enabled) {
+      publish_frame(run, size_frame(cols, rows));
+    } else {
+      p.last_size = std::make_pair(cols, rows);
+    }
+  }
+  const uint32_t c = std::max<uint32_t>(cols, 2), r = std::max<uint32_t>(rows, 1);
+  Terminal& t = run.screen.terminal;
+  if (c != t.cols || r != t.rows) terminal_resize(t, c, r);
+  run.screen_changed_locked();
+}
+
+// The user's own terminal wins back the size from the village's.
+void take_back_own_size(RunShared& run) {
+  bool resize = false;
+  {
+    std::lock_guard lock(run.size_mutex);
+    if (run.size.own_terminal && run.size.village_in_force) {
+      run.size.village_in_force = false;
+      resize = true;
+    }
+  }
+  if (resize) {
+    auto [cols, rows] = current_size(run);
+    resize_to(run, cols, rows);
+  }
+}
+
+class RunCommandImpl final : public RunCommand {
+ public:
+  explicit RunCommandImpl(const RunInvocation& invocation);
+  ~RunCommandImpl() override;
+  LoopResult run_loop(const LoopInput& input) override;
+
+ private:
+  void signal_loop();
+  void keys_loop();
+  void handle_user_input(const Attached& to, std::string_view bytes);
+  void act_on_signal(int sig);
+  LoopResult end_with(uint8_t code, bool from_wrapper);
+
+  const RunInvocation& invocation_;
+  std::mutex slot_mutex_;
+  AgentSlot slot_;
+  std::mutex stdout_mutex_;
+  std::mutex stdin_mutex_;
+  UniqueFd wake_read_;
+  UniqueFd wake_write_;
+  UniqueFd keys_wake_read_;
+  UniqueFd keys_wake_write_;
+  std::atomic<bool> done_{false};
+  std::thread signal_thread_;
+  std::thread keys_thread_;
+};
+
+RunCommandImpl::RunCommandImpl(const RunInvocation& invocation) : invocation_(invocation) {
+  platform::install_fatal_signal_restore();
+  int fds[2];
+  if (platform::make_wake_pair(fds)) {
+    wake_read_.reset(fds[0]);
+    wake_write_.reset(fds[1]);
+    platform::install_run_signals(wake_write_.get());
+  }
+  if (platform::make_wake_pair(fds)) {
+    keys_wake_read_.reset(fds[0]);
+    keys_wake_write_.reset(fds[1]);
+  }
+  signal_thread_ = std::thread([this] { signal_loop(); });
+  keys_thread_ = std::thread([this] { keys_loop(); });
+}
+
+RunCommandImpl::~RunCommandImpl() {
+  done_.store(true);
+  char byte = 1;
+  if (wake_write_) {
+    ssize_t ignored = write(wake_write_.get(), &byte, 1);
+    (void)ignored;
+  }
+  if (keys_wake_write_) {
+    ssize_t ignored = write(keys_wake_write_.get(), &byte, 1);
+    (void)ignored;
+  }
+  signal_thread_.join();
+  keys_thread_.join();
+  platform::uninstall_run_signals();
+}
+
+void RunCommandImpl::act_on_signal(int sig) {
+  std::unique_lock lock(slot_mutex_);
+  if (slot_.agent) {
+    Attached to{slot_.run, slot_.agent, slot_.input};
+    lock.unlock();
+    if (sig == SIGWINCH) {
+      bool own;
+      {
+        std::lock_guard size_lock(to.run->size_mutex);
+        own = to.run->size.own_terminal;
+        if (own) to.run->size.village_in_force = false;
+      }
+      if (own) {
+        auto [cols, rows] = current_size(*to.run);
+        resize_to(*to.run, cols, rows);
+      } else {
+        uint16_t cols = 0, rows = 0;
+        if (platform::terminal_size(STDOUT_FILENO, cols, rows)) resize_to(*to.run, cols, rows);
+      }
+    } else if (sig == SIGINT) {
+      to.agent->interrupt();
+    } else {
+      to.agent->kill(false);
+    }
+    return;
+  }
+  if (slot_.starting && slot_.pending == PendingAction::none) {
+    if (sig == SIGINT) slot_.pending = PendingAction::interrupt;
+    if (sig == SIGTERM || sig == SIGHUP) slot_.pending = PendingAction::stop;
+  }
+}
+
+void RunCommandImpl::signal_loop() {
+  if (!wake_read_) return;
+  auto drain = [&] {
+    char sink[64];
+    for (;;) {
+      pollfd p{wake_read_.get(), POLLIN, 0};
+      if (poll(&p, 1, 0) <= 0) return;
+      if (read(wake_read_.get(), sink, sizeof sink) <= 0) return;
+    }
+  };
+  drain();
+  while (!done_.load()) {
+    bool any = false;
+    for (int sig = 1; sig < platform::kMaxSignal; ++sig) {
+      if (!platform::take_pending_signal(sig)) continue;
+      any = true;
+      act_on_signal(sig);
+    }
+    if (any || done_.load()) continue;
+    char byte;
+    ssize_t n = read(wake_read_.get(), &byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    drain();
+  }
+}
+
+void RunCommandImpl::keys_loop() {
+  std::vector<char> buffer(kKeysReadSize);
+  while (!done_.load()) {
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {keys_wake_read_.get(), POLLIN, 0}};
+    int ready = poll(fds, keys_wake_read_ ? 2 : 1, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;  // the command ends
+    if (fds[0].revents == 0) continue;
+    ssize_t n;
+    {
+      std::lock_guard lock(stdin_mutex_);
+      n = read(STDIN_FILENO, buffer.data(), buffer.size());
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    std::string_view bytes(buffer.data(), static_cast<size_t>(n));
+    std::unique_lock lock(slot_mutex_);
+    if (slot_.agent) {
+      Attached to{slot_.run, slot_.agent, slot_.input};
+      lock.unlock();
+      handle_user_input(to, bytes);
+    } else if (slot_.starting) {
+      slot_.kept_input.append(bytes);
+    }
+  }
+}
+
+void RunCommandImpl::handle_user_input(const Attached& to, std::string_view bytes) {
+  RunShared& run = *to.run;
+  std::optional<JsonValue> colours;
+  {
+    std::lock_guard lock(run.colour_mutex);
+    if (take_colour_answers(run.colours, run.colour_tail, bytes)) colours = run.colours;
+  }
+  if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
+
+  // TODO(key filter): the user's terminal's replies and key releases are
+  // removed here; until then every byte passes and counts as typed.
+  const std::string pass(bytes);
+  const bool typed = !pass.empty();
+  if (typed) {
+    take_back_own_size(run);
+    std::lock_guard lock(run.activity_mutex);
+    note_input(run.activity, now_ms());
+  }
+  if (!pass.empty()) to.input->write(pass);
+}
+
+LoopResult RunCommandImpl::end_with(uint8_t code, bool from_wrapper) {
+  LoopResult r;
+  r.exit_code = code;
+  r.code_from_wrapper = from_wrapper;
+  return r;
+}
+
+LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
+  const RunInvocation& inv = *in.invocation;
+  const RunOptions& options = *in.options;
+
+  // Claude Code takes only a UUID as its session id: a run id that is not
+  // one gives the agent a fresh UUID instead, and that is the session.
+  std::string session_uuid = in.run_id;
+  if (!screen::is_session_id(session_uuid)) {
+    auto fresh = screen::new_session_id();
+    if (!fresh) {
+      write_all(STDERR_FILENO, "mossbank run: the agent didn't start: no random source\n");
+      return end_with(1, true);
+    }
+    session_uuid = *fresh;
+  }
+  screen::RunSession session = screen::run_session(options.program, in.agent_args, session_uuid);
+
+  auto [cols, rows] = initial_size(inv);
+
+  std::vector<std::string> launch = {options.program};
+  launch.insert(launch.end(), session.args.begin(), session.args.end());
+  std::optional<screen::AgentName> agent = screen::agent_of_command_line(launch);
+
+  AgentCommand command;
+  command.path = in.program_path;
+  command.argv = {in.program_path};
+  command.argv.insert(command.argv.end(), session.args.begin(), session.args.end());
+  command.environment = agent_environment_pairs(inv.environment, in.run_id);
+  command.cwd = inv.current_dir;
+  command.cols = cols;
+  command.rows = rows;
+
+  {
+    std::lock_guard lock(slot_mutex_);
+    slot_.starting = true;
+    slot_.pending = PendingAction::none;
+    slot_.kept_input.clear();
+  }
+  auto started = start_agent(command);
+  if (auto* error = std::get_if<std::string>(&started)) {
+    {
+      std::lock_guard lock(slot_mutex_);
+      slot_.starting = false;
+    }
+    // TODO(entry): an automatic run falls back to running the agent by itself.
+    write_all(STDERR_FILENO, "mossbank run: the agent didn't start: " + *error + "\n");
+    return end_with(1, true);
+  }
+  StartedAgent agent_started = std::move(std::get<StartedAgent>(started));
+
+  const bool stdout_terminal = isatty(STDOUT_FILENO) != 0;
+  RegistrationInput reg;
+  reg.invocation = &inv;
+  reg.command = options.program;
+  reg.run_id = in.run_id;
+  reg.child_pid = agent_started.process->process_id();
+  reg.restartable = false;  // TODO(entry): restartable when resume_args accepts the run
+  reg.agent = agent ? std::string(*agent) : std::string();
+  reg.stdout_terminal = stdout_terminal;
+  reg.vocation_id = options.vocation_id;
+  reg.session_id = session.session_id;
+
+  auto run = std::make_shared<RunShared>(cols, rows, inv.home_dir, in.run_id);
+  run->agent = agent_started.process;
+  run->registration = build_registration(reg);
+  run->has_own_terminal.store(stdout_terminal);
+  run->screen.agent = reg.agent;
+  run->size.own_terminal = stdout_terminal && !env_value(inv, "MOSSBANK_RUN_AS").value_or("").size();
+  run->poster = std::make_unique<Poster>(run->link);
+
+  // Attach, unless a stop or an interrupt came while it started.
+  std::string kept;
+  {
+    std::unique_lock lock(slot_mutex_);
+    if (slot_.pending != PendingAction::none) {
+      lock.unlock();
+      agent_started.process->kill(false);
+      agent_started.process->wait();
+      LoopResult r = end_with(1, true);
+      std::lock_guard relock(slot_mutex_);
+      r.restart_state = slot_.pending == PendingAction::interrupt ? RestartState::interrupted
+                                                                  : RestartState::terminated;
+      slot_.starting = false;
+      return r;
+    }
+    slot_.run = run;
+    slot_.agent = agent_started.process;
+    slot_.input = agent_started.input;
+    slot_.starting = false;
+    kept.swap(slot_.kept_input);
+  }
+  if (!kept.empty()) handle_user_input(Attached{run, agent_started.process, agent_started.input}, kept);
+
+  PumpControl pump_control;
+  std::thread pump([&, master = agent_started.master, input = agent_started.input] {
+    run_output_pump(run, master, input, pump_control, PumpTarget{STDOUT_FILENO, &stdout_mutex_});
+  });
+
+  std::optional<platform::RawMode> raw;
+  raw.emplace();
+
+  const int32_t code = agent_started.process->wait();
+  pump_control.agent_exited();
+
+  // The restart decision.
+  std::optional<std::string> end_reason;
+  std::optional<PendingRestart> pending;
+  {
+    std::lock_guard lock(run->notes_mutex);
+    end_reason.swap(run->end_reason);
+  }
+  {
+    std::lock_guard lock(run->restart_mutex);
+    pending.swap(run->pending_restart);
+  }
+  const bool upgrade = run->upgrade_requested.exchange(false);
+  std::optional<RestartRequest> restart;
+  if (!end_reason && pending &&
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                pending->requested_mono)
+              .count() <= kRestartWindowMs) {
+    RestartRequest r;
+    r.session_id = pending->session_id;
+    r.upgrade = upgrade;
+    std::lock_guard lock(run->launch_mutex);
+    r.launch_words.swap(run->launch_words);
+    restart = std::move(r);
+  }
+  {
+    std::lock_guard lock(slot_mutex_);
+    slot_.run.reset();
+    slot_.agent.reset();
+    slot_.input.reset();
+    slot_.starting = restart.has_value();
+    slot_.pending = PendingAction::none;
+  }
+
+  pump.join();
+
+  // The user's terminal comes back before anything waits on the daemon.
+  raw->restore();
+  if (stdout_terminal) {
+    std::string reset;
+    {
+      std::lock_guard lock(run->screen_mutex);
+      reset = end_reset(run->screen.terminal);
+    }
+    std::lock_guard lock(stdout_mutex_);
+    write_all(STDOUT_FILENO, reset);
+  }
+
+  run->stopping.store(true);
+  {
+    std::lock_guard lock(run->publisher_mutex);
+    run->publisher.closed = true;
+  }
+  run->link.stop.store(true);
+  run->waker.end();
+  run->jobs.join_all();
+  if (!restart && !run->link.closed.load() && !village_off(inv.home_dir)) {
+    if (auto route = run->link.copy_route())
+      send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
+  }
+  run->poster.reset();
+
+  LoopResult result;
+  {
+    std::lock_guard lock(run->notes_mutex);
+    for (const std::string& note : run->failures)
+      write_all(STDERR_FILENO, "mossbank run: " + note + "; the run went on.\n");
+  }
+  if (end_reason) {
+    write_all(STDERR_FILENO, "mossbank run: " + *end_reason + "; the run ended.\n");
+    return end_with(1, true);
+  }
+  result.exit_code = static_cast<uint8_t>(code & 0xFF);
+  result.restart = std::move(restart);
+  return result;
+}
 
 }  // namespace
 
-std::unique_ptr<RunCommand> RunCommand::start(const RunInvocation&) {
-  return std::make_unique<PendingRunCommand>();
+std::unique_ptr<RunCommand> RunCommand::start(const RunInvocation& invocation) {
+  return std::make_unique<RunCommandImpl>(invocation);
 }
 
 }  // namespace mossbank::run

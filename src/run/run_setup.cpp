@@ -1,0 +1,106 @@
+#include "run/run_setup.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace mossbank::run {
+
+namespace {
+
+// TODO(entry): one list with the entry's environment rules.
+constexpr std::array<std::string_view, 11> kOwnVariables = {
+    "MOSSBANK_VILLAGE_TERMINAL", "ELECTRON_RUN_AS_NODE",     "MOSSBANK_RUST_HANDOVER",
+    "MOSSBANK_AUTO_RUN",         "MOSSBANK_RUN_AS",          "MOSSBANK_RUN_UPGRADE_ID",
+    "MOSSBANK_RUN_PANEL_SHELL",  "MOSSBANK_RUN_HOST",        "MOSSBANK_RUN_SIZE",
+    "MOSSBANK_RUN_SETUP",        "MOSSBANK_RUN_DAEMON_PID"};
+
+std::optional<std::string> value_of(const EnvPairs& pairs, std::string_view name) {
+  for (const auto& [key, value] : pairs)
+    if (key == name) return value;
+  return std::nullopt;
+}
+
+std::optional<uint16_t> side(std::string_view digits) {
+  if (digits.empty() || digits.size() > 4) return std::nullopt;
+  unsigned v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  return static_cast<uint16_t>(v);
+}
+
+std::optional<std::string> run_host_of(const EnvPairs& pairs) {
+  auto host = value_of(pairs, "MOSSBANK_RUN_HOST");
+  if (!host || host->size() < 8 || host->size() > 64) return std::nullopt;
+  for (char c : *host) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    if (!ok) return std::nullopt;
+  }
+  return host;
+}
+
+}  // namespace
+
+std::pair<uint16_t, uint16_t> parse_run_size(const std::optional<std::string>& text) {
+  constexpr std::pair<uint16_t, uint16_t> kDefault{80, 24};
+  if (!text) return kDefault;
+  size_t x = text->find('x');
+  if (x == std::string::npos) return kDefault;
+  auto cols = side(std::string_view(*text).substr(0, x));
+  auto rows = side(std::string_view(*text).substr(x + 1));
+  if (!cols || !rows || *cols < 2 || *rows < 2) return kDefault;
+  return {*cols, *rows};
+}
+
+EnvPairs agent_environment_pairs(const EnvPairs& pairs, const std::string& run_id) {
+  const bool panel_shell = value_of(pairs, "MOSSBANK_RUN_PANEL_SHELL") == "1";
+  EnvPairs out;
+  for (const auto& pair : pairs) {
+    if (std::find(kOwnVariables.begin(), kOwnVariables.end(), pair.first) != kOwnVariables.end())
+      continue;
+    if (!panel_shell && pair.first == "MOSSBANK_RUN_ID") continue;
+    out.push_back(pair);
+  }
+  if (!panel_shell) out.emplace_back("MOSSBANK_RUN_ID", run_id);
+  if (!value_of(out, "TERM")) out.emplace_back("TERM", "xterm-256color");
+  return out;
+}
+
+JsonValue build_registration(const RegistrationInput& in) {
+  const EnvPairs& env = in.invocation->environment;
+  const auto run_as = value_of(env, "MOSSBANK_RUN_AS");
+  const auto host = run_host_of(env);
+  const bool interactive = in.stdout_terminal && (!run_as || run_as->empty());
+
+  JsonValue r = JsonValue::object();
+  r["runId"] = in.run_id;
+  r["command"] = in.command;
+  r["cwd"] = in.invocation->current_dir;
+  r["pid"] = in.invocation->pid;
+  r["villageOwned"] = value_of(env, "MOSSBANK_VILLAGE_TERMINAL") == "1" || run_as == in.run_id ||
+                      host == in.run_id;
+  r["wrapperVersion"] = in.invocation->version;
+  r["wrapperApi"] = 211;
+  r["input"] = true;
+  r["interrupt"] = true;
+  if (in.child_pid) r["childPid"] = *in.child_pid;
+  if (value_of(env, "MOSSBANK_RUN_PANEL_SHELL") == "1") r["panelShell"] = true;
+  if (in.restartable) {
+    r["restart"] = true;
+    r["upgrade"] = true;
+  }
+  if (in.agent == "claude") r["receipts"] = true;
+  r["binding"] = true;
+  r["stream"] = true;
+  if (!in.stdout_terminal) r["resize"] = true;
+  r["startedAt"] = in.invocation->started_at_ms;
+  r["lines"] = true;
+  if (host || interactive) r["resizable"] = true;
+  if (in.vocation_id && !in.vocation_id->empty()) r["vocationId"] = *in.vocation_id;
+  if (in.session_id) r["sessionId"] = *in.session_id;
+  return r;
+}
+
+}  // namespace mossbank::run
