@@ -6,4 +6,6 @@ namespace mossbank::run {
 
 void schedule_stream_retry(RunShared&) {}
 
+void close_output_stream(RunShared&) {}
+
 }  // namespace mossbank::run

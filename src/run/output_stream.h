@@ -10,4 +10,8 @@ struct RunShared;
 // Under the publisher lock: a retry after the next delay, once per failure.
 void schedule_stream_retry(RunShared& run);
 
+// Takes the stream slot's socket out and shuts it down and closes it (the
+// run ends, or it lets go of the village).
+void close_output_stream(RunShared& run);
+
 }  // namespace mossbank::run

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <map>
 
-#include "platform/process.h"
+#include "platform/pty_spawn.h"
 
 namespace mossbank::run {
 

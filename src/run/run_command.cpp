@@ -9,7 +9,7 @@
 #include "base/files.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
-#include "platform/process.h"
+#include "platform/pty_spawn.h"
 #include "platform/signals.h"
 #include "platform/terminal_mode.h"
 #include "run/activity.h"

@@ -8,11 +8,9 @@
 // of a file without a #! line runs it under /bin/sh, as execvp does; an exec
 // that fails is reported through a close-on-exec pipe, so the caller learns
 // the error instead of a child that exits 127.
-//
-// reset_signals_for_exec: what a program the tool becomes (exec in place)
-// needs: every catchable signal at its default and an empty mask. The tool
-// itself ignores SIGPIPE, and an ignored SIGPIPE would be inherited by every
-// shell the agent runs.
+// The child gets every signal at its default and an empty mask: the tool
+// ignores SIGPIPE, and an ignored SIGPIPE would be inherited by every shell
+// the agent runs.
 #pragma once
 
 #include <sys/types.h>
@@ -37,7 +35,5 @@ SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>&
 bool terminal_size(int fd, uint16_t& cols, uint16_t& rows);
 // Sets the window size of a pty master (the child gets SIGWINCH).
 int set_terminal_size(int fd, uint16_t cols, uint16_t rows);
-
-void reset_signals_for_exec();
 
 }  // namespace mossbank::platform

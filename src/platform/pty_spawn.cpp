@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/pty_spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -31,8 +31,7 @@ void write_errno_and_exit(int pipe_fd, int err) {
   _exit(127);
 }
 
-}  // namespace
-
+// Every catchable signal at its default, and an empty mask (async-signal-safe).
 void reset_signals_for_exec() {
   struct sigaction dfl;
   std::memset(&dfl, 0, sizeof dfl);
@@ -46,6 +45,8 @@ void reset_signals_for_exec() {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
 }
+
+}  // namespace
 
 SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
                         const std::vector<std::string>& envp, const std::string& cwd,
