@@ -5,6 +5,12 @@
 //   agents.h          which agent a command line runs; session or one-shot
 //   agent_tables.h    the tables recognition works from
 //   session_ids.h     session ids and the conversation a command line opens
+//   styled_rows.h     styled screen rows: plain text plus runs of colour and
+//                     inverse video (read_styled_row, parse_sgr)
+//   menu.h            the Menu every menu reader returns (Menu, MenuOption,
+//                     NavigationKind), and the shared pieces: trimmed rows,
+//                     numbered blocks, selection by marker, highlight or
+//                     colour, the question above a menu, finish_menu
 //
 // Reader contract. A reader takes the agent's name (a lower-case text such
 // as "claude" or "codex"; possibly absent, or a name no reader knows, which
@@ -17,6 +23,8 @@
 #pragma once
 
 #include "screen/agents.h"
+#include "screen/menu.h"
 #include "screen/screen_pattern.h"
 #include "screen/session_ids.h"
+#include "screen/styled_rows.h"
 #include "screen/text_utils.h"

@@ -1,0 +1,67 @@
+// Characters of screen rows, for the readers' own code (not public).
+//
+// Screen text is UTF-8 made by the emulator; a byte that does not begin a
+// valid sequence still counts as one character (U+FFFD), so that positions
+// agree with char_offset_of_byte and no input can make a reader misstep.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/text.h"
+#include "base/utf8.h"
+#include "screen/screen_pattern.h"
+
+namespace mossbank::screen {
+
+// The character at `pos`, advancing `pos` past it.
+inline char32_t next_char(std::string_view text, size_t& pos) {
+  const unsigned char b = static_cast<unsigned char>(text[pos]);
+  if (b < 0x80) {
+    ++pos;
+    return b;
+  }
+  if (utf8_sequence_length(text.substr(pos)) == 0) {
+    ++pos;
+    return 0xFFFD;
+  }
+  return next_code_point(text, pos);
+}
+
+inline size_t char_count(std::string_view text) { return char_offset_of_byte(text, text.size()); }
+
+// The text from character `chars` on.
+inline std::string_view drop_chars(std::string_view text, size_t chars) {
+  return text.substr(byte_offset_of_char(text, chars));
+}
+
+// The column (in characters) of the first character that is not JavaScript
+// white space; none for a blank row.
+inline std::optional<size_t> first_nonblank_column(std::string_view text) {
+  size_t pos = 0, column = 0;
+  while (pos < text.size()) {
+    if (!is_js_space(next_char(text, pos))) return column;
+    ++column;
+  }
+  return std::nullopt;
+}
+
+inline bool is_blank(std::string_view text) { return js_trim(text).empty(); }
+
+// Whether every character of `text` passes `keep` (true for "").
+template <typename Pred>
+bool all_chars(std::string_view text, Pred keep) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    if (!keep(next_char(text, pos))) return false;
+  }
+  return true;
+}
+
+inline bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace mossbank::screen
