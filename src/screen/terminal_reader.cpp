@@ -1,0 +1,242 @@
+#include "screen/terminal_reader.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "screen/row_text.h"
+#include "screen/screen_pattern.h"
+#include "screen/text_utils.h"
+
+namespace mossbank::screen {
+
+namespace {
+
+constinit const ScreenPattern rule_pattern{"^[─━]{8,}"};
+constinit const ScreenPattern prompt_pattern{"^❯(?:{js_space}|$)"};
+constinit const ScreenPattern prompt_glyph_pattern{"^❯{js_space}?"};
+constinit const ScreenPattern shell_mode_pattern{"^!(?:{js_space}|$)"};
+constinit const ScreenPattern prompt_marker_pattern{"^[ \\t]*[❯›▶]"};
+constinit const ScreenPattern cursor_row_pattern{
+    "^({js_space}*)([❯›▶]){js_space}+({js_nonspace}.*)$"};
+constinit const ScreenPattern option_number_pattern{"^([0-9]{1,2})[.)]{js_space}+"};
+constinit const ScreenPattern free_text_option_pattern{
+    "(?i)^([0-9]{1,2}[.)]{js_space}*)?(type something\\.?|other)$"};
+constinit const ScreenPattern esc_cancel_pattern{"(?i)\\besc(?:ape)? to cancel\\b"};
+constinit const ScreenPattern heavy_rule_pattern{"[─━═▔]{6,}"};
+constinit const ScreenPattern dashed_row_pattern{"^(?:{js_space}|[╌┄┈-])+$"};
+constinit const ScreenPattern box_start_pattern{"^{js_space}+[│┃┌└├╭╰]"};
+constinit const ScreenPattern box_beside_pattern{
+    "^(.*?{js_nonspace}){js_space}{2,}([│┃┌└├╭╰].*)$"};
+constinit const ScreenPattern box_bars_pattern{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
+constinit const ScreenPattern box_border_pattern{"^[┌└├╭╰][─━╌]*[┐┘┤╮╯]?$"};
+
+constexpr size_t kCursorWindow = 45;    // rows searched for the cursor
+constexpr size_t kMaxRowsBelow = 6;     // non-blank rows allowed below a menu
+constexpr size_t kTitleRows = 16;       // rows collected above a menu
+constexpr size_t kQuestionReach = 40;   // box rows below a menu that still belong to it
+
+// The patterns that need a box character or a marker are tried only on rows
+// that have one: most rows of a screen have neither.
+bool has_box_char(std::string_view row) {
+  for (std::string_view c : {"│", "┃", "┌", "└", "├", "╭", "╰"}) {
+    if (row.find(c) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+bool has_cursor_marker(std::string_view row) {
+  return row.find("❯") != std::string_view::npos || row.find("›") != std::string_view::npos ||
+         row.find("▶") != std::string_view::npos;
+}
+
+struct OptionDraft {
+  std::string label;
+  std::optional<std::string> detail;
+  std::optional<size_t> label_column;  // after a number prefix
+};
+
+OptionDraft start_option(std::string_view text, size_t column) {
+  OptionDraft option{std::string(text), std::nullopt, std::nullopt};
+  if (std::optional<Match> m = option_number_pattern.find(text)) {
+    option.label_column = column + char_count(m->str());
+  }
+  return option;
+}
+
+}  // namespace
+
+bool is_rule_row(std::string_view row) { return rule_pattern.is_match(row); }
+bool is_shell_mode_row(std::string_view row) { return shell_mode_pattern.is_match(row); }
+bool is_prompt_marker_row(std::string_view row) { return prompt_marker_pattern.is_match(row); }
+
+std::optional<size_t> find_prompt_row(std::span<const std::string> rows, bool shell_mode) {
+  for (size_t k = rows.size(); k-- > 1;) {
+    const bool prompt = prompt_pattern.is_match(rows[k]) ||
+                        (shell_mode && shell_mode_pattern.is_match(rows[k]));
+    if (prompt && is_rule_row(rows[k - 1])) return k;
+  }
+  return std::nullopt;
+}
+
+bool cursor_at_prompt_start(std::string_view screen, size_t cursor_column, size_t cursor_row) {
+  const std::vector<std::string> rows = screen_text_rows(screen);
+  std::optional<size_t> prompt = find_prompt_row(rows, false);
+  if (!prompt || *prompt != cursor_row) return false;
+  // The glyph is measured on the row before its trailing blanks go: an empty
+  // prompt is "❯ " with the cursor after the blank.
+  const std::vector<std::string> raw = split_lines(strip_escapes(screen));
+  std::optional<Match> glyph = prompt_glyph_pattern.find(raw[*prompt]);
+  return glyph && char_count(glyph->str()) == cursor_column;
+}
+
+void box_rows(std::vector<BoxRow>& boxes, size_t index, std::string_view text) {
+  std::string stripped = box_bars_pattern.replace_all(text, "");
+  if (box_border_pattern.is_match(stripped)) return;
+  boxes.push_back(BoxRow{std::move(stripped), index});
+}
+
+std::optional<Menu> read_terminal(std::string_view screen) {
+  std::vector<std::string> rows = split_lines(screen);
+  for (std::string& row : rows) row.resize(trim_end_js(row).size());
+
+  // Boxes beside the menu go to their own rows.
+  std::vector<std::string> main(rows.size());
+  std::vector<BoxRow> boxes;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    const std::string& row = rows[k];
+    if (!has_box_char(row)) {
+      main[k] = row;
+    } else if (box_start_pattern.is_match(row)) {
+      box_rows(boxes, k, row);
+    } else if (std::optional<Match> m = box_beside_pattern.find(row)) {
+      box_rows(boxes, k, *m->group(2));
+      main[k] = std::string(trim_end_js(*m->group(1)));
+    } else {
+      main[k] = row;
+    }
+  }
+
+  // The cursor row: the lowest marker row near the bottom.
+  std::optional<size_t> cursor;
+  size_t column = 0;
+  std::string cursor_text;
+  const size_t window = rows.size() > kCursorWindow ? rows.size() - kCursorWindow : 0;
+  for (size_t k = rows.size(); k-- > window;) {
+    if (!has_cursor_marker(main[k])) continue;
+    if (std::optional<Match> m = cursor_row_pattern.find(main[k])) {
+      cursor = k;
+      cursor_text = std::string(*m->group(3));
+      column = char_count(main[k]) - char_count(cursor_text);
+      break;
+    }
+  }
+  if (!cursor) return std::nullopt;
+
+  // A prompt below the marker: the marker belongs to the transcript.
+  if (std::optional<size_t> prompt = find_prompt_row(rows, false); prompt && *prompt > *cursor) {
+    return std::nullopt;
+  }
+
+  // The block: neighbouring rows indented at least to the option text.
+  auto in_block = [&](size_t k) {
+    std::optional<size_t> start = first_nonblank_column(main[k]);
+    return start && *start >= column;
+  };
+  size_t top = *cursor, bottom = *cursor;
+  while (top > 0 && in_block(top - 1)) --top;
+  while (bottom + 1 < rows.size() && in_block(bottom + 1)) ++bottom;
+  size_t below = 0;
+  for (size_t k = bottom + 1; k < rows.size(); ++k) below += !is_blank(main[k]);
+  if (below > kMaxRowsBelow) return std::nullopt;
+  if (top > 0 && is_rule_row(main[top - 1])) return std::nullopt;  // an input box
+
+  // Options: the cursor row and the rows at the text column start one; the
+  // rows between continue it.
+  std::vector<OptionDraft> options;
+  std::optional<size_t> selected;
+  for (size_t k = top; k <= bottom; ++k) {
+    const std::optional<size_t> start = first_nonblank_column(main[k]);
+    if (k == *cursor) {
+      selected = options.size();
+      options.push_back(start_option(cursor_text, column));
+    } else if (start == column) {
+      options.push_back(start_option(js_trim(main[k]), column));
+    } else if (!options.empty()) {
+      OptionDraft& option = options.back();
+      const std::string_view text = js_trim(main[k]);
+      if (option.label_column && start == option.label_column) {
+        option.label += ' ';
+        option.label += text;
+      } else if (option.detail) {
+        *option.detail += ' ';
+        *option.detail += text;
+      } else {
+        option.detail = std::string(text);
+      }
+    }
+  }
+
+  // The title: the rows above the block up to a rule.
+  std::vector<size_t> title_rows;  // bottom-up
+  for (size_t k = top; k-- > 0 && title_rows.size() < kTitleRows;) {
+    if (heavy_rule_pattern.is_match(main[k])) break;
+    if (dashed_row_pattern.is_match(main[k])) continue;
+    title_rows.push_back(k);
+  }
+  while (!title_rows.empty() && is_blank(main[title_rows.back()])) title_rows.pop_back();
+  while (!title_rows.empty() && is_blank(main[title_rows.front()])) {
+    title_rows.erase(title_rows.begin());
+  }
+  size_t indent = SIZE_MAX;
+  for (size_t k : title_rows) {
+    if (std::optional<size_t> start = first_nonblank_column(main[k])) indent = std::min(indent, *start);
+  }
+  std::string title;
+  for (size_t n = title_rows.size(); n-- > 0;) {
+    if (n + 1 != title_rows.size()) title += '\n';
+    title += drop_chars(main[title_rows[n]], indent);
+  }
+
+  // The question: the text of a box beside the menu.
+  std::string question;
+  const size_t from = top > 0 ? top - 1 : 0;
+  bool first = true;
+  for (const BoxRow& box : boxes) {
+    if (box.index < from || box.index > bottom + kQuestionReach) continue;
+    if (!first) question += '\n';
+    question += box.text;
+    first = false;
+  }
+  const size_t q_start = question.find_first_not_of('\n');
+  question = q_start == std::string::npos
+                 ? std::string()
+                 : question.substr(q_start, question.find_last_not_of('\n') + 1 - q_start);
+
+  std::string footer;
+  for (size_t k = bottom + 1; k < rows.size(); ++k) {
+    if (is_blank(main[k])) continue;
+    if (!footer.empty()) footer += ' ';
+    footer += main[k];
+  }
+
+  PartialMenu partial;
+  partial.title = std::move(title);
+  if (!title_rows.empty()) partial.title_row = title_rows.back();
+  for (OptionDraft& draft : options) {
+    MenuOption option;
+    if (free_text_option_pattern.is_match(js_trim(draft.label))) option.kind = kFreeTextInline;
+    option.label = std::move(draft.label);
+    option.detail = std::move(draft.detail);
+    partial.options.push_back(std::move(option));
+  }
+  if (!question.empty()) partial.question = std::move(question);
+  partial.navigation = kNavigateArrows;
+  partial.selected = selected;
+  partial.first_option_row = top;
+  partial.last_row = bottom;
+  partial.selected_row = *cursor;
+  partial.esc = esc_cancel_pattern.is_match(footer);
+  return finish_menu(std::move(partial), rows);
+}
+
+}  // namespace mossbank::screen
