@@ -1,0 +1,225 @@
+#include "screen/command_line.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "base/text.h"
+#include "base/utf8.h"
+#include "screen/row_text.h"
+#include "screen/screen_pattern.h"
+#include "screen/styled_rows.h"
+#include "screen/terminal_reader.h"
+#include "screen/text_utils.h"
+
+namespace mossbank::screen {
+
+namespace {
+
+constinit const ScreenPattern prompt_search_title_pattern{
+    "^{js_space}{0,4}Search prompts(?:{js_space}·|$)"};
+constexpr std::string_view kPromptSearchFooter = "Enter to use · Esc to cancel";
+
+struct Range {
+  char32_t first, last;
+};
+
+// East Asian Wide and Fullwidth, folded into ranges.
+constexpr Range kWide[] = {
+    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
+    {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
+    {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
+    {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},
+    {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+    {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},
+    {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
+    {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
+    {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x2E80, 0x303E},
+    {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+    {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
+    {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4},
+    {0x17000, 0x18CFF}, {0x1B000, 0x1B2FF}, {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF},
+    {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F200, 0x1F202}, {0x1F210, 0x1F23B},
+    {0x1F240, 0x1F248}, {0x1F250, 0x1F251}, {0x1F260, 0x1F265}, {0x1F300, 0x1F320},
+    {0x1F32D, 0x1F335}, {0x1F337, 0x1F37C}, {0x1F37E, 0x1F393}, {0x1F3A0, 0x1F3CA},
+    {0x1F3CF, 0x1F3D3}, {0x1F3E0, 0x1F3F0}, {0x1F3F4, 0x1F3F4}, {0x1F3F8, 0x1F43E},
+    {0x1F440, 0x1F440}, {0x1F442, 0x1F4FC}, {0x1F4FF, 0x1F53D}, {0x1F54B, 0x1F54E},
+    {0x1F550, 0x1F567}, {0x1F57A, 0x1F57A}, {0x1F595, 0x1F596}, {0x1F5A4, 0x1F5A4},
+    {0x1F5FB, 0x1F64F}, {0x1F680, 0x1F6C5}, {0x1F6CC, 0x1F6CC}, {0x1F6D0, 0x1F6D2},
+    {0x1F6D5, 0x1F6D7}, {0x1F6DC, 0x1F6DF}, {0x1F6EB, 0x1F6EC}, {0x1F6F4, 0x1F6FC},
+    {0x1F7E0, 0x1F7EB}, {0x1F7F0, 0x1F7F0}, {0x1F90C, 0x1F93A}, {0x1F93C, 0x1F945},
+    {0x1F947, 0x1F9FF}, {0x1FA70, 0x1FAFF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+};
+
+constexpr bool sorted_ranges() {
+  for (size_t k = 0; k < std::size(kWide); ++k) {
+    if (kWide[k].first > kWide[k].last) return false;
+    if (k > 0 && kWide[k - 1].last >= kWide[k].first) return false;
+  }
+  return true;
+}
+static_assert(sorted_ranges(), "the wide ranges must be sorted and apart");
+
+// The CSI sequence \x1b\[([0-9;:?]*)([A-Za-z]) at `pos`: its length, or 0.
+size_t csi_length_at(std::string_view text, size_t pos) {
+  if (pos + 2 >= text.size() || text[pos] != '\x1b' || text[pos + 1] != '[') return 0;
+  size_t k = pos + 2;
+  while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == ';' ||
+                             text[k] == ':' || text[k] == '?')) {
+    ++k;
+  }
+  const bool letter = k < text.size() && ((text[k] >= 'A' && text[k] <= 'Z') ||
+                                          (text[k] >= 'a' && text[k] <= 'z'));
+  return letter ? k + 1 - pos : 0;
+}
+
+struct CellLook {
+  bool faint = false;
+  bool grey = false;
+  bool inverse = false;
+};
+
+void apply_look(CellLook& look, std::string_view params) {
+  apply_sgr_tokens(
+      parse_sgr(params),
+      [&](unsigned n) {
+        if (n == 0) {
+          look = CellLook{};
+        } else if (n == 2) {
+          look.faint = true;
+        } else if (n == 22) {
+          look.faint = false;
+        } else if (n == 7) {
+          look.inverse = true;
+        } else if (n == 27) {
+          look.inverse = false;
+        } else if (n == 90) {
+          look.grey = true;
+        } else if ((n >= 30 && n <= 37) || n == 39 || (n >= 91 && n <= 97)) {
+          look.grey = false;
+        }
+      },
+      [](unsigned, const std::string&) {});
+}
+
+std::string join_lines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (size_t k = 0; k < lines.size(); ++k) {
+    if (k) out += '\n';
+    out += lines[k];
+  }
+  return out;
+}
+
+}  // namespace
+
+bool is_wide_char(char32_t c) {
+  if (c < 0x1100) return false;
+  const Range* it = std::upper_bound(std::begin(kWide), std::end(kWide), c,
+                                     [](char32_t v, const Range& r) { return v < r.first; });
+  return it != std::begin(kWide) && c <= std::prev(it)->last;
+}
+
+std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, size_t row,
+                                          std::optional<ScreenCursor> cursor, bool cut_at_cursor) {
+  std::vector<CommandCell> cells;
+  if (row >= rows.size()) return cells;
+  const std::string_view text = rows[row];
+  CellLook look;
+  auto add_text = [&](std::string_view piece) {
+    for (size_t pos = 0; pos < piece.size();) {
+      const char32_t c = next_char(piece, pos);
+      cells.push_back(CommandCell{static_cast<uint32_t>(c), look.faint || look.grey, look.inverse});
+    }
+  };
+  size_t pos = 0;
+  for (size_t esc = 0; (esc = text.find('\x1b', esc)) != std::string_view::npos;) {
+    const size_t n = csi_length_at(text, esc);
+    if (n == 0) {
+      ++esc;
+      continue;
+    }
+    add_text(text.substr(pos, esc - pos));
+    if (text[esc + n - 1] == 'm') apply_look(look, text.substr(esc + 2, n - 3));
+    pos = esc = esc + n;
+  }
+  add_text(text.substr(pos));
+
+  if (cut_at_cursor && cursor && cursor->row == row) {
+    size_t width = 0, keep = 0;
+    while (keep < cells.size() && width < cursor->column) {
+      width += is_wide_char(cells[keep].codepoint) ? 2 : 1;
+      ++keep;
+    }
+    cells.resize(keep);
+  }
+  return cells;
+}
+
+std::string cells_to_string(std::span<const CommandCell> cells) {
+  std::string out;
+  for (const CommandCell& cell : cells) {
+    if (cell.placeholder) continue;
+    if (cell.codepoint <= 0x10FFFF && !(cell.codepoint >= 0xD800 && cell.codepoint <= 0xDFFF)) {
+      append_utf8(out, cell.codepoint);
+    }
+  }
+  return out;
+}
+
+std::string read_command(std::string_view styled_screen, bool shell_mode,
+                         std::optional<ScreenCursor> cursor, bool cut_at_cursor) {
+  const std::vector<std::string> plain = screen_text_rows(styled_screen);
+  const std::vector<std::string> styled = split_lines(styled_screen);
+  std::optional<size_t> prompt = find_prompt_row(plain, shell_mode);
+  if (!prompt) return std::string();
+  const bool glyph = starts_with(plain[*prompt], "❯");
+  if (cursor && glyph && cursor_at_prompt_start(styled_screen, cursor->column, cursor->row)) {
+    return std::string();  // whatever follows the glyph is a hint
+  }
+
+  std::vector<CommandCell> cells = styled_row_cells(styled, *prompt, cursor, cut_at_cursor);
+  if (!cells.empty() && cells[0].codepoint == U'❯') {
+    size_t drop = 1;
+    if (cells.size() > 1 && is_js_space(cells[1].codepoint)) drop = 2;
+    cells.erase(cells.begin(), cells.begin() + static_cast<ptrdiff_t>(drop));
+    if (!cells.empty() &&
+        (cells[0].placeholder || (cells[0].inverse && cells.size() > 1 && cells[1].placeholder))) {
+      return std::string();
+    }
+  }
+  std::vector<std::string> lines = {cells_to_string(cells)};
+  for (size_t r = *prompt + 1; r < plain.size() && !is_rule_row(plain[r]); ++r) {
+    std::string line = cells_to_string(styled_row_cells(styled, r, cursor, cut_at_cursor));
+    if (starts_with(line, "  ")) {
+      line.erase(0, 2);
+    } else if (starts_with(line, " ")) {
+      line.erase(0, 1);
+    }
+    lines.push_back(std::move(line));
+  }
+  return std::string(js_trim(join_lines(lines)));
+}
+
+bool is_shell_mode_prompt(std::string_view screen) {
+  const std::vector<std::string> rows = screen_text_rows(screen);
+  for (size_t k = rows.size(); k-- > 1;) {
+    if (is_prompt_marker_row(rows[k])) return false;
+    if (!is_shell_mode_row(rows[k]) || !is_rule_row(rows[k - 1])) continue;
+    for (size_t below = k + 1; below < rows.size(); ++below) {
+      if (is_rule_row(rows[below])) return true;
+    }
+  }
+  return false;
+}
+
+bool is_prompt_search(std::string_view screen) {
+  const std::vector<std::string> rows = screen_text_rows(screen);
+  bool title = false, footer = false;
+  for (const std::string& row : rows) {
+    title = title || prompt_search_title_pattern.is_match(row);
+    footer = footer || row.find(kPromptSearchFooter) != std::string::npos;
+  }
+  return title && footer;
+}
+
+}  // namespace mossbank::screen
