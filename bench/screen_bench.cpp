@@ -1,16 +1,26 @@
 // How long reading a 200x50 screen takes with a dozen typical reader
-// patterns, alone and on several threads at once, and how long recognising
-// a thousand command lines takes. Prints figures; asserts nothing.
+// patterns, alone and on several threads at once; how long each screen
+// reader takes on a busy full 200x50 screen (every row filled, styled, an
+// approval menu and an input box at the bottom), and the whole set of them;
+// and how long recognising a thousand command lines takes. Prints figures;
+// asserts nothing.
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "screen/agents.h"
+#include "screen/command_line.h"
+#include "screen/input_boxes.h"
+#include "screen/input_pane.h"
+#include "screen/menu.h"
 #include "screen/screen_pattern.h"
 #include "screen/session_ids.h"
+#include "screen/terminal_reader.h"
 #include "screen/text_utils.h"
 
 namespace {
@@ -79,6 +89,95 @@ std::string styled_screen() {
     text += pad(rows[k], 200);
   }
   return text;
+}
+
+// Every row filled to 200 columns: transcript rows with colours, bars, CJK
+// and bullets, then a numbered approval menu, then an input box; the
+// styling escapes of the emulator's styled lines.
+std::string busy_screen() {
+  std::vector<std::string> rows;
+  const char* words[] = {"⏺ Update(src/screen/menu.cpp)", "│ 对话框 选项", "⎿  Added 12 lines",
+                         "· lorem ipsum dolor", "─ sit amet ─", "› consectetur", "1. adipiscing",
+                         "esc: scrollback"};
+  for (int k = 0; k < 38; ++k) {
+    std::string row = "\x1b[0;38;5;" + std::to_string(100 + k) + "m";
+    for (int w = 0; char_offset_of_byte(strip_escapes(row), strip_escapes(row).size()) < 190; ++w) {
+      row += words[(k + w) % 8];
+      row += w % 3 ? " \x1b[0;2m" : " \x1b[0m";
+    }
+    rows.push_back(row + "\x1b[0m");
+  }
+  rows.push_back("────────────────────────────────────────────────────────────────────────────────");
+  rows.push_back(" Bash command");
+  rows.push_back("   rm -rf build && cmake -S . -B build -G Ninja");
+  rows.push_back(" Do you want to proceed?");
+  rows.push_back(" \x1b[0;38;5;153m❯ 1. Yes\x1b[0m");
+  rows.push_back("   2. Yes, and don't ask again for cmake commands in /work/main");
+  rows.push_back("   3. No, and tell Claude what to do differently (esc)");
+  rows.push_back("");
+  rows.push_back(" Esc to cancel · Tab to amend");
+  rows.push_back("────────────────────────────────────────────────────────────────────────────────");
+  rows.push_back("❯ \x1b[0;7mh\x1b[0mello there, please look at the failing test");
+  rows.push_back("────────────────────────────────────────────────────────────────────────────────");
+  std::string text;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    if (k) text += '\n';
+    text += pad(rows[k], 200);
+  }
+  return text;
+}
+
+bool no_approval(std::optional<AgentName>, std::string_view) { return false; }
+
+struct Reader {
+  std::string name;
+  std::function<size_t(const std::string& styled, const std::string& plain)> run;
+};
+
+std::vector<Reader> readers() {
+  std::vector<Reader> out = {
+      {"read_styled_rows", [](const std::string& s, const std::string&) { return read_styled_rows(s).size(); }},
+      {"trim_side_bars", [](const std::string& s, const std::string&) { return trim_side_bars(s).size(); }},
+      {"read_numbered_block + selection + frame_rows",
+       [](const std::string& s, const std::string&) -> size_t {
+         const std::vector<TrimmedRow> rows = trim_side_bars(s);
+         std::optional<NumberedBlock> block = read_numbered_block(rows, U"❯›");
+         if (!block) return 0;
+         std::optional<SelectedOption> sel = selected_option_index(*block, rows);
+         auto [title, top] = frame_rows(rows, block->first_row, {});
+         PartialMenu partial = numbered_block_menu(*block, sel ? std::optional<size_t>(sel->index) : std::nullopt,
+                                                   title, top, kNavigateArrows);
+         partial.esc = has_esc_hint(join_row_texts(rows, block->last_row));
+         return finish_menu(std::move(partial), rows).options.size();
+       }},
+      {"read_terminal", [](const std::string&, const std::string& p) { return read_terminal(p).has_value(); }},
+      {"input_shows_text",
+       [](const std::string&, const std::string& p) {
+         return input_shows_text(p, "hello there, please look at the failing test", false);
+       }},
+      {"pane_is_busy", [](const std::string&, const std::string& p) { return pane_is_busy(p); }},
+      {"read_command",
+       [](const std::string& s, const std::string&) {
+         return read_command(s, false, ScreenCursor{10, 49}, true).size();
+       }},
+      {"is_shell_mode_prompt", [](const std::string& s, const std::string&) { return is_shell_mode_prompt(s); }},
+      {"is_prompt_search", [](const std::string& s, const std::string&) { return is_prompt_search(s); }},
+      {"cursor_at_prompt_start",
+       [](const std::string& s, const std::string&) { return cursor_at_prompt_start(s, 2, 48); }},
+      {"has_claude_prompt_box", [](const std::string& s, const std::string&) { return has_claude_prompt_box(s, true); }},
+      {"read_side_box", [](const std::string& s, const std::string&) { return read_side_box("opencode", s).has_value(); }},
+      {"ruled_box_input_empty",
+       [](const std::string& s, const std::string&) { return ruled_box_input_empty("antigravity", s); }},
+  };
+  for (const char* agent : {"claude", "codex", "grok", "opencode", "antigravity"}) {
+    out.push_back({std::string("has_input_box ") + agent, [agent](const std::string& s, const std::string&) {
+                     return has_input_box(agent, s, false, no_approval);
+                   }});
+    out.push_back({std::string("input_box_is_empty ") + agent, [agent](const std::string& s, const std::string&) {
+                     return input_box_is_empty(agent, s);
+                   }});
+  }
+  return out;
 }
 
 struct RowPattern {
@@ -200,6 +299,21 @@ int main() {
     double secs = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%u threads, %d readings each: %.0f readings/s in all (%.1f us per reading per thread)\n",
                 threads, kReads, threads * kReads / secs, secs * 1e6 / kReads);
+  }
+
+  {
+    const std::string busy_styled = busy_screen();
+    const std::string busy_plain = strip_escapes(busy_styled);
+    std::printf("busy screen: 200x50, %zu bytes with escapes; each reader, us per call (best of 7 x 100):\n",
+                busy_styled.size());
+    double total = 0;
+    for (const Reader& r : readers()) {
+      hits += r.run(busy_styled, busy_plain);  // the first call compiles its patterns
+      double us = best_of(7, 100, [&] { hits += r.run(busy_styled, busy_plain); });
+      total += us;
+      std::printf("  %-46s %7.1f us\n", r.name.c_str(), us);
+    }
+    std::printf("  %-46s %7.1f us\n", "the whole set", total);
   }
 
   const auto lines = command_lines();

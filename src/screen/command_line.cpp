@@ -78,9 +78,11 @@ struct CellLook {
   bool inverse = false;
 };
 
-void apply_look(CellLook& look, std::string_view params) {
+void apply_look(CellLook& look, std::string_view params, std::vector<std::string_view>& tokens) {
+  tokens.clear();
+  parse_sgr_views(params, tokens);
   apply_sgr_tokens(
-      parse_sgr(params),
+      tokens,
       [&](unsigned n) {
         if (n == 0) {
           look = CellLook{};
@@ -125,6 +127,7 @@ std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, siz
   if (row >= rows.size()) return cells;
   const std::string_view text = rows[row];
   CellLook look;
+  std::vector<std::string_view> tokens;
   auto add_text = [&](std::string_view piece) {
     for (size_t pos = 0; pos < piece.size();) {
       const char32_t c = next_char(piece, pos);
@@ -139,7 +142,7 @@ std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, siz
       continue;
     }
     add_text(text.substr(pos, esc - pos));
-    if (text[esc + n - 1] == 'm') apply_look(look, text.substr(esc + 2, n - 3));
+    if (text[esc + n - 1] == 'm') apply_look(look, text.substr(esc + 2, n - 3), tokens);
     pos = esc = esc + n;
   }
   add_text(text.substr(pos));
@@ -216,7 +219,8 @@ bool is_prompt_search(std::string_view screen) {
   const std::vector<std::string> rows = screen_text_rows(screen);
   bool title = false, footer = false;
   for (const std::string& row : rows) {
-    title = title || prompt_search_title_pattern.is_match(row);
+    title = title || (row.find("Search prompts") != std::string::npos &&
+                      prompt_search_title_pattern.is_match(row));
     footer = footer || row.find(kPromptSearchFooter) != std::string::npos;
   }
   return title && footer;

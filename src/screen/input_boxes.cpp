@@ -19,8 +19,9 @@ constinit const ScreenPattern grok_placeholder{"^(?:Type a message\\.\\.\\.)?$",
 constinit const ScreenPattern grok_cleanup{
     "[ \\t]+(?:\\x1b\\[[0-9;:?]*[A-Za-z])*│(?:\\x1b\\[[0-9;:?]*[A-Za-z]|[ \\t])*$",
     kBoxPatternFailure};
-constinit const BoxPatterns grok_box{grok_prompt,      grok_continuation, grok_bottom,
-                                     grok_placeholder, grok_cleanup,      nullptr,
+bool has_bar(std::string_view row) { return row.find("│") != std::string_view::npos; }
+constinit const BoxPatterns grok_box{grok_prompt,  grok_continuation, grok_bottom, grok_placeholder,
+                                     grok_cleanup, nullptr,           nullptr,     has_bar,
                                      nullptr};
 
 // Codex: "› text" with two-blank continuation rows and a status row below.
@@ -37,9 +38,23 @@ constinit const ScreenPattern codex_exclusion{
     "[Cc][Oo][Mm][Mm][Aa][Nn][Dd] [Cc][Ee][Nn][Tt][Ee][Rr]",
     kBoxPatternFailure};
 constinit const ScreenPattern codex_footer{"\\? for shortcuts", kBoxPatternFailure};
-constinit const BoxPatterns codex_box{codex_prompt,      codex_continuation, codex_bottom,
-                                      codex_placeholder, codex_cleanup,      &codex_exclusion,
-                                      &codex_footer};
+// U+2800..U+28FF are E2 A0 80 .. E2 A3 BF.
+bool has_braille(std::string_view row) {
+  for (size_t at = 0; (at = row.find('\xE2', at)) != std::string_view::npos; ++at) {
+    if (at + 1 < row.size() && static_cast<unsigned char>(row[at + 1]) >= 0xA0 &&
+        static_cast<unsigned char>(row[at + 1]) <= 0xA3) {
+      return true;
+    }
+  }
+  return false;
+}
+// Both alternatives of the exclusion end in "command center", in any case.
+bool mentions_command_center(std::string_view screen) {
+  return ascii_lower(screen).find("command center") != std::string::npos;
+}
+constinit const BoxPatterns codex_box{codex_prompt,     codex_continuation, codex_bottom,
+                                      codex_placeholder, codex_cleanup,     &codex_exclusion,
+                                      &codex_footer,     has_braille,       mentions_command_center};
 
 // OpenCode's side box, from the bottom up: the edge, a status row, an empty
 // bar row, the input row, another empty bar row.
@@ -81,9 +96,14 @@ std::vector<std::string> bare_box_rows(const BoxPatterns& set, std::string_view 
   for (const std::string& line : split_lines(screen)) {
     if (!first) cleaned += '\n';
     first = false;
-    cleaned += set.cleanup.replace_all(line, " ");
+    cleaned += set.cleanup_may_match(line) ? set.cleanup.replace_all(line, " ") : line;
   }
   return box_rows_of(strip_escapes(cleaned));
+}
+
+bool excluded(const BoxPatterns& set, std::string_view screen) {
+  if (set.exclusion == nullptr || !set.exclusion_may_match(screen)) return false;
+  return set.exclusion->is_match(strip_escapes(screen));
 }
 
 struct BareBoxScan {
@@ -94,7 +114,7 @@ struct BareBoxScan {
 
 BareBoxScan scan_bare_box(const BoxPatterns& set, std::string_view screen) {
   BareBoxScan scan;
-  if (set.exclusion && set.exclusion->is_match(strip_escapes(screen))) return scan;
+  if (excluded(set, screen)) return scan;
   scan.rows = bare_box_rows(set, screen);
   scan.bottom = find_box_bottom(scan.rows, set.bottom);
   std::optional<std::pair<size_t, size_t>> box = find_box_rows(scan.rows, set, scan.bottom);
@@ -201,10 +221,11 @@ bool input_box_is_empty(std::optional<AgentName> agent, std::string_view screen)
   if (std::optional<std::string> text = read_side_box(agent, screen)) return text->empty();
   const BoxPatterns* set = box_patterns_for(*agent);
   if (set == nullptr || set->footer == nullptr) return false;
-  const std::string plain = strip_escapes(screen);
-  if (set->exclusion && set->exclusion->is_match(plain)) return false;
-  std::vector<std::string> rows = box_rows_of(plain);
-  for (std::string& row : rows) row = std::string(trim_end_js(set->cleanup.replace_all(row, " ")));
+  if (excluded(*set, screen)) return false;
+  std::vector<std::string> rows = box_rows_of(strip_escapes(screen));
+  for (std::string& row : rows) {
+    if (set->cleanup_may_match(row)) row = std::string(trim_end_js(set->cleanup.replace_all(row, " ")));
+  }
   const std::optional<size_t> bottom = find_box_bottom(rows, set->bottom);
   std::optional<std::pair<size_t, size_t>> box = find_box_rows(rows, *set, bottom);
   if (!box || box->first != box->second) return false;

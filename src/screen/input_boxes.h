@@ -42,6 +42,10 @@ struct BoxPatterns {
   const ScreenPattern& cleanup;       // replaced by one blank in every row first
   const ScreenPattern* exclusion;     // when it matches the screen: no box
   const ScreenPattern* footer;        // a row below the box while it is empty
+  // Quick tests that a text cannot match the cleanup or the exclusion: the
+  // patterns then need not run (they run on every row of every screen).
+  bool (*cleanup_may_match)(std::string_view row);
+  bool (*exclusion_may_match)(std::string_view screen);
 };
 
 // The set of "grok" or "codex"; none for every other agent.

@@ -23,8 +23,6 @@ constinit const ScreenPattern inline_choice_pattern{
     "^([0-9]{1,2}[.)]{js_space}*)?(type something\\.?|other|type your (own )?answer( here)?\\.?)$"};
 constinit const ScreenPattern after_choice_pattern{
     "tell [0-9A-Za-z_]+ what to do|suggest changes|what to do (differently|instead)"};
-constinit const ScreenPattern frame_row_pattern{
-    "^(?:{js_space}|[\\-─━═╌┄┈╭╮╰╯┌┐└┘├┤┬┴┼╔╗╚╝▀▄╹])+$"};
 constinit const ScreenPattern esc_hint_pattern{
     "(?-u:\\b)[Ee][Ss][Cc](?:[Aa][Pp][Ee])?(?-u:\\b)(?:{js_space}*:?{js_space}*"
     "[Ss][Cc][Rr][Oo][Ll][Ll][Bb][Aa][Cc][Kk])?"};
@@ -41,6 +39,28 @@ size_t bar_length(std::string_view text, bool at_start) {
     if (text.substr(at_start ? 0 : text.size() - bar.size(), bar.size()) == bar) return bar.size();
   }
   return 0;
+}
+
+// A row of only box drawing, dashes and blanks, written out by hand (it is
+// tested on every row above a menu):
+//   ^(?:{js_space}|[\-─━═╌┄┈╭╮╰╯┌┐└┘├┤┬┴┼╔╗╚╝▀▄╹])+$
+bool is_frame_row(std::string_view row) {
+  static constexpr std::u32string_view frame = U"-─━═╌┄┈╭╮╰╯┌┐└┘├┤┬┴┼╔╗╚╝▀▄╹";
+  return !row.empty() && all_chars(row, [](char32_t c) {
+    return is_js_space(c) || frame.find(c) != std::u32string_view::npos;
+  });
+}
+
+// Whether a numbered option's number can start where the pattern wants it:
+// at the start, or after one character and blanks.
+bool may_be_numbered(std::string_view row) {
+  auto digit = [](std::string_view t) { return !t.empty() && t[0] >= '0' && t[0] <= '9'; };
+  if (digit(row)) return true;
+  if (row.empty()) return false;
+  size_t pos = 0;
+  next_char(row, pos);
+  const auto [bytes, blanks] = leading_run(row.substr(pos), is_js_space);
+  return blanks > 0 && digit(row.substr(pos + bytes));
 }
 
 std::string to_utf8(char32_t c) {
@@ -98,6 +118,7 @@ std::vector<TrimmedRow> trim_side_bars(std::string_view styled) {
 }
 
 std::optional<NumberedOption> numbered_option(std::string_view row, std::u32string_view markers) {
+  if (!may_be_numbered(row)) return std::nullopt;
   std::optional<Match> m = numbered_option_pattern.find(row);
   if (!m) return std::nullopt;
   NumberedOption option;
@@ -206,7 +227,7 @@ std::pair<std::string, size_t> frame_rows(std::span<const TrimmedRow> rows, size
   size_t blank_run = 0;
   for (size_t r = std::min(first_option_row, rows.size()); r-- > 0 && kept.size() < kFrameRows;) {
     const TrimmedRow& row = rows[r];
-    if (frame_row_pattern.is_match(row.trimmed) || frame_row_pattern.is_match(row.row.text)) break;
+    if (is_frame_row(row.trimmed) || is_frame_row(row.row.text)) break;
     if (rules.stop && rules.stop(row.trimmed)) break;
     if (rules.skip && rules.skip(row.trimmed)) continue;
     kept.push_back(r);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/text.h"
 #include "base/utf8.h"
@@ -62,6 +63,28 @@ bool all_chars(std::string_view text, Pred keep) {
 
 inline bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+// Whether the text is empty or starts with a JavaScript white-space
+// character (a pattern's "(?:{js_space}|$)" after a prefix).
+inline bool at_blank_or_end(std::string_view text) {
+  if (text.empty()) return true;
+  size_t pos = 0;
+  return is_js_space(next_char(text, pos));
+}
+
+// The length in bytes of the run of characters at the start of `text` that
+// pass `keep`, and their count.
+template <typename Pred>
+std::pair<size_t, size_t> leading_run(std::string_view text, Pred keep) {
+  size_t pos = 0, count = 0;
+  while (pos < text.size()) {
+    size_t next = pos;
+    if (!keep(next_char(text, next))) break;
+    pos = next;
+    ++count;
+  }
+  return {pos, count};
 }
 
 }  // namespace mossbank::screen

@@ -11,6 +11,14 @@
 //                     NavigationKind), and the shared pieces: trimmed rows,
 //                     numbered blocks, selection by marker, highlight or
 //                     colour, the question above a menu, finish_menu
+//   terminal_reader.h read_terminal, the generic menu reader, and the row
+//                     tests: rules, prompt rows, the cursor at the prompt
+//   input_pane.h      input_shows_text (typed text in the pane, pastes and
+//                     images collapsed) and pane_is_busy
+//   command_line.h    read_command (what is typed at Claude Code's prompt,
+//                     hints left out), shell mode, the prompt-search popup
+//   input_boxes.h     has_input_box and input_box_is_empty for every agent's
+//                     box (bare, side, ruled, Claude's prompt row)
 //
 // Reader contract. A reader takes the agent's name (a lower-case text such
 // as "claude" or "codex"; possibly absent, or a name no reader knows, which
@@ -23,8 +31,12 @@
 #pragma once
 
 #include "screen/agents.h"
+#include "screen/command_line.h"
+#include "screen/input_boxes.h"
+#include "screen/input_pane.h"
 #include "screen/menu.h"
 #include "screen/screen_pattern.h"
 #include "screen/session_ids.h"
 #include "screen/styled_rows.h"
+#include "screen/terminal_reader.h"
 #include "screen/text_utils.h"

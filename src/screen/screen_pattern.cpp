@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <variant>
 
+#include "base/utf8.h"
 #include "screen/pattern_dialect.h"
 
 namespace mossbank::screen {
@@ -72,14 +74,43 @@ PCRE2_SPTR subject_ptr(std::string_view text) {
   return text.data() != nullptr ? reinterpret_cast<PCRE2_SPTR>(text.data()) : kEmpty;
 }
 
+// Whether the text is valid UTF-8. The engine would check this itself on
+// every search, a byte at a time; screen rows are mostly ASCII, which this
+// passes eight bytes at a time, and the readers search rows many times.
+bool valid_utf8(std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    if (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        p += 8;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(*p) < 0x80) {
+      ++p;
+      continue;
+    }
+    const size_t n = utf8_sequence_length(std::string_view(p, static_cast<size_t>(end - p)));
+    if (n == 0) return false;
+    p += n;
+  }
+  return true;
+}
+
 // One search from `start`; true with the groups in `out` on a match.
 // `checked` tells that the text from `start` on was already found to be
 // valid UTF-8 by an earlier search of the same text.
 bool search(const pcre2_code* code, uint32_t groups, std::string_view text, size_t start,
             bool checked, std::vector<std::optional<Span>>* out) {
+  // Text that is not valid UTF-8 from `start` on (or a start inside a
+  // character) gives no match, as the engine's own check would.
+  if (!checked && !valid_utf8(text.substr(std::min(start, text.size())))) return false;
   ThreadScratch& s = scratch();
   pcre2_match_data* md = s.data(groups + 1);
-  uint32_t options = checked ? PCRE2_NO_UTF_CHECK : 0;
+  const uint32_t options = PCRE2_NO_UTF_CHECK;
   int rc = pcre2_match(code, subject_ptr(text), text.size(), start, options, md, s.context());
   if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
     // The interpreter keeps its backtracking frames on the heap.

@@ -50,7 +50,7 @@ bool is_blank_or_bars(std::string_view text) {
   });
 }
 
-void apply_style(SgrStyle& style, const std::vector<std::string>& tokens) {
+void apply_style(SgrStyle& style, std::span<const std::string_view> tokens) {
   apply_sgr_tokens(
       tokens,
       [&](unsigned n) {
@@ -104,31 +104,44 @@ std::optional<unsigned> sgr_number(std::string_view token) {
   return value;
 }
 
-std::vector<std::string> parse_sgr(std::string_view params) {
-  if (params.empty()) return {"0"};
-  std::vector<std::string> tokens;
-  for (std::string_view token : split(params, ';')) {
+void parse_sgr_views(std::string_view params, std::vector<std::string_view>& tokens) {
+  if (params.empty()) {
+    tokens.push_back("0");
+    return;
+  }
+  auto add = [&](std::string_view token) {
     if (token.find(':') == std::string_view::npos) {
-      tokens.emplace_back(token);
-      continue;
+      tokens.push_back(token);
+      return;
     }
     std::vector<std::string_view> parts = split(token, ':');
     const bool colour = parts[0] == "38" || parts[0] == "48" || parts[0] == "58";
     if (colour && parts[1] == "5") {
-      tokens.emplace_back(parts[0]);
-      tokens.emplace_back("5");
-      tokens.emplace_back(parts.size() > 2 ? parts[2] : std::string_view());
+      tokens.push_back(parts[0]);
+      tokens.push_back(parts[1]);
+      tokens.push_back(parts.size() > 2 ? parts[2] : std::string_view());
     } else if (colour && parts[1] == "2") {
-      tokens.emplace_back(parts[0]);
-      tokens.emplace_back("2");
+      tokens.push_back(parts[0]);
+      tokens.push_back(parts[1]);
       // The last three parts: a colour-space id, when given, comes first.
       size_t from = parts.size() > 5 ? parts.size() - 3 : 2;
-      for (size_t k = from; k < parts.size(); ++k) tokens.emplace_back(parts[k]);
+      for (size_t k = from; k < parts.size(); ++k) tokens.push_back(parts[k]);
     } else {
-      tokens.emplace_back(token);
+      tokens.push_back(token);
     }
+  };
+  for (size_t start = 0;;) {
+    const size_t semi = params.find(';', start);
+    add(params.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
+    if (semi == std::string_view::npos) return;
+    start = semi + 1;
   }
-  return tokens;
+}
+
+std::vector<std::string> parse_sgr(std::string_view params) {
+  std::vector<std::string_view> views;
+  parse_sgr_views(params, views);
+  return std::vector<std::string>(views.begin(), views.end());
 }
 
 StyledRow read_styled_row(std::string_view row) {
@@ -139,6 +152,7 @@ StyledRow read_styled_row(std::string_view row) {
     row = cleaned;
   }
   SgrStyle style;
+  std::vector<std::string_view> tokens;
   size_t chars = 0;
   bool lead = false;
   auto add_run = [&](std::string_view piece) {
@@ -163,7 +177,9 @@ StyledRow read_styled_row(std::string_view row) {
       continue;
     }
     add_run(row.substr(pos, esc - pos));
-    apply_style(style, parse_sgr(row.substr(esc + 2, n - 3)));
+    tokens.clear();
+    parse_sgr_views(row.substr(esc + 2, n - 3), tokens);
+    apply_style(style, tokens);
     pos = esc = esc + n;
   }
   add_run(row.substr(pos));

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,19 +54,19 @@ StyledRow read_styled_row(std::string_view row);
 // Every row of the styled screen text ("\r" removed, split at "\n").
 std::vector<StyledRow> read_styled_rows(std::string_view text);
 
-// Walks the tokens of parse_sgr as the terminal does: calls `code(n)` for
-// each plain code, and `colour(n, key)` for 38, 48 and 58 with their
-// sub-parameters ("38;5;208"). A token that is not a number is skipped.
-// Shared by the styled rows and the command line's cell reader.
-template <typename Code, typename Colour>
-void apply_sgr_tokens(const std::vector<std::string>& tokens, Code code, Colour colour);
+// parse_sgr as views into `params` (no copies), appended to `tokens`.
+void parse_sgr_views(std::string_view params, std::vector<std::string_view>& tokens);
 
 // A token read as an unsigned decimal number: "" is 0, a leading "+" is
 // allowed; none for anything else (or a number too large to be a code).
 std::optional<unsigned> sgr_number(std::string_view token);
 
+// Walks SGR tokens as the terminal does: calls `code(n)` for each plain
+// code, and `colour(n, key)` for 38, 48 and 58 with their sub-parameters
+// (two after "5", four after "2"; key "38;5;208"). A token that is not a
+// number is skipped. Shared by the styled rows and the command line's cells.
 template <typename Code, typename Colour>
-void apply_sgr_tokens(const std::vector<std::string>& tokens, Code code, Colour colour) {
+void apply_sgr_tokens(std::span<const std::string_view> tokens, Code code, Colour colour) {
   for (size_t k = 0; k < tokens.size(); ++k) {
     std::optional<unsigned> n = sgr_number(tokens[k]);
     if (!n) continue;

@@ -11,19 +11,21 @@ namespace mossbank::screen {
 
 namespace {
 
-constinit const ScreenPattern rule_pattern{"^[─━]{8,}"};
-constinit const ScreenPattern prompt_pattern{"^❯(?:{js_space}|$)"};
-constinit const ScreenPattern prompt_glyph_pattern{"^❯{js_space}?"};
-constinit const ScreenPattern shell_mode_pattern{"^!(?:{js_space}|$)"};
-constinit const ScreenPattern prompt_marker_pattern{"^[ \\t]*[❯›▶]"};
+// The row tests run on every row of every screen, so the simplest patterns
+// are written out by hand:
+//   rule          ^[─━]{8,}
+//   prompt        ^❯(?:{js_space}|$)
+//   prompt glyph  ^❯{js_space}?
+//   shell mode    ^!(?:{js_space}|$)
+//   marker row    ^[ \t]*[❯›▶]
+//   heavy rule    [─━═▔]{6,}
+//   dashed row    ^(?:{js_space}|[╌┄┈-])+$
 constinit const ScreenPattern cursor_row_pattern{
     "^({js_space}*)([❯›▶]){js_space}+({js_nonspace}.*)$"};
 constinit const ScreenPattern option_number_pattern{"^([0-9]{1,2})[.)]{js_space}+"};
 constinit const ScreenPattern free_text_option_pattern{
     "(?i)^([0-9]{1,2}[.)]{js_space}*)?(type something\\.?|other)$"};
 constinit const ScreenPattern esc_cancel_pattern{"(?i)\\besc(?:ape)? to cancel\\b"};
-constinit const ScreenPattern heavy_rule_pattern{"[─━═▔]{6,}"};
-constinit const ScreenPattern dashed_row_pattern{"^(?:{js_space}|[╌┄┈-])+$"};
 constinit const ScreenPattern box_start_pattern{"^{js_space}+[│┃┌└├╭╰]"};
 constinit const ScreenPattern box_beside_pattern{
     "^(.*?{js_nonspace}){js_space}{2,}([│┃┌└├╭╰].*)$"};
@@ -34,6 +36,27 @@ constexpr size_t kCursorWindow = 45;    // rows searched for the cursor
 constexpr size_t kMaxRowsBelow = 6;     // non-blank rows allowed below a menu
 constexpr size_t kTitleRows = 16;       // rows collected above a menu
 constexpr size_t kQuestionReach = 40;   // box rows below a menu that still belong to it
+
+bool is_prompt_row(std::string_view row) {
+  return starts_with(row, "❯") && at_blank_or_end(row.substr(3));
+}
+
+bool has_heavy_rule(std::string_view row) {
+  if (row.find('\xE2') == std::string_view::npos) return false;
+  size_t run = 0;
+  for (size_t pos = 0; pos < row.size();) {
+    const char32_t c = next_char(row, pos);
+    run = c == U'─' || c == U'━' || c == U'═' || c == U'▔' ? run + 1 : 0;
+    if (run >= 6) return true;
+  }
+  return false;
+}
+
+bool is_dashed_row(std::string_view row) {
+  return !row.empty() && all_chars(row, [](char32_t c) {
+    return is_js_space(c) || c == U'╌' || c == U'┄' || c == U'┈' || c == U'-';
+  });
+}
 
 // The patterns that need a box character or a marker are tried only on rows
 // that have one: most rows of a screen have neither.
@@ -65,14 +88,22 @@ OptionDraft start_option(std::string_view text, size_t column) {
 
 }  // namespace
 
-bool is_rule_row(std::string_view row) { return rule_pattern.is_match(row); }
-bool is_shell_mode_row(std::string_view row) { return shell_mode_pattern.is_match(row); }
-bool is_prompt_marker_row(std::string_view row) { return prompt_marker_pattern.is_match(row); }
+bool is_rule_row(std::string_view row) {
+  return leading_run(row, [](char32_t c) { return c == U'─' || c == U'━'; }).second >= 8;
+}
+
+bool is_shell_mode_row(std::string_view row) {
+  return starts_with(row, "!") && at_blank_or_end(row.substr(1));
+}
+
+bool is_prompt_marker_row(std::string_view row) {
+  row.remove_prefix(std::min(row.find_first_not_of(" \t"), row.size()));
+  return starts_with(row, "❯") || starts_with(row, "›") || starts_with(row, "▶");
+}
 
 std::optional<size_t> find_prompt_row(std::span<const std::string> rows, bool shell_mode) {
   for (size_t k = rows.size(); k-- > 1;) {
-    const bool prompt = prompt_pattern.is_match(rows[k]) ||
-                        (shell_mode && shell_mode_pattern.is_match(rows[k]));
+    const bool prompt = is_prompt_row(rows[k]) || (shell_mode && is_shell_mode_row(rows[k]));
     if (prompt && is_rule_row(rows[k - 1])) return k;
   }
   return std::nullopt;
@@ -85,8 +116,9 @@ bool cursor_at_prompt_start(std::string_view screen, size_t cursor_column, size_
   // The glyph is measured on the row before its trailing blanks go: an empty
   // prompt is "❯ " with the cursor after the blank.
   const std::vector<std::string> raw = split_lines(strip_escapes(screen));
-  std::optional<Match> glyph = prompt_glyph_pattern.find(raw[*prompt]);
-  return glyph && char_count(glyph->str()) == cursor_column;
+  const std::string_view row = raw[*prompt];
+  if (!starts_with(row, "❯")) return false;
+  return cursor_column == (at_blank_or_end(row.substr(3)) && row.size() > 3 ? 2u : 1u);
 }
 
 void box_rows(std::vector<BoxRow>& boxes, size_t index, std::string_view text) {
@@ -179,8 +211,8 @@ std::optional<Menu> read_terminal(std::string_view screen) {
   // The title: the rows above the block up to a rule.
   std::vector<size_t> title_rows;  // bottom-up
   for (size_t k = top; k-- > 0 && title_rows.size() < kTitleRows;) {
-    if (heavy_rule_pattern.is_match(main[k])) break;
-    if (dashed_row_pattern.is_match(main[k])) continue;
+    if (has_heavy_rule(main[k])) break;
+    if (is_dashed_row(main[k])) continue;
     title_rows.push_back(k);
   }
   while (!title_rows.empty() && is_blank(main[title_rows.back()])) title_rows.pop_back();
