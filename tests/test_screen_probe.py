@@ -1,0 +1,215 @@
+"""The screen readers on screens captured from real agents, through screen_probe.
+
+screen_probe feeds a captured byte stream through the emulator at the size
+it was recorded at and prints every reader's result as JSON. Each case below
+names a screen and what the readers must make of it; a few screens are also
+compared whole with the JSON they are expected to print. The captures are in
+src/screen/testdata/agents (recorded from the agents, see the README there);
+Grok and Antigravity cannot run here, so their screens are hand-written
+(src/screen/testdata/handwritten).
+"""
+
+import json
+import os
+import subprocess
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TESTDATA = os.path.join(HERE, "..", "src", "screen", "testdata")
+EXPECTED = os.path.join(HERE, "screen_probe")
+BUILD_DIR = os.environ.get("MOSSBANK_BUILD_DIR", "")
+PROBE = os.path.join(BUILD_DIR, "bench", "screen_probe") if BUILD_DIR else ""
+
+LONG = ("please read every file in this project and then write a short summary of what "
+        "each one does, keeping each summary to a single sentence of plain words")
+CJK = "你好，世界 こんにちは 한국어 테스트"
+
+
+def probe(agent, path, typed=None):
+    args = [PROBE, "--agent", agent, os.path.join(TESTDATA, path)]
+    if typed is not None:
+        args[1:1] = ["--typed", typed]
+    out = subprocess.run(args, capture_output=True, text=True, check=True, timeout=60).stdout
+    return json.loads(out)
+
+
+def labels(menu):
+    return [o["label"] for o in menu["options"]]
+
+
+# An idle box that reads empty, per agent, on the keys that agent has.
+EMPTY_BOX = {"has_input_box": True, "input_box_is_empty": True}
+
+# (agent, screen, typed text or None, {key: expected value}); a callable
+# value is a check on the reader's result.
+CASES = [
+    # Claude Code: the prompt row between rules, hints left out.
+    ("claude", "agents/claude/idle-80x24.raw", None,
+     dict(EMPTY_BOX, read_command="", cursor_at_prompt_start=True, has_claude_prompt_box=True,
+          read_terminal=None, pane_is_busy=False)),
+    ("claude", "agents/claude/idle-120x40.raw", None, dict(EMPTY_BOX, read_command="")),
+    ("claude", "agents/claude/idle-200x50.raw", None, dict(EMPTY_BOX, read_command="")),
+    ("claude", "agents/claude/idle-after-trust-120x40.raw", None, dict(EMPTY_BOX, read_terminal=None)),
+    ("claude", "agents/claude/typed-long-wrapped-80x24.raw", LONG,
+     {"read_command": LONG.replace(" of what", " of\nwhat"), "input_shows_text": True,
+      "input_box_is_empty": False, "has_input_box": True, "cursor_at_prompt_start": False}),
+    ("claude", "agents/claude/typed-after-esc-80x24.raw", LONG,
+     {"input_shows_text": True, "input_box_is_empty": False}),
+    ("claude", "agents/claude/cleared-after-esc-esc-80x24.raw", LONG,
+     dict(EMPTY_BOX, input_shows_text=False, read_command="")),
+    ("claude", "agents/claude/typed-cjk-120x40.raw", CJK,
+     {"read_command": CJK, "input_shows_text": True, "input_box_is_empty": False}),
+    ("claude", "agents/claude/slash-popup-80x24.raw", "/",
+     {"read_command": "/", "input_shows_text": True, "input_box_is_empty": False,
+      "read_terminal": None}),
+    ("claude", "agents/claude/approval-bash-80x24.raw", None,
+     {"read_terminal": lambda m: (m["selected"], m["cancel"], len(m["options"]),
+                                  m["title"].endswith("Do you want to proceed?"))
+                                 == (0, 1, 4, True),
+      "has_claude_prompt_box": False, "has_input_box": False, "input_box_is_empty": False}),
+    ("claude", "agents/claude/approval-bash-120x40.raw", None,
+     {"read_terminal": lambda m: labels(m)[0] == "1. Yes" and m["cancel"] == 1,
+      "has_input_box": False}),
+    ("claude", "agents/claude/approval-bash-200x50.raw", None,
+     {"read_terminal": lambda m: labels(m)[0] == "1. Yes" and m["selected"] == 0}),
+    ("claude", "agents/claude/menu-model-80x24.raw", None,
+     {"read_terminal": lambda m: (m["title"].split("\n")[0], len(m["options"]), m["selected"],
+                                  m["cancel"]) == ("Select model", 5, 0, 1),
+      "read_numbered_block": lambda m: labels(m)[1] == "2. Opus" and m["selected_by"] == "marker"}),
+    ("claude", "agents/claude/trust-80x24.raw", None,
+     {"read_terminal": lambda m: (labels(m), m["selected"], m["cancel"],
+                                  m["title"].startswith("Accessing workspace:"))
+                                 == (["No, exit", "Yes, I trust this folder"], 0, 1, True),
+      "has_input_box": False}),
+    ("claude", "agents/claude/trust-yes-selected-80x24.raw", None,
+     {"read_terminal": lambda m: m["selected"] == 1 and m["selected_row"] == len(m["rows"]) - 1}),
+    ("claude", "agents/claude/busy-spinner-120x40.raw", None,
+     {"pane_is_busy": True, "has_claude_prompt_box": True}),
+    ("claude", "agents/claude/busy-interrupted-120x40.raw", None,
+     {"pane_is_busy": False, "read_command": "think about it for a while"}),
+    # Negative screens: nothing there is a live question.
+    ("claude", "agents/claude/approval-answered-80x24.raw", None,
+     dict(EMPTY_BOX, read_terminal=None)),
+    ("claude", "agents/claude/answer-numbered-list-80x24.raw", None,
+     dict(EMPTY_BOX, read_terminal=None,
+          read_numbered_block=lambda m: m["selected"] is None)),
+    ("claude", "agents/claude/transcript-esc-to-cancel-80x24.raw", None,
+     dict(EMPTY_BOX, read_terminal=None)),
+    ("claude", "agents/claude/menu-model-closed-80x24.raw", None,
+     dict(EMPTY_BOX, read_terminal=None)),
+
+    # Codex: "›" composer, a row of one blank, the status row, the footer.
+    ("codex", "agents/codex/idle-80x24.raw", None,
+     dict(EMPTY_BOX, read_bare_box={"prompt_row": 20, "last_row": 20,
+                                    "text": "Ask Codex to do anything"})),
+    ("codex", "agents/codex/idle-120x40.raw", None, EMPTY_BOX),
+    ("codex", "agents/codex/idle-200x50.raw", None, EMPTY_BOX),
+    ("codex", "agents/codex/idle-after-trust-80x24.raw", None, EMPTY_BOX),
+    ("codex", "agents/codex/typed-long-wrapped-80x24.raw", None,
+     {"has_input_box": True, "input_box_is_empty": False,
+      "read_bare_box": {"prompt_row": 19, "last_row": 20, "text":
+                        "each one does, keeping each summary to a single sentence of plain words"}}),
+    ("codex", "agents/codex/typed-after-esc-80x24.raw", None,
+     {"has_input_box": True, "input_box_is_empty": False}),
+    ("codex", "agents/codex/typed-cjk-120x40.raw", None,
+     {"has_input_box": True, "input_box_is_empty": False,
+      "read_bare_box": lambda b: b["text"] == CJK}),
+    ("codex", "agents/codex/slash-popup-80x24.raw", None,
+     {"has_input_box": True, "input_box_is_empty": False,
+      "read_bare_box": lambda b: b["text"] == "/"}),
+    ("codex", "agents/codex/approval-exec-80x24.raw", None,
+     {"read_bare_box": None, "has_input_box": False, "input_box_is_empty": False,
+      "read_numbered_block": lambda m: (labels(m)[0], m["selected"], m["cancel"], m["selected_by"])
+                                       == ("1. Yes, proceed", 0, 1, "marker")}),
+    ("codex", "agents/codex/approval-exec-200x50.raw", None,
+     {"has_input_box": False, "read_numbered_block": lambda m: len(m["options"]) == 3}),
+    ("codex", "agents/codex/menu-model-80x24.raw", None,
+     {"has_input_box": False, "read_numbered_block": lambda m: len(m["options"]) == 8}),
+    ("codex", "agents/codex/menu-permissions-120x40.raw", None,
+     {"read_numbered_block": lambda m: m["selected"] == 3 and m["selected_by"] == "marker"}),
+    ("codex", "agents/codex/trust-80x24.raw", None,
+     {"has_input_box": False, "input_box_is_empty": False}),
+    ("codex", "agents/codex/busy-spinner-120x40.raw", None, dict(EMPTY_BOX, pane_is_busy=True)),
+    ("codex", "agents/codex/busy-interrupted-120x40.raw", None, dict(EMPTY_BOX, pane_is_busy=False)),
+    ("codex", "agents/codex/approval-answered-80x24.raw", None, EMPTY_BOX),
+    ("codex", "agents/codex/answer-numbered-list-80x24.raw", None,
+     dict(EMPTY_BOX, read_numbered_block=lambda m: m["selected"] is None)),
+    ("codex", "agents/codex/transcript-esc-to-cancel-80x24.raw", None, EMPTY_BOX),
+
+    # OpenCode: the side box, its rows padded with blanks.
+    ("opencode", "agents/opencode/idle-80x24.raw", None, dict(EMPTY_BOX, read_side_box="")),
+    ("opencode", "agents/opencode/cleared-80x24.raw", None, dict(EMPTY_BOX, read_side_box="")),
+    ("opencode", "agents/opencode/typed-long-wrapped-80x24.raw", None,
+     {"input_box_is_empty": False}),
+    ("opencode", "agents/opencode/permission-bash-80x24.raw", None,
+     {"read_side_box": None, "input_box_is_empty": False}),
+
+    # Grok and Antigravity, hand-written.
+    ("grok", "handwritten/grok/idle-80x24.raw", None,
+     {"has_input_box": True, "read_bare_box": {"prompt_row": 22, "last_row": 22,
+                                               "text": "Type a message..."}}),
+    ("grok", "handwritten/grok/typed-80x24.raw", None,
+     {"has_input_box": True, "read_bare_box": {"prompt_row": 21, "last_row": 22,
+                                               "text": "run the whole suite again"}}),
+    ("grok", "handwritten/grok/approval-radio-80x24.raw", None,
+     {"read_bare_box": lambda b: b["text"] == "", "read_terminal": None}),
+    ("antigravity", "handwritten/antigravity/idle-80x24.raw", None,
+     {"ruled_box_input_empty": True, "input_box_is_empty": True,
+      "read_ruled_box": {"prompt_row": 21, "last_row": 21, "text": ""}}),
+    ("antigravity", "handwritten/antigravity/typed-80x24.raw", None,
+     {"ruled_box_input_empty": False, "input_box_is_empty": False,
+      "read_ruled_box": lambda b: b["text"] == "please summarise the README and list the open\n"
+                                               "questions at the end"}),
+    ("antigravity", "handwritten/antigravity/mode-line-cut-80x24.raw", None,
+     {"ruled_box_input_empty": True}),
+    ("antigravity", "handwritten/antigravity/tasks-80x24.raw", None,
+     {"ruled_box_input_empty": True, "read_ruled_box": lambda b: b["prompt_row"] == 18}),
+    ("antigravity", "handwritten/antigravity/trust-80x24.raw", None,
+     {"read_ruled_box": None, "ruled_box_input_empty": False}),
+]
+
+# Screens whose whole JSON is compared.
+WHOLE = [
+    ("claude", "agents/claude/approval-bash-80x24.raw", "claude-approval-bash-80x24.json"),
+    ("codex", "agents/codex/typed-long-wrapped-80x24.raw", "codex-typed-long-wrapped-80x24.json"),
+    ("grok", "handwritten/grok/typed-80x24.raw", "grok-typed-80x24.json"),
+]
+
+
+@unittest.skipUnless(PROBE and os.path.exists(PROBE), "screen_probe is not built")
+class ScreenProbe(unittest.TestCase):
+    def test_readers_on_captured_screens(self):
+        for agent, path, typed, expected in CASES:
+            result = probe(agent, path, typed)
+            for key, want in expected.items():
+                with self.subTest(screen=path, reader=key):
+                    self.assertIn(key, result)
+                    if callable(want):
+                        self.assertIsNotNone(result[key])
+                        self.assertTrue(want(result[key]), result[key])
+                    else:
+                        self.assertEqual(result[key], want)
+
+    def test_whole_output(self):
+        for agent, path, name in WHOLE:
+            with self.subTest(screen=path):
+                with open(os.path.join(EXPECTED, name), encoding="utf-8") as f:
+                    self.assertEqual(probe(agent, path), json.load(f))
+
+    def test_size_from_the_file_name_and_options(self):
+        result = probe("claude", "agents/claude/idle-120x40.raw")
+        self.assertEqual((result["size"], result["lines"]), ({"cols": 120, "rows": 40}, 40))
+        args = [PROBE, "--agent", "codex", "--cols", "100", "--rows", "30",
+                os.path.join(TESTDATA, "agents/codex/idle-80x24.raw")]
+        out = json.loads(subprocess.run(args, capture_output=True, text=True, check=True).stdout)
+        self.assertEqual((out["size"], out["lines"]), ({"cols": 100, "rows": 30}, 30))
+        self.assertNotIn("read_command", out)  # Claude's readers only for Claude
+        bad = subprocess.run([PROBE, "--agent", "codex"], capture_output=True, text=True)
+        self.assertEqual(bad.returncode, 2)
+        missing = subprocess.run([PROBE, "--agent", "codex", "/nonexistent.raw"],
+                                 capture_output=True, text=True)
+        self.assertEqual(missing.returncode, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
