@@ -1,0 +1,85 @@
+// Every reader from eight threads at once, starting before any of their
+// patterns is compiled, must read what one thread reads: run under
+// ThreadSanitizer too.
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "screen/command_line.h"
+#include "screen/input_boxes.h"
+#include "screen/input_pane.h"
+#include "screen/menu.h"
+#include "screen/terminal_reader.h"
+#include "screen/test_screens.h"
+
+namespace mossbank::screen {
+namespace {
+
+using testing_screens::dialog_screen;
+using testing_screens::full_screen;
+
+bool no_approval(std::optional<AgentName>, std::string_view) { return false; }
+
+const std::string kRule = "────────────────────────────────────────";
+
+// Everything the readers say about a screen, as one text.
+std::string read_all(const std::string& screen) {
+  std::string out;
+  if (std::optional<Menu> menu = read_terminal(screen)) out += menu->text + "|";
+  const std::vector<TrimmedRow> rows = trim_side_bars(screen);
+  if (std::optional<NumberedBlock> block = read_numbered_block(rows, U"❯›")) {
+    out += std::to_string(block->entries.size()) + frame_rows(rows, block->first_row).first + "|";
+    if (auto sel = selected_option_index(*block, rows)) out += std::to_string(sel->index);
+  }
+  out += input_shows_text(screen, "hello world", false) ? "shown|" : "not shown|";
+  out += pane_is_busy(screen) ? "busy|" : "idle|";
+  out += read_command(screen, false, ScreenCursor{4, 48}, true) + "|";
+  out += is_shell_mode_prompt(screen) ? "shell|" : "|";
+  out += is_prompt_search(screen) ? "search|" : "|";
+  for (const char* agent : {"claude", "codex", "grok", "opencode", "antigravity"}) {
+    out += has_input_box(agent, screen, false, no_approval) ? "box" : "-";
+    out += input_box_is_empty(agent, screen) ? "empty|" : "|";
+  }
+  return out;
+}
+
+std::vector<std::string> screens() {
+  return {
+      dialog_screen({"Do you want to proceed?", "\x1b[0;7m❯ 1. Yes\x1b[0m", "  2. No", "",
+                     "Esc to cancel"}),
+      full_screen({"✻ Thinking… (esc to interrupt)", kRule, "❯ hello world", kRule}),
+      full_screen({"› Ask Codex to do anything", " ", "  gpt-5 · ~/work", "  ? for shortcuts"}),
+      full_screen({"  ┃", "  ┃  Ask anything…", "  ┃", "  ┃  Build · model", "  ╹▀▀▀▀"}),
+      full_screen({kRule, "! ls", kRule}),
+  };
+}
+
+TEST(ReadersThreads, EightThreadsReadAsOne) {
+  constexpr int kThreads = 8;
+  const std::vector<std::string> texts = screens();
+  std::latch start(kThreads);
+  std::vector<std::vector<std::string>> seen(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      for (int round = 0; round < 5; ++round) {
+        for (size_t k = 0; k < texts.size(); ++k) {
+          seen[t].push_back(read_all(texts[(k + static_cast<size_t>(t)) % texts.size()]));
+        }
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) {
+    for (size_t k = 0; k < seen[t].size(); ++k) {
+      EXPECT_EQ(seen[t][k], read_all(texts[(k + static_cast<size_t>(t)) % texts.size()]));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mossbank::screen
