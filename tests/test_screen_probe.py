@@ -143,6 +143,18 @@ CASES = [
      {"input_box_is_empty": False}),
     ("opencode", "agents/opencode/permission-bash-80x24.raw", None,
      {"read_side_box": None, "input_box_is_empty": False}),
+    ("opencode", "agents/opencode/idle-120x40.raw", None, dict(EMPTY_BOX, read_side_box="")),
+    ("opencode", "agents/opencode/typed-cjk-120x40.raw", None,
+     {"read_side_box": CJK, "input_box_is_empty": False}),
+    ("opencode", "agents/opencode/slash-popup-80x24.raw", None,
+     {"read_side_box": "/", "input_box_is_empty": False}),
+    ("opencode", "agents/opencode/busy-interrupted-120x40.raw", None, dict(EMPTY_BOX, read_side_box="")),
+    ("opencode", "agents/opencode/permission-answered-80x24.raw", None, EMPTY_BOX),
+    ("opencode", "agents/opencode/answer-numbered-list-80x24.raw", None,
+     dict(EMPTY_BOX, read_terminal=None, read_numbered_block=lambda m: m["selected"] is None)),
+    ("opencode", "agents/opencode/menu-models-closed-120x40.raw", None, EMPTY_BOX),
+    ("opencode", "agents/opencode/menu-models-120x40.raw", None,
+     {"read_side_box": None, "input_box_is_empty": False}),
 
     # Grok and Antigravity, hand-written.
     ("grok", "handwritten/grok/idle-80x24.raw", None,
