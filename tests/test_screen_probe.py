@@ -156,6 +156,12 @@ CASES = [
     ("opencode", "agents/opencode/menu-models-120x40.raw", None,
      {"read_side_box": None, "input_box_is_empty": False}),
 
+    # Kilo draws OpenCode's side box, but only "opencode" has the side-box
+    # reader; its box is there for has_input_box.
+    ("kilo", "agents/kilo/idle-80x24.raw", None, {"has_input_box": True, "read_terminal": None}),
+    ("kilo", "agents/kilo/typed-long-wrapped-80x24.raw", None,
+     {"has_input_box": True, "input_box_is_empty": False, "read_terminal": None}),
+
     # Grok and Antigravity, hand-written.
     ("grok", "handwritten/grok/idle-80x24.raw", None,
      {"has_input_box": True, "read_bare_box": {"prompt_row": 22, "last_row": 22,
