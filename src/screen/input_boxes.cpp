@@ -80,7 +80,7 @@ constexpr std::string_view kModeLines[] = {
 // Rows as the boxes are compared: without trailing blanks.
 std::vector<std::string> box_rows_of(std::string_view text) {
   std::vector<std::string> rows = split_lines(text);
-  for (std::string& row : rows) row.resize(trim_end_js(row).size());
+  for (std::string& row : rows) row.resize(trim_row_end(row).size());
   return rows;
 }
 
@@ -224,7 +224,7 @@ bool input_box_is_empty(std::optional<AgentName> agent, std::string_view screen)
   if (excluded(*set, screen)) return false;
   std::vector<std::string> rows = box_rows_of(strip_escapes(screen));
   for (std::string& row : rows) {
-    if (set->cleanup_may_match(row)) row = std::string(trim_end_js(set->cleanup.replace_all(row, " ")));
+    if (set->cleanup_may_match(row)) row = std::string(trim_row_end(set->cleanup.replace_all(row, " ")));
   }
   const std::optional<size_t> bottom = find_box_bottom(rows, set->bottom);
   std::optional<std::pair<size_t, size_t>> box = find_box_rows(rows, *set, bottom);

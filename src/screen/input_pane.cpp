@@ -136,7 +136,7 @@ bool input_shows_text(std::string_view screen, std::string_view typed, bool shel
 
 bool pane_is_busy(std::string_view screen) {
   const std::string plain = strip_escapes(screen);
-  std::string_view text = trim_end_js(plain);
+  std::string_view text = trim_row_end(plain);
   size_t start = text.size();
   for (size_t rows = 0; rows < kBusyRows && start != std::string_view::npos;) {
     if (start == 0) {

@@ -51,6 +51,14 @@ inline std::optional<size_t> first_nonblank_column(std::string_view text) {
 
 inline bool is_blank(std::string_view text) { return js_trim(text).empty(); }
 
+// trim_end_js, with the ASCII blanks that pad screen rows dropped byte by
+// byte first.
+inline std::string_view trim_row_end(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && (text[end - 1] == ' ' || (text[end - 1] >= '\t' && text[end - 1] <= '\r'))) --end;
+  return trim_end_js(text.substr(0, end));
+}
+
 // Whether every character of `text` passes `keep` (true for "").
 template <typename Pred>
 bool all_chars(std::string_view text, Pred keep) {

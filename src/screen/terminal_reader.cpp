@@ -129,7 +129,7 @@ void box_rows(std::vector<BoxRow>& boxes, size_t index, std::string_view text) {
 
 std::optional<Menu> read_terminal(std::string_view screen) {
   std::vector<std::string> rows = split_lines(screen);
-  for (std::string& row : rows) row.resize(trim_end_js(row).size());
+  for (std::string& row : rows) row.resize(trim_row_end(row).size());
 
   // Boxes beside the menu go to their own rows.
   std::vector<std::string> main(rows.size());
@@ -142,7 +142,7 @@ std::optional<Menu> read_terminal(std::string_view screen) {
       box_rows(boxes, k, row);
     } else if (std::optional<Match> m = box_beside_pattern.find(row)) {
       box_rows(boxes, k, *m->group(2));
-      main[k] = std::string(trim_end_js(*m->group(1)));
+      main[k] = std::string(trim_row_end(*m->group(1)));
     } else {
       main[k] = row;
     }
