@@ -162,6 +162,24 @@ CASES = [
     ("kilo", "agents/kilo/typed-long-wrapped-80x24.raw", None,
      {"has_input_box": True, "input_box_is_empty": False, "read_terminal": None}),
 
+    # Copilot: a "❯" prompt between rules (the input pane); its questions in a
+    # frame that the generic reader leaves to the numbered block.
+    ("copilot", "agents/copilot/idle-80x24.raw", None,
+     {"has_input_box": True, "read_terminal": None, "read_input_pane": " "}),
+    ("copilot", "agents/copilot/typed-long-wrapped-80x24.raw", LONG,
+     {"input_shows_text": True, "read_terminal": None}),
+    ("copilot", "agents/copilot/typed-cjk-120x40.raw", CJK, {"input_shows_text": True}),
+    ("copilot", "agents/copilot/approval-bash-80x24.raw", None,
+     {"read_terminal": None, "read_input_pane": None,
+      "read_numbered_block": lambda m: (labels(m)[0], m["selected"], m["cancel"], m["selected_by"])
+                                       == ("1. Yes", 0, 1, "marker")}),
+    ("copilot", "agents/copilot/trust-80x24.raw", None,
+     {"read_numbered_block": lambda m: labels(m) == ["1. Yes",
+                                                     "2. Yes, and remember this folder for future sessions",
+                                                     "3. No"] and m["options"][2]["key"] == "esc"}),
+    ("copilot", "agents/copilot/answer-numbered-list-80x24.raw", None,
+     {"read_terminal": None, "read_numbered_block": lambda m: m["selected"] is None}),
+
     # Grok and Antigravity, hand-written.
     ("grok", "handwritten/grok/idle-80x24.raw", None,
      {"has_input_box": True, "read_bare_box": {"prompt_row": 22, "last_row": 22,
