@@ -47,6 +47,7 @@
 
 namespace mossbank::run {
 
+class AgentInput;
 class Poster;
 
 // Milliseconds since the Unix epoch, as times sent to the daemon and the
@@ -161,12 +162,16 @@ struct RunShared {
   // The agent, borrowed under the slot of CommandShared; the run keeps its
   // own reference so that workers can signal it without the slot.
   std::shared_ptr<AgentProcess> agent;
+  // The agent's input, for the village's keys (set by the run loop).
+  std::shared_ptr<AgentInput> input;
 
   std::mutex screen_mutex;
   ScreenRecord screen;
 
   std::mutex size_mutex;
   SizeRecord size;
+  // Whose window size is the user's (stdout; tests give another terminal).
+  int user_terminal_fd = 1;
 
   std::mutex activity_mutex;
   ActivityRecord activity;
