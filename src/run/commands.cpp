@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/utf8.h"
-#include "platform/process.h"
+#include "platform/pty_spawn.h"
 #include "run/activity.h"
 #include "run/output_stream.h"
 #include "run/posts.h"

@@ -23,23 +23,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 
-#include "base/json.h"
 #include "run/frames.h"
+#include "run/link.h"
 #include "run/run_shared.h"
 
 namespace mossbank::run {
-
-namespace link_event {
-struct Command {
-  JsonValue value;  // the `data` of a `command` event, parsed
-};
-struct Ready {};    // the stream said `ready`
-struct Dropped {};  // an attempt of the link ended
-}  // namespace link_event
-
-using LinkEvent = std::variant<link_event::Command, link_event::Ready, link_event::Dropped>;
 
 // The agent is killed hard this long after the first `stop`.
 inline constexpr std::chrono::seconds kHardKillAfter{3};

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
-#include "platform/process.h"
+#include "platform/pty_spawn.h"
 #include "platform/pty.h"
 #include "run/pty_agent.h"
 #include "run/test_daemon.h"

@@ -17,6 +17,7 @@
 #include "daemon/home.h"
 #include "daemon/http_client.h"
 #include "daemon/proof.h"
+#include "run/commands.h"
 #include "run/posts.h"
 #include "run/sse.h"
 
@@ -187,6 +188,10 @@ class Attempt {
     }
     RunAnswer answer = send_run_request(link, route, "POST", std::string(kRunsPath), &registration);
     if (!answer.answered || answer.status < 200 || answer.status > 299) return std::nullopt;
+    {
+      std::lock_guard lock(link.route_mutex);
+      link.registered = route;
+    }
 
     std::optional<std::string> token = header_value_bytes(route.token);
     if (!token) return std::nullopt;
@@ -331,6 +336,11 @@ void stop_link(RunShared& run) {
   run.link.stop.store(true);
   shut_command_stream(run.link);
   run.waker.notify();
+}
+
+std::optional<Route> registered_route(LinkState& link) {
+  std::lock_guard lock(link.route_mutex);
+  return link.registered;
 }
 
 void shut_command_stream(LinkState& link) {

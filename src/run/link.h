@@ -25,11 +25,23 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 
-#include "run/commands.h"
+#include "base/json.h"
 #include "run/run_shared.h"
 
 namespace mossbank::run {
+
+namespace link_event {
+struct Command {
+  JsonValue value;  // the `data` of a `command` event, parsed
+};
+struct Ready {};    // the stream said `ready`
+struct Dropped {};  // an attempt ended
+}  // namespace link_event
+
+// What the link hands to handle_command.
+using LinkEvent = std::variant<link_event::Command, link_event::Ready, link_event::Dropped>;
 
 struct LinkSettings {
   std::array<std::chrono::milliseconds, 4> delays{std::chrono::milliseconds(500),
@@ -55,6 +67,10 @@ std::optional<std::string> run_link(RunShared& run, const LinkSettings& settings
 // wait between attempts. The link may still finish a proof or registration
 // in progress (each bounded by 2 s).
 void stop_link(RunShared& run);
+
+// The route of the last registration the daemon took (for the run's end:
+// the DELETE goes there after the link has stopped).
+std::optional<Route> registered_route(LinkState& link);
 
 // Shuts the command stream's socket down, if one is open: the link's read
 // ends, and so does the attempt.

@@ -155,6 +155,10 @@ TEST_F(LinkTest, RegistersAndOpensTheStreamWithExactHeads) {
   // A stop at the stream: no Dropped, no route.
   EXPECT_EQ(recorder.events(), std::vector<std::string>{});
   EXPECT_FALSE(run.link.copy_route().has_value());
+  // The route the registration went to outlives the link.
+  ASSERT_TRUE(registered_route(run.link).has_value());
+  EXPECT_EQ(registered_route(run.link)->port, daemon.port());
+  EXPECT_EQ(registered_route(run.link)->token, TestDaemon::kToken);
   EXPECT_FALSE(result.has_value());
 }
 
@@ -250,6 +254,7 @@ TEST_F(LinkTest, FailedRegistrationOpensNoStream) {
   EXPECT_EQ(daemon.requests("POST /api/runs ").size(), 3u);
   EXPECT_EQ(daemon.requests("GET /api/runs/").size(), 0u);
   EXPECT_EQ(recorder.events(), (std::vector<std::string>{"dropped", "dropped", "dropped"}));
+  EXPECT_FALSE(registered_route(run.link).has_value());
 }
 
 TEST_F(LinkTest, NoProofNoRoute) {

@@ -138,6 +138,9 @@ struct LinkState {
 
   std::mutex route_mutex;
   std::optional<Route> route;
+  // Where the daemon last took the registration; kept when the link lets
+  // go of the route, so that the run's end can still take the run off.
+  std::optional<Route> registered;
 
   std::mutex stream_mutex;
   int command_stream_fd = -1;  // a duplicate of the command stream's socket
