@@ -158,6 +158,28 @@ class Reconnects(LinkedRun):
         term.write(b"\x04")
         self.assertEqual(term.wait(20), 0)
 
+    def test_a_refused_post_makes_the_link_prove_again(self):
+        self.daemon.route(re.compile(r"^/api/runs/[^/]+/activity$"), Reply.json({"error": "token"}, 401),
+                          method="POST")
+        term = self.start("""
+            import os, sys, time
+            os.write(1, b"ready\\n")
+            sys.stdin.readline()
+            time.sleep(1.2)  # past the echo of the key: the output counts as work
+            os.write(1, b"w" * 400 + b"\\n")
+            sys.stdin.readline()
+        """)
+        term.expect("ready", timeout=20)
+        first = self.stream(1)
+        term.write("\r")
+        refused = self.daemon.wait_request(re.compile(r"/activity$"), method="POST", timeout=20)
+        self.assertEqual(refused.json(), {"working": True, "asked": False})
+        self.assertTrue(first.wait_closed(20))
+        self.stream(2)
+        self.assertTrue(self.proofs_after(refused.time))
+        term.write("\r")
+        self.assertEqual(term.wait(20), 0)
+
 
 class Framing(LinkedRun):
     def test_events_cut_across_chunks_with_extensions_comments_and_data_lines(self):
