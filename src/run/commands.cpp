@@ -245,8 +245,10 @@ void resize_screen(RunShared& run, uint16_t cols, uint16_t rows) {
   {
     std::lock_guard publisher_lock(run.publisher_mutex);
     Publisher& p = run.publisher;
-    p.last_size = std::make_pair(cols, rows);
-    if (p.subscriber || p.enabled) publish_frame(run, size_frame(cols, rows));
+    if (p.subscriber || p.enabled)
+      publish_frame(run, size_frame(cols, rows));
+    else
+      p.last_size = std::make_pair(cols, rows);  // sent when a stream attaches
   }
   terminal_resize(run.screen.terminal, cols, rows);
   run.screen_changed_locked();
