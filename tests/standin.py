@@ -271,8 +271,8 @@ class Route:
         return _match(self.pattern, self.match, req.target, req.path)
 
 
-def _chunk(data):
-    return b"%x\r\n" % len(data) + data + b"\r\n"
+def _chunk(data, ext=b""):
+    return b"%x" % len(data) + ext + b"\r\n" + data + b"\r\n"
 
 
 class _Conn:
@@ -611,11 +611,14 @@ class EventStream(_HeldAnswer):
         super().__init__(exchange)
         self.chunked = chunked
 
-    def write(self, data):
-        """Writes body bytes (chunk-framed on a chunked stream)."""
+    def write(self, data, *, ext=""):
+        """Writes body bytes (chunk-framed on a chunked stream, the chunk's
+        size line followed by the extension `ext`, e.g. ";name=value")."""
         if isinstance(data, str):
             data = data.encode()
-        ok = self.exchange.write(_chunk(data) if self.chunked else data)
+        if isinstance(ext, str):
+            ext = ext.encode()
+        ok = self.exchange.write(_chunk(data, ext) if self.chunked else data)
         if not ok:
             self._closed.set()
         return ok
@@ -678,7 +681,8 @@ class _Hub:
 
 class EventStreams(_Hub):
     """A handler that answers 200 text/event-stream and holds each stream
-    open for the test to write to. `on_open(stream)` runs as each opens."""
+    open for the test to write to. `on_open(stream)` runs as each opens,
+    before wait_open hands the stream out (so a "ready" it sends is out)."""
 
     def __init__(self, daemon, *, status=200, headers=None, chunked=True, on_open=None):
         super().__init__(daemon)
@@ -692,9 +696,9 @@ class EventStreams(_Hub):
             headers = list(headers) + [("connection", "close")]
         ex.send_head(self.status, headers, chunked=self.chunked)
         stream = EventStream(ex, self.chunked)
-        self._opened(stream)
-        if self.on_open:
+        if self.on_open:  # before the stream is seen: what it sends comes first
             self.on_open(stream)
+        self._opened(stream)
         ex.hang()
         stream._closed.set()
 

@@ -318,9 +318,19 @@ class AnswerTest(DaemonTest):
             self.assertEqual(read_until(s, b"\n\n\r\n"), b"%x\r\n" % len(event) + event + b"\r\n")
             stream.send(data="one\ntwo")
             self.assertEqual(read_until(s, b"\n\n\r\n"), b"15\r\ndata: one\ndata: two\n\n\r\n")
+            stream.write("event: x\n\n", ext=";name=value")
+            self.assertEqual(read_until(s, b"\n\n\r\n"), b"a;name=value\r\nevent: x\n\n\r\n")
             stream.end()
             self.assertEqual(read_all(s), b"0\r\n\r\n")
         self.assertTrue(stream.wait_closed())
+
+
+    def test_ready_is_out_before_the_stream_is_handed_out(self):
+        # A test that drops the stream at once still has its "ready" seen.
+        with connect(self.port) as s:
+            s.sendall(b"GET /api/runs/r1/commands HTTP/1.1\r\nx-mossbank-token: " + TOKEN.encode() + b"\r\n\r\n")
+            self.daemon.commands.wait_open().drop()
+            self.assertIn(b"event: ready\ndata: {}\n\n", read_all(s))
 
 
 class DownUpTest(DaemonTest):

@@ -5,6 +5,7 @@
 namespace mossbank::run {
 
 void schedule_stream_retry(RunShared&) {}
+void request_stream_open(RunShared&) {}
 
 void close_output_stream(RunShared&) {}
 

@@ -2,6 +2,7 @@
 
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
+#include "run/link.h"
 
 namespace mossbank::run {
 
@@ -27,7 +28,11 @@ bool report_run(LinkState& link, std::string_view suffix, const JsonValue& body)
   if (!route) return false;
   RunAnswer answer =
       send_run_request(link, *route, "POST", run_path(link.run_id, suffix), &body);
-  if (answer.answered && answer.status == kStatusUnauthorized) link.set_route(std::nullopt);
+  if (answer.answered && answer.status == kStatusUnauthorized) {
+    // The daemon no longer knows our token: the link proves it again at once.
+    link.set_route(std::nullopt);
+    shut_command_stream(link);
+  }
   return answer.answered && answer.status >= 200 && answer.status <= 299;
 }
 

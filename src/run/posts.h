@@ -2,7 +2,8 @@
 //
 // report_run posts a JSON body to /api/runs/<id><suffix> while the link holds
 // a proven daemon (a route); true when the daemon answered 2xx. A 401 clears
-// the route until the link proves the daemon again. send_run_request sends
+// the route and shuts the command stream, so that the link proves the daemon
+// again at once. send_run_request sends
 // any request of the run with its headers and a 2 s time-out on the run's
 // pooled connection. Nothing is queued or retried.
 //

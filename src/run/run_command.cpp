@@ -14,6 +14,7 @@
 #include "platform/terminal_mode.h"
 #include "run/activity.h"
 #include "run/colours.h"
+#include "run/link.h"
 #include "run/posts.h"
 #include "run/pty_agent.h"
 #include "run/pump.h"
@@ -351,6 +352,7 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
 
   auto run = std::make_shared<RunShared>(cols, rows, inv.home_dir, in.run_id);
   run->agent = agent_started.process;
+  run->input = agent_started.input;
   run->registration = build_registration(reg);
   run->has_own_terminal.store(stdout_terminal);
   run->screen.agent = reg.agent;
@@ -383,6 +385,9 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   PumpControl pump_control;
   std::thread pump([&, master = agent_started.master, input = agent_started.input] {
     run_output_pump(run, master, input, pump_control, PumpTarget{STDOUT_FILENO, &stdout_mutex_});
+  });
+  std::thread link([run] {
+    if (auto failure = run_link(*run)) note_worker_failed(*run, "village's commands", *failure);
   });
 
   std::optional<platform::RawMode> raw;
@@ -443,11 +448,12 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     std::lock_guard lock(run->publisher_mutex);
     run->publisher.closed = true;
   }
-  run->link.stop.store(true);
+  stop_link(*run);
   run->waker.end();
+  link.join();  // before the DELETE: no registration can follow it
   run->jobs.join_all();
   if (!restart && !run->link.closed.load() && !village_off(inv.home_dir)) {
-    if (auto route = run->link.copy_route())
+    if (auto route = registered_route(run->link))
       send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
   }
   run->poster.reset();

@@ -47,6 +47,7 @@
 
 namespace mossbank::run {
 
+class AgentInput;
 class Poster;
 
 // Milliseconds since the Unix epoch, as times sent to the daemon and the
@@ -137,6 +138,9 @@ struct LinkState {
 
   std::mutex route_mutex;
   std::optional<Route> route;
+  // Where the daemon last took the registration; kept when the link lets
+  // go of the route, so that the run's end can still take the run off.
+  std::optional<Route> registered;
 
   std::mutex stream_mutex;
   int command_stream_fd = -1;  // a duplicate of the command stream's socket
@@ -161,12 +165,16 @@ struct RunShared {
   // The agent, borrowed under the slot of CommandShared; the run keeps its
   // own reference so that workers can signal it without the slot.
   std::shared_ptr<AgentProcess> agent;
+  // The agent's input, for the village's keys (set by the run loop).
+  std::shared_ptr<AgentInput> input;
 
   std::mutex screen_mutex;
   ScreenRecord screen;
 
   std::mutex size_mutex;
   SizeRecord size;
+  // Whose window size is the user's (stdout; tests give another terminal).
+  int user_terminal_fd = 1;
 
   std::mutex activity_mutex;
   ActivityRecord activity;
