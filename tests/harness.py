@@ -115,6 +115,8 @@ class Pty:
     def __init__(self, argv, env, *, cols=80, rows=24, cwd=None):
         self.master, slave = pty.openpty()
         set_window_size(self.master, cols, rows)
+        # The terminal's settings before the program could change them.
+        self.initial_termios = termios.tcgetattr(self.master)
         try:
             self.proc = subprocess.Popen(
                 argv, env=env, cwd=cwd, stdin=slave, stdout=slave, stderr=slave,

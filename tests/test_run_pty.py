@@ -43,7 +43,7 @@ class RunInPty(harness.BinaryTestCase):
         self.addCleanup(term.close)
         # The user's terminal as the wrapper found it (the line discipline of
         # the pty the test holds: the wrapper sets it raw and back).
-        self.before = termios_of(term.master)
+        self.before = term.initial_termios
         return term
 
     def assert_restored(self, term):
