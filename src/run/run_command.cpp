@@ -9,11 +9,11 @@
 #include "base/files.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
-#include "platform/pty_spawn.h"
 #include "platform/signals.h"
 #include "platform/terminal_mode.h"
 #include "run/activity.h"
 #include "run/colours.h"
+#include "run/commands.h"
 #include "run/link.h"
 #include "run/posts.h"
 #include "run/pty_agent.h"
@@ -59,41 +59,8 @@ std::optional<std::string> env_value(const RunInvocation& inv, std::string_view 
 // The pseudo-terminal's size: the user's terminal, else MOSSBANK_RUN_SIZE
 // ("<cols>x<rows>", each 1 to 4 digits and at least 2), else 80 x 24.
 std::pair<uint16_t, uint16_t> initial_size(const RunInvocation& inv) {
-  uint16_t cols = 0, rows = 0;
-  if (platform::terminal_size(STDOUT_FILENO, cols, rows)) return {cols, rows};
+  if (auto size = our_terminal_size()) return *size;
   return parse_run_size(env_value(inv, "MOSSBANK_RUN_SIZE"));
-}
-
-// The user's window, else the screen's size; each at most 65,535.
-std::pair<uint16_t, uint16_t> current_size(RunShared& run) {
-  uint16_t cols = 0, rows = 0;
-  if (platform::terminal_size(STDOUT_FILENO, cols, rows)) return {cols, rows};
-  std::lock_guard lock(run.screen_mutex);
-  return {static_cast<uint16_t>(std::min<uint32_t>(run.screen.terminal.cols, 65535)),
-          static_cast<uint16_t>(std::min<uint32_t>(run.screen.terminal.rows, 65535))};
-}
-
-// Gives the agent and the screen a new size and tells the subscriber.
-void resize_to(RunShared& run, uint16_t cols, uint16_t rows) {
-  {
-    std::lock_guard lock(run.activity_mutex);
-    run.activity.last_resize_at = now_ms();
-  }
-  if (run.agent) run.agent->resize(cols, rows);
-  std::lock_guard screen_lock(run.screen_mutex);
-  {
-    std::lock_guard publisher_lock(run.publisher_mutex);
-    Publisher& p = run.publisher;
-    if (p.subscriber || p.enabled) {
-      publish_frame(run, size_frame(cols, rows));
-    } else {
-      p.last_size = std::make_pair(cols, rows);
-    }
-  }
-  const uint32_t c = std::max<uint32_t>(cols, 2), r = std::max<uint32_t>(rows, 1);
-  Terminal& t = run.screen.terminal;
-  if (c != t.cols || r != t.rows) terminal_resize(t, c, r);
-  run.screen_changed_locked();
 }
 
 // The user's own terminal wins back the size from the village's.
@@ -108,7 +75,7 @@ void take_back_own_size(RunShared& run) {
   }
   if (resize) {
     auto [cols, rows] = current_size(run);
-    resize_to(run, cols, rows);
+    resize_screen(run, cols, rows);
   }
 }
 
@@ -185,10 +152,9 @@ void RunCommandImpl::act_on_signal(int sig) {
       }
       if (own) {
         auto [cols, rows] = current_size(*to.run);
-        resize_to(*to.run, cols, rows);
-      } else {
-        uint16_t cols = 0, rows = 0;
-        if (platform::terminal_size(STDOUT_FILENO, cols, rows)) resize_to(*to.run, cols, rows);
+        resize_screen(*to.run, cols, rows);
+      } else if (auto size = our_terminal_size(to.run->user_terminal_fd)) {
+        resize_screen(*to.run, size->first, size->second);
       }
     } else if (sig == SIGINT) {
       to.agent->interrupt();
