@@ -77,22 +77,29 @@ def columns(row):
 
 
 class Tmux:
-    """A private tmux server with one pane of a given size."""
+    """A private tmux server with one pane of a given size, a new server
+    for every screen: a new session must not reach the previous server
+    while it is still shutting down."""
 
     def __init__(self, workdir):
-        self.socket = "mossbank-terminal-test-%d" % os.getpid()
+        self.workdir = workdir
+        self.screens = 0
+        self.socket = None
         self.conf = os.path.join(workdir, "tmux.conf")
         with open(self.conf, "w") as f:
             f.write("set -g status off\n")
 
     def run(self, *args, timeout=20):
-        return subprocess.run(["tmux", "-L", self.socket, "-f", self.conf] + list(args),
+        return subprocess.run(["tmux", "-S", self.socket, "-f", self.conf] + list(args),
                               capture_output=True, text=True, timeout=timeout)
 
     def screen(self, path, cols, rows):
         """The pane's text and its cursor as "column,row"."""
+        self.screens += 1
+        # In the temporary directory, which takes the socket file with it.
+        self.socket = os.path.join(self.workdir, "tmux-%d" % self.screens)
         # Output processing off, so the pane gets the file's bytes unchanged.
-        script = "stty -opost -echo; cat '%s'; tmux -L %s wait-for -S fed; sleep 600" % (
+        script = "stty -opost -echo; cat '%s'; tmux -S '%s' wait-for -S fed; sleep 600" % (
             path, self.socket)
         started = self.run("new-session", "-d", "-s", "t", "-x", str(cols), "-y", str(rows),
                            "sh", "-c", script)
