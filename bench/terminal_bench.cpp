@@ -8,11 +8,11 @@
 //       the same over generated workloads at 120x40: plain-scroll (text
 //       scrolling past the scroll-back), sgr-heavy, agent-redraw (cursor up,
 //       erase line, rewrite), cjk-combining, alt-screen-frames
-//   terminal_bench --dump text|styled|marked|serialize [--cols N] [--rows N]
-//                  [--resize COLSxROWS]... FILE
+//   terminal_bench --dump text|styled|marked|serialize|cursor [--cols N]
+//                  [--rows N] [--resize COLSxROWS]... FILE
 //       feeds the file once, applies the resizes in order, and prints the
 //       final screen in that form (serialize: the whole stream, then the
-//       presentation)
+//       presentation; cursor: "column,row", 0-based, cols = pending wrap)
 //   The suite also times resizing a full store (5,000 lines of scroll-back)
 //   from 200 to 80 columns and back, and serialising a full 200x50 screen.
 #include <atomic>
@@ -70,8 +70,8 @@ struct Options {
   std::fprintf(stderr,
                "usage: terminal_bench [--cols N] [--rows N] [--repeat N] [--peer vterm] FILE...\n"
                "       terminal_bench --suite [--only NAME] [--repeat N] [--peer vterm]\n"
-               "       terminal_bench --dump text|styled|marked|serialize [--cols N] [--rows N]\n"
-               "                      [--resize COLSxROWS]... FILE\n");
+               "       terminal_bench --dump text|styled|marked|serialize|cursor [--cols N]\n"
+               "                      [--rows N] [--resize COLSxROWS]... FILE\n");
   std::exit(2);
 }
 
@@ -431,6 +431,9 @@ int run_dump(const Options& opt) {
     out = mossbank::screen_lines_styled(t);
   } else if (opt.dump == "marked") {
     out = mossbank::screen_lines_marked(t);
+  } else if (opt.dump == "cursor") {
+    const mossbank::TerminalCursor c = mossbank::terminal_cursor(t);
+    out = std::to_string(c.col) + "," + std::to_string(c.row);
   } else {
     usage();
   }

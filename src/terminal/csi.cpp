@@ -200,8 +200,11 @@ void repeat_last(Terminal& t, uint32_t n) {
   if (t.print_state == 0) return;
   Buffer& b = t.active();
   const uint32_t w = (t.print_state >> 1) & 3;
-  if (b.cursor_col < w) return;
-  const uint32_t col = b.cursor_col - w;
+  // The character just printed ends before the cursor, or under it when it
+  // filled the last column without auto-wrap.
+  const uint32_t after = b.cursor_col + ((t.print_state & kPrintedLastColumn) ? 1 : 0);
+  if (after < w) return;
+  const uint32_t col = after - w;
   const Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
   if (!line || col >= line->cells.size()) return;
   const Cell cell = line->cells[col];

@@ -230,6 +230,7 @@ TEST(Csi, RepliesByteExact) {
       {"\x1b[3;4H\x1b[6n", "\x1b[3;4R"},
       {"\x1b[3;4H\x1b[?6n", "\x1b[?3;4R"},
       {"\x1b[80G\x1b[Cx\x1b[6n", "\x1b[1;81R"},  // the pending wrap
+      {"\x1b[?7l\x1b[80Gxy\x1b[6n", "\x1b[1;80R"},  // no pending wrap without auto-wrap
       {"\x1b[2;5r\x1b[?6h\x1b[2;3H\x1b[6n", "\x1b[3;3R"},  // screen rows in origin mode
       {"\x1b[2$p\x1b[4$p\x1b[12$p\x1b[20$p\x1b[99$p", "\x1b[2;4$y\x1b[4;2$y\x1b[12;3$y\x1b[20;2$y\x1b[99;0$y"},
       {"\x1b[4h\x1b[4$p", "\x1b[4;1$y"},

@@ -252,6 +252,8 @@ void insert_blank_cells(Line& line, uint32_t col, uint32_t n, const Pen& pen) {
       line.attrs.shift_range(col, w - n, n);
     }
     fill_range(line, col, col + n, pen);
+    // A spacer pushed right lost its first half to the blanks before it.
+    if (col + n < line.cells.size() && line.cells[col + n].word0 == 0) set_blank(line, col + n, pen);
   } else {
     fill_range(line, col, w, pen);
   }
@@ -319,6 +321,8 @@ void set_line_width(Line& line, uint32_t width, const Pen& pen) {
   if (line.cells.size() > width) line.cells.resize(width);
   line.text.erase_range(width, UINT32_MAX);
   line.attrs.erase_range(width, UINT32_MAX);
+  // A wide character whose spacer fell off the new edge goes with it.
+  if (width > 0 && cell_at(line, width - 1).is_wide()) set_blank(line, width - 1, pen);
   trim(line);
 }
 

@@ -155,19 +155,30 @@ struct Printer {
         widths(bmp_width_table()),
         fg(term.pen.fg),
         bg(term.pen.bg) {
+    // Inside a run the cursor stands past a printed last column, as with
+    // auto-wrap on; only the stored cursor stays on that column.
+    if ((ps & kPrintedLastColumn) && x + 1 == b.cols) x = b.cols;
+    ps &= ~kPrintedLastColumn;
     fetched_line();
     if (x > 0 && cell_at(*line, x - 1).is_wide()) set_blank(*line, x - 1, t.pen);
   }
 
   void finish() {
     if (x < b.cols && x < line->cells.size() && line->cells[x].word0 == 0) set_blank(*line, x, t.pen);
+    if (x >= b.cols && !t.modes.auto_wrap && ((ps >> 1) & 3) != 0) {
+      // No pending wrap without auto-wrap: the cursor stays on the last
+      // column, and the print state remembers it was printed.
+      x = b.cols - 1;
+      ps |= kPrintedLastColumn;
+    }
     b.cursor_col = x;
     t.print_state = ps;
   }
 
-  // Without auto-wrap the cursor stays on the last column. When that column
-  // is a wide character's spacer, the character is blanked at once, as a
-  // new run would do: the screen must not depend on where reads end.
+  // Without auto-wrap the next character overwrites the last column. When
+  // that column is a wide character's spacer, the character is blanked at
+  // once, as a new run would do: the screen must not depend on where reads
+  // end.
   void to_last_column() {
     x = b.cols - 1;
     if (x > 0 && cell_at(*line, x - 1).is_wide()) set_blank(*line, x - 1, t.pen);
@@ -267,24 +278,16 @@ struct Printer {
   }
 
   [[gnu::noinline]] void one_slow(uint32_t e) {
-    const uint32_t last = (ps >> 1) & 3;
     uint32_t w;
-    bool combining = false;
     if (e <= 31) {
-      w = last;
-      combining = last != 0;
+      w = 0;  // reached only through REP of a cell's text
     } else if (e < 127) {
       w = 1;
     } else {
       w = e <= 0xFFFF ? widths[e] : supplementary_width(e);
-      if (w == 0) {
-        w = last;
-        combining = last != 0;
-      }
     }
-    const uint32_t cols = b.cols;
-    const uint32_t o = combining ? last : 0;
-    if (x + w - o > cols) {
+    if (w == 0) return combine(e);
+    if (x + w > b.cols) {
       if (t.modes.auto_wrap) {
         wrap();
       } else {
@@ -295,23 +298,30 @@ struct Printer {
         }
       }
     }
-    if (!combining || x == 0) {
-      // Nothing can be stored at the pending-wrap column; a zero-width
-      // character there must not push the cursor past the last column.
-      if (w == 0 && x >= cols) return;
-      if (t.modes.insert && w > o) insert_blank_cells(*line, x, w - o, t.pen);
-      set_cell_packed(*line, x, e, w, t.pen);
+    if (t.modes.insert) insert_blank_cells(*line, x, w, t.pen);
+    set_cell_packed(*line, x, e, w, t.pen);
+    ++x;
+    if (w == 2) {
+      set_cell_packed(*line, x, 0, 0, t.pen);
       ++x;
-      if (w == 2) {
-        set_cell_packed(*line, x, 0, 0, t.pen);
-        ++x;
-      }
-    } else {
-      uint32_t base = x - 1;
-      if (cell_at(*line, base).is_spacer() && base > 0) base = x - 2;
-      attach_combining(*line, base, e, last);
     }
-    ps = w << 1 | (combining ? 1 : 0);
+    ps = w << 1;
+  }
+
+  // A zero-width character joins the character before the cursor, also
+  // after a control, and is dropped when no character stands there (the
+  // start of a row, an empty cell): a cell of its own would take a column
+  // that no redraw of the screen could give it back.
+  void combine(uint32_t e) {
+    if (x == 0) return;
+    uint32_t base = x - 1;
+    if (base > 0 && cell_at(*line, base).is_spacer()) base = x - 2;
+    const Cell c = cell_at(*line, base);
+    if (!c.has_content()) return;
+    const uint32_t last = (ps >> 1) & 3;
+    const uint32_t w = last != 0 ? last : c.width();
+    attach_combining(*line, base, e, w);
+    ps = w << 1 | 1;
   }
 };
 

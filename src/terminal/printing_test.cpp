@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "terminal/test_support.h"
 
 namespace mossbank::term {
@@ -13,14 +16,15 @@ using testing::screen_row;
 
 std::string rows_of(const Terminal& t) { return screen_lines(t); }
 
+struct Case {
+  const char* name;
+  uint32_t cols, rows;
+  std::string in;
+  std::string text;
+  uint32_t col, row;
+};
+
 TEST(Printing, ScreensAndCursors) {
-  struct Case {
-    const char* name;
-    uint32_t cols, rows;
-    std::string in;
-    std::string text;
-    uint32_t col, row;
-  };
   const std::string a80(80, 'a');
   const Case cases[] = {
       {"80 characters leave a pending wrap", 80, 3, a80, a80 + "\n\n", 80, 0},
@@ -28,7 +32,8 @@ TEST(Printing, ScreensAndCursors) {
       {"a wide character at the last column wraps", 80, 3, std::string(79, 'a') + "漢",
        std::string(79, 'a') + "\n漢\n", 2, 1},
       {"combining mark joins its base", 10, 1, "e\xCC\x81x", "e\xCC\x81x", 2, 0},
-      {"a mark after a control stands alone", 10, 1, "e\x1b[m\xCC\x81x", "e\xCC\x81x", 3, 0},
+      {"a mark after a control joins the character before the cursor", 10, 1, "e\x1b[m\xCC\x81x",
+       "e\xCC\x81x", 2, 0},
       {"mark on a wide character", 10, 1, "漢\xCC\x81x", "漢\xCC\x81x", 3, 0},
       {"DEC special graphics", 10, 1, "\x1b(0qx\x1b(Bq", "─│q", 3, 0},
       {"G1 shifted in and out", 10, 1, "\x1b)0\x0eq\x0fq", "─q", 2, 0},
@@ -47,8 +52,7 @@ TEST(Printing, ScreensAndCursors) {
       {"ESC M at the top inserts a line", 10, 2, "a\x1bMb", " b\na", 2, 0},
       {"ESC 8 without ESC 7 goes home", 10, 2, "ab\r\ncd\x1b" "8x", "xb\ncd", 1, 0},
       {"ESC 7 and ESC 8", 10, 2, "ab\x1b" "7\r\ncd\x1b" "8x", "abx\ncd", 3, 0},
-      {"a zero-width character after a control stands alone", 10, 1, "a\r\xE2\x80\x8B" "b",
-       "\xE2\x80\x8B" "b", 2, 0},
+      {"a zero-width character at the start of a row is dropped", 10, 1, "a\r\xE2\x80\x8B" "b", "b", 1, 0},
       {"DECALN fills the screen", 3, 2, "ab\x1b#8", "EEE\nEEE", 0, 0},
       {"C1 NEL", 10, 2, "ab\xC2\x85" "c", "ab\nc", 1, 1},
       {"REP-free print of U+FFFD for a lone continuation byte", 10, 1, "a\x80" "b",
@@ -81,6 +85,56 @@ TEST(Printing, AutoWrapOff) {
   EXPECT_EQ(rows_of(t), "1234g\n");
 }
 
+TEST(Printing, WithoutAutoWrapTheCursorStaysOnThePrintedLastColumn) {
+  struct ReadsCase {
+    const char* name;
+    std::vector<std::string> reads;  // fed one after another
+    std::string text;
+    uint32_t col;
+  };
+  const ReadsCase cases[] = {
+      {"the last column printed", {"\x1b[?7l0123456789"}, "0123456789", 9},
+      {"the next character overwrites it", {"\x1b[?7l0123456789\x1b[?7hX"}, "012345678X", 10},
+      {"a mark joins the character in the last column", {"\x1b[?7l0123456789\xCC\x81"},
+       "0123456789\xCC\x81", 9},
+      {"... also in the next read", {"\x1b[?7l0123456789", "\xCC\x81"}, "0123456789\xCC\x81", 9},
+      {"REP repeats the character in the last column", {"\x1b[?7l012345678Z\x1b[b"}, "012345678Z", 9},
+      {"a wide character in the last two columns stays whole", {"\x1b[?7l01234567漢", "\xCC\x81"},
+       "01234567漢\xCC\x81", 9},
+      {"a narrow one over its spacer blanks it", {"\x1b[?7l01234567漢", "x"}, "01234567 x", 9},
+      {"a wide one that does not fit is dropped", {"\x1b[?7l0123456789", "漢"}, "0123456789", 9},
+  };
+  for (const ReadsCase& c : cases) {
+    Terminal t = terminal_new(10, 1);
+    for (const std::string& read : c.reads) terminal_process(t, read);
+    EXPECT_EQ(rows_of(t), c.text) << c.name;
+    EXPECT_EQ(terminal_cursor(t).col, c.col) << c.name;
+  }
+}
+
+TEST(Printing, ZeroWidthCharactersJoinTheCharacterBeforeTheCursor) {
+  const Case cases[] = {
+      {"a byte-order mark at the start of a row is dropped", 10, 2, "a\r\n\xEF\xBB\xBFhello", "a\nhello",
+       5, 1},
+      {"a variation selector after a control joins the character before", 10, 1,
+       "a\x1b[m\xEF\xB8\x8F" "b", "a\xEF\xB8\x8F" "b", 2, 0},
+      {"... a wide one through its spacer", 10, 1, "漢\x1b[m\xE2\x80\x8D" "b", "漢\xE2\x80\x8D" "b", 3, 0},
+      {"... and is dropped after a control at the start of a row", 10, 1, "a\r\xEF\xB8\x8F" "b", "b", 1, 0},
+      {"nothing in the cell before the cursor: dropped", 10, 1, "ab\x1b[3C\xE2\x80\x8BX", "ab   X", 6, 0},
+      {"REP repeats the joined text", 10, 1, "a\x1b[m\xE2\x80\x8B\x1b[2b", "a\xE2\x80\x8B" "a\xE2\x80\x8B" "a\xE2\x80\x8B", 3, 0},
+  };
+  for (const Case& c : cases) {
+    Terminal t = fed(c.cols, c.rows, c.in);
+    EXPECT_EQ(rows_of(t), c.text) << c.name;
+    EXPECT_EQ(terminal_cursor(t).col, c.col) << c.name;
+    EXPECT_EQ(terminal_cursor(t).row, c.row) << c.name;
+    // No cell of its own: every stored cell is a character, a spacer or a blank.
+    const Line& row = screen_row(t, c.row);
+    for (uint32_t col = 0; col < row.cells.size(); ++col)
+      EXPECT_FALSE(row.cells[col].is_spacer() && row.cells[col].has_content()) << c.name << " column " << col;
+  }
+}
+
 TEST(Printing, InsertModeShiftsTheRow) {
   Terminal t = terminal_new(6, 1);
   terminal_process(t, "abcd漢\r");
@@ -100,11 +154,11 @@ TEST(Printing, CombiningCellsAreCapped) {
   EXPECT_EQ(screen_cell(t, 0, 1).code_point(), 'x');
 }
 
-TEST(Printing, ZeroWidthAtThePendingWrapStaysInside) {
+TEST(Printing, ZeroWidthAtThePendingWrapJoinsTheLastColumn) {
   Terminal t = fed(5, 2, "abcde\x1b" "7\xE2\x80\x8B");
   EXPECT_EQ(terminal_cursor(t).col, 5u);
   terminal_process(t, "f");
-  EXPECT_EQ(rows_of(t), "abcde\nf");
+  EXPECT_EQ(rows_of(t), "abcde\xE2\x80\x8B\nf");
   EXPECT_EQ(terminal_cursor(t).col, 1u);
 }
 

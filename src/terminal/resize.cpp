@@ -248,6 +248,9 @@ void terminal_resize(Terminal& t, uint32_t cols, uint32_t rows) {
   cols = std::clamp<uint32_t>(cols, 2, kMaxTerminalSide);
   rows = std::clamp<uint32_t>(rows, 1, kMaxTerminalSide);
   if (cols == t.cols && rows == t.rows) return;
+  // A new width moves the last column away from the character the cursor
+  // stands on.
+  if (cols != t.cols) t.print_state &= ~kPrintedLastColumn;
   t.cols = cols;
   t.rows = rows;
   buffer_resize(t.primary, cols, rows);

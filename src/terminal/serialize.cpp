@@ -343,7 +343,6 @@ std::string serialize_modes(const Terminal& t) {
   if (m.keypad_application) out += "\x1b[?66h";
   if (m.bracketed_paste) out += "\x1b[?2004h";
   if (m.insert) out += "\x1b[4h";
-  if (m.origin) out += "\x1b[?6h";
   if (m.reverse_wrap) out += "\x1b[?45h";
   if (m.focus_events) out += "\x1b[?1004h";
   if (!m.auto_wrap) out += "\x1b[?7l";
@@ -399,13 +398,54 @@ std::string background_fill(const Buffer& b) {
   return fills.empty() ? fills : "\x1b" "7" + fills + "\x1b" "8";
 }
 
+void append_cup(std::string& out, uint64_t row, uint64_t col) {
+  out += "\x1b[";
+  append_number(out, row + 1);
+  out += ';';
+  append_number(out, col + 1);
+  out += 'H';
+}
+
+// The cursor of the primary buffer before the alternate screen is entered
+// (which homes it again); nothing at the pending-wrap column.
 std::string serialize_cursor_position(const Buffer& b) {
   if (b.cursor_col >= b.cols) return {};
-  std::string out = "\x1b[";
-  append_number(out, b.cursor_row + 1);
-  out += ';';
-  append_number(out, b.cursor_col + 1);
-  out += 'H';
+  std::string out;
+  append_cup(out, b.cursor_row, b.cursor_col);
+  return out;
+}
+
+// The scroll region, origin mode and the cursor last: setting either of the
+// first two homes the cursor. In origin mode rows count from the region's
+// top. A pending wrap cannot be reached by a move, so the character in the
+// last column is printed again in its pen (a blank last column can only be
+// moved to).
+std::string serialize_region_and_cursor(const Terminal& t, const Buffer& b) {
+  std::string out;
+  if (b.region_top != 0 || b.region_bottom + 1 != b.rows) {
+    out += "\x1b[";
+    append_number(out, b.region_top + 1);
+    out += ';';
+    append_number(out, b.region_bottom + 1);
+    out += 'r';
+  }
+  if (t.modes.origin) out += "\x1b[?6h";
+  const uint32_t top = t.modes.origin ? b.region_top : 0;
+  const uint32_t row = b.cursor_row >= top ? b.cursor_row - top : 0;
+  if (b.cursor_col < b.cols) {
+    append_cup(out, row, b.cursor_col);
+    return out;
+  }
+  const Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
+  uint32_t col = b.cols - 1;
+  if (line && col > 0 && cell_at(*line, col).is_spacer() && cell_at(*line, col - 1).is_wide()) --col;
+  append_cup(out, row, col);
+  std::string scratch;
+  const Seen last = seen_at(line, col, scratch);
+  if (last.text.empty()) return out;
+  write_sgr_diff(out, last.pen, t.pen);
+  out += last.text;
+  write_sgr_diff(out, t.pen, last.pen);
   return out;
 }
 
@@ -437,7 +477,7 @@ std::string serialize(const Terminal& t, bool screen_only) {
   }
   remove_empty_moves(out);
   out += background_fill(t.active());
-  out += serialize_cursor_position(t.active());
+  out += serialize_region_and_cursor(t, t.active());
   out += serialize_modes(t);
   return out;
 }

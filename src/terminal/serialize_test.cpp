@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 #include "terminal/test_support.h"
 
 namespace mossbank::term {
@@ -38,10 +41,14 @@ TEST(Serialize, SmallScreens) {
       {"a linked cell counts as underlined", 10, 1, "\x1b]8;;http://a\x07x\x1b]8;;\x07y",
        "\x1b[4mx\x1b[0my\x1b[1;3H"},
       {"the pen is restored", 10, 1, "x\x1b[1;32m", "x\x1b[32;1m\x1b[1;2H"},
-      {"cursor at the pending wrap", 4, 2, "abcd", "abcd"},
+      {"cursor at the pending wrap", 4, 2, "abcd", "abcd\x1b[1;4Hd"},
       {"modes", 10, 1, "\x1b[?2004h\x1b[?1002h", "\x1b[1;1H\x1b[?2004h\x1b[?1002h"},
       {"every mode", 10, 1, "\x1b[?1;66;2004;6;45;1004h\x1b[4h\x1b[?7l\x1b[?9h",
-       "\x1b[1;1H\x1b[?1h\x1b[?66h\x1b[?2004h\x1b[4h\x1b[?6h\x1b[?45h\x1b[?1004h\x1b[?7l\x1b[?9h"},
+       "\x1b[?6h\x1b[1;1H\x1b[?1h\x1b[?66h\x1b[?2004h\x1b[4h\x1b[?45h\x1b[?1004h\x1b[?7l\x1b[?9h"},
+      {"origin mode: the region, origin, then the cursor from the region's top", 20, 8,
+       "\x1b[3;6r\x1b[?6h\x1b[2;3Hx", "\r\n\r\n\r\n\x1b[2Cx\x1b[3;6r\x1b[?6h\x1b[2;4H"},
+      {"the pending wrap after a region: the last character again", 4, 3,
+       "\x1b[1;2r\x1b[31mabc\x1b[32md\x1b[m", "\x1b[31mabc\x1b[32md\x1b[0m\x1b[1;2r\x1b[1;4H\x1b[32md\x1b[0m"},
       {"a blank coloured row is filled", 6, 3, "\x1b[2;1H\x1b[44m\x1b[K\x1b[m\x1b[H",
        "\r\n\x1b[44m\x1b[6X\r\n\x1b[0m\x1b[2A\x1b" "7\x1b[2;1H\x1b[0;44m\x1b[6X\x1b" "8\x1b[1;1H"},
   };
@@ -77,11 +84,12 @@ struct Seen {
   uint32_t col, row;
   TerminalModes modes;
   std::vector<bool> wrapped;
+  uint32_t region_top, region_bottom;
 };
 
 Seen seen(const Terminal& t) {
   Seen s{screen_lines(t), screen_lines_styled(t), terminal_cursor(t).col, terminal_cursor(t).row,
-         t.modes, {}};
+         t.modes, {}, t.active().region_top, t.active().region_bottom};
   for (uint32_t r = 0; r < t.rows; ++r) s.wrapped.push_back(screen_row(t, r).wrapped);
   return s;
 }
@@ -98,6 +106,9 @@ void expect_same(const Seen& a, const Seen& b, const std::string& what) {
   EXPECT_EQ(m.keypad_application, n.keypad_application) << what;
   EXPECT_EQ(m.bracketed_paste, n.bracketed_paste) << what;
   EXPECT_EQ(m.insert, n.insert) << what;
+  EXPECT_EQ(m.origin, n.origin) << what;
+  EXPECT_EQ(a.region_top, b.region_top) << what;
+  EXPECT_EQ(a.region_bottom, b.region_bottom) << what;
   EXPECT_EQ(m.reverse_wrap, n.reverse_wrap) << what;
   EXPECT_EQ(m.focus_events, n.focus_events) << what;
   EXPECT_EQ(m.auto_wrap, n.auto_wrap) << what;
@@ -118,6 +129,49 @@ TEST(Serialize, RoundTripGivesTheSameScreen) {
         expect_same(want, seen(copy), std::string(name) + " at " + std::to_string(cols) + "x" +
                                              std::to_string(rows) + (screen_only ? " screen" : " all"));
       }
+    }
+  }
+}
+
+// Screens the stream once got wrong: the screen text is checked, then the
+// copy must show the same screen with the same cursor.
+TEST(Serialize, RoundTripOfEdgeCases) {
+  struct Case {
+    const char* name;
+    uint32_t cols, rows;
+    std::string in;
+    std::optional<std::pair<uint32_t, uint32_t>> resize;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"narrowing cuts a wide character on the alternate screen", 20, 4,
+       "\x1b[?1049habcdefghi中文xyz\r\nline2", std::pair{10u, 4u}, "abcdefghi\nline2\n\n"},
+      {"narrowing cuts a wide character on the cursor's row", 20, 4, "abcdefghi中文xyz",
+       std::pair{10u, 4u}, "abcdefghi\n\n\n"},
+      {"ICH on a wide character's right half", 10, 3, "中文字符\x1b[1;2H\x1b[1@", {}, "   文字符\n\n"},
+      {"DECIC on a wide character's right half", 10, 3, "中文字符\x1b[1;2H\x1b[1'}", {}, "   文字符\n\n"},
+      {"without auto-wrap the last column is overwritten", 10, 3, "\x1b[?7l0123456789\x1b[?7hX", {},
+       "012345678X\n\n"},
+      {"without auto-wrap the cursor stays on the last column", 10, 3, "\x1b[?7l0123456789", {},
+       "0123456789\n\n"},
+      {"a byte-order mark at the start of a row", 10, 3, "a\r\n\xEF\xBB\xBFhello", {}, "a\nhello\n"},
+      {"a variation selector after a control", 10, 3, "a\x1b[m\xEF\xB8\x8F\r\n\xEF\xB8\x8F" "b", {},
+       "a\xEF\xB8\x8F\nb\n"},
+      {"origin mode", 20, 8, "\x1b[3;6r\x1b[?6h\x1b[2;3Hx", {}, "\n\n\n  x\n\n\n\n"},
+      {"origin mode at the pending wrap", 10, 8, "\x1b[3;6r\x1b[?6h\x1b[2;1H0123456789", {},
+       "\n\n\n0123456789\n\n\n\n"},
+      {"a region at the pending wrap after a wide character", 10, 5, "\x1b[2;4r\x1b[2;1H01234567漢", {},
+       "\n01234567漢\n\n\n"},
+      {"the pending wrap above other rows", 10, 3, "\r\nbelow\x1b[H\x1b[41m0123456789\x1b[m", {},
+       "0123456789\nbelow\n"},
+  };
+  for (const Case& c : cases) {
+    Terminal t = fed(c.cols, c.rows, c.in);
+    if (c.resize) terminal_resize(t, c.resize->first, c.resize->second);
+    EXPECT_EQ(screen_lines(t), c.text) << c.name;
+    for (bool screen_only : {true, false}) {
+      Terminal copy = fed(t.cols, t.rows, serialize(t, screen_only));
+      expect_same(seen(t), seen(copy), std::string(c.name) + (screen_only ? " (screen)" : " (all)"));
     }
   }
 }

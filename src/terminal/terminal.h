@@ -91,7 +91,8 @@ struct Terminal {
   uint8_t shift = 0;                               // which of G0-G3 is in GL
   int8_t active_charset = -1;
   uint32_t link_counter = 0;
-  uint32_t print_state = 0;  // bits 1-2 last printed width, bit 0 combining
+  uint32_t print_state = 0;  // bits 1-2 last printed width, bit 0 combining,
+                             // kPrintedLastColumn
   TerminalModes modes;
 
   term::Buffer& active() { return modes.alternate_screen ? alternate : primary; }
@@ -99,6 +100,11 @@ struct Terminal {
 };
 
 inline constexpr uint32_t kMaxTerminalSide = 4096;
+
+// Print-state bit: with auto-wrap off the cursor stays on the last column it
+// has just printed; what follows a print (a combining mark, REP) still
+// belongs to that character, as if the cursor stood past it.
+inline constexpr uint32_t kPrintedLastColumn = 1u << 3;
 
 Terminal terminal_new(uint32_t cols, uint32_t rows);
 void terminal_process(Terminal& t, std::string_view text);

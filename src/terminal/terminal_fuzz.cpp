@@ -1,9 +1,10 @@
 // libFuzzer target over the terminal: arbitrary output bytes, fed whole and
 // in pieces through the UTF-8 repair, must give the same screen; then the
-// terminal is resized and serialised, and the stream must redraw itself: a
-// fresh terminal fed the stream serialises to a stream that redraws the
-// same screen again (the first pass may drop what a stream cannot carry,
-// such as a lone zero-width character).
+// terminal is resized and serialised, and the stream must redraw it: a
+// fresh terminal fed the stream shows the same text with the cursor in the
+// same place, and serialises to a stream that redraws the same screen again
+// (the first pass may drop what a stream does not carry, such as the
+// foreground colour of a blank cell).
 //
 // Input: bytes 0 and 1 pick the size, byte 2 seeds the cut points, byte 3
 // picks the resize, the rest is the agent's output.
@@ -19,6 +20,21 @@
 namespace {
 
 using namespace mossbank;
+
+std::string text_and_cursor(const Terminal& t) {
+  TerminalCursor c = terminal_cursor(t);
+  return screen_lines(t) + "|" + std::to_string(c.col) + "," + std::to_string(c.row);
+}
+
+// A pending wrap is redrawn by printing the last column again; after a
+// blank there is nothing to print, and the cursor can only be moved onto it.
+bool pending_after_blank(const Terminal& t) {
+  const TerminalCursor c = terminal_cursor(t);
+  if (c.col < t.cols) return false;
+  const term::Buffer& b = t.active();
+  const term::Cell last = term::cell_at(term::line_or_empty(b, b.screen_index(c.row)), t.cols - 1);
+  return !last.has_content() && !last.is_spacer();
+}
 
 std::string observable(const Terminal& t) {
   TerminalCursor c = terminal_cursor(t);
@@ -80,6 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool screen_only = (resize & 2) != 0;
   Terminal once = terminal_new(whole.cols, whole.rows);
   terminal_process(once, serialize(whole, screen_only));
+  if (!pending_after_blank(whole))
+    check(text_and_cursor(once) == text_and_cursor(whole), "the serialised screen shows another screen");
   Terminal twice = terminal_new(whole.cols, whole.rows);
   terminal_process(twice, serialize(once, screen_only));
   check(observable(once) == observable(twice), "the serialised screen does not redraw itself");
