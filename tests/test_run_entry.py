@@ -457,6 +457,56 @@ class InstallRuns(RunEntry):
         self.assertEqual(targets, ["/api/health"])
 
 
+class CodexProbe(RunEntry):
+    """Codex is asked for its help once; when it lists --no-daemon and the
+    command line leaves the choice open, the flag goes first."""
+
+    def setUp(self):
+        super().setUp()
+        self.daemon = StandInDaemon(home=self.home)
+        self.addCleanup(self.daemon.close)
+        self.probes = os.path.join(self.root, "probes")
+
+    def codex(self, help_text):
+        self.agent("codex", f"""#!/bin/sh
+if [ "$1" = --help ]; then
+  echo "probe $MOSSBANK_RUN_AS" >> "{self.probes}"
+  printf '%s\n' "{help_text}"
+  exit 0
+fi
+""" + RECORDER.split("\n", 1)[1])
+
+    def probes_made(self):
+        if not os.path.exists(self.probes):
+            return []
+        with open(self.probes) as f:
+            return f.read().splitlines()
+
+    def test_the_flag_goes_first_when_the_help_lists_it(self):
+        self.codex("  --no-daemon   Run the session in this process")
+        r, _, _ = self.run_wrapper(["codex", "--model", "o3"], self.env(MOSSBANK_RUN_AS="x"))
+        self.assertEqual(r.code, 0, r)
+        self.assertEqual(self.probes_made(), ["probe "])  # the agent's environment
+        self.assertEqual(self.recorded_values("arg"), ["--no-daemon", "--model", "o3"])
+
+    def test_no_flag_in_the_help_or_no_probe_at_all(self):
+        cases = [
+            ("Usage: codex [OPTIONS]", ["x"], 1),
+            ("  --no-daemon", ["--no-daemon"], 0),
+            ("  --no-daemon", ["--remote=ws://h"], 0),
+            ("  --no-daemon", ["exec", "task"], 0),
+            ("  --no-daemon", ["login"], 0),
+        ]
+        for help_text, args, probes in cases:
+            with self.subTest(args=args):
+                if os.path.exists(self.probes):
+                    os.remove(self.probes)
+                self.codex(help_text)
+                r, _, _ = self.run_wrapper(["codex"] + args, self.env())
+                self.assertEqual(len(self.probes_made()), probes)
+                self.assertEqual(self.recorded_values("arg"), args)
+
+
 class Vocations(RunEntry):
     def folder(self):
         return os.path.join(self.home, "vocations")

@@ -9,16 +9,14 @@
 #include "daemon/config.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
-#include "platform/platform.h"
 #include "run/codex_probe.h"
 #include "run/direct.h"
 #include "run/environment.h"
 #include "run/messages.h"
 #include "run/options.h"
-#include "run/resume.h"
+#include "run/restart_loop.h"
 #include "run/run.h"
 #include "run/run_loop.h"
-#include "run/upgrade.h"
 #include "run/village_check.h"
 #include "run/vocations.h"
 #include "screen/agents.h"
@@ -28,9 +26,6 @@ namespace mossbank::run {
 namespace {
 
 constexpr std::chrono::seconds kHealthTimeout{1};
-// A restarted agent that ends sooner than this (with a failure) did not
-// really start again.
-constexpr std::chrono::milliseconds kQuickEnd{10000};
 
 std::variant<DaemonConfig, RunExit> config_or_exit(const RunInvocation& invocation) {
   const bool home_given = env_var(invocation.environment, "MOSSBANK_HOME").has_value();
@@ -40,13 +35,6 @@ std::variant<DaemonConfig, RunExit> config_or_exit(const RunInvocation& invocati
     return RunExit{1};
   }
   return std::get<DaemonConfig>(config);
-}
-
-void write_resume_hint(std::string_view what, const RunOptions& options,
-                       std::string_view session_id) {
-  if (std::optional<std::string> hint = resume_hint(what, options.program, session_id)) {
-    eprint_raw(*hint);
-  }
 }
 
 // The reason an automatic run has to run the agent by itself, if any.
@@ -62,58 +50,6 @@ std::variant<std::monostate, std::string_view, RunExit> automatic_reason(
     return std::string_view("no-village");
   }
   return std::monostate{};
-}
-
-RunOutcome restart_loop(const RunInvocation& invocation, const RunOptions& options,
-                        LoopInput input) {
-  std::unique_ptr<RunCommand> command = RunCommand::start(invocation);
-  std::optional<std::string> restarted_session;  // the conversation a restart took up
-  while (true) {
-    const auto started = std::chrono::steady_clock::now();
-    const LoopResult result = command->run_loop(input);
-    const auto lasted = std::chrono::steady_clock::now() - started;
-
-    if (!result.restart) {
-      if (!input.first_run && restarted_session) {
-        std::optional<std::string_view> what;
-        if (result.restart_state == RestartState::interrupted) {
-          what = kRestartCancelled;
-        } else if (result.restart_state == RestartState::terminated) {
-          what = kAgentDidntStartAgain;
-        } else if (lasted < kQuickEnd && (result.exit_code != 0 || result.code_from_wrapper)) {
-          what = kAgentDidntStartAgain;
-        }
-        if (what) write_resume_hint(*what, options, *restarted_session);
-      }
-      return RunExit{result.exit_code};
-    }
-
-    const RestartRequest& restart = *result.restart;
-    std::optional<std::vector<std::string>> resumed =
-        resume_args(options.program, input.agent_args, restart.session_id, restart.launch_words);
-    if (!result.code_from_wrapper && resumed && result.restart_state == RestartState::none) {
-      eprint_raw(kStartingAgain);
-      if (restart.upgrade) {
-        HandoverInput handover;
-        handover.home_dir = invocation.home_dir;
-        handover.own_executable = platform::own_executable_path();
-        handover.options = options;
-        handover.resume_args = *resumed;
-        handover.environment = invocation.environment;
-        handover.run_id = input.run_id;
-        handover.pid = invocation.pid;
-        try_upgrade_handover(handover);
-      }
-      input.agent_args = std::move(*resumed);
-      input.first_run = false;
-      restarted_session = restart.session_id;
-      continue;
-    }
-    if (result.restart_state == RestartState::interrupted) {
-      write_resume_hint(kRestartCancelled, options, restart.session_id);
-    }
-    return RunExit{result.exit_code};
-  }
 }
 
 }  // namespace
@@ -200,7 +136,8 @@ RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocati
   input.agent_args = std::move(agent_arguments);
   input.first_run = true;
   input.automatic = automatic;
-  return restart_loop(invocation, options, std::move(input));
+  std::unique_ptr<RunCommand> command = RunCommand::start(invocation);
+  return restart_loop(*command, invocation, options, std::move(input));
 }
 
 }  // namespace mossbank::run
