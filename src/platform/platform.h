@@ -3,7 +3,8 @@
 // own_executable_path: the running program's path as the platform reports it
 // (_NSGetExecutablePath on macOS, /proc/self/exe on Linux); none on failure.
 // Pseudo-terminal functions come from <util.h> on macOS and <pty.h> on Linux:
-// include "platform/pty.h" for openpty.
+// include "platform/pty.h" for openpty. Starting and becoming other programs
+// with their signals reset, close-on-exec pipes and file times: process.h.
 #pragma once
 
 #include <optional>

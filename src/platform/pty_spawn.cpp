@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/process.h"
 #include "platform/pty.h"
 
 namespace mossbank::platform {
@@ -29,21 +30,6 @@ void write_errno_and_exit(int pipe_fd, int err) {
   ssize_t ignored = write(pipe_fd, &err, sizeof err);
   (void)ignored;
   _exit(127);
-}
-
-// Every catchable signal at its default, and an empty mask (async-signal-safe).
-void reset_signals_for_exec() {
-  struct sigaction dfl;
-  std::memset(&dfl, 0, sizeof dfl);
-  dfl.sa_handler = SIG_DFL;
-  sigemptyset(&dfl.sa_mask);
-  for (int sig = 1; sig < NSIG; ++sig) {
-    if (sig == SIGKILL || sig == SIGSTOP) continue;
-    sigaction(sig, &dfl, nullptr);  // fails harmlessly for the reserved ones
-  }
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 }  // namespace

@@ -1,4 +1,22 @@
-// The `run` command: what the program's entry hands it and what it answers.
+// The `run` command: `mossbank run [--vocation <id>] [--allow-plain] [--]
+// <agent> [args...]` wraps an agent's terminal session for the village.
+//
+// run_main is the whole command: it reads the wrapper's options, resolves
+// the vocation, finds the agent on PATH, runs the agent by itself where it
+// must (the village off, or an automatic run without a terminal, a session
+// or a village), checks the village and starts the application when it is
+// down, and runs the agent in a pseudo-terminal (run_loop.h), again for each
+// restart the village asks for. Its pieces, each in its own header:
+//   options.h        the option scan, the agent's arguments, PATH lookup
+//   environment.h    the run's variables, the agent's environment, the run id
+//   village_check.h  the health check with its proof, the application start
+//   codex_probe.h    Codex's --no-daemon
+//   direct.h         becoming the agent (run_agent_directly)
+//   resume.h         the command line of a restart
+//   upgrade.h        handing a run to the updated tool
+//   vocations.h      roles and their prompts
+//   slash_popups.h   agents' command popups and dialog titles
+//   messages.h       the texts, and the stderr lock every thread writes under
 #pragma once
 
 #include <cstdint>

@@ -1,57 +1,143 @@
-#include <sys/stat.h>
+// The run command's entry: options, vocation, the agent's program, running
+// it by itself or preparing the village, then the run loop once per start
+// of the agent (restarts included).
+#include <unistd.h>
 
+#include <chrono>
+#include <variant>
+
+#include "daemon/config.h"
+#include "daemon/daemon_api.h"
+#include "daemon/home.h"
+#include "run/codex_probe.h"
+#include "run/direct.h"
+#include "run/environment.h"
+#include "run/messages.h"
+#include "run/options.h"
+#include "run/restart_loop.h"
 #include "run/run.h"
 #include "run/run_loop.h"
-#include "screen/session_ids.h"
+#include "run/village_check.h"
+#include "run/vocations.h"
+#include "screen/agents.h"
 
 namespace mossbank::run {
 
 namespace {
 
-// A first entry: the program on PATH and one run of the loop.
-std::optional<std::string> find_program(const std::string& program, const RunInvocation& inv) {
-  auto is_file = [](const std::string& p) {
-    struct stat st;
-    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  };
-  if (program.find('/') != std::string::npos) return is_file(program) ? std::optional(program) : std::nullopt;
-  std::string path;
-  for (const auto& [k, v] : inv.environment)
-    if (k == "PATH") {
-      path = v;
-      break;
-    }
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(':', start);
-    if (end == std::string::npos) end = path.size();
-    std::string dir = path.substr(start, end - start);
-    if (!dir.empty() && is_file(dir + "/" + program)) return dir + "/" + program;
-    start = end + 1;
+constexpr std::chrono::seconds kHealthTimeout{1};
+
+std::variant<DaemonConfig, RunExit> config_or_exit(const RunInvocation& invocation) {
+  const bool home_given = env_var(invocation.environment, "MOSSBANK_HOME").has_value();
+  std::variant<DaemonConfig, IoError> config = ensure_config(invocation.home_dir, home_given);
+  if (auto* error = std::get_if<IoError>(&config)) {
+    eprint(error->text + "\n");
+    return RunExit{1};
   }
-  return std::nullopt;
+  return std::get<DaemonConfig>(config);
+}
+
+// The reason an automatic run has to run the agent by itself, if any.
+std::variant<std::monostate, std::string_view, RunExit> automatic_reason(
+    const RunInvocation& invocation, const std::string& program_path, const RunOptions& options) {
+  if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) return std::string_view("no-terminal");
+  if (!screen::is_interactive_session(launch_argv(program_path, options.args))) {
+    return std::string_view("no-session");
+  }
+  std::variant<DaemonConfig, RunExit> config = config_or_exit(invocation);
+  if (auto* exit = std::get_if<RunExit>(&config)) return *exit;
+  if (!daemon_get(std::get<DaemonConfig>(config).port, kHealthPath, kHealthTimeout)) {
+    return std::string_view("no-village");
+  }
+  return std::monostate{};
 }
 
 }  // namespace
 
 RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocation) {
-  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) return RunHelp{};
-  RunOptions options;
-  options.program = args.empty() ? "claude" : args[0];
-  if (!args.empty()) options.args.assign(args.begin() + 1, args.end());
-  auto path = find_program(options.program, invocation);
-  if (!path) return RunExit{127};
-  auto id = screen::new_session_id();
-  if (!id) return RunExit{1};
-  auto command = RunCommand::start(invocation);
-  LoopInput in;
-  in.invocation = &invocation;
-  in.options = &options;
-  in.program_path = *path;
-  in.run_id = *id;
-  in.agent_args = options.args;
-  LoopResult r = command->run_loop(in);
-  return RunExit{r.exit_code};
+  OptionScan scan = scan_options(args);
+  if (std::holds_alternative<RunHelp>(scan)) return RunHelp{};
+  if (auto* error = std::get_if<RunError>(&scan)) return *error;
+  const RunOptions options = std::get<RunOptions>(std::move(scan));
+  const EnvPairs& env = invocation.environment;
+
+  std::optional<std::string> prompt;
+  if (options.vocation_id) {
+    VocationLookup found = resolve_vocation(invocation.home_dir, *options.vocation_id);
+    if (auto* missing = std::get_if<VocationNotFound>(&found)) return RunError{missing->text};
+    if (auto* failed = std::get_if<VocationWriteFailed>(&found)) {
+      eprint(failed->text + "\n");
+      return RunExit{1};
+    }
+    prompt = vocation_prompt(std::get<Vocation>(found));
+  }
+
+  std::optional<std::string> program_path =
+      find_program(options.program, env_var(env, "PATH").value_or(""));
+  if (!program_path) {
+    eprint(cant_find_program(options.program));
+    return RunExit{127};
+  }
+  auto by_itself = [&](std::string_view why) -> RunOutcome {
+    note_runs_by_itself(env, why);
+    return RunExit{
+        run_agent_directly(*program_path, agent_args(options.program, options.args, prompt), invocation)};
+  };
+
+  if (village_off(invocation.home_dir)) {
+    if (setup_daemon_pid(env)) {
+      eprint(kInstallNeedsVillage);
+      return RunExit{1};
+    }
+    return by_itself("village-off");
+  }
+
+  const bool automatic = env_is_one(env, "MOSSBANK_AUTO_RUN");
+  if (automatic) {
+    auto reason = automatic_reason(invocation, *program_path, options);
+    if (auto* exit = std::get_if<RunExit>(&reason)) return *exit;
+    if (auto* why = std::get_if<std::string_view>(&reason)) return by_itself(*why);
+  }
+
+  const EnvPairs agent_env = run_env_without_own(env, false);
+  std::vector<std::string> agent_arguments = options.args;
+  if (screen::agent_name_of_program(options.program) == "codex" &&
+      codex_probe_wanted(agent_arguments)) {
+    ProbeCommand probe;
+    probe.program_path = *program_path;
+    probe.envp = env_entries(agent_env);
+    probe.cwd = invocation.current_dir;
+    agent_arguments = codex_args_after_probe(probe, std::move(agent_arguments));
+  }
+
+  std::variant<DaemonConfig, RunExit> config = config_or_exit(invocation);
+  if (auto* exit = std::get_if<RunExit>(&config)) return *exit;
+  if (setup_daemon_pid(env)) {
+    if (!daemon_get(std::get<DaemonConfig>(config).port, kHealthPath, kHealthTimeout)) {
+      eprint(kInstallVillageGone);
+      return RunExit{1};
+    }
+  } else {
+    ensure_village(invocation.home_dir, invocation.version, invocation.start_app);
+  }
+
+  std::optional<std::string> run_id = choose_run_id(env);
+  if (!run_id) {
+    eprint(kNoRandomForRunId);
+    return RunExit{1};
+  }
+
+  LoopInput input;
+  input.invocation = &invocation;
+  input.options = &options;
+  input.program_path = *program_path;
+  input.run_id = *run_id;
+  input.vocation_prompt = prompt;
+  input.agent_args = std::move(agent_arguments);
+  input.first_run = true;
+  input.automatic = automatic;
+  std::unique_ptr<RunCommand> command = RunCommand::start(invocation);
+  return restart_loop(*command, invocation, options, std::move(input));
 }
 
 }  // namespace mossbank::run

@@ -1,19 +1,12 @@
 #include "run/run_setup.h"
 
-#include <algorithm>
-#include <array>
 #include <string_view>
+
+#include "run/environment.h"
 
 namespace mossbank::run {
 
 namespace {
-
-// TODO(entry): one list with the entry's environment rules.
-constexpr std::array<std::string_view, 11> kOwnVariables = {
-    "MOSSBANK_VILLAGE_TERMINAL", "ELECTRON_RUN_AS_NODE",     "MOSSBANK_RUST_HANDOVER",
-    "MOSSBANK_AUTO_RUN",         "MOSSBANK_RUN_AS",          "MOSSBANK_RUN_UPGRADE_ID",
-    "MOSSBANK_RUN_PANEL_SHELL",  "MOSSBANK_RUN_HOST",        "MOSSBANK_RUN_SIZE",
-    "MOSSBANK_RUN_SETUP",        "MOSSBANK_RUN_DAEMON_PID"};
 
 std::optional<std::string> value_of(const EnvPairs& pairs, std::string_view name) {
   for (const auto& [key, value] : pairs)
@@ -31,16 +24,6 @@ std::optional<uint16_t> side(std::string_view digits) {
   return static_cast<uint16_t>(v);
 }
 
-std::optional<std::string> run_host_of(const EnvPairs& pairs) {
-  auto host = value_of(pairs, "MOSSBANK_RUN_HOST");
-  if (!host || host->size() < 8 || host->size() > 64) return std::nullopt;
-  for (char c : *host) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-    if (!ok) return std::nullopt;
-  }
-  return host;
-}
-
 }  // namespace
 
 std::pair<uint16_t, uint16_t> parse_run_size(const std::optional<std::string>& text) {
@@ -56,13 +39,7 @@ std::pair<uint16_t, uint16_t> parse_run_size(const std::optional<std::string>& t
 
 EnvPairs agent_environment_pairs(const EnvPairs& pairs, const std::string& run_id) {
   const bool panel_shell = value_of(pairs, "MOSSBANK_RUN_PANEL_SHELL") == "1";
-  EnvPairs out;
-  for (const auto& pair : pairs) {
-    if (std::find(kOwnVariables.begin(), kOwnVariables.end(), pair.first) != kOwnVariables.end())
-      continue;
-    if (!panel_shell && pair.first == "MOSSBANK_RUN_ID") continue;
-    out.push_back(pair);
-  }
+  EnvPairs out = run_env_without_own(pairs, !panel_shell);
   if (!panel_shell) out.emplace_back("MOSSBANK_RUN_ID", run_id);
   if (!value_of(out, "TERM")) out.emplace_back("TERM", "xterm-256color");
   return out;
@@ -71,7 +48,7 @@ EnvPairs agent_environment_pairs(const EnvPairs& pairs, const std::string& run_i
 JsonValue build_registration(const RegistrationInput& in) {
   const EnvPairs& env = in.invocation->environment;
   const auto run_as = value_of(env, "MOSSBANK_RUN_AS");
-  const auto host = run_host_of(env);
+  const auto host = run_host(env);
   const bool interactive = in.stdout_terminal && (!run_as || run_as->empty());
 
   JsonValue r = JsonValue::object();

@@ -1,0 +1,164 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace mossbank::platform {
+
+namespace {
+
+void write_errno_and_exit(int pipe_fd, int err) {
+  ssize_t ignored = write(pipe_fd, &err, sizeof err);
+  (void)ignored;
+  _exit(127);
+}
+
+std::vector<char*> c_strings(const std::vector<std::string>& parts) {
+  std::vector<char*> out;
+  out.reserve(parts.size() + 1);
+  for (const std::string& s : parts) out.push_back(const_cast<char*>(s.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+void reset_signals_for_exec() {
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    sigaction(sig, &dfl, nullptr);  // fails harmlessly for the reserved ones
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+int make_pipe(PipeEnds& out) {
+  int fds[2];
+#if defined(__APPLE__)
+  if (pipe(fds) != 0) return errno;
+  for (int fd : fds) {
+    int flags = fcntl(fd, F_GETFD);
+    if (flags < 0 || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) < 0) {
+      int err = errno;
+      close(fds[0]);
+      close(fds[1]);
+      return err;
+    }
+  }
+#else
+  if (pipe2(fds, O_CLOEXEC) != 0) return errno;
+#endif
+  out.read = fds[0];
+  out.write = fds[1];
+  return 0;
+}
+
+int exec_with_default_signals(const std::string& path, const std::vector<std::string>& argv,
+                              const std::vector<std::string>& envp) {
+  std::vector<char*> args = c_strings(argv);
+  std::vector<char*> env = c_strings(envp);
+
+  // Everything blocked while the actions change, so that no handler of ours
+  // runs half-way; the mask is emptied only for the exec itself.
+  sigset_t all, old_mask, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  pthread_sigmask(SIG_SETMASK, &all, &old_mask);
+  struct sigaction saved[NSIG];
+  bool changed[NSIG] = {};
+  struct sigaction dfl = {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    if (sigaction(sig, &dfl, &saved[sig]) == 0) changed[sig] = true;
+  }
+  pthread_sigmask(SIG_SETMASK, &none, nullptr);
+  execve(path.c_str(), args.data(), env.data());
+  int err = errno;
+
+  pthread_sigmask(SIG_SETMASK, &all, nullptr);
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (changed[sig]) sigaction(sig, &saved[sig], nullptr);
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  return err;
+}
+
+Spawned spawn_with_default_signals(const SpawnRequest& request) {
+  // fork and exec rather than posix_spawn: glibc's posix_spawn leaves its
+  // two internal signals ignored in the child, and an exec keeps them so.
+  std::vector<char*> args = c_strings(request.argv);
+  std::vector<char*> env = c_strings(request.envp);
+  const int wanted[3] = {request.stdin_fd, request.stdout_fd, request.stderr_fd};
+  Spawned out;
+  PipeEnds status;
+  if (int err = make_pipe(status)) {
+    out.error = err;
+    return out;
+  }
+  pid_t pid = fork();
+  if (pid < 0) {
+    out.error = errno;
+    close(status.read);
+    close(status.write);
+    return out;
+  }
+  if (pid == 0) {
+    // The child: async-signal-safe calls only.
+    reset_signals_for_exec();
+    for (int target = 0; target < 3; ++target) {
+      if (wanted[target] < 0) continue;
+      if (wanted[target] == target) {
+        if (fcntl(target, F_SETFD, 0) != 0) write_errno_and_exit(status.write, errno);
+      } else if (dup2(wanted[target], target) < 0) {
+        write_errno_and_exit(status.write, errno);
+      }
+    }
+    if (!request.cwd.empty() && chdir(request.cwd.c_str()) != 0) {
+      write_errno_and_exit(status.write, errno);
+    }
+    execve(request.path.c_str(), args.data(), env.data());
+    write_errno_and_exit(status.write, errno);
+  }
+  close(status.write);
+  int child_errno = 0;
+  ssize_t n;
+  do {
+    n = read(status.read, &child_errno, sizeof child_errno);
+  } while (n < 0 && errno == EINTR);
+  close(status.read);
+  if (n == static_cast<ssize_t>(sizeof child_errno)) {
+    int ignored = 0;
+    while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+    }
+    out.error = child_errno;
+    return out;
+  }
+  out.pid = pid;
+  return out;
+}
+
+std::optional<double> modified_time_ms(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+#if defined(__APPLE__)
+  const struct timespec& t = st.st_mtimespec;
+#else
+  const struct timespec& t = st.st_mtim;
+#endif
+  return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+}  // namespace mossbank::platform

@@ -1,0 +1,40 @@
+// Restart and resume options: the agent's command line rebuilt so that a
+// restart takes the same conversation up again.
+//
+// Options that only configure the agent are kept; options and subcommands
+// that pick a conversation are dropped (the restart names it); the
+// restart's launch words replace the kept options that set the same thing.
+// Anything not understood (a prompt word, "--", an unknown option) refuses
+// the restart, since a prompt on the command line would be sent again. The
+// rules come from a restart table carried as JSON text, keyed by the agent's
+// display name; only "claude" and "codex" have entries.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/json.h"
+
+namespace mossbank::run {
+
+// The resume word, the session id, then the kept and launch words; none
+// when the run cannot be restarted.
+std::optional<std::vector<std::string>> resume_args(std::string_view program,
+                                                    std::span<const std::string> args,
+                                                    std::string_view session_id,
+                                                    std::span<const std::string> launch_words);
+
+// Groups of words: one starts at the first word and at every non-empty word
+// that begins with "-".
+std::vector<std::vector<std::string>> option_groups(std::span<const std::string> words);
+
+// The key of the thing a group sets, by the agent's table entry.
+std::string restart_config(const JsonValue& entry, std::span<const std::string> group);
+
+// The agent's entry in the carried restart table, or nullptr.
+const JsonValue* restart_entry(std::string_view agent);
+
+}  // namespace mossbank::run
