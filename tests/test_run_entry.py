@@ -454,7 +454,11 @@ class InstallRuns(RunEntry):
         r, _, _ = self.run_wrapper(["agent"], self.env(**self.install))
         self.assertEqual(r.stderr, b"")
         targets = [q.target for q in self.daemon.requests("/api/health", match="prefix")]
-        self.assertEqual(targets, ["/api/health"])
+        # The entry asks once, plainly, and skips the village check (no hooks
+        # request); only the run's link asks the daemon for its proof.
+        self.assertEqual(targets[0], "/api/health")
+        self.assertNotIn("/api/health?hooks=1", targets)
+        self.assertTrue(all(t.startswith("/api/health?nonce=") for t in targets[1:]), targets)
 
 
 class CodexProbe(RunEntry):
