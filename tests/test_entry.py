@@ -135,6 +135,16 @@ class HandOffToNode(unittest.TestCase):
             "arg=setup", "arg=--agent", "arg=all",
         ])
 
+    def test_node_gets_every_signal_at_its_default(self):
+        # The tool ignores SIGPIPE; the program it becomes must not.
+        exe, _, _ = self.bundle(js=True)
+        bindir = os.path.join(self.root, "path-bin")
+        write_script(os.path.join(bindir, "node"),
+                     "#!/bin/sh\ngrep -E '^Sig(Ign|Blk):' /proc/$$/status > \"$RECORD_TO\"\n")
+        r = run(["setup"], env=clean_env(RECORD_TO=self.record, PATH=bindir + ":/usr/bin:/bin"), exe=exe)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.recorded(), ["SigBlk:\t0000000000000000", "SigIgn:\t0000000000000000"])
+
     def test_everything_but_the_own_commands_goes_to_node(self):
         exe, top, _ = self.bundle(js=True)
         env = self.node_on_path()

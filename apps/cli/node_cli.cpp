@@ -1,6 +1,7 @@
 #include "cli/node_cli.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 
 #include "daemon/home.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 
 extern char** environ;
 
@@ -90,6 +92,8 @@ void run_node_cli(const std::vector<std::string>& args) {
   if (launch->run_as_node) setenv("ELECTRON_RUN_AS_NODE", "1", 1);
   std::fflush(stdout);
   std::vector<char*> argv = c_argv(cmd);
+  // The Node program must not inherit the tool's ignored SIGPIPE.
+  platform::reset_signals_for_exec();
   execvp(argv[0], argv.data());
   int err = errno;
   if (launch->run_as_node) unsetenv("ELECTRON_RUN_AS_NODE");
@@ -115,8 +119,19 @@ bool start_app() {
   posix_spawn_file_actions_init(&actions);
   for (int fd : {0, 1, 2})
     posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  // Every signal at its default and an empty mask: the tool ignores SIGPIPE,
+  // and the application would inherit that.
+  posix_spawnattr_t attrs;
+  posix_spawnattr_init(&attrs);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attrs, &all);
+  posix_spawnattr_setsigmask(&attrs, &none);
+  posix_spawnattr_setflags(&attrs, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  int rc = posix_spawnp(&pid, argv[0], &actions, &attrs, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attrs);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return false;
   int status = 0;

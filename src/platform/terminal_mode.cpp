@@ -16,6 +16,7 @@ namespace {
 struct termios g_saved_attributes;
 std::atomic<bool> g_have_saved{false};
 std::atomic<bool> g_restored{true};
+std::atomic<bool> g_agent_output{false};
 
 void restore_saved() {
   if (!g_have_saved.load() || g_restored.exchange(true)) return;
@@ -25,7 +26,7 @@ void restore_saved() {
 extern "C" void on_fatal_signal(int sig) {
   const bool was_raw = g_have_saved.load() && !g_restored.load();
   restore_saved();
-  if (was_raw && isatty(STDOUT_FILENO)) {
+  if ((was_raw || g_agent_output.load()) && isatty(STDOUT_FILENO)) {
     ssize_t ignored = write(STDOUT_FILENO, kFatalReset.data(), kFatalReset.size());
     (void)ignored;
   }
@@ -50,6 +51,8 @@ RawMode::RawMode() {
 void RawMode::restore() {
   if (saved_) restore_saved();
 }
+
+void mark_agent_output() { g_agent_output.store(true); }
 
 void install_fatal_signal_restore() {
   static std::once_flag once;

@@ -5,7 +5,8 @@
 // destructor, or the fatal-signal handlers. Those handlers (SIGSEGV, SIGBUS,
 // SIGFPE, SIGILL, SIGABRT) use async-signal-safe calls only and no lock:
 // they set the saved attributes back, write the fixed kFatalReset to stdout
-// when it is a terminal, then re-raise the signal with its default action.
+// when it is a terminal and an agent has written to it (mark_agent_output),
+// then re-raise the signal with its default action.
 #pragma once
 
 #include <string_view>
@@ -45,5 +46,9 @@ class RawMode {
 
 // Installs the fatal-signal handlers (once per process).
 void install_fatal_signal_restore();
+
+// An agent's output may have changed the user's terminal's modes from now
+// on: a fatal signal writes the reset even before raw mode was entered.
+void mark_agent_output();
 
 }  // namespace mossbank::platform

@@ -185,4 +185,10 @@ std::optional<std::vector<std::string>> resume_args(std::string_view program,
   return out;
 }
 
+std::optional<std::string_view> exit_command(std::string_view agent) {
+  if (agent == "claude") return "/exit";
+  if (agent == "codex") return "/quit";
+  return std::nullopt;
+}
+
 }  // namespace mossbank::run

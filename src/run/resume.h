@@ -20,6 +20,10 @@
 
 namespace mossbank::run {
 
+// The command that makes the agent exit so that a restart can take it up
+// again: "/exit" for Claude Code, "/quit" for Codex; none for the others.
+std::optional<std::string_view> exit_command(std::string_view agent);
+
 // The resume word, the session id, then the kept and launch words; none
 // when the run cannot be restarted.
 std::optional<std::vector<std::string>> resume_args(std::string_view program,

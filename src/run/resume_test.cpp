@@ -95,5 +95,12 @@ TEST(RestartConfig, SetKeys) {
   EXPECT_EQ(restart_entry("//"), nullptr);
 }
 
+TEST(ExitCommand, OnlyClaudeAndCodexCanBeAskedToExit) {
+  EXPECT_EQ(exit_command("claude"), "/exit");
+  EXPECT_EQ(exit_command("codex"), "/quit");
+  EXPECT_EQ(exit_command("grok"), std::nullopt);
+  EXPECT_EQ(exit_command("Claude"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace mossbank::run

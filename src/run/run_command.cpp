@@ -15,6 +15,11 @@
 #include "run/colours.h"
 #include "run/commands.h"
 #include "run/link.h"
+#include "run/direct.h"
+#include "run/messages.h"
+#include "run/options.h"
+#include "run/resume.h"
+#include "run/environment.h"
 #include "run/posts.h"
 #include "run/pty_agent.h"
 #include "run/pump.h"
@@ -264,12 +269,13 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   if (!screen::is_session_id(session_uuid)) {
     auto fresh = screen::new_session_id();
     if (!fresh) {
-      write_all(STDERR_FILENO, "mossbank run: the agent didn't start: no random source\n");
+      eprint("mossbank run: the agent didn't start: no random source\n");
       return end_with(1, true);
     }
     session_uuid = *fresh;
   }
-  screen::RunSession session = screen::run_session(options.program, in.agent_args, session_uuid);
+  screen::RunSession session = screen::run_session(
+      options.program, agent_args(options.program, in.agent_args, in.vocation_prompt), session_uuid);
 
   auto [cols, rows] = initial_size(inv);
 
@@ -298,8 +304,14 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
       std::lock_guard lock(slot_mutex_);
       slot_.starting = false;
     }
-    // TODO(entry): an automatic run falls back to running the agent by itself.
-    write_all(STDERR_FILENO, "mossbank run: the agent didn't start: " + *error + "\n");
+    if (in.automatic && env_is_one(inv.environment, "MOSSBANK_AUTO_RUN")) {
+      note_runs_by_itself(inv.environment, "no-start: " + *error);
+      return end_with(run_agent_directly(in.program_path,
+                                         agent_args(options.program, in.agent_args, in.vocation_prompt),
+                                         inv),
+                      true);
+    }
+    eprint("mossbank run: the agent didn't start: " + *error + "\n");
     return end_with(1, true);
   }
   StartedAgent agent_started = std::move(std::get<StartedAgent>(started));
@@ -310,8 +322,9 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   reg.command = options.program;
   reg.run_id = in.run_id;
   reg.child_pid = agent_started.process->process_id();
-  reg.restartable = false;  // TODO(entry): restartable when resume_args accepts the run
   reg.agent = agent ? std::string(*agent) : std::string();
+  reg.restartable = exit_command(reg.agent).has_value() &&
+                    resume_args(options.program, session.args, "x", {}).has_value();
   reg.stdout_terminal = stdout_terminal;
   reg.vocation_id = options.vocation_id;
   reg.session_id = session.session_id;
@@ -348,6 +361,7 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   }
   if (!kept.empty()) handle_user_input(Attached{run, agent_started.process, agent_started.input}, kept);
 
+  platform::mark_agent_output();
   PumpControl pump_control;
   std::thread pump([&, master = agent_started.master, input = agent_started.input] {
     run_output_pump(run, master, input, pump_control, PumpTarget{STDOUT_FILENO, &stdout_mutex_});
@@ -428,10 +442,10 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   {
     std::lock_guard lock(run->notes_mutex);
     for (const std::string& note : run->failures)
-      write_all(STDERR_FILENO, "mossbank run: " + note + "; the run went on.\n");
+      eprint("mossbank run: " + note + "; the run went on.\n");
   }
   if (end_reason) {
-    write_all(STDERR_FILENO, "mossbank run: " + *end_reason + "; the run ended.\n");
+    eprint("mossbank run: " + *end_reason + "; the run ended.\n");
     return end_with(1, true);
   }
   result.exit_code = static_cast<uint8_t>(code & 0xFF);
