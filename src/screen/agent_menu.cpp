@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "screen/command_line.h"
 #include "screen/screen_pattern.h"
 #include "screen/terminal_reader.h"
 #include "screen/text_utils.h"
@@ -72,7 +73,8 @@ std::optional<Menu> cut_below_closed_overlay(Menu menu) {
 }
 
 std::optional<Menu> read_generic_menu(bool claude, std::string_view screen) {
-  // TODO(prompt search veto)
+  // The popup's list of earlier prompts is no question.
+  if (is_prompt_search(screen)) return std::nullopt;
   const std::string text = strip_escapes(screen);
   std::optional<Menu> menu = read_terminal(text);
   if (!menu) return std::nullopt;

@@ -41,6 +41,20 @@ TEST(ReadMenu, DispatchByExactName) {
   }
 }
 
+TEST(ReadMenu, NoneWhileThePromptSearchIsOpen) {
+  const std::string screen = dialog_screen({"Search prompts · 3 matches", "❯ fix the tests",
+                                            "  add a benchmark", "", "Enter to use · Esc to cancel"});
+  for (std::optional<std::string_view> agent :
+       {std::optional<std::string_view>("claude"), std::optional<std::string_view>("cursor"),
+        std::optional<std::string_view>("someone"), std::optional<std::string_view>()}) {
+    EXPECT_EQ(read_menu(agent, screen), std::nullopt) << agent.value_or("(none)");
+  }
+  ASSERT_TRUE(read_terminal(screen));
+  EXPECT_TRUE(read_menu("copilot", dialog_screen({"Search prompts", "❯ 1. fix the tests",
+                                                  "  2. add a benchmark", "",
+                                                  "Enter to use · Esc to cancel"})));
+}
+
 // Claude Code's folder-trust question, with the options as `options`.
 std::string trust_screen(const std::vector<std::string>& options,
                          const std::string& question_line =

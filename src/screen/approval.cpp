@@ -5,7 +5,10 @@
 #include <vector>
 
 #include "base/text.h"
+#include "screen/agent_menu.h"
+#include "screen/input_boxes.h"
 #include "screen/screen_pattern.h"
+#include "screen/terminal_reader.h"
 #include "screen/text_utils.h"
 
 namespace mossbank::screen {
@@ -105,6 +108,19 @@ bool asks(std::string_view row) {
 }
 
 }  // namespace
+
+bool is_approval_prompt(std::optional<std::string_view> agent, std::string_view screen) {
+  const bool menu = agent ? read_menu(agent, screen).has_value()
+                          : read_terminal(strip_escapes(screen)).has_value();
+  return menu || approval_signs_in_rows(screen);
+}
+
+bool awaiting_approval(std::optional<std::string_view> agent, std::string_view screen) {
+  if (!is_approval_prompt(agent, screen)) return false;
+  // The box test asks the approval test again; its answer is known.
+  return !has_input_box(agent, screen, false,
+                        [](std::optional<AgentName>, std::string_view) { return true; });
+}
 
 OptionRow classify_option_row(std::string_view row, size_t index) {
   OptionRow out;

@@ -23,6 +23,12 @@
 
 namespace mossbank::screen {
 
+// A question waits on the screen: a menu, or one of the signs in the rows.
+bool is_approval_prompt(std::optional<std::string_view> agent, std::string_view screen);
+
+// A question waits and the agent's input box is not on screen.
+bool awaiting_approval(std::optional<std::string_view> agent, std::string_view screen);
+
 // One cleaned screen row read as a possible answer option.
 struct OptionRow {
   size_t index = 0;       // the row's index on the screen

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "screen/test_screens.h"
+
 #include <string>
 #include <vector>
 
@@ -147,6 +149,85 @@ TEST(ApprovalSignsInRows, OnlyTheLastTwentyNonEmptyRows) {
 TEST(ApprovalSignsInRows, StylingAndSideBarsAreIgnored) {
   EXPECT_TRUE(approval_signs_in_rows(
       "│ \x1b[0;7m❯ 1. Yes\x1b[0m   │\n│   2. No      │\n╰──────────────╯"));
+}
+
+using testing_screens::dialog_screen;
+using testing_screens::full_screen;
+
+const std::vector<std::string> kClaudeBox = {kRule, "❯ ", kRule, "  ? for shortcuts"};
+const std::vector<std::string> kCodexBox = {"› Ask Codex to do anything", "",
+                                            "  gpt-5.1-codex default · ~/project",
+                                            "  ? for shortcuts"};
+const std::vector<std::string> kGrokBox = {
+    "╭──────────────────────────────────────────╮",
+    "│ > Type a message...                      │",
+    "╰──────────────────── grok-4 · ~/p ───────╯"};
+
+std::vector<std::string> above(std::vector<std::string> rows, const std::vector<std::string>& box) {
+  rows.insert(rows.end(), box.begin(), box.end());
+  return rows;
+}
+
+TEST(AwaitingApproval, QuestionsAndInputBoxes) {
+  struct Case {
+    const char* name;
+    std::optional<std::string_view> agent;
+    std::string screen;
+    bool prompt;
+    bool awaiting;
+  };
+  const std::vector<std::string> proceed = {"Do you want to proceed?", "❯ 1. Yes", "  2. No", "",
+                                            "Esc to cancel"};
+  const Case cases[] = {
+      {"a generic menu", std::nullopt, dialog_screen(proceed), true, true},
+      {"a menu without approval words", "cursor",
+       dialog_screen({"Select model", "❯ 1. Default", "  2. Opus", "  3. Haiku"}), true, true},
+      {"a menu for Claude Code", "claude", dialog_screen(proceed), true, true},
+      {"Claude Code idle", "claude", full_screen(kClaudeBox), false, false},
+      {"an answered question above Claude's box", "claude",
+       full_screen(above({"Do you want to proceed?", "❯ 1. Yes", "  2. No", ""}, kClaudeBox)),
+       false, false},
+      {"a numbered list in Claude's transcript", "claude",
+       full_screen(above({"● Here is the plan:", "  1. Read", "  2. Check", "  3. Write", ""},
+                         kClaudeBox)),
+       false, false},
+      {"Claude's box with a question below it", "claude",
+       full_screen({kRule, "❯ ", kRule, "  Allow edits? (y/n)"}), true, false},
+      {"a Codex approval", "codex",
+       full_screen({"  Would you like to run the following command?", "", "  $ touch notes.txt", "",
+                    "› 1. Yes, proceed (y)", "  2. No, and tell Codex what to do differently (esc)",
+                    "", "  Press enter to confirm or esc to cancel"}),
+       true, true},
+      {"Codex idle", "codex", full_screen(kCodexBox), false, false},
+      {"Codex's box under a finished question", "codex",
+       full_screen(above({"  Would you like to run it?", "› 1. Yes, proceed (y)", "  2. No", ""},
+                         kCodexBox)),
+       false, false},
+      {"a Grok radio question", "grok",
+       full_screen({"Allow this edit?", "a (●) Allow once", "b (○) Allow always", "c (○) Deny",
+                    "", "Ctrl+o:always-approve"}),
+       true, true},
+      // A bare box counts only while no question shows.
+      {"Grok's box with a hint in its bottom edge", "grok",
+       full_screen({"╭──────────────────────────────────────────╮",
+                    "│ > Type a message...                      │",
+                    "╰──────────── esc to cancel · grok-4 ─────╯"}),
+       true, true},
+      {"Grok idle", "grok", full_screen(kGrokBox), false, false},
+      {"an OpenCode permission row", "opencode",
+       full_screen({"┃  △ Permission required", "┃    $ touch notes.txt", "┃",
+                    "┃   Allow once   Allow always   Reject", "┃",
+                    "┃  ⇆ select  enter confirm"}),
+       true, true},
+      {"a Copilot list", "copilot",
+       full_screen({"│ Run this command?", "│ ❯ 1. Yes", "│   2. No"}), true, true},
+      {"markdown numbers and plain output", std::nullopt,
+       full_screen({"Steps:", "1. Build it", "2. Test it", "Done."}), false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(is_approval_prompt(c.agent, c.screen), c.prompt) << c.name;
+    EXPECT_EQ(awaiting_approval(c.agent, c.screen), c.awaiting) << c.name;
+  }
 }
 
 }  // namespace
