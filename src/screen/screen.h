@@ -19,6 +19,8 @@
 //                     hints left out), shell mode, the prompt-search popup
 //   input_boxes.h     has_input_box and input_box_is_empty for every agent's
 //                     box (bare, side, ruled, Claude's prompt row)
+//   agent_menu.h      read_menu: the menu an agent shows, read by agent
+//   approval.h        is_approval_prompt and awaiting_approval
 //   typing_profile.h  which keys interrupt an agent; whether it takes pasted lines
 //   key_filter.h      the filter every typed key passes on its way to the agent
 //
@@ -32,7 +34,9 @@
 // run on any number of threads at once.
 #pragma once
 
+#include "screen/agent_menu.h"
 #include "screen/agents.h"
+#include "screen/approval.h"
 #include "screen/command_line.h"
 #include "screen/input_boxes.h"
 #include "screen/input_pane.h"
