@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "screen/agent_menu.h"
 #include "screen/agents.h"
+#include "screen/approval.h"
 #include "screen/command_line.h"
 #include "screen/input_boxes.h"
 #include "screen/input_pane.h"
@@ -264,7 +266,30 @@ std::string typed_input() {
   return out;
 }
 
-void key_filter_figures() {
+const char* const kAgents[] = {"claude", "codex", "copilot", "grok", "opencode", "kilo",
+                               "antigravity", "cursor", nullptr};
+
+// read_menu as a keys request reads it (the plain lines, then the styled
+// ones), and awaiting_approval as the key filter asks it, for every agent.
+void menu_and_approval_figures(const std::string& styled, const std::string& plain) {
+  size_t hits = 0;
+  std::printf("busy screen, menus and approvals by agent, us per call (best of 7 x 100):\n");
+  for (const char* name : kAgents) {
+    const std::optional<std::string_view> agent =
+        name ? std::optional<std::string_view>(name) : std::nullopt;
+    const double menu_us = best_of(7, 100, [&] {
+      std::optional<Menu> menu = read_menu(agent, plain);
+      if (!menu) menu = read_menu(agent, styled);
+      hits += menu.has_value();
+    });
+    const double approval_us = best_of(7, 100, [&] { hits += awaiting_approval(agent, plain); });
+    std::printf("  %-12s read_menu %7.1f us   awaiting_approval %7.1f us\n", name ? name : "(none)",
+                menu_us, approval_us);
+  }
+  if (hits == 0) std::printf("!");
+}
+
+void key_filter_figures(const std::string& screen_plain) {
   const std::string input = typed_input();
   std::vector<std::string_view> chunks;
   uint32_t seed = 7;
@@ -299,6 +324,17 @@ void key_filter_figures() {
                                   : c == '\x7f' ? std::string("DEL") : std::string(1, c);
     std::printf("  one chunk %-22s %zu bytes: %.2f us\n", shown.c_str(), chunk.size(), us);
   }
+
+  // A screen that changed before every chunk: each one asks the screen.
+  uint64_t generation = 0;
+  const KeyScreen changing{[&] { return ++generation; },
+                           [&] { return awaiting_approval("claude", screen_plain); },
+                           [] { return false; }};
+  KeyFilterState state;
+  const double us = best_of(5, 200, [&] {
+    out += filter_input_keys(state, "a", changing, KeyClock::time_point{}).bytes.size();
+  });
+  std::printf("  one chunk \"a\" on a 200x50 screen changed since the last key: %.1f us\n", us);
   if (out == 0) std::printf("!");
 }
 
@@ -368,6 +404,8 @@ int main() {
       std::printf("  %-46s %7.1f us\n", r.name.c_str(), us);
     }
     std::printf("  %-46s %7.1f us\n", "the whole set", total);
+    menu_and_approval_figures(busy_styled, busy_plain);
+    key_filter_figures(busy_plain);
   }
 
   const auto lines = command_lines();
@@ -388,6 +426,5 @@ int main() {
     }
   });
   std::printf("run sessions of 1000 command lines: %.0f us\n", sessions);
-  key_filter_figures();
   return hits + agents == 0;
 }
