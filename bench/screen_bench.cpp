@@ -2,8 +2,8 @@
 // patterns, alone and on several threads at once; how long each screen
 // reader takes on a busy full 200x50 screen (every row filled, styled, an
 // approval menu and an input box at the bottom), and the whole set of them;
-// and how long recognising a thousand command lines takes. Prints figures;
-// asserts nothing.
+// how long recognising a thousand command lines takes; how fast the key
+// filter passes typed input. Prints figures; asserts nothing.
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -13,10 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "screen/agent_menu.h"
 #include "screen/agents.h"
+#include "screen/approval.h"
 #include "screen/command_line.h"
 #include "screen/input_boxes.h"
 #include "screen/input_pane.h"
+#include "screen/key_filter.h"
 #include "screen/menu.h"
 #include "screen/screen_pattern.h"
 #include "screen/session_ids.h"
@@ -248,6 +251,93 @@ std::vector<std::vector<std::string>> command_lines() {
   return out;
 }
 
+// A MiB of what a user's terminal sends: words, accented and CJK text,
+// Enter, Backspace, cursor keys, and now and then a focus report or a
+// cursor position reply.
+std::string typed_input() {
+  const char* const kPieces[] = {"hello ", "world ", "café ", "日本語 ", "\r", "\x7f", "\x1b[A",
+                                 "\x1b[D", "ls -la ", "\x1b[I", "\x1b[12;40R", "\x1b[97u", "a", "é"};
+  std::string out;
+  uint32_t seed = 1;
+  while (out.size() < (1u << 20)) {
+    seed = seed * 1103515245u + 12345u;
+    out += kPieces[(seed >> 16) % (sizeof kPieces / sizeof *kPieces)];
+  }
+  return out;
+}
+
+const char* const kAgents[] = {"claude", "codex", "copilot", "grok", "opencode", "kilo",
+                               "antigravity", "cursor", nullptr};
+
+// read_menu as a keys request reads it (the plain lines, then the styled
+// ones), and awaiting_approval as the key filter asks it, for every agent.
+void menu_and_approval_figures(const std::string& styled, const std::string& plain) {
+  size_t hits = 0;
+  std::printf("busy screen, menus and approvals by agent, us per call (best of 7 x 100):\n");
+  for (const char* name : kAgents) {
+    const std::optional<std::string_view> agent =
+        name ? std::optional<std::string_view>(name) : std::nullopt;
+    const double menu_us = best_of(7, 100, [&] {
+      std::optional<Menu> menu = read_menu(agent, plain);
+      if (!menu) menu = read_menu(agent, styled);
+      hits += menu.has_value();
+    });
+    const double approval_us = best_of(7, 100, [&] { hits += awaiting_approval(agent, plain); });
+    std::printf("  %-12s read_menu %7.1f us   awaiting_approval %7.1f us\n", name ? name : "(none)",
+                menu_us, approval_us);
+  }
+  if (hits == 0) std::printf("!");
+}
+
+void key_filter_figures(const std::string& screen_plain) {
+  const std::string input = typed_input();
+  std::vector<std::string_view> chunks;
+  uint32_t seed = 7;
+  for (size_t at = 0; at < input.size();) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t n = std::min<size_t>(1 + (seed >> 16) % 64, input.size() - at);
+    chunks.push_back(std::string_view(input).substr(at, n));
+    at += n;
+  }
+  // The screen does not change: its tests are answered once.
+  const KeyScreen screen{[] { return uint64_t{1}; }, [] { return false; }, [] { return false; }};
+  size_t out = 0;
+  double secs = best_of(5, 1, [&] {
+    KeyFilterState state;
+    for (std::string_view chunk : chunks) {
+      out += filter_input_keys(state, chunk, screen, KeyClock::time_point{}).bytes.size();
+    }
+  }) / 1e6;
+  std::printf("key filter: 1 MiB in %zu chunks of 1-64 bytes: %.1f ms, %.0f MB/s\n", chunks.size(),
+              secs * 1e3, input.size() / secs / 1e6);
+
+  const char* const kKeys[] = {"a", "é", "\x1b[A", "ls\r", "\x7f", "日本", "\x1b[I", "\x1b[97;1:3u",
+                               "\x1b[65;30;97;1;0;1_", "\x1b", "[B"};
+  for (const char* key : kKeys) {
+    KeyFilterState state;
+    const std::string_view chunk = key;
+    const double us = best_of(7, 20000, [&] {
+      out += filter_input_keys(state, chunk, screen, KeyClock::time_point{}).bytes.size();
+    });
+    std::string shown;
+    for (char c : chunk) shown += c == '\x1b' ? std::string("ESC") : c == '\r' ? std::string("CR")
+                                  : c == '\x7f' ? std::string("DEL") : std::string(1, c);
+    std::printf("  one chunk %-22s %zu bytes: %.2f us\n", shown.c_str(), chunk.size(), us);
+  }
+
+  // A screen that changed before every chunk: each one asks the screen.
+  uint64_t generation = 0;
+  const KeyScreen changing{[&] { return ++generation; },
+                           [&] { return awaiting_approval("claude", screen_plain); },
+                           [] { return false; }};
+  KeyFilterState state;
+  const double us = best_of(5, 200, [&] {
+    out += filter_input_keys(state, "a", changing, KeyClock::time_point{}).bytes.size();
+  });
+  std::printf("  one chunk \"a\" on a 200x50 screen changed since the last key: %.1f us\n", us);
+  if (out == 0) std::printf("!");
+}
+
 }  // namespace
 
 int main() {
@@ -314,6 +404,8 @@ int main() {
       std::printf("  %-46s %7.1f us\n", r.name.c_str(), us);
     }
     std::printf("  %-46s %7.1f us\n", "the whole set", total);
+    menu_and_approval_figures(busy_styled, busy_plain);
+    key_filter_figures(busy_plain);
   }
 
   const auto lines = command_lines();

@@ -10,11 +10,11 @@
 // finds nothing gives null.
 //
 // Each reader gets the screen in the form the wrapper gives it: the plain
-// lines for the menu and pane readers, the styled lines for the rows that
-// carry colours (numbered blocks), the marked lines (inverse and faint only)
-// for the command line and the input boxes. has_input_box asks an approval
-// test; until approval prompts are read, it is asked none (no question on
-// screen), so its result says only whether a box is there.
+// lines for the menu, pane and approval readers, the styled lines for the
+// rows that carry colours (numbered blocks), the marked lines (inverse and
+// faint only) for the command line and the input boxes. read_menu reads the
+// plain lines, then, when they show no menu, the styled ones, as a keys
+// request does; read_terminal is the generic reader alone.
 //
 // A developer tool, built with the benchmarks and never installed.
 #include <cstdio>
@@ -156,8 +156,6 @@ JsonValue numbered_block_json(std::string_view styled) {
   return out;
 }
 
-bool no_approval_prompt(std::optional<AgentName>, std::string_view) { return false; }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,6 +186,12 @@ int main(int argc, char** argv) {
   std::optional<Menu> generic = read_terminal(plain);
   out["read_terminal"] = generic ? menu_json(*generic) : JsonValue(nullptr);
   out["read_numbered_block"] = numbered_block_json(styled);
+  std::optional<Menu> menu = read_menu(agent, plain);
+  if (!menu) menu = read_menu(agent, styled);
+  out["read_menu"] = menu ? menu_json(*menu) : JsonValue(nullptr);
+  out["is_agent_command_center"] = is_agent_command_center(agent, plain);
+  out["is_approval_prompt"] = is_approval_prompt(agent, plain);
+  out["awaiting_approval"] = awaiting_approval(agent, plain);
 
   out["read_input_pane"] = optional_text(read_input_pane(plain, false));
   if (opt.typed) out["input_shows_text"] = input_shows_text(plain, *opt.typed, false);
@@ -207,7 +211,7 @@ int main(int argc, char** argv) {
     out["read_ruled_box"] = box_json(read_ruled_box(agent, marked));
     out["ruled_box_input_empty"] = ruled_box_input_empty(agent, marked);
   }
-  out["has_input_box"] = has_input_box(agent, marked, false, no_approval_prompt);
+  out["has_input_box"] = has_input_box(agent, marked, false, is_approval_prompt);
   out["input_box_is_empty"] = input_box_is_empty(agent, marked);
 
   std::string text = out.dump(2, ' ', false, JsonValue::error_handler_t::replace);

@@ -19,6 +19,10 @@
 //                     hints left out), shell mode, the prompt-search popup
 //   input_boxes.h     has_input_box and input_box_is_empty for every agent's
 //                     box (bare, side, ruled, Claude's prompt row)
+//   agent_menu.h      read_menu: the menu an agent shows, read by agent
+//   approval.h        is_approval_prompt and awaiting_approval
+//   typing_profile.h  which keys interrupt an agent; whether it takes pasted lines
+//   key_filter.h      the filter every typed key passes on its way to the agent
 //
 // Reader contract. A reader takes the agent's name (a lower-case text such
 // as "claude" or "codex"; possibly absent, or a name no reader knows, which
@@ -30,13 +34,17 @@
 // run on any number of threads at once.
 #pragma once
 
+#include "screen/agent_menu.h"
 #include "screen/agents.h"
+#include "screen/approval.h"
 #include "screen/command_line.h"
 #include "screen/input_boxes.h"
 #include "screen/input_pane.h"
+#include "screen/key_filter.h"
 #include "screen/menu.h"
 #include "screen/screen_pattern.h"
 #include "screen/session_ids.h"
 #include "screen/styled_rows.h"
 #include "screen/terminal_reader.h"
 #include "screen/text_utils.h"
+#include "screen/typing_profile.h"

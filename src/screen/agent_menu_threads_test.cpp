@@ -1,0 +1,72 @@
+// read_menu and awaiting_approval for every agent from eight threads at once
+// must read what one thread reads: run under ThreadSanitizer too.
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "screen/agent_menu.h"
+#include "screen/approval.h"
+#include "screen/test_screens.h"
+
+namespace mossbank::screen {
+namespace {
+
+using testing_screens::dialog_screen;
+using testing_screens::full_screen;
+
+const std::string kRule = "────────────────────────────────────────";
+
+std::string read_all(const std::string& screen) {
+  std::string out;
+  for (const char* agent : {"claude", "codex", "copilot", "grok", "opencode", "antigravity", "cursor"}) {
+    if (std::optional<Menu> menu = read_menu(agent, screen)) out += menu->text;
+    out += is_approval_prompt(agent, screen) ? "|asks" : "|-";
+    out += awaiting_approval(agent, screen) ? "|waits|" : "|-|";
+    out += is_agent_command_center(agent, screen) ? "center|" : "|";
+  }
+  out += awaiting_approval(std::nullopt, screen) ? "waits" : "-";
+  return out;
+}
+
+std::vector<std::string> screens() {
+  return {
+      dialog_screen({"Accessing workspace:", "", "/p", "", "Do you trust the contents of this project?",
+                     "", "❯ Yes, I trust this folder", "  No, exit"}),
+      dialog_screen({"Background tasks", "❯ ● main", "  ○ build", "",
+                     "↑/↓ to select · Enter to view · Esc to close"}),
+      full_screen({"│ Run this command?", "│ ❯ 1. Yes", "│   2. No (esc)"}),
+      full_screen({"Allow edits? (y/n)", kRule, "❯ ", kRule}),
+      full_screen({"a (●) Allow once", "b (○) Deny"}),
+  };
+}
+
+TEST(AgentMenuThreads, EightThreadsReadAsOne) {
+  constexpr int kThreads = 8;
+  const std::vector<std::string> texts = screens();
+  std::latch start(kThreads);
+  std::vector<std::vector<std::string>> seen(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      for (int round = 0; round < 3; ++round) {
+        for (size_t k = 0; k < texts.size(); ++k) {
+          seen[t].push_back(read_all(texts[(k + static_cast<size_t>(t)) % texts.size()]));
+        }
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t) {
+    for (size_t k = 0; k < seen[t].size(); ++k) {
+      EXPECT_EQ(seen[t][k], read_all(texts[(k + static_cast<size_t>(t)) % texts.size()]));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mossbank::screen
