@@ -86,7 +86,7 @@ void take_back_own_size(RunShared& run) {
 
 class RunCommandImpl final : public RunCommand {
  public:
-  explicit RunCommandImpl(const RunInvocation& invocation);
+  RunCommandImpl();
   ~RunCommandImpl() override;
   LoopResult run_loop(const LoopInput& input) override;
 
@@ -97,7 +97,6 @@ class RunCommandImpl final : public RunCommand {
   void act_on_signal(int sig);
   LoopResult end_with(uint8_t code, bool from_wrapper);
 
-  const RunInvocation& invocation_;
   std::mutex slot_mutex_;
   AgentSlot slot_;
   std::mutex stdout_mutex_;
@@ -111,7 +110,7 @@ class RunCommandImpl final : public RunCommand {
   std::thread keys_thread_;
 };
 
-RunCommandImpl::RunCommandImpl(const RunInvocation& invocation) : invocation_(invocation) {
+RunCommandImpl::RunCommandImpl() {
   platform::install_fatal_signal_restore();
   int fds[2];
   if (platform::make_wake_pair(fds)) {
@@ -455,8 +454,8 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
 
 }  // namespace
 
-std::unique_ptr<RunCommand> RunCommand::start(const RunInvocation& invocation) {
-  return std::make_unique<RunCommandImpl>(invocation);
+std::unique_ptr<RunCommand> RunCommand::start(const RunInvocation&) {
+  return std::make_unique<RunCommandImpl>();
 }
 
 }  // namespace mossbank::run
