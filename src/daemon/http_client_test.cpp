@@ -444,6 +444,69 @@ TEST(ResponseReader, Reusable) {
   }
 }
 
+// The limit holds for the head as much as for the body, whether the answer
+// has a body or not and whether its end arrives with the read that crosses
+// the limit (whole) or after reads that stayed under it (16 KiB steps, as
+// from the socket).
+TEST(ResponseReader, LimitCountsTheHead) {
+  using Progress = ResponseReader::Progress;
+  struct Shape {
+    std::string status_line;
+    std::string headers;
+    std::string body;     // as framed on the wire
+    std::string decoded;  // as handed back
+    // The answer with a pad header that brings it to `total` bytes (0: none).
+    std::string answer(size_t total = 0) const {
+      std::string a = status_line + "\r\n" + headers;
+      if (total != 0) {
+        a.reserve(total);
+        a += "x-pad: ";
+        a.append(total - a.size() - 4 - body.size(), 'p');
+        a += "\r\n";
+      }
+      a += "\r\n";
+      a += body;
+      return a;
+    }
+  };
+  const Shape shapes[] = {
+      {"HTTP/1.1 200 OK", "content-length: 0\r\n", "", ""},
+      {"HTTP/1.1 200 OK", "content-length: 2\r\n", "ok", "ok"},
+      {"HTTP/1.1 100 Continue", "", "", ""},
+      {"HTTP/1.1 204 No Content", "", "", ""},
+      {"HTTP/1.1 304 Not Modified", "", "", ""},
+      {"HTTP/1.1 200 OK", "transfer-encoding: chunked\r\n", "2\r\nok\r\n0\r\n\r\n", "ok"},
+  };
+  auto check = [](const Shape& shape, const std::string& answer, bool in_steps) {
+    const bool over = answer.size() > kMaxResponseBytes;
+    SCOPED_TRACE(shape.status_line + " " + ::testing::PrintToString(shape.headers) + " size " +
+                 std::to_string(answer.size()) + (in_steps ? " in steps" : " whole"));
+    ResponseReader reader;
+    Progress p = Progress::need_more;
+    const size_t step = in_steps ? 16 << 10 : answer.size();
+    for (size_t i = 0; i < answer.size() && p == Progress::need_more; i += step)
+      p = reader.add(std::string_view(answer).substr(i, step));
+    EXPECT_EQ(int(p), int(over ? Progress::failed : Progress::complete));
+    HttpResponse r = reader.take_response();
+    if (over) {
+      EXPECT_TRUE(plain_failure(r)) << describe(r);
+    } else {
+      ASSERT_NE(reply_of(r), nullptr);
+      EXPECT_EQ(reply_of(r)->body, shape.decoded);
+    }
+  };
+  for (const Shape& shape : shapes) {
+    for (size_t total : {size_t(0), kMaxResponseBytes + 1}) {
+      const std::string answer = shape.answer(total);
+      check(shape, answer, false);
+      check(shape, answer, true);
+    }
+  }
+  // Exactly at the limit still passes, with or without a body.
+  check(shapes[3], shapes[3].answer(kMaxResponseBytes), false);
+  check(shapes[5], shapes[5].answer(kMaxResponseBytes), false);
+}
+
 TEST(ClassifyIoError, Flags) {
   EXPECT_TRUE(classify_io_error(EAGAIN).timed_out);
   EXPECT_TRUE(classify_io_error(EWOULDBLOCK).timed_out);
