@@ -49,41 +49,47 @@ def rows_of(text):
 
 
 class Tmux:
-    """A private tmux server with one pane of a given size."""
+    """A private tmux server per screen, with one pane of a given size."""
 
     def __init__(self, workdir):
-        self.socket = "mossbank-terminal-test-%d" % os.getpid()
+        self.workdir = workdir
         self.conf = os.path.join(workdir, "tmux.conf")
         with open(self.conf, "w") as f:
             f.write("set -g status off\n")
+        self.count = 0
 
-    def run(self, *args, timeout=20):
-        return subprocess.run(["tmux", "-L", self.socket, "-f", self.conf] + list(args),
+    def run(self, socket, *args, timeout=20):
+        return subprocess.run(["tmux", "-S", socket, "-f", self.conf] + list(args),
                               capture_output=True, text=True, timeout=timeout)
 
     def screen(self, path, cols, rows):
-        # Output processing off, so the pane gets the file's bytes unchanged.
-        script = "stty -opost -echo; cat '%s'; tmux -L %s wait-for -S fed; sleep 600" % (
-            path, self.socket)
-        started = self.run("new-session", "-d", "-s", "t", "-x", str(cols), "-y", str(rows),
+        # A fresh socket each time: a server told to stop may still hold the
+        # previous one for a while.
+        self.count += 1
+        socket = os.path.join(self.workdir, "tmux-%d" % self.count)
+        marker = "mossbank-fed-%d" % self.count
+        # The pane waits until it has its size, then gets the file's bytes
+        # unchanged (output processing off) and a title after them: tmux reads
+        # a pane's output in order, so once the title shows, every byte of the
+        # file is on the screen.
+        script = ("tmux -S '%s' wait-for go; stty -opost -echo; cat '%s'; "
+                  "printf '\\033]2;%s\\007'; sleep 600") % (socket, path, marker)
+        started = self.run(socket, "new-session", "-d", "-s", "t", "-x", str(cols), "-y", str(rows),
                            "sh", "-c", script)
         if started.returncode != 0:
             raise AssertionError("tmux did not start: " + started.stderr)
         try:
-            self.run("resize-window", "-t", "t", "-x", str(cols), "-y", str(rows))
-            self.run("wait-for", "fed")
-            # The pane may still be reading what cat wrote: wait until two
-            # captures agree.
-            previous = None
-            for _ in range(50):
-                current = self.run("capture-pane", "-p", "-t", "t").stdout
-                if current == previous:
-                    return current
-                previous = current
-                time.sleep(0.1)
-            return previous
+            self.run(socket, "resize-window", "-t", "t", "-x", str(cols), "-y", str(rows))
+            self.run(socket, "wait-for", "-S", "go")
+            deadline = time.monotonic() + 20
+            while self.run(socket, "display-message", "-p", "-t", "t",
+                           "#{pane_title}").stdout.strip() != marker:
+                if time.monotonic() > deadline:
+                    raise AssertionError("tmux never showed the whole file " + path)
+                time.sleep(0.02)
+            return self.run(socket, "capture-pane", "-p", "-t", "t").stdout
         finally:
-            self.run("kill-server")
+            self.run(socket, "kill-server")
 
 
 @unittest.skipUnless(shutil.which("tmux"), "tmux is not installed")
