@@ -340,17 +340,34 @@ TEST_F(PoolTest, AnswersThatEndTheConnectionAreNotKept) {
 }
 
 TEST_F(PoolTest, BytesArrivingAfterTheAnswerRetireTheKeptSocket) {
-  LoopbackServer server([](ServerConnection& conn, const std::string& request) {
+  // The stray bytes go out once the client has taken the first answer (so
+  // they are not part of it), and the second request waits for them.
+  std::mutex m;
+  std::condition_variable cv;
+  bool first_taken = false, stale_sent = false;
+  LoopbackServer server([&](ServerConnection& conn, const std::string& request) {
     if (testing::request_path(request) == "/first") {
       conn.write(kOk);
-      std::this_thread::sleep_for(20ms);
+      std::unique_lock<std::mutex> lock(m);
+      cv.wait(lock, [&] { return first_taken; });
       conn.write("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\nstale");
+      stale_sent = true;
+      cv.notify_all();
     } else {
       conn.write("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\nfresh");
     }
   });
-  ASSERT_TRUE(reply_of(send(server.port(), "/first")));
-  std::this_thread::sleep_for(100ms);
+  HttpResponse first = send(server.port(), "/first");
+  {
+    std::lock_guard<std::mutex> lock(m);
+    first_taken = true;
+    cv.notify_all();
+  }
+  ASSERT_TRUE(reply_of(first)) << describe(first);
+  {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return stale_sent; });
+  }
   HttpResponse second = send(server.port(), "/second");
   ASSERT_TRUE(reply_of(second)) << describe(second);
   EXPECT_EQ(reply_of(second)->body, "fresh");
