@@ -46,6 +46,15 @@ class RunInPty(harness.BinaryTestCase):
         self.before = term.initial_termios
         return term
 
+    def wait_raw(self, term):
+        """Waits until the wrapper has set the terminal raw: it does so after
+        it has started the agent, so the agent may well speak first."""
+        deadline = time.monotonic() + 20
+        while termios_of(term.master) == self.before:
+            if time.monotonic() > deadline:
+                self.fail("the terminal never went raw")
+            time.sleep(0.01)
+
     def assert_restored(self, term):
         self.assertEqual(termios_of(term.master), self.before)
 
@@ -58,7 +67,7 @@ class RunInPty(harness.BinaryTestCase):
         """)
         term = self.start([agent])
         term.expect("agent says hi", timeout=20)
-        self.assertNotEqual(termios_of(term.master), self.before)  # raw while the agent runs
+        self.wait_raw(term)  # raw while the agent runs
         term.write("\r")
         self.assertEqual(term.wait(20), 3)
         self.assert_restored(term)
@@ -75,10 +84,10 @@ class RunInPty(harness.BinaryTestCase):
 
     def test_sigterm_to_the_wrapper_ends_the_agent(self):
         agent = self.agent("agent", """
-            import signal, sys, time
+            import os, signal, time
             def hup(*_):
-                print("got SIGHUP", flush=True)
-                sys.exit(0)
+                os.write(1, b"got SIGHUP\\n")  # the signal may come while print still runs
+                os._exit(0)
             signal.signal(signal.SIGHUP, hup)
             print("ready", flush=True)
             while True:
@@ -107,7 +116,7 @@ class RunInPty(harness.BinaryTestCase):
             import os, signal, sys, time
             def size(*_):
                 c, r = os.get_terminal_size(0)
-                print(f"size {c}x{r}", flush=True)
+                os.write(1, f"size {c}x{r}\\n".encode())  # also from the handler: no buffered print
             signal.signal(signal.SIGWINCH, size)
             size()
             sys.stdin.readline()
@@ -121,10 +130,10 @@ class RunInPty(harness.BinaryTestCase):
 
     def test_ctrl_c_reaches_the_agent_as_sigint(self):
         agent = self.agent("agent", """
-            import signal, sys, time
+            import os, signal, time
             def on_int(*_):
-                print("got SIGINT", flush=True)
-                sys.exit(7)
+                os.write(1, b"got SIGINT\\n")  # the signal may come while print still runs
+                os._exit(7)
             signal.signal(signal.SIGINT, on_int)
             print("ready", flush=True)
             while True:
@@ -197,6 +206,7 @@ class RunInPty(harness.BinaryTestCase):
         """)
         term = self.start([agent])
         term.expect("full screen", timeout=20)
+        self.wait_raw(term)  # the modes are reset only after a crash in raw mode
         term.signal(signal.SIGSEGV)
         self.assertEqual(term.wait(20), -signal.SIGSEGV)
         self.assert_restored(term)

@@ -290,8 +290,11 @@ ResponseReader::Progress ResponseReader::add(std::string_view bytes) {
   if (progress_ != Progress::need_more) return progress_;
   buffer_.append(bytes);
   progress_ = frame();
+  // One read may carry both the end of the answer and the crossing of the
+  // limit (a chunked body is only bounded chunk by chunk while it is walked).
+  size_t held = progress_ == Progress::complete ? end_ : buffer_.size();
+  if (progress_ != Progress::failed && held > kMaxResponseBytes) return fail();
   if (progress_ == Progress::complete) framed_ = true;
-  if (progress_ == Progress::need_more && buffer_.size() > kMaxResponseBytes) return fail();
   return progress_;
 }
 
@@ -314,6 +317,9 @@ ResponseReader::Progress ResponseReader::frame() {
     }
     head_read_ = true;
     head_end_ = at;
+    // The head alone may be over the limit; the checks below count from its end.
+    size_t body_at = at + 4;
+    if (body_at > kMaxResponseBytes) return fail();
     std::string_view head(buffer_.data(), at);
     // Waiting could not mend a head that is not UTF-8 or has no status.
     if (!is_valid_utf8(head)) return fail();
@@ -326,7 +332,6 @@ ResponseReader::Progress ResponseReader::frame() {
     for (const auto& [name, value] : headers_)
       if (name == "connection" && ascii_lower(value) == "close") close_ = true;
 
-    size_t body_at = at + 4;
     if (status_ < 200 || status_ == 204 || status_ == 304) {
       body_kind_ = Body::none;
       end_ = body_at;
