@@ -169,10 +169,11 @@ class RunInPty(harness.BinaryTestCase):
         self.assertEqual(term.wait(20), 0)
 
     def test_the_agent_inherits_no_ignored_or_blocked_signal(self):
-        # A shell agent: Python would ignore SIGPIPE itself.
+        # A shell agent that becomes grep: Python would ignore SIGPIPE itself,
+        # and a shell blocks signals while it waits for a child.
         path = os.path.join(self.dir.name, "agent")
         with open(path, "w") as f:
-            f.write("#!/bin/sh\ngrep -E '^Sig(Ign|Blk):' /proc/$$/status\n")
+            f.write("#!/bin/sh\nexec grep -E '^Sig(Ign|Blk):' /proc/self/status\n")
         os.chmod(path, 0o755)
         term = self.start([path])
         term.expect("SigBlk:\t0000000000000000", timeout=20)
