@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "screen/agent_readers.h"
 #include "screen/command_line.h"
 #include "screen/screen_pattern.h"
 #include "screen/terminal_reader.h"
@@ -88,11 +89,11 @@ std::optional<Menu> read_generic_menu(bool claude, std::string_view screen) {
 
 std::optional<Menu> read_menu(std::optional<std::string_view> agent, std::string_view screen) {
   const std::string_view name = agent.value_or("");
-  if (name == "kilo" || name == "opencode" || name == "kilocode") return std::nullopt;
-  if (name == "grok") return std::nullopt;
-  if (name == "codex") return std::nullopt;
+  if (name == "kilo" || name == "opencode" || name == "kilocode") return read_opencode_screen(screen);
+  if (name == "grok") return read_grok_menu(screen);
+  if (name == "codex") return read_codex_menu(screen);
   if (name == "copilot") return read_copilot_menu(screen);
-  if (name == "antigravity") return std::nullopt;
+  if (name == "antigravity") return read_antigravity_menu(screen);
   return read_generic_menu(name == "claude", screen);
 }
 

@@ -3,17 +3,17 @@
 //
 // read_menu dispatches on the agent's name (exact, case-sensitive):
 //   "kilo", "opencode", "kilocode"  OpenCode's dialogs and lists
+//                                   (read_opencode_screen, agent_readers.h)
 //   "grok"                          Grok's hotkey, radio and numbered lists
-//   "codex"                         Codex's lists and its command center
+//                                   and argument picker (read_grok_menu)
+//   "codex"                         Codex's lists, its command center and
+//                                   the open-elsewhere notice (read_codex_menu)
 //   "copilot"                       framed numbered lists (read_copilot_menu)
-//   "antigravity"                   Antigravity's lists
+//   "antigravity"                   Antigravity's lists (read_antigravity_menu)
 //   any other name, or none         the generic reader (read_terminal), none
 //                                   while the "Search prompts" popup is open;
 //                                   for "claude" also without the menus of
 //                                   Claude Code's overlays
-// The Codex, Grok, OpenCode and Antigravity readers are not built yet: those
-// agents get none.
-//
 // Every menu of the generic path goes through read_claude_trust, which puts
 // a folder-trust question before the workspace lines that Claude Code shows
 // above it. The menu's text (what the village answers menus by) comes from

@@ -35,10 +35,15 @@ TEST(ReadMenu, DispatchByExactName) {
     EXPECT_EQ(read_menu(agent, kProceed), generic) << agent.value_or("(none)");
   }
   // Agents with readers of their own do not take the generic path; the
-  // generic layout is no menu of theirs.
-  for (std::string_view agent : {"codex", "grok", "opencode", "kilo", "kilocode", "antigravity"}) {
+  // generic layout is no menu of theirs, except that Grok's numbered lists
+  // have the same "❯" cursor.
+  for (std::string_view agent : {"codex", "opencode", "kilo", "kilocode", "antigravity"}) {
     EXPECT_EQ(read_menu(agent, kProceed), std::nullopt) << agent;
   }
+  std::optional<Menu> grok = read_menu("grok", kProceed);
+  ASSERT_TRUE(grok);
+  EXPECT_EQ(grok->title, "Do you want to proceed?");
+  EXPECT_EQ(labels(*grok), (Labels{"1. Yes", "2. No"}));
 }
 
 TEST(ReadMenu, NoneWhileThePromptSearchIsOpen) {

@@ -20,6 +20,8 @@
 //   input_boxes.h     has_input_box and input_box_is_empty for every agent's
 //                     box (bare, side, ruled, Claude's prompt row)
 //   agent_menu.h      read_menu: the menu an agent shows, read by agent
+//   agent_readers.h   the readers of Codex, Grok, OpenCode and Antigravity
+//                     screens that read_menu dispatches to
 //   approval.h        is_approval_prompt and awaiting_approval
 //   typing_profile.h  which keys interrupt an agent; whether it takes pasted lines
 //   key_filter.h      the filter every typed key passes on its way to the agent
@@ -35,6 +37,7 @@
 #pragma once
 
 #include "screen/agent_menu.h"
+#include "screen/agent_readers.h"
 #include "screen/agents.h"
 #include "screen/approval.h"
 #include "screen/command_line.h"
