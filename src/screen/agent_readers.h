@@ -36,6 +36,26 @@ std::optional<Menu> read_grok_menu(std::string_view screen);
 std::optional<Menu> read_opencode_screen(std::string_view screen);
 std::optional<Menu> read_antigravity_menu(std::string_view screen);
 
+// A menu and the layout that found it, for tools and tests that show which
+// branch read a screen.
+struct LayoutMenu {
+  Menu menu;
+  std::string_view layout;
+};
+// Layout names:
+//   codex        "command center", "open in another app", "numbered"
+//   grok         "trust hotkeys", "radio list", "numbered", "argument picker"
+//   opencode     "numbered question", "dialog", "permission tabs",
+//                "dialog beside"
+//   antigravity  "numbered", "plain list"
+//   copilot      "framed list"
+// None for an agent without a reader of its own, or when no layout fits.
+std::optional<LayoutMenu> read_agent_layouts(std::string_view agent, std::string_view screen);
+std::optional<LayoutMenu> read_codex_layouts(std::string_view screen);
+std::optional<LayoutMenu> read_grok_layouts(std::string_view screen);
+std::optional<LayoutMenu> read_opencode_layouts(std::string_view screen);
+std::optional<LayoutMenu> read_antigravity_layouts(std::string_view screen);
+
 // The agent command center's one option, "Back to session", carries this key
 // when Esc leaves the center: the Esc byte itself, which is what a keys
 // request for the center must send.

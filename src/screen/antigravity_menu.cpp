@@ -172,12 +172,18 @@ std::optional<Menu> read_plain_list(std::span<const TrimmedRow> rows) {
 
 }  // namespace
 
-std::optional<Menu> read_antigravity_menu(std::string_view screen) {
+std::optional<LayoutMenu> read_antigravity_layouts(std::string_view screen) {
   std::vector<TrimmedRow> rows = trim_side_bars(screen);
   while (!rows.empty() && rows.back().trimmed.empty()) rows.pop_back();
   if (rows.empty()) return std::nullopt;
-  if (std::optional<Menu> menu = read_numbered_list(rows)) return menu;
-  return read_plain_list(rows);
+  if (std::optional<Menu> menu = read_numbered_list(rows)) return LayoutMenu{std::move(*menu), "numbered"};
+  if (std::optional<Menu> menu = read_plain_list(rows)) return LayoutMenu{std::move(*menu), "plain list"};
+  return std::nullopt;
+}
+
+std::optional<Menu> read_antigravity_menu(std::string_view screen) {
+  std::optional<LayoutMenu> found = read_antigravity_layouts(screen);
+  return found ? std::optional<Menu>(std::move(found->menu)) : std::nullopt;
 }
 
 }  // namespace mossbank::screen

@@ -25,17 +25,6 @@ constinit const ScreenPattern dialog_beside_pattern{
     "{js_space}{2,}(Select {js_nonspace}.*?{js_space}{2,}esc)$"};
 constinit const ScreenPattern dialog_footer_pattern{"\\bctrl\\+[a-z]\\b"};
 
-constinit const ScreenPattern word_run_pattern{"{js_nonspace}+(?: {js_nonspace}+)*"};
-constinit const ScreenPattern key_hint_pattern{
-    "^(?:[⇆↑↓←→]|(?i-u:enter|esc|tab|ctrl)(?-u:\\b))"};
-constinit const ScreenPattern answer_word_pattern{
-    "(?i-u)^(allow|deny|reject|always|once|yes|no|approve|accept|cancel)\\b"};
-
-// CSI and OSC sequences; of these only SGR ones are kept when rows are cut.
-constinit const ScreenPattern escape_pattern{
-    "\\x1b(?:\\[[0-9;:?]*[ -/]*[@-~]|\\][^\\x07\\x1b]*(?:\\x07|\\x1b\\\\))"};
-constinit const ScreenPattern sgr_only_pattern{"^\\x1b\\[[0-9;:]*m$"};
-
 // Screen columns a dialog's text may start left of its title's.
 constexpr size_t kDialogIndent = 3;
 
@@ -43,6 +32,79 @@ constexpr size_t kDialogIndent = 3;
 // highlighted.
 bool muted_colour(const std::optional<std::string>& fg) {
   return fg && (*fg == "94" || *fg == "34" || *fg == "90");
+}
+
+// The length of the escape sequence at the start of `text` that opencode_rows
+// removes, written out by hand (it runs over every escape of the screen):
+//   \x1b(?:\[[0-9;:?]*[ -/]*[@-~]|\][^\x07\x1b]*(?:\x07|\x1b\\))
+// and whether it is an SGR sequence (^\x1b\[[0-9;:]*m$), which is kept.
+struct Escape {
+  size_t length = 0;  // 0: no sequence here
+  bool sgr = false;
+};
+
+Escape escape_at(std::string_view text) {
+  if (text.size() < 2 || text[0] != '\x1b') return {};
+  if (text[1] == '[') {
+    size_t k = 2;
+    bool question = false;
+    while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == ';' ||
+                               text[k] == ':' || text[k] == '?')) {
+      question = question || text[k] == '?';
+      ++k;
+    }
+    const size_t params_end = k;
+    while (k < text.size() && text[k] >= ' ' && text[k] <= '/') ++k;
+    if (k == text.size() || text[k] < '@' || text[k] > '~') return {};
+    return {k + 1, !question && k == params_end && text[k] == 'm'};
+  }
+  if (text[1] == ']') {
+    for (size_t k = 2; k < text.size(); ++k) {
+      if (text[k] == '\x07') return {k + 1, false};
+      if (text[k] == '\x1b') {
+        if (k + 1 < text.size() && text[k + 1] == '\\') return {k + 2, false};
+        return {};
+      }
+    }
+  }
+  return {};
+}
+
+// opencode_rows with the rows above `first_row` left empty: the readers
+// that know their title row need nothing above it.
+std::string cut_rows(std::string_view screen, size_t from, std::optional<size_t> to,
+                     size_t first_row) {
+  std::string out;
+  std::string without_cr;
+  size_t row = 0;
+  for (size_t at = 0; at <= screen.size(); ++row) {
+    const size_t end = std::min(screen.find('\n', at), screen.size());
+    std::string_view line = screen.substr(at, end - at);
+    at = end + 1;
+    if (row) out += '\n';
+    if (row < first_row) continue;
+    if (line.find('\r') != std::string_view::npos) {  // rows are made without "\r"
+      without_cr.assign(line);
+      std::erase(without_cr, '\r');
+      line = without_cr;
+    }
+    size_t column = 0, pos = 0;
+    while (pos < line.size()) {
+      if (line[pos] == '\x1b') {
+        const Escape escape = escape_at(line.substr(pos));
+        if (escape.length) {
+          if (escape.sgr) out.append(line.substr(pos, escape.length));
+          pos += escape.length;
+          continue;
+        }
+      }
+      const size_t start = pos;
+      next_char(line, pos);
+      if (column >= from && (!to || column < *to)) out.append(line.substr(start, pos - start));
+      ++column;
+    }
+  }
+  return out;
 }
 
 std::optional<Menu> read_numbered_question(std::span<const TrimmedRow> rows) {
@@ -63,8 +125,10 @@ std::optional<Menu> read_numbered_question(std::span<const TrimmedRow> rows) {
   return finish_menu(std::move(partial), rows);
 }
 
+// A cell of a row whose cells are two or more blanks apart:
+// {js_nonspace}+(?: {js_nonspace}+)*
 struct WordRun {
-  std::string text;
+  std::string_view text;
   size_t start = 0;  // characters
   size_t end = 0;
 };
@@ -73,24 +137,89 @@ bool only_bars(std::string_view text) {
   return all_chars(text, [](char32_t c) { return c == U'│' || c == U'┃' || c == U'║'; });
 }
 
+// Calls `each` with the row's word runs, left to right, runs of only box
+// bars left out, until it returns false. Written out by hand: it runs over
+// every row of the window.
+template <typename Each>
+void for_each_word_run(std::string_view text, Each each) {
+  size_t pos = 0, column = 0;
+  std::optional<WordRun> run;
+  size_t run_byte = 0, end_byte = 0;
+  auto close = [&] {
+    if (!run) return true;
+    run->text = text.substr(run_byte, end_byte - run_byte);
+    const bool more = only_bars(run->text) || each(*run);
+    run.reset();
+    return more;
+  };
+  while (pos < text.size()) {
+    const size_t at = pos;
+    const char32_t c = next_char(text, pos);
+    const bool blank = c < 0x80 ? c == U' ' || (c >= U'\t' && c <= U'\r') : is_js_space(c);
+    if (!blank) {
+      if (!run) {
+        run = WordRun{{}, column, column};
+        run_byte = at;
+      }
+      run->end = column + 1;
+      end_byte = pos;
+    } else if (run && (c != U' ' || run->end != column)) {
+      if (!close()) return;  // a second blank, or another white space, ends the run
+    }
+    ++column;
+  }
+  close();
+}
+
 std::vector<WordRun> word_runs(std::string_view text) {
   std::vector<WordRun> runs;
-  for (const Match& m : word_run_pattern.find_all(text)) {
-    if (only_bars(m.str())) continue;
-    runs.push_back({std::string(m.str()), char_offset_of_byte(text, m.start()),
-                    char_offset_of_byte(text, m.end())});
-  }
+  for_each_word_run(text, [&](const WordRun& run) {
+    runs.push_back(run);
+    return true;
+  });
   return runs;
 }
 
-// Two answers ("Allow once", "Reject") before any key hint ("esc", "⇆").
-bool is_answer_row(const std::vector<WordRun>& runs) {
-  size_t answers = 0;
-  for (const WordRun& run : runs) {
-    if (key_hint_pattern.is_match(run.text)) return false;
-    if (answer_word_pattern.is_match(run.text) && ++answers == 2) return true;
+bool word_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Whether the text starts with one of the words (ASCII, any case) followed
+// by a word boundary.
+bool starts_with_word(std::string_view text, std::initializer_list<std::string_view> words) {
+  for (std::string_view word : words) {
+    if (text.size() < word.size()) continue;
+    bool same = true;
+    for (size_t k = 0; k < word.size() && same; ++k) same = ascii_lower(text[k]) == word[k];
+    if (same && (text.size() == word.size() || !word_char(text[word.size()]))) return true;
   }
   return false;
+}
+
+// (?i-u)^(allow|deny|reject|always|once|yes|no|approve|accept|cancel)\b
+bool is_answer_word(std::string_view run) {
+  return starts_with_word(run, {"allow", "deny", "reject", "always", "once", "yes", "no", "approve",
+                                "accept", "cancel"});
+}
+
+// ^(?:[⇆↑↓←→]|(?i-u:enter|esc|tab|ctrl)(?-u:\b))
+bool is_key_hint(std::string_view run) {
+  for (std::string_view arrow : {"⇆", "↑", "↓", "←", "→"}) {
+    if (starts_with(run, arrow)) return true;
+  }
+  return starts_with_word(run, {"enter", "esc", "tab", "ctrl"});
+}
+
+// Two answers ("Allow once", "Reject") before any key hint ("esc", "⇆").
+bool is_answer_row(std::string_view text) {
+  size_t answers = 0;
+  bool answer_row = false;
+  for_each_word_run(text, [&](const WordRun& run) {
+    if (is_key_hint(run.text)) return false;
+    answer_row = is_answer_word(run.text) && ++answers == 2;
+    return !answer_row;
+  });
+  return answer_row;
 }
 
 // Whether every styled run under the word run is marked (none under it
@@ -104,12 +233,11 @@ bool highlighted(const StyledRow& row, const WordRun& run) {
 
 std::optional<Menu> read_permission_tabs(std::span<const TrimmedRow> rows) {
   std::optional<size_t> answer_row;
-  std::vector<WordRun> runs;
   for (size_t r = rows.size(); r-- > menu_window_start(rows.size()) && !answer_row;) {
-    runs = word_runs(rows[r].row.text);
-    if (is_answer_row(runs)) answer_row = r;
+    if (is_answer_row(rows[r].row.text)) answer_row = r;
   }
   if (!answer_row) return std::nullopt;
+  const std::vector<WordRun> runs = word_runs(rows[*answer_row].row.text);
   FrameRules rules;
   rules.max_blank_run = 1;
   auto [title, title_row] = frame_rows(rows, *answer_row, rules);
@@ -137,13 +265,45 @@ std::optional<Menu> read_permission_tabs(std::span<const TrimmedRow> rows) {
   return finish_menu(std::move(partial), rows);
 }
 
+// Whether the text may match the title pattern, before the pattern is run
+// on every row of the window.
+bool may_be_dialog_title(std::string_view text, bool at_start) {
+  const size_t at = text.find("Select ");
+  return at != std::string_view::npos && (!at_start || at == 0) && text.size() >= 3 &&
+         text.substr(text.size() - 3) == "esc";
+}
+
+// The lowest dialog title row in the window, and the title.
+std::optional<std::pair<size_t, std::string>> find_dialog_title(std::span<const TrimmedRow> rows) {
+  for (size_t r = rows.size(); r-- > menu_window_start(rows.size());) {
+    if (!may_be_dialog_title(rows[r].trimmed, true)) continue;
+    if (std::optional<Match> m = dialog_title_pattern.find(rows[r].trimmed)) {
+      return std::pair(r, std::string(*m->group(1)));
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const TrimmedRow> rows,
+                                   size_t t, std::string title);
+
 std::optional<Menu> read_dialog_beside(std::string_view screen, std::span<const TrimmedRow> rows) {
   for (size_t r = rows.size(); r-- > menu_window_start(rows.size());) {
+    if (!may_be_dialog_title(rows[r].trimmed, false)) continue;
     std::optional<Match> m = dialog_beside_pattern.find(rows[r].trimmed);
     if (!m) continue;
-    const size_t title_column = rows[r].offset + char_offset_of_byte(rows[r].trimmed, m->span(1)->start);
-    const std::string cut_screen =
-        opencode_rows(screen, title_column >= 4 ? title_column - 4 : 0, std::nullopt);
+    const size_t title_column =
+        rows[r].offset + char_offset_of_byte(rows[r].trimmed, m->span(1)->start);
+    const size_t from = title_column >= 4 ? title_column - 4 : 0;
+    // The dialog's title is normally this row again: the rows above it are
+    // then not needed. Only when no title shows at or below it is the whole
+    // cut read.
+    std::string cut_screen = cut_rows(screen, from, std::nullopt, r);
+    std::vector<TrimmedRow> cut = trim_side_bars(cut_screen);
+    if (std::optional<std::pair<size_t, std::string>> title = find_dialog_title(cut)) {
+      return read_dialog_at(cut_screen, cut, title->first, std::move(title->second));
+    }
+    cut_screen = cut_rows(screen, from, std::nullopt, 0);
     return read_opencode_menu(cut_screen, trim_side_bars(cut_screen));
   }
   return std::nullopt;
@@ -204,50 +364,27 @@ std::vector<MenuOption> opencode_options_from_rows(std::span<const TrimmedRow> r
 }  // namespace
 
 std::string opencode_rows(std::string_view screen, size_t from, std::optional<size_t> to) {
-  std::string out;
-  const std::vector<std::string> lines = split_lines(screen);
-  for (size_t n = 0; n < lines.size(); ++n) {
-    if (n) out += '\n';
-    const std::string_view line = lines[n];
-    size_t column = 0, at = 0;
-    auto visible = [&](std::string_view text) {
-      size_t pos = 0;
-      while (pos < text.size()) {
-        const size_t start = pos;
-        next_char(text, pos);
-        if (column >= from && (!to || column < *to)) out.append(text.substr(start, pos - start));
-        ++column;
-      }
-    };
-    while (at < line.size()) {
-      std::optional<Match> m = escape_pattern.find(line, at);
-      if (!m) break;
-      visible(line.substr(at, m->start() - at));
-      if (sgr_only_pattern.is_match(m->str())) out += m->str();
-      at = m->end();
-    }
-    visible(line.substr(at));
-  }
-  return out;
+  return cut_rows(screen, from, to, 0);
 }
 
 std::optional<Menu> read_opencode_menu(std::string_view screen, std::span<const TrimmedRow> rows) {
-  std::optional<size_t> title_row;
-  std::optional<Match> title_match;
-  for (size_t r = rows.size(); r-- > menu_window_start(rows.size()) && !title_row;) {
-    title_match = dialog_title_pattern.find(rows[r].trimmed);
-    if (title_match) title_row = r;
-  }
-  if (!title_row) return std::nullopt;
-  const size_t t = *title_row;
-  std::string title(*title_match->group(1));
+  std::optional<std::pair<size_t, std::string>> title = find_dialog_title(rows);
+  if (!title) return std::nullopt;
+  return read_dialog_at(screen, rows, title->first, std::move(title->second));
+}
 
+namespace {
+
+// The dialog whose title row is `t`.
+std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const TrimmedRow> rows,
+                                   size_t t, std::string title) {
   // A dialog in the middle of the screen is read from its own columns, so
   // that what is drawn beside it stays out.
   std::vector<TrimmedRow> cut;
   if (rows[t].offset >= 4) {
     const size_t end = rows[t].offset + char_count(rows[t].trimmed);
-    cut = trim_side_bars(opencode_rows(screen, rows[t].offset - kDialogIndent, end + kDialogIndent));
+    cut = trim_side_bars(
+        cut_rows(screen, rows[t].offset - kDialogIndent, end + kDialogIndent, t));
     if (cut.size() <= t) return std::nullopt;
     rows = cut;
   }
@@ -324,12 +461,26 @@ std::optional<Menu> read_opencode_menu(std::string_view screen, std::span<const 
   return finish_menu(std::move(partial), rows);
 }
 
-std::optional<Menu> read_opencode_screen(std::string_view screen) {
+}  // namespace
+
+std::optional<LayoutMenu> read_opencode_layouts(std::string_view screen) {
   const std::vector<TrimmedRow> rows = trim_side_bars(screen);
-  if (std::optional<Menu> menu = read_numbered_question(rows)) return menu;
-  if (std::optional<Menu> menu = read_opencode_menu(screen, rows)) return menu;
-  if (std::optional<Menu> menu = read_permission_tabs(rows)) return menu;
-  return read_dialog_beside(screen, rows);
+  if (std::optional<Menu> menu = read_numbered_question(rows)) {
+    return LayoutMenu{std::move(*menu), "numbered question"};
+  }
+  if (std::optional<Menu> menu = read_opencode_menu(screen, rows)) return LayoutMenu{std::move(*menu), "dialog"};
+  if (std::optional<Menu> menu = read_permission_tabs(rows)) {
+    return LayoutMenu{std::move(*menu), "permission tabs"};
+  }
+  if (std::optional<Menu> menu = read_dialog_beside(screen, rows)) {
+    return LayoutMenu{std::move(*menu), "dialog beside"};
+  }
+  return std::nullopt;
+}
+
+std::optional<Menu> read_opencode_screen(std::string_view screen) {
+  std::optional<LayoutMenu> found = read_opencode_layouts(screen);
+  return found ? std::optional<Menu>(std::move(found->menu)) : std::nullopt;
 }
 
 }  // namespace mossbank::screen
