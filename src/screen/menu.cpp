@@ -32,13 +32,15 @@ constexpr size_t kMaxGap = 3;       // rows between two options of a block
 constexpr size_t kFrameRows = 12;   // rows collected above a menu
 
 // The length of the side bar or blank (" ", "\t", "│", "┃", "║") that the
-// text starts with (or ends with); 0 when there is none.
+// text starts with (or ends with); 0 when there is none. Padded rows end in
+// many blanks, so those are tested first, byte by byte.
 size_t bar_length(std::string_view text, bool at_start) {
-  for (std::string_view bar : {" ", "\t", "│", "┃", "║"}) {
-    if (text.size() < bar.size()) continue;
-    if (text.substr(at_start ? 0 : text.size() - bar.size(), bar.size()) == bar) return bar.size();
-  }
-  return 0;
+  if (text.empty()) return 0;
+  const char edge = at_start ? text.front() : text.back();
+  if (edge == ' ' || edge == '\t') return 1;
+  if (text.size() < 3) return 0;
+  const std::string_view three = at_start ? text.substr(0, 3) : text.substr(text.size() - 3);
+  return three == "│" || three == "┃" || three == "║" ? 3 : 0;
 }
 
 // A row of only box drawing, dashes and blanks, written out by hand (it is
