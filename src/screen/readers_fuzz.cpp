@@ -1,6 +1,7 @@
 // Fuzzes every screen reader with every agent name: no crash, no hang, and
 // the shapes the readers promise (a selection inside the options, rows
-// inside the screen, runs that tile a row).
+// inside the screen, runs that tile a row). read_menu takes every agent's
+// branch; each layout's menu is the one read_menu gives.
 //
 // Input: one byte of flags (shell mode, cut at the cursor), two bytes of
 // cursor (column, row), then the screen text. The readers get the text as
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "screen/agent_menu.h"
+#include "screen/agent_readers.h"
 #include "screen/command_line.h"
 #include "screen/input_boxes.h"
 #include "screen/input_pane.h"
@@ -84,7 +87,35 @@ void fuzz_rows(std::string_view styled) {
   }
 }
 
+void fuzz_menus(std::string_view screen) {
+  const size_t rows = split_lines(screen).size();
+  for (std::string_view name : kAgents) {
+    const std::optional<AgentName> agent = name.empty() ? std::nullopt : std::optional(name);
+    std::optional<Menu> menu = read_menu(agent, screen);
+    if (menu) {
+      check_menu(*menu);
+      check(menu->rows.size() <= rows);
+    }
+    if (std::optional<LayoutMenu> layout = read_agent_layouts(name, screen)) {
+      check(!layout->layout.empty() && menu == layout->menu);
+    }
+    const bool center = is_agent_command_center(agent, screen);
+    if (center) {
+      check(name == "codex" || menu->title == "Agent command center");
+      if (name == "codex") check(menu->options.size() == 1 && menu->navigation == kNavigateKey);
+    }
+  }
+  // The dialog reader and the column cuts it reads from.
+  if (std::optional<Menu> menu = read_opencode_menu(screen, trim_side_bars(screen))) check_menu(*menu);
+  for (size_t from : {size_t{0}, size_t{3}, size_t{40}}) {
+    const std::string cut = opencode_rows(screen, from, from + 30);
+    check(split_lines(cut).size() == rows);
+    for (const std::string& row : split_lines(strip_escapes(cut))) check(char_count(row) <= 30);
+  }
+}
+
 void fuzz_readers(std::string_view screen, bool shell, bool cut, ScreenCursor cursor) {
+  fuzz_menus(screen);
   if (std::optional<Menu> menu = read_terminal(screen)) check_menu(*menu);
   read_input_pane(screen, shell);
   input_shows_text(screen, "hello world", shell);
