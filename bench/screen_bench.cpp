@@ -2,6 +2,7 @@
 // patterns, alone and on several threads at once; how long each screen
 // reader takes on a busy full 200x50 screen (every row filled, styled, an
 // approval menu and an input box at the bottom), and the whole set of them;
+// how long each agent's menu layouts take on busy screens that show them;
 // how long recognising a thousand command lines takes; how fast the key
 // filter passes typed input. Prints figures; asserts nothing.
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "screen/agent_menu.h"
+#include "screen/agent_readers.h"
 #include "screen/agents.h"
 #include "screen/approval.h"
 #include "screen/command_line.h"
@@ -154,6 +156,12 @@ std::vector<Reader> readers() {
          return finish_menu(std::move(partial), rows).options.size();
        }},
       {"read_terminal", [](const std::string&, const std::string& p) { return read_terminal(p).has_value(); }},
+      {"read_codex_menu", [](const std::string& s, const std::string&) { return read_codex_menu(s).has_value(); }},
+      {"read_grok_menu", [](const std::string& s, const std::string&) { return read_grok_menu(s).has_value(); }},
+      {"read_opencode_screen",
+       [](const std::string& s, const std::string&) { return read_opencode_screen(s).has_value(); }},
+      {"read_antigravity_menu",
+       [](const std::string& s, const std::string&) { return read_antigravity_menu(s).has_value(); }},
       {"input_shows_text",
        [](const std::string&, const std::string& p) {
          return input_shows_text(p, "hello there, please look at the failing test", false);
@@ -264,6 +272,95 @@ std::string typed_input() {
     out += kPieces[(seed >> 16) % (sizeof kPieces / sizeof *kPieces)];
   }
   return out;
+}
+
+// Busy transcript rows filling a 200x50 screen above `bottom`, every row
+// padded to 200 columns with blanks, as agents that paint whole rows draw.
+std::string busy_with(const std::vector<std::string>& bottom) {
+  const std::string busy = busy_screen();
+  std::vector<std::string> rows;
+  size_t at = 0;
+  while (rows.size() + bottom.size() < 50) {
+    const size_t end = busy.find('\n', at);
+    rows.push_back(busy.substr(at, end - at));
+    at = end + 1;
+  }
+  std::string text;
+  for (size_t k = 0; k < rows.size(); ++k) text += rows[k] + "\n";
+  for (size_t k = 0; k < bottom.size(); ++k) text += (k ? "\n" : "") + pad(bottom[k], 200);
+  return text;
+}
+
+struct Layout {
+  const char* agent;
+  const char* name;
+  std::vector<std::string> bottom;
+};
+
+std::vector<Layout> layouts() {
+  const std::string panel = "\x1b[0;97;48;5;236m", picked = "\x1b[0;30;48;5;214m", reset = "\x1b[0m";
+  auto dialog = [&](const std::string& left, const std::string& text, const std::string& look = "") {
+    return pad(left, 60) + (look.empty() ? panel : look) + pad(text, 60) + reset;
+  };
+  std::string dashes;
+  for (int k = 0; k < 80; ++k) dashes += "─";
+  return {
+      {"codex", "numbered", {"• Running touch notes.txt", "", "  Would you like to run this?", "",
+                             "› 1. Yes, proceed (y)", "  2. No, and tell Codex what to do (esc)", "",
+                             "  Press enter to confirm or esc to cancel"}},
+      {"codex", "command center", {"  Agent command center", "", "  All 3   Needs you 1", "",
+                                   "› fix the flaky test", "  write the docs", "",
+                                   "  ? help   esc back   ↑/↓ move   enter open   n new"}},
+      {"codex", "open in another app", {"• This conversation is open in another app", "",
+                                        "  Close it there and press R to continue here.", "",
+                                        "  r retry   f fork",
+                                        "  ←/esc command center   ⌃c/q exit   ⌃t transcript"}},
+      {"grok", "trust hotkeys", {"Do you trust the contents of this directory?", "",
+                                 "Yes, I trust this directory      y", "No, exit                         n"}},
+      {"grok", "radio list", {"", "› Run this command?", "a (●) Yes", "b (○) No (esc)", "",
+                              "esc cancel · Ctrl+o:always-approve"}},
+      {"grok", "argument picker", {"──────────────2─", "  ❯ grok-4        most capable",
+                                   "    grok-3        fast", dashes, "╭──────────────╮",
+                                   "│ ❯ /model gr   │", "╰──────────────╯"}},
+      {"opencode", "numbered question", {"", "Which database?", "› 1. Postgres", "  2. SQLite", "",
+                                         "enter submit  esc dismiss"}},
+      {"opencode", "dialog", {dialog("", pad("Select model", 57) + "esc"), dialog("", ""),
+                              dialog("", "GPT-5               OpenAI"),
+                              pad("", 58) + picked + pad("● Stand-in model", 62) + reset,
+                              dialog("", "Grok 4              xAI"), dialog("", "ctrl+a connect")}},
+      {"opencode", "dialog beside", {dialog("  ┃  Ask anything", pad("Select model", 57) + "esc"),
+                                     dialog("  ┃", "GPT-5               OpenAI"),
+                                     pad("  ╹▀▀▀▀", 58) + picked + pad("● Stand-in model", 62) + reset,
+                                     dialog("", "Grok 4              xAI"), dialog("", "ctrl+a connect")}},
+      {"opencode", "permission tabs", {"  ┃  △ Permission required", "  ┃  $ touch notes.txt",
+                                       "  ┃   Allow once   Allow always   Reject   ⇆ select"}},
+      {"antigravity", "numbered", {dashes, "Pick a model", "> 1. Gemini", "  2. Claude", "",
+                                   "↑/↓ Navigate · esc Cancel"}},
+      {"antigravity", "plain list", {dashes, "Do you trust the files in this folder?",
+                                     "> Yes, I trust this folder", "  No, exit", "",
+                                     "↑/↓ Navigate · enter Confirm"}},
+  };
+}
+
+// read_menu as a keys request reads it (the plain lines, then the styled
+// ones) on busy screens that show each layout of the agents' own readers.
+void layout_figures() {
+  size_t hits = 0;
+  std::printf("busy 200x50 screens showing each layout, read_menu us per call (best of 7 x 100):\n");
+  for (const Layout& l : layouts()) {
+    const std::string styled = busy_with(l.bottom);
+    const std::string plain = strip_escapes(styled);
+    std::optional<LayoutMenu> found = read_agent_layouts(l.agent, plain);
+    if (!found) found = read_agent_layouts(l.agent, styled);
+    const double us = best_of(7, 100, [&] {
+      std::optional<Menu> menu = read_menu(l.agent, plain);
+      if (!menu) menu = read_menu(l.agent, styled);
+      hits += menu.has_value();
+    });
+    std::printf("  %-12s %-20s %7.1f us   %s\n", l.agent, l.name, us,
+                found && found->layout == l.name ? "" : "(layout not found!)");
+  }
+  if (hits == 0) std::printf("!");
 }
 
 const char* const kAgents[] = {"claude", "codex", "copilot", "grok", "opencode", "kilo",
@@ -405,6 +502,7 @@ int main() {
     }
     std::printf("  %-46s %7.1f us\n", "the whole set", total);
     menu_and_approval_figures(busy_styled, busy_plain);
+    layout_figures();
     key_filter_figures(busy_plain);
   }
 
