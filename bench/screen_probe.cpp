@@ -14,7 +14,9 @@
 // rows that carry colours (numbered blocks), the marked lines (inverse and
 // faint only) for the command line and the input boxes. read_menu reads the
 // plain lines, then, when they show no menu, the styled ones, as a keys
-// request does; read_terminal is the generic reader alone.
+// request does, and menu_layout names the branch that found the menu (one
+// of the agent's layouts, or "generic"); read_terminal is the generic
+// reader alone.
 //
 // A developer tool, built with the benchmarks and never installed.
 #include <cstdio>
@@ -189,6 +191,13 @@ int main(int argc, char** argv) {
   std::optional<Menu> menu = read_menu(agent, plain);
   if (!menu) menu = read_menu(agent, styled);
   out["read_menu"] = menu ? menu_json(*menu) : JsonValue(nullptr);
+  // Which branch of read_menu found it: the agent's layout, or the generic
+  // reader for agents without one.
+  std::optional<LayoutMenu> layout = read_agent_layouts(name, plain);
+  if (!layout) layout = read_agent_layouts(name, styled);
+  out["menu_layout"] = layout ? JsonValue(std::string(layout->layout))
+                       : menu ? JsonValue("generic")
+                              : JsonValue(nullptr);
   out["is_agent_command_center"] = is_agent_command_center(agent, plain);
   out["is_approval_prompt"] = is_approval_prompt(agent, plain);
   out["awaiting_approval"] = awaiting_approval(agent, plain);

@@ -2,11 +2,13 @@
 
 screen_probe feeds a captured byte stream through the emulator at the size
 it was recorded at and prints every reader's result as JSON. Each case below
-names a screen and what the readers must make of it; a few screens are also
-compared whole with the JSON they are expected to print. The captures are in
-src/screen/testdata/agents (recorded from the agents, see the README there);
-Grok and Antigravity cannot run here, so their screens are hand-written
-(src/screen/testdata/handwritten).
+names a screen and what the readers must make of it; LAYOUTS shows every
+branch of read_menu (menu_layout names the one that read the screen); a few
+screens are also compared whole with the JSON they are expected to print.
+The captures are in src/screen/testdata/agents (recorded from the agents,
+see the README there); Grok and Antigravity cannot run here, so their
+screens are hand-written (src/screen/testdata/handwritten), as are the Codex
+and OpenCode screens the recordings cannot reach.
 """
 
 import json
@@ -204,11 +206,100 @@ CASES = [
      {"read_ruled_box": None, "ruled_box_input_empty": False}),
 ]
 
+# Every branch of read_menu on a screen that shows it: (agent, screen, the
+# layout that reads it or None, a check on the menu or on the whole result).
+# The recorded Codex screens paint their blank rows with spaces, and a row
+# of printed blanks ends a title, so their menus' titles are empty.
+LAYOUTS = [
+    # Codex: numbered menus with a "›" cursor, the hidden option.
+    ("codex", "agents/codex/approval-exec-80x24.raw", "numbered",
+     lambda m: (labels(m), m["options"][0]["key"], m["options"][2]["key"], m["navigation"],
+                m["cancel"], m["title"])
+     == (["1. Yes, proceed",
+          "2. Yes, and don't ask again for commands that start with `touch notes.txt` (p)",
+          "3. No, and tell Codex what to do differently"], "y", "esc", "number", 1, "")),
+    ("codex", "agents/codex/approval-exec-120x40.raw", "numbered",
+     lambda m: labels(m)[0] == "1. Yes, proceed" and m["selected"] == 0),
+    ("codex", "agents/codex/approval-exec-200x50.raw", "numbered",
+     lambda m: len(m["options"]) == 3 and m["cancel"] == 1),
+    # "2. Back to Agent Command Center" is not offered, and with it gone the
+    # "esc back" hint does not cancel.
+    ("codex", "agents/codex/trust-80x24.raw", "numbered",
+     lambda m: (labels(m), m["selected"], m["cancel"], len(m["rows"]))
+     == (["1. Trust and continue"], 0, 2, 2)),
+    ("codex", "agents/codex/trust-120x40.raw", "numbered",
+     lambda m: labels(m) == ["1. Trust and continue"]),
+    ("codex", "agents/codex/menu-model-80x24.raw", "numbered",
+     lambda m: (len(m["options"]), m["selected"], m["cancel"], m["options"][1]["detail"])
+     == (8, 0, 1, "Our most capable model for complex coding and professional work.")),
+    ("codex", "agents/codex/menu-permissions-120x40.raw", "numbered",
+     lambda m: m["selected"] == 3 and labels(m)[3] == "4. Read Only (current)"),
+    ("codex", "handwritten/codex/command-center-80x24.raw", "command center",
+     lambda m: (m["options"][0]["key"], m["text"], m["cancel"], m["navigation"])
+     == ("\x1b", "Agent command center\nBack to session\nesc back", 1, "key")),
+    ("codex", "handwritten/codex/open-elsewhere-80x24.raw", "open in another app",
+     lambda m: [(o["label"], o["key"]) for o in m["options"]] == [("retry", "r"), ("fork", "f")]),
+    # The sign-in list marks its cursor with ">", not "›": no Codex menu,
+    # though its rows still ask.
+    ("codex", "agents/codex/signin-80x24.raw", None, {"is_approval_prompt": True}),
+
+    # Grok, hand-written.
+    ("grok", "handwritten/grok/trust-80x24.raw", "trust hotkeys",
+     lambda m: [(o["label"], o["key"]) for o in m["options"]]
+     == [("Yes, I trust this directory", "y"), ("No, exit", "n")]),
+    ("grok", "handwritten/grok/radio-80x24.raw", "radio list",
+     lambda m: (m["selected"], m["highlight_selection"], m["always_approve_hotkey"],
+                m["title"]) == (0, True, True, "Run this command?\n  $ rm -rf build")),
+    ("grok", "handwritten/grok/numbered-80x24.raw", "numbered",
+     lambda m: m["title"] == "Switch to which model?" and m["cancel"] == 1),
+    ("grok", "handwritten/grok/argument-picker-80x24.raw", "argument picker",
+     lambda m: (m["title"], labels(m), m["selected"])
+     == ("/model gr", ["grok-4", "grok-3-mini", "grok-code"], 1)),
+    # A radio list above the input box's prompt is transcript.
+    ("grok", "handwritten/grok/approval-radio-80x24.raw", None, {"read_menu": None}),
+
+    # OpenCode and Kilo: the model dialogs read from their styled rows.
+    ("opencode", "agents/opencode/menu-models-120x40.raw", "dialog",
+     lambda m: (m["title"], labels(m)[-1], m["selected"], m["highlight_selection"],
+                m["options"][0]["detail"])
+     == ("Select model", "● Stand-in model", len(m["options"]) - 1, True, "Free")),
+    ("kilo", "agents/kilo/menu-models-120x40.raw", "dialog",
+     lambda m: labels(m)[-1] == "● Stand-in model" and m["selected"] == len(m["options"]) - 1),
+    ("opencode", "handwritten/opencode/question-80x24.raw", "numbered question",
+     lambda m: labels(m)[2] == "3. Type your own answer" and m["options"][2]["kind"] == "inline"),
+    ("opencode", "handwritten/opencode/permission-80x24.raw", "permission tabs",
+     lambda m: (labels(m)[:3], m["navigation"]) == (["Allow once", "Allow always", "Reject"], "tab")),
+    ("opencode", "handwritten/opencode/dialog-beside-80x24.raw", "dialog beside",
+     lambda m: (labels(m), m["selected"]) == (["build", "● plan", "review"], 1)),
+    # The recorded permission request leaves blank rows between its title
+    # and the answers: the title stops at the first of them and does not
+    # mention a permission, so no Tab menu; the rows still ask.
+    ("opencode", "agents/opencode/permission-bash-80x24.raw", None,
+     {"read_menu": None, "is_approval_prompt": True}),
+    ("opencode", "agents/opencode/permission-bash-120x40.raw", None, {"is_approval_prompt": True}),
+    ("kilo", "agents/kilo/permission-bash-80x24.raw", None, {"is_approval_prompt": True}),
+
+    # Antigravity, hand-written.
+    ("antigravity", "handwritten/antigravity/numbered-80x24.raw", "numbered",
+     lambda m: (m["title"], m["navigation"], m["cancel"]) == ("Select a model", "number", 1)),
+    ("antigravity", "handwritten/antigravity/settings-80x24.raw", "plain list",
+     lambda m: (m["title"], labels(m), m["options"][1]["detail"])
+     == ("Settings", ["Theme", "Auto-approve", "Telemetry"], "edits only")),
+    ("antigravity", "handwritten/antigravity/trust-80x24.raw", "plain list",
+     lambda m: labels(m) == ["Yes, I trust this folder", "No, exit"] and m["cancel"] == 1),
+]
+
 # Screens whose whole JSON is compared.
 WHOLE = [
     ("claude", "agents/claude/approval-bash-80x24.raw", "claude-approval-bash-80x24.json"),
     ("codex", "agents/codex/typed-long-wrapped-80x24.raw", "codex-typed-long-wrapped-80x24.json"),
     ("grok", "handwritten/grok/typed-80x24.raw", "grok-typed-80x24.json"),
+    ("codex", "agents/codex/approval-exec-80x24.raw", "codex-approval-exec-80x24.json"),
+    ("codex", "handwritten/codex/command-center-80x24.raw", "codex-command-center-80x24.json"),
+    ("opencode", "agents/opencode/menu-models-120x40.raw", "opencode-menu-models-120x40.json"),
+    ("opencode", "handwritten/opencode/dialog-beside-80x24.raw", "opencode-dialog-beside-80x24.json"),
+    ("grok", "handwritten/grok/radio-80x24.raw", "grok-radio-80x24.json"),
+    ("antigravity", "handwritten/antigravity/numbered-80x24.raw", "antigravity-numbered-80x24.json"),
 ]
 
 
@@ -225,6 +316,18 @@ class ScreenProbe(unittest.TestCase):
                         self.assertTrue(want(result[key]), result[key])
                     else:
                         self.assertEqual(result[key], want)
+
+    def test_every_branch_of_read_menu(self):
+        for agent, path, layout, want in LAYOUTS:
+            result = probe(agent, path)
+            with self.subTest(screen=path):
+                self.assertEqual(result["menu_layout"], layout)
+                if callable(want):
+                    self.assertIsNotNone(result["read_menu"])
+                    self.assertTrue(want(result["read_menu"]), result["read_menu"])
+                else:
+                    for key, value in want.items():
+                        self.assertEqual(result[key], value, key)
 
     def test_whole_output(self):
         for agent, path, name in WHOLE:

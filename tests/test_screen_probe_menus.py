@@ -46,9 +46,9 @@ CASES = [
     ("claude", "agents/claude/menu-model-closed-80x24.raw", IDLE),
     ("claude", "agents/claude/slash-popup-80x24.raw", IDLE),
 
-    # Codex: its own reader is not there yet, so no menu; its approval shows
-    # in the rows (numbered options behind a cursor, "esc to cancel").
-    ("codex", "agents/codex/approval-exec-80x24.raw", dict(ASKING, read_menu=None)),
+    # Codex: its own reader reads the numbered approval.
+    ("codex", "agents/codex/approval-exec-80x24.raw",
+     dict(ASKING, read_menu=lambda m: (labels(m)[0], m["navigation"]) == ("1. Yes, proceed", "number"))),
     ("codex", "agents/codex/approval-exec-200x50.raw", ASKING),
     ("codex", "agents/codex/trust-80x24.raw", ASKING),
     ("codex", "agents/codex/idle-80x24.raw", dict(IDLE, is_agent_command_center=False)),
@@ -73,8 +73,9 @@ CASES = [
     ("copilot", "agents/copilot/approval-answered-80x24.raw", IDLE),
     ("copilot", "agents/copilot/answer-numbered-list-80x24.raw", IDLE),
 
-    # OpenCode: its permission row shows in the rows as long as its own
-    # reader is not there.
+    # OpenCode: its Tab reader wants the request's title right above the
+    # answers, which this version draws two blank rows higher; the
+    # permission row still shows in the rows.
     ("opencode", "agents/opencode/permission-bash-80x24.raw", dict(ASKING, read_menu=None)),
     ("opencode", "agents/opencode/idle-80x24.raw", IDLE),
     ("opencode", "agents/opencode/permission-answered-80x24.raw", IDLE),
