@@ -78,6 +78,8 @@ void renumber(std::vector<TrimmedRow>& rows) {
     if (i + 2 < rows.size() && codex_option(rows[i + 2].trimmed)) continue;
     const size_t column = rows[i].offset + char_offset_of_byte(rows[i].trimmed, m->span(2)->start);
     if (column > label_column(rows[i - 1], *above) + 1) continue;
+    // Only the text the readers parse changes; the menu's rows stay the
+    // screen's.
     rows[i].trimmed = "› " + std::to_string(above->number + 1) + ". " + std::string(label);
   }
 }

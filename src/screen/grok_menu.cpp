@@ -149,6 +149,7 @@ std::optional<Menu> read_radio_list(std::span<const TrimmedRow> rows) {
   std::optional<size_t> filled =
       only_row(w, *f, [&](size_t r) { return filled_radio_pattern.is_match(rows[r].trimmed); });
   std::optional<size_t> selected = filled;
+  // The mark is inverse video, or a background of the row's own.
   if (!selected) selected = only_row(w, *f, [&](size_t r) { return rows[r].row.lead_marked; });
   if (!selected && count >= 3 &&
       std::all_of(rows.begin() + static_cast<std::ptrdiff_t>(w),

@@ -397,6 +397,9 @@ std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const Trim
         starts_with(row.trimmed, "╭")) {
       break;
     }
+    // A row whose text JavaScript's trim would still shorten (white space
+    // other than blanks and tabs at an end, such as a no-break space) is not
+    // drawn by the dialog.
     if (js_trim(row.trimmed).size() != row.trimmed.size()) break;
     if (dialog_footer_pattern.is_match(row.trimmed)) break;
     if (row.trimmed.empty()) continue;
@@ -414,6 +417,7 @@ std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const Trim
   } else {
     selected = only_candidate(candidates, [&](size_t r) { return rows[r].row.lead_marked; });
     if (!selected) {
+      // Rows without a background count as one background of their own.
       std::map<std::optional<std::string>, size_t> counts;
       for (size_t r : candidates) ++counts[background(rows[r])];
       std::optional<std::optional<std::string>> common;

@@ -198,6 +198,8 @@ TEST(OpenCodeMenu, DialogCandidates) {
        Rows{"Fix the tests", "Write the docs"}, 1},
       {"the footer ends the dialog",
        {title, "Fix the tests", "ctrl+d delete", "\x1b[7mWrite the docs\x1b[0m"}, std::nullopt},
+      {"a row ending in a no-break space ends the dialog",
+       {title, "Fix the tests", "Later\u00a0", "\x1b[7mWrite the docs\x1b[0m"}, std::nullopt},
       {"a box edge ends the dialog",
        {title, "Fix the tests", "╭──────╮", "\x1b[7mWrite the docs\x1b[0m"}, std::nullopt},
       {"one option is no menu", {title, "\x1b[7mWrite the docs\x1b[0m", "", "ctrl+d delete"},
