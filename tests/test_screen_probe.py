@@ -265,6 +265,19 @@ LAYOUTS = [
      == ("Select model", "● Stand-in model", len(m["options"]) - 1, True, "Free")),
     ("kilo", "agents/kilo/menu-models-120x40.raw", "dialog",
      lambda m: labels(m)[-1] == "● Stand-in model" and m["selected"] == len(m["options"]) - 1),
+    # The model's question: the selected choice in a colour of its own
+    # (read from the styled rows); the title stops at the blank row above.
+    ("opencode", "agents/opencode/question-cjk-120x40.raw", "numbered question",
+     lambda m: (labels(m), m["options"][0]["detail"], m["options"][3]["kind"], m["selected"],
+                m["highlight_selection"], m["cancel"], m["title"])
+     == (["1. 日本語", "2. 中文（简体）", "3. 한국어", "4. Type your own answer"], "日本語で書きます",
+         "inline", 0, True, 1, "")),
+    # Kilo shows the selected choice only on a lighter background, every row
+    # having one: no selection to read, so no menu; the rows still ask.
+    ("kilo", "agents/kilo/question-cjk-120x40.raw", None,
+     {"is_approval_prompt": True, "awaiting_approval": True}),
+    ("opencode", "agents/opencode/question-cjk-answered-120x40.raw", None,
+     {"is_approval_prompt": False, "has_input_box": True}),
     ("opencode", "handwritten/opencode/question-80x24.raw", "numbered question",
      lambda m: labels(m)[2] == "3. Type your own answer" and m["options"][2]["kind"] == "inline"),
     ("opencode", "handwritten/opencode/permission-80x24.raw", "permission tabs",
