@@ -16,7 +16,8 @@ namespace {
 
 constinit const ScreenPattern rule_pattern{"^─{8,}$"};
 constinit const ScreenPattern navigate_hint_pattern{"↑/↓ Navigate(?-u:\\b)"};
-constinit const ScreenPattern completion_hint_pattern{"(?-u:\\btab Complete\\b|\\benter Submit\\b)"};
+constinit const ScreenPattern completion_hint_pattern{
+    "(?-u:\\btab Complete\\b|\\benter Submit\\b)"};
 constinit const ScreenPattern tab_complete_pattern{"(?-u:\\btab Complete\\b)"};
 constinit const ScreenPattern confirm_hint_pattern{"(?-u:\\benter Confirm\\b)"};
 constinit const ScreenPattern esc_word_pattern{"(?i-u)\\besc\\b"};
@@ -151,7 +152,8 @@ std::optional<Menu> read_plain_list(std::span<const TrimmedRow> rows) {
   }
   if (first == last) return std::nullopt;
   if (starts_with(drop_chars(list.text(first), 2), "/")) return std::nullopt;  // slash commands
-  if (tab_complete_pattern.is_match(hint_text) || next_row_matching(rows, last)) return std::nullopt;
+  if (tab_complete_pattern.is_match(hint_text) || next_row_matching(rows, last))
+    return std::nullopt;
 
   FrameRules rules;
   rules.stop = [](std::string_view text) { return rule_pattern.is_match(text); };
@@ -176,8 +178,10 @@ std::optional<LayoutMenu> read_antigravity_layouts(std::string_view screen) {
   std::vector<TrimmedRow> rows = trim_side_bars(screen);
   while (!rows.empty() && rows.back().trimmed.empty()) rows.pop_back();
   if (rows.empty()) return std::nullopt;
-  if (std::optional<Menu> menu = read_numbered_list(rows)) return LayoutMenu{std::move(*menu), "numbered"};
-  if (std::optional<Menu> menu = read_plain_list(rows)) return LayoutMenu{std::move(*menu), "plain list"};
+  if (std::optional<Menu> menu = read_numbered_list(rows))
+    return LayoutMenu{std::move(*menu), "numbered"};
+  if (std::optional<Menu> menu = read_plain_list(rows))
+    return LayoutMenu{std::move(*menu), "plain list"};
   return std::nullopt;
 }
 

@@ -29,12 +29,15 @@ const std::string kRule = "─────────────────�
 
 // Antigravity's screens keep the transcript above a rule; the title walk
 // stops there.
-std::string screen(const Rows& rows) { return full_screen(concat({"● Ran the tests", kRule}, rows)); }
+std::string screen(const Rows& rows) {
+  return full_screen(concat({"● Ran the tests", kRule}, rows));
+}
 
 Rows numbered(size_t count, size_t cursor = 0) {
   Rows rows;
   for (size_t k = 1; k <= count; ++k) {
-    rows.push_back((k - 1 == cursor ? "> " : "  ") + std::to_string(k) + ". Model " + std::to_string(k));
+    rows.push_back((k - 1 == cursor ? "> " : "  ") + std::to_string(k) + ". Model " +
+                   std::to_string(k));
   }
   return rows;
 }
@@ -42,8 +45,8 @@ Rows numbered(size_t count, size_t cursor = 0) {
 const std::string kHint = "↑/↓ Navigate · enter Select · esc Cancel";
 
 TEST(AntigravityMenu, NumberedList) {
-  std::optional<Menu> menu =
-      read_antigravity_menu(screen(concat(concat({"Choose a model"}, numbered(3, 1)), {"", kHint})));
+  std::optional<Menu> menu = read_antigravity_menu(
+      screen(concat(concat({"Choose a model"}, numbered(3, 1)), {"", kHint})));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Choose a model");
   EXPECT_EQ(labels(*menu), (Rows{"1. Model 1", "2. Model 2", "3. Model 3"}));
@@ -71,16 +74,19 @@ TEST(AntigravityMenu, NumberedListNavigationAndHint) {
       {"the hint after two blank rows", concat(numbered(2), {"", "", kHint}), kNavigateNumber},
       // Three blank rows: too far for the numbered list, near enough for
       // the plain one, which answers with the arrows.
-      {"the hint after three blank rows", concat(numbered(2), {"", "", "", kHint}), kNavigateArrows},
+      {"the hint after three blank rows", concat(numbered(2), {"", "", "", kHint}),
+       kNavigateArrows},
       {"another row first", concat(numbered(2), {"Tip: press ? for help", kHint}), kNavigateArrows},
       {"no navigate hint", concat(numbered(2), {"enter Select"}), std::nullopt},
       {"a completion popup", concat(numbered(2), {"↑/↓ Navigate · tab Complete"}), std::nullopt},
       // The plain list takes an "enter Submit" list the numbered one leaves.
       {"the submit hint", concat(numbered(2), {"↑/↓ Navigate · enter Submit"}), kNavigateArrows},
-      {"a status row ends the title", concat(concat({"Pick one", "● working", "Choose"}, numbered(2)), {kHint}),
-       kNavigateNumber, "Choose"},
-      {"a help row ends the title", concat(concat({"? for shortcuts", "Choose"}, numbered(2)), {kHint}),
-       kNavigateNumber, "Choose"},
+      {"a status row ends the title",
+       concat(concat({"Pick one", "● working", "Choose"}, numbered(2)), {kHint}), kNavigateNumber,
+       "Choose"},
+      {"a help row ends the title",
+       concat(concat({"? for shortcuts", "Choose"}, numbered(2)), {kHint}), kNavigateNumber,
+       "Choose"},
   };
   for (const Case& c : cases) {
     std::optional<Menu> menu = read_antigravity_menu(screen(c.rows));
@@ -103,7 +109,8 @@ TEST(AntigravityMenu, NumberedListNotAQuestion) {
   };
   const Case cases[] = {
       // The input box below: a numbered list in the transcript.
-      {"the prompt below", concat(numbered(2), {kHint, kRule, "> fix it", kRule, "gemini-3 · ~/p"})},
+      {"the prompt below",
+       concat(numbered(2), {kHint, kRule, "> fix it", kRule, "gemini-3 · ~/p"})},
       {"selected by highlight", {"\x1b[7m1. Model 1\x1b[0m", "2. Model 2", kHint}},
       {"no cursor", {"1. Model 1", "2. Model 2", kHint}},
   };
@@ -135,8 +142,12 @@ TEST(AntigravityMenu, TrustQuestion) {
   EXPECT_EQ(read_menu("antigravity", screen(kTrust)), menu);
 
   // Other indented rows around the two answers are left out.
-  const Rows crowded = {"Do you trust the files in this folder?", "  Learn more about trust",
-                        "  No, exit", "> Yes, I trust this folder", "  (remembered per folder)", "",
+  const Rows crowded = {"Do you trust the files in this folder?",
+                        "  Learn more about trust",
+                        "  No, exit",
+                        "> Yes, I trust this folder",
+                        "  (remembered per folder)",
+                        "",
                         "↑/↓ Navigate · enter Confirm"};
   menu = read_antigravity_menu(screen(crowded));
   ASSERT_TRUE(menu);
@@ -153,19 +164,27 @@ TEST(AntigravityMenu, TrustQuestion) {
 }
 
 TEST(AntigravityMenu, TrustQuestionGoesFirstBeforeTheWorkspace) {
-  const Rows rows = {"Accessing workspace:", "  /home/me/project", "",
-                     "Do you trust the contents of this project?", "",
-                     "> Yes, I trust this folder", "  No, exit", "", "↑/↓ Navigate · enter Confirm"};
+  const Rows rows = {"Accessing workspace:",
+                     "  /home/me/project",
+                     "",
+                     "Do you trust the contents of this project?",
+                     "",
+                     "> Yes, I trust this folder",
+                     "  No, exit",
+                     "",
+                     "↑/↓ Navigate · enter Confirm"};
   std::optional<Menu> menu = read_antigravity_menu(screen(rows));
   ASSERT_TRUE(menu);
-  EXPECT_EQ(menu->title,
-            "Do you trust the contents of this project?\n\nAccessing workspace:\n  /home/me/project");
+  EXPECT_EQ(
+      menu->title,
+      "Do you trust the contents of this project?\n\nAccessing workspace:\n  /home/me/project");
   EXPECT_EQ(menu->text, menu->title + "\nYes, I trust this folder\nNo, exit");
 }
 
 TEST(AntigravityMenu, PlainList) {
-  const Rows settings = {"Settings", "Search:", "> Theme        dark", "  Editor       vim",
-                         "  Telemetry    off", "", "↑/↓ Navigate · enter Select"};
+  const Rows settings = {
+      "Settings",           "Search:", "> Theme        dark",        "  Editor       vim",
+      "  Telemetry    off", "",        "↑/↓ Navigate · enter Select"};
   std::optional<Menu> menu = read_antigravity_menu(screen(settings));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Settings");
@@ -180,14 +199,19 @@ TEST(AntigravityMenu, PlainList) {
   };
   const Case cases[] = {
       {"the selected row in the middle", {"  Light", "> Dark", "  System", kHint}, true},
-      {"the hint eight rows below", concat(concat({"> Dark", "  Light"}, Rows(7, "")), {kHint}), true},
-      {"the hint nine rows below", concat(concat({"> Dark", "  Light"}, Rows(8, "")), {kHint}), false},
+      {"the hint eight rows below", concat(concat({"> Dark", "  Light"}, Rows(7, "")), {kHint}),
+       true},
+      {"the hint nine rows below", concat(concat({"> Dark", "  Light"}, Rows(8, "")), {kHint}),
+       false},
       {"one row", {"> Dark", "", kHint}, false},
       {"rows indented by three are not the list's", {"> Dark", "   Light", kHint}, false},
       {"a slash command", {"> /help", "  /model", kHint}, false},
       {"a completion popup", {"> Dark", "  Light", "↑/↓ Navigate · tab Complete"}, false},
-      {"the input box below", {"> Dark", "  Light", kHint, kRule, ">", kRule, "gemini-3 · ~/p"}, false},
-      {"the input box prompt is no cursor row", {kRule, "> fix the tests", kRule, "gemini-3 · ~/p"},
+      {"the input box below",
+       {"> Dark", "  Light", kHint, kRule, ">", kRule, "gemini-3 · ~/p"},
+       false},
+      {"the input box prompt is no cursor row",
+       {kRule, "> fix the tests", kRule, "gemini-3 · ~/p"},
        false},
   };
   for (const Case& c : cases) {

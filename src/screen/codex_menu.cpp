@@ -157,9 +157,9 @@ std::optional<Menu> read_open_elsewhere(std::span<const TrimmedRow> rows) {
     const std::string& text = rows[r].trimmed;
     const size_t at = text.find(kNoticeTitle);
     if (at == std::string::npos) continue;
-    const bool at_end = text.size() >= kNoticeTitle.size() &&
-                        text.compare(text.size() - kNoticeTitle.size(), kNoticeTitle.size(),
-                                     kNoticeTitle) == 0;
+    const bool at_end =
+        text.size() >= kNoticeTitle.size() &&
+        text.compare(text.size() - kNoticeTitle.size(), kNoticeTitle.size(), kNoticeTitle) == 0;
     if (at_end || text.find(std::string(kNoticeTitle) + " ") != std::string::npos) message = r;
   }
   for (size_t r = rows.size(); r-- > window && !retry;) {
@@ -230,11 +230,13 @@ std::optional<Menu> read_codex_numbered(std::span<const TrimmedRow> rows) {
 std::optional<LayoutMenu> read_codex_layouts(std::string_view screen) {
   std::vector<TrimmedRow> rows = trim_side_bars(screen);
   renumber(rows);
-  if (std::optional<Menu> menu = read_command_center(rows)) return LayoutMenu{std::move(*menu), "command center"};
+  if (std::optional<Menu> menu = read_command_center(rows))
+    return LayoutMenu{std::move(*menu), "command center"};
   if (std::optional<Menu> menu = read_open_elsewhere(rows)) {
     return LayoutMenu{std::move(*menu), "open in another app"};
   }
-  if (std::optional<Menu> menu = read_codex_numbered(rows)) return LayoutMenu{std::move(*menu), "numbered"};
+  if (std::optional<Menu> menu = read_codex_numbered(rows))
+    return LayoutMenu{std::move(*menu), "numbered"};
   return std::nullopt;
 }
 

@@ -79,7 +79,8 @@ TEST(CodexMenu, TitleStopsAtTranscriptItems) {
       {"the retry hint", {"r retry   f fork", "Pick one"}, "Pick one"},
       {"the first-start hint", {"To get started, describe a task", "Pick one"}, "Pick one"},
       {"Worked for and the scroll mark passed over",
-       {"• Ran ls", "Pick one", "Worked for 12s", "↑"}, "Pick one"},
+       {"• Ran ls", "Pick one", "Worked for 12s", "↑"},
+       "Pick one"},
       {"two blank rows kept", {"• Ran ls", "Pick one", "", "", "Really?"}, "Pick one\n\n\nReally?"},
       {"three blank rows end it", {"Pick one", "", "", "", "Really?"}, "Really?"},
       // A row of printed blanks is a frame row to the shared title walk: the
@@ -108,14 +109,17 @@ TEST(CodexMenu, UnnumberedSelectedLastOptionGetsItsNumber) {
        {"  1. Yes", "  2. No", "›     Something else"},
        Rows{"1. Yes", "2. No", "3. Something else"}},
       {"two columns right", {"  1. Yes", "  2. No", "›      Something else"}, std::nullopt},
-      {"a further numbered row below", {"  1. Yes", "  2. No", "›   Something else", "  3. Other"},
+      {"a further numbered row below",
+       {"  1. Yes", "  2. No", "›   Something else", "  3. Other"},
        std::nullopt},
       {"no numbered row above", {"  Options:", "›   Something else", "  1. Other"}, std::nullopt},
-      {"one blank after the cursor is an ordinary row", {"  1. Yes", "  2. No", "› Something else"},
+      {"one blank after the cursor is an ordinary row",
+       {"  1. Yes", "  2. No", "› Something else"},
        std::nullopt},
   };
   for (const Case& c : cases) {
-    std::optional<Menu> menu = read_codex_menu(full_screen(concat({"• Ran tests", "Pick one"}, c.rows)));
+    std::optional<Menu> menu =
+        read_codex_menu(full_screen(concat({"• Ran tests", "Pick one"}, c.rows)));
     if (!c.labels) {
       EXPECT_EQ(menu, std::nullopt) << c.name;
       continue;
@@ -140,12 +144,19 @@ TEST(CodexMenu, BackToTheCommandCenterIsHidden) {
   const Case cases[] = {
       {"the cursor on a kept option",
        {"› 1. Trust and continue", "  2. Back to Agent Command Center"},
-       {"1. Trust and continue"}, 0, kNoCancel},
+       {"1. Trust and continue"},
+       0,
+       kNoCancel},
       {"the cursor on the hidden option",
        {"  1. Trust and continue", "› 2. Back to agent command center"},
-       {"1. Trust and continue"}, std::nullopt, kNoCancel},
-      {"only as option 2", {"› 1. Yes", "  2. No", "  3. Back to Agent Command Center"},
-       {"1. Yes", "2. No", "3. Back to Agent Command Center"}, 0, kCancelByEsc},
+       {"1. Trust and continue"},
+       std::nullopt,
+       kNoCancel},
+      {"only as option 2",
+       {"› 1. Yes", "  2. No", "  3. Back to Agent Command Center"},
+       {"1. Yes", "2. No", "3. Back to Agent Command Center"},
+       0,
+       kCancelByEsc},
   };
   for (const Case& c : cases) {
     const Rows bottom = concat(concat(trust_top, c.options), {"", "  enter continue · esc back"});
@@ -187,7 +198,8 @@ TEST(CodexMenu, AListAboveTheComposerIsTranscript) {
 Rows center(const std::string& heading, const std::string& footer, bool tabs = true) {
   Rows rows = {heading, ""};
   if (tabs) rows.push_back("All 3   Needs you 1   Running 2");
-  rows.insert(rows.end(), {"", "  fix the flaky test        needs you", "  write the docs", "", footer});
+  rows.insert(rows.end(),
+              {"", "  fix the flaky test        needs you", "  write the docs", "", footer});
   return rows;
 }
 
@@ -205,10 +217,11 @@ TEST(CodexMenu, AgentCommandCenter) {
       {"the footer alone", center("Agent command center", with_esc, false), true, true},
       {"the footer without esc back", center("Agent command center", without_esc, false), true,
        false},
-      {"the short move hint", center("Agent command center", "? help   / move   enter open   n new", false),
-       true, false},
+      {"the short move hint",
+       center("Agent command center", "? help   / move   enter open   n new", false), true, false},
       {"tabs without the footer", center("Agent command center", "loading sessions…"), true, false},
-      {"a group in the heading", center("AGENT COMMAND CENTER   Group: work", with_esc), true, true},
+      {"a group in the heading", center("AGENT COMMAND CENTER   Group: work", with_esc), true,
+       true},
       {"neither tabs nor footer", center("Agent command center", "loading sessions…", false), false,
        false},
       {"the composer's shortcuts hint",
@@ -234,11 +247,12 @@ TEST(CodexMenu, AgentCommandCenter) {
     EXPECT_EQ(menu->selected_row, menu->rows.size() - 1) << c.name;
     // The key is the Esc byte: a keys request for the center sends exactly
     // that. The menu's text still says what Esc does.
-    EXPECT_EQ(menu->options[0].key,
-              c.esc_back ? std::optional<std::string>("\x1b") : std::nullopt) << c.name;
+    EXPECT_EQ(menu->options[0].key, c.esc_back ? std::optional<std::string>("\x1b") : std::nullopt)
+        << c.name;
     EXPECT_EQ(menu->cancel, c.esc_back ? kCancelByEsc : kNoCancel) << c.name;
     EXPECT_EQ(menu->text, std::string("Agent command center\nBack to session\n") +
-                              (c.esc_back ? "esc back" : "no return")) << c.name;
+                              (c.esc_back ? "esc back" : "no return"))
+        << c.name;
   }
 }
 
@@ -269,9 +283,10 @@ TEST(CodexMenu, OpenInAnotherApp) {
   };
   const Case cases[] = {
       {"the notice", notice(body, footer), true},
-      {"the footer on one row",
-       notice(body, {"R RETRY  F FORK  ←/Esc command center  ⌃C/q exit"}), true},
-      {"a blank row inside the footer", notice(body, {"r retry   f fork", "", "←/esc command center   ⌃c/q exit"}), true},
+      {"the footer on one row", notice(body, {"R RETRY  F FORK  ←/Esc command center  ⌃C/q exit"}),
+       true},
+      {"a blank row inside the footer",
+       notice(body, {"r retry   f fork", "", "←/esc command center   ⌃c/q exit"}), true},
       {"without the exit hint", notice(body, {"r retry   f fork", "←/esc command center"}), false},
       {"without the body", notice({"", "  Something else.", ""}, footer), false},
       {"the retry row too far below", notice(concat(body, {"", "", "", ""}), footer), false},
@@ -303,8 +318,8 @@ TEST(CodexMenu, OpenInAnotherApp) {
 }
 
 TEST(CodexMenu, ReadEvenWhileThePromptSearchIsOpen) {
-  const std::string screen = full_screen(
-      concat(concat({"Search prompts · 2 matches"}, kApproval), {"  Enter to use · Esc to cancel"}));
+  const std::string screen = full_screen(concat(concat({"Search prompts · 2 matches"}, kApproval),
+                                                {"  Enter to use · Esc to cancel"}));
   ASSERT_TRUE(is_prompt_search(screen));
   EXPECT_TRUE(read_menu("codex", screen));
   EXPECT_EQ(read_menu("claude", screen), std::nullopt);

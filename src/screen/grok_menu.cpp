@@ -87,13 +87,15 @@ std::optional<Menu> read_trust_hotkeys(std::span<const TrimmedRow> rows) {
 bool has_grok_cursor_row(std::span<const TrimmedRow> rows, size_t last) {
   for (size_t r = last + 1; r < rows.size(); ++r) {
     const std::string& text = rows[r].trimmed;
-    if (cursor_row_pattern.is_match(text) && !numbered_cursor_row_pattern.is_match(text)) return true;
+    if (cursor_row_pattern.is_match(text) && !numbered_cursor_row_pattern.is_match(text))
+      return true;
   }
   return false;
 }
 
 // The only row whose lead colour no other row of the list shares.
-std::optional<size_t> single_equal_row(std::span<const TrimmedRow> rows, size_t first, size_t last) {
+std::optional<size_t> single_equal_row(std::span<const TrimmedRow> rows, size_t first,
+                                       size_t last) {
   std::vector<OptionLook> looks;
   for (size_t r = first; r <= last; ++r) {
     const StyledRow& row = rows[r].row;
@@ -202,7 +204,7 @@ std::optional<Menu> read_grok_numbered(std::span<const TrimmedRow> rows) {
   return finish_menu(std::move(partial), rows);
 }
 
-// The character column of `text` within the row's text.
+// The screen column where the row's text starts.
 size_t text_column(const TrimmedRow& row) { return row.offset; }
 
 // The row's text from screen column `column` on (the row's own text when it
@@ -297,9 +299,12 @@ std::optional<Menu> read_argument_picker(std::span<const TrimmedRow> rows) {
 
 std::optional<LayoutMenu> read_grok_layouts(std::string_view screen) {
   const std::vector<TrimmedRow> rows = trim_side_bars(screen);
-  if (std::optional<Menu> menu = read_trust_hotkeys(rows)) return LayoutMenu{std::move(*menu), "trust hotkeys"};
-  if (std::optional<Menu> menu = read_radio_list(rows)) return LayoutMenu{std::move(*menu), "radio list"};
-  if (std::optional<Menu> menu = read_grok_numbered(rows)) return LayoutMenu{std::move(*menu), "numbered"};
+  if (std::optional<Menu> menu = read_trust_hotkeys(rows))
+    return LayoutMenu{std::move(*menu), "trust hotkeys"};
+  if (std::optional<Menu> menu = read_radio_list(rows))
+    return LayoutMenu{std::move(*menu), "radio list"};
+  if (std::optional<Menu> menu = read_grok_numbered(rows))
+    return LayoutMenu{std::move(*menu), "numbered"};
   if (std::optional<Menu> menu = read_argument_picker(rows)) {
     return LayoutMenu{std::move(*menu), "argument picker"};
   }

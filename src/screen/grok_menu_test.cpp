@@ -60,9 +60,11 @@ TEST(GrokMenu, TrustQuestionNeedsItsExactRowAboveTwoHotkeyRows) {
       {"another letter case",
        {"Do you trust the contents of this Directory?", "", "Yes   y", "No    n"}},
       {"reworded", {"Do you trust this directory?", "", "Yes   y", "No    n"}},
-      {"the question below the options", {"Yes    y", "No     n", "Do you trust the contents of this directory?"}},
+      {"the question below the options",
+       {"Yes    y", "No     n", "Do you trust the contents of this directory?"}},
       {"one hotkey row", {"Do you trust the contents of this directory?", "", "Yes    y"}},
-      {"three blanks before the key", {"Do you trust the contents of this directory?", "Yes   y", "No   n"}},
+      {"three blanks before the key",
+       {"Do you trust the contents of this directory?", "Yes   y", "No   n"}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(read_grok_menu(full_screen(c.rows)), std::nullopt) << c.name;
@@ -71,7 +73,8 @@ TEST(GrokMenu, TrustQuestionNeedsItsExactRowAboveTwoHotkeyRows) {
 
 // A lettered radio list as Grok draws it: the question, the options, the
 // hint row.
-Rows radio(const Rows& options, const std::string& hint = "↑/↓ select · enter confirm · esc cancel") {
+Rows radio(const Rows& options,
+           const std::string& hint = "↑/↓ select · enter confirm · esc cancel") {
   Rows rows = {"⏺ Bash(rm -rf build)", "", "› Allow grok to run this command?", "$ rm -rf build"};
   rows.insert(rows.end(), options.begin(), options.end());
   rows.insert(rows.end(), {"", hint});
@@ -116,10 +119,16 @@ TEST(GrokMenu, RadioSelection) {
       {"two filled, none inverse", {"a (●) Yes", "b (●) No"}, always, std::nullopt, false},
       {"none filled, one inverse", {"a (○) Yes", "\x1b[7mb (○) No\x1b[0m"}, always, 1, false},
       {"all on a background, one colour apart",
-       {"\x1b[44;37ma (○) Yes\x1b[0m", "\x1b[44;33mb (○) No\x1b[0m", "\x1b[44;37mc (○) Later\x1b[0m"},
-       always, 1, false},
+       {"\x1b[44;37ma (○) Yes\x1b[0m", "\x1b[44;33mb (○) No\x1b[0m",
+        "\x1b[44;37mc (○) Later\x1b[0m"},
+       always,
+       1,
+       false},
       {"two rows on a background, colours apart",
-       {"\x1b[44;37ma (○) Yes\x1b[0m", "\x1b[44;33mb (○) No\x1b[0m"}, always, std::nullopt, false},
+       {"\x1b[44;37ma (○) Yes\x1b[0m", "\x1b[44;33mb (○) No\x1b[0m"},
+       always,
+       std::nullopt,
+       false},
       {"digits as letters", {"1 (●) Yes", "2 (○) No"}, "", 0, false},
   };
   for (const Case& c : cases) {
@@ -142,19 +151,24 @@ TEST(GrokMenu, RadioListShape) {
   };
   const Case cases[] = {
       {"one radio row is no list", {"Pick one", "a (●) Yes", "", "enter confirm"}, std::nullopt},
-      {"the input prompt below", {"Pick one", "a (●) Yes", "b (○) No", "", "│ > ", "╰─── grok-4 ───╯"},
+      {"the input prompt below",
+       {"Pick one", "a (●) Yes", "b (○) No", "", "│ > ", "╰─── grok-4 ───╯"},
        std::nullopt},
       {"an empty prompt row below", {"Pick one", "a (●) Yes", "b (○) No", ">"}, std::nullopt},
-      {"a numbered cursor below does not veto", {"Pick one", "a (●) Yes", "b (○) No", "❯ 1. More"},
+      {"a numbered cursor below does not veto",
+       {"Pick one", "a (●) Yes", "b (○) No", "❯ 1. More"},
        "Pick one"},
-      {"a warning row ends the title", {"Pick one", "⚠ careful", "Really?", "a (●) Yes", "b (○) No"},
+      {"a warning row ends the title",
+       {"Pick one", "⚠ careful", "Really?", "a (●) Yes", "b (○) No"},
        "Really?"},
       {"a prompt row ends the title", {"> fix it", "Really?", "a (●) Yes", "b (○) No"}, "Really?"},
-      {"the tab row is passed over", {"Pick one", "← → switch tabs", "a (●) Yes", "b (○) No"},
+      {"the tab row is passed over",
+       {"Pick one", "← → switch tabs", "a (●) Yes", "b (○) No"},
        "Pick one"},
       {"a blank row ends the title", {"Pick one", "", "a (●) Yes", "b (○) No"}, ""},
       {"a lone far-right mark is dropped",
-       {"Pick one           ▲", "a (●) Yes            █", "b (○) No"}, "Pick one"},
+       {"Pick one           ▲", "a (●) Yes            █", "b (○) No"},
+       "Pick one"},
   };
   for (const Case& c : cases) {
     std::optional<Menu> menu = read_grok_menu(full_screen(concat({"⏺ done", ""}, c.rows)));
@@ -176,15 +190,25 @@ TEST(GrokMenu, NumberedList) {
     uint8_t cancel;
   };
   const Case cases[] = {
-      {"with an esc hint", {"Switch model?", "", "❯ 1. Yes", "  2. No", "", "Esc to cancel"},
-       "Switch model?", kCancelByEsc},
-      {"a prompt row ends the title", {"> /model", "Switch model?", "  1. Yes", "❯ 2. No"},
-       "Switch model?", kNoCancel},
-      {"the input prompt below", {"Switch model?", "❯ 1. Yes", "  2. No", "│ ❯ "}, std::nullopt,
+      {"with an esc hint",
+       {"Switch model?", "", "❯ 1. Yes", "  2. No", "", "Esc to cancel"},
+       "Switch model?",
+       kCancelByEsc},
+      {"a prompt row ends the title",
+       {"> /model", "Switch model?", "  1. Yes", "❯ 2. No"},
+       "Switch model?",
        kNoCancel},
-      {"selected by highlight", {"Switch model?", "\x1b[7m1. Yes\x1b[0m", "2. No"}, std::nullopt,
+      {"the input prompt below",
+       {"Switch model?", "❯ 1. Yes", "  2. No", "│ ❯ "},
+       std::nullopt,
        kNoCancel},
-      {"a \"›\" cursor is not Grok's", {"Switch model?", "› 1. Yes", "  2. No"}, std::nullopt,
+      {"selected by highlight",
+       {"Switch model?", "\x1b[7m1. Yes\x1b[0m", "2. No"},
+       std::nullopt,
+       kNoCancel},
+      {"a \"›\" cursor is not Grok's",
+       {"Switch model?", "› 1. Yes", "  2. No"},
+       std::nullopt,
        kNoCancel},
   };
   for (const Case& c : cases) {
@@ -209,17 +233,17 @@ TEST(GrokMenu, NumberedList) {
 Rows picker(const Rows& choices, const std::string& numbered_rule = "──────────────────2─") {
   Rows rows = {"⏺ done", "", numbered_rule};
   rows.insert(rows.end(), choices.begin(), choices.end());
-  rows.insert(rows.end(), {"────────────────────────────────────────",
-                           "╭──────────────────────────────────────╮",
-                           "│ ❯ /model gr                          │",
-                           "╰──────────────────── grok-4 ──────────╯"});
+  rows.insert(
+      rows.end(),
+      {"────────────────────────────────────────", "╭──────────────────────────────────────╮",
+       "│ ❯ /model gr                          │", "╰──────────────────── grok-4 ──────────╯"});
   return rows;
 }
 
 TEST(GrokMenu, ArgumentPicker) {
-  const std::string screen = full_screen(picker({"    grok-4          Most capable model",
-                                                  "  ❯ grok-3-mini     Fast and cheap",
-                                                  "    grok-code       Tuned for code   (beta)"}));
+  const std::string screen = full_screen(
+      picker({"    grok-4          Most capable model", "  ❯ grok-3-mini     Fast and cheap",
+              "    grok-code       Tuned for code   (beta)"}));
   std::optional<Menu> menu = read_grok_menu(screen);
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "/model gr");
@@ -247,9 +271,10 @@ TEST(GrokMenu, ArgumentPickerShape) {
       {"one choice", picker({"  ❯ grok-4"}), false},
       {"a row left of the cursor", picker({"  ❯ grok-4", "    grok-3", "more below"}), false},
       {"no cursor in the list", picker({"    grok-4", "    grok-3"}), false},
-      {"a rule without its number", picker({"  ❯ grok-4", "    grok-3"}, "──────────────────"), false},
-      {"the rule's number with two dashes", picker({"  ❯ grok-4", "    grok-3"}, "────────────12──"),
+      {"a rule without its number", picker({"  ❯ grok-4", "    grok-3"}, "──────────────────"),
        false},
+      {"the rule's number with two dashes",
+       picker({"  ❯ grok-4", "    grok-3"}, "────────────12──"), false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(read_grok_menu(full_screen(c.rows)).has_value(), c.menu) << c.name;

@@ -17,8 +17,7 @@ namespace mossbank::screen {
 
 namespace {
 
-constinit const ScreenPattern submit_hint_pattern{
-    "(?i-u:enter){js_space}+(?i-u:submit|confirm)"};
+constinit const ScreenPattern submit_hint_pattern{"(?i-u:enter){js_space}+(?i-u:submit|confirm)"};
 
 constinit const ScreenPattern dialog_title_pattern{"^(Select {js_nonspace}.*?){js_space}{2,}esc$"};
 constinit const ScreenPattern dialog_beside_pattern{
@@ -383,8 +382,7 @@ std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const Trim
   std::vector<TrimmedRow> cut;
   if (rows[t].offset >= 4) {
     const size_t end = rows[t].offset + char_count(rows[t].trimmed);
-    cut = trim_side_bars(
-        cut_rows(screen, rows[t].offset - kDialogIndent, end + kDialogIndent, t));
+    cut = trim_side_bars(cut_rows(screen, rows[t].offset - kDialogIndent, end + kDialogIndent, t));
     if (cut.size() <= t) return std::nullopt;
     rows = cut;
   }
@@ -413,7 +411,8 @@ std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const Trim
 
   std::optional<size_t> selected;
   if (title_bg) {
-    selected = only_candidate(candidates, [&](size_t r) { return background(rows[r]) != title_bg; });
+    selected =
+        only_candidate(candidates, [&](size_t r) { return background(rows[r]) != title_bg; });
   } else {
     selected = only_candidate(candidates, [&](size_t r) { return rows[r].row.lead_marked; });
     if (!selected) {
@@ -433,7 +432,8 @@ std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const Trim
         }
       }
       if (common && !tie) {
-        selected = only_candidate(candidates, [&](size_t r) { return background(rows[r]) != *common; });
+        selected =
+            only_candidate(candidates, [&](size_t r) { return background(rows[r]) != *common; });
       }
     }
   }
@@ -472,7 +472,8 @@ std::optional<LayoutMenu> read_opencode_layouts(std::string_view screen) {
   if (std::optional<Menu> menu = read_numbered_question(rows)) {
     return LayoutMenu{std::move(*menu), "numbered question"};
   }
-  if (std::optional<Menu> menu = read_opencode_menu(screen, rows)) return LayoutMenu{std::move(*menu), "dialog"};
+  if (std::optional<Menu> menu = read_opencode_menu(screen, rows))
+    return LayoutMenu{std::move(*menu), "dialog"};
   if (std::optional<Menu> menu = read_permission_tabs(rows)) {
     return LayoutMenu{std::move(*menu), "permission tabs"};
   }

@@ -47,17 +47,31 @@ TEST(OpenCodeMenu, NumberedQuestion) {
   };
   const Case cases[] = {
       {"a › cursor over enter submit",
-       {"Which database?", "› 1. Postgres", "  2. SQLite", "", "↑↓ select  enter submit  esc dismiss"},
-       0, false, kCancelByEsc},
-      {"a ❯ cursor over enter confirm", {"Which database?", "  1. Postgres", "❯ 2. SQLite", "", "Enter  Confirm"},
-       1, false, kNoCancel},
-      {"selected by highlight",
-       {"Which database?", "1. Postgres", "\x1b[7m2. SQLite\x1b[0m", "", "enter submit"}, 1, true,
+       {"Which database?", "› 1. Postgres", "  2. SQLite", "",
+        "↑↓ select  enter submit  esc dismiss"},
+       0,
+       false,
+       kCancelByEsc},
+      {"a ❯ cursor over enter confirm",
+       {"Which database?", "  1. Postgres", "❯ 2. SQLite", "", "Enter  Confirm"},
+       1,
+       false,
        kNoCancel},
-      {"without the submit hint", {"Which database?", "› 1. Postgres", "  2. SQLite", "", "esc dismiss"},
-       std::nullopt, false, kNoCancel},
-      {"nothing selected", {"Which database?", "1. Postgres", "2. SQLite", "", "enter submit"},
-       std::nullopt, false, kNoCancel},
+      {"selected by highlight",
+       {"Which database?", "1. Postgres", "\x1b[7m2. SQLite\x1b[0m", "", "enter submit"},
+       1,
+       true,
+       kNoCancel},
+      {"without the submit hint",
+       {"Which database?", "› 1. Postgres", "  2. SQLite", "", "esc dismiss"},
+       std::nullopt,
+       false,
+       kNoCancel},
+      {"nothing selected",
+       {"Which database?", "1. Postgres", "2. SQLite", "", "enter submit"},
+       std::nullopt,
+       false,
+       kNoCancel},
   };
   for (const Case& c : cases) {
     std::optional<Menu> menu = read_all(full_screen(concat({""}, c.rows)));
@@ -180,11 +194,13 @@ TEST(OpenCodeMenu, DialogCandidates) {
       {"no title background: the only inverse row, all rows options",
        {title, "", "Fix the tests", "\x1b[7mWrite the docs\x1b[0m", "Refactor the reader", "",
         "ctrl+d delete  ctrl+r rename"},
-       Rows{"Fix the tests", "Write the docs", "Refactor the reader"}, 1},
+       Rows{"Fix the tests", "Write the docs", "Refactor the reader"},
+       1},
       {"no title background: the background most rows share",
        {title, styled("44", "Fix the tests"), styled("43", "Write the docs"),
         styled("44", "Refactor the reader"), "ctrl+d delete"},
-       Rows{"Fix the tests", "Write the docs", "Refactor the reader"}, 1},
+       Rows{"Fix the tests", "Write the docs", "Refactor the reader"},
+       1},
       {"no title background: no common background",
        {title, styled("44", "Fix the tests"), styled("43", "Write the docs"),
         styled("44", "Refactor the reader"), styled("43", "Ship it"), "ctrl+d delete"},
@@ -192,19 +208,26 @@ TEST(OpenCodeMenu, DialogCandidates) {
       {"muted rows at the title's column are not candidates",
        {title, styled("90", "Search"), "Fix the tests", "\x1b[7mWrite the docs\x1b[0m",
         styled("94", "more…")},
-       Rows{"Fix the tests", "Write the docs"}, 1},
+       Rows{"Fix the tests", "Write the docs"},
+       1},
       {"rows right of the title are not candidates",
        {title, "Fix the tests", "   detail of the fix", "\x1b[7mWrite the docs\x1b[0m"},
-       Rows{"Fix the tests", "Write the docs"}, 1},
+       Rows{"Fix the tests", "Write the docs"},
+       1},
       {"the footer ends the dialog",
-       {title, "Fix the tests", "ctrl+d delete", "\x1b[7mWrite the docs\x1b[0m"}, std::nullopt},
-      {"a row ending in a no-break space ends the dialog",
-       {title, "Fix the tests", "Later\u00a0", "\x1b[7mWrite the docs\x1b[0m"}, std::nullopt},
-      {"a box edge ends the dialog",
-       {title, "Fix the tests", "╭──────╮", "\x1b[7mWrite the docs\x1b[0m"}, std::nullopt},
-      {"one option is no menu", {title, "\x1b[7mWrite the docs\x1b[0m", "", "ctrl+d delete"},
+       {title, "Fix the tests", "ctrl+d delete", "\x1b[7mWrite the docs\x1b[0m"},
        std::nullopt},
-      {"two highlighted rows", {title, "\x1b[7mFix\x1b[0m", "\x1b[7mWrite\x1b[0m", "Ship"},
+      {"a row ending in a no-break space ends the dialog",
+       {title, "Fix the tests", "Later\u00a0", "\x1b[7mWrite the docs\x1b[0m"},
+       std::nullopt},
+      {"a box edge ends the dialog",
+       {title, "Fix the tests", "╭──────╮", "\x1b[7mWrite the docs\x1b[0m"},
+       std::nullopt},
+      {"one option is no menu",
+       {title, "\x1b[7mWrite the docs\x1b[0m", "", "ctrl+d delete"},
+       std::nullopt},
+      {"two highlighted rows",
+       {title, "\x1b[7mFix\x1b[0m", "\x1b[7mWrite\x1b[0m", "Ship"},
        std::nullopt},
   };
   for (const Case& c : cases) {
@@ -265,8 +288,9 @@ TEST(OpenCodeMenu, DialogBackgroundNeighbours) {
 
 // OpenCode's permission request, its answers side by side.
 Rows permission(const std::string& answers, const std::string& title = "△ Permission required") {
-  return {"  ┃", "  ┃  " + title, "  ┃    # Shell command", "  ┃  $ touch notes.txt", "  ┃" + answers,
-          "  ┃"};
+  return {
+      "  ┃", "  ┃  " + title, "  ┃    # Shell command", "  ┃  $ touch notes.txt", "  ┃" + answers,
+      "  ┃"};
 }
 
 TEST(OpenCodeMenu, PermissionRowWithTab) {
@@ -324,7 +348,8 @@ TEST(OpenCodeMenu, PermissionRowWithTab) {
 }
 
 TEST(OpenCodeRows, CutByVisibleColumnsKeepingStyles) {
-  const std::string screen = screen_of({"ab\x1b[31mcd\x1b[0mef", "\x1b]0;title\x07xyz\x1b[2Kw", "短い"});
+  const std::string screen =
+      screen_of({"ab\x1b[31mcd\x1b[0mef", "\x1b]0;title\x07xyz\x1b[2Kw", "短い"});
   EXPECT_EQ(opencode_rows(screen, 1, 4), "b\x1b[31mcd\x1b[0m\nyzw\nい");
   EXPECT_EQ(opencode_rows(screen, 3, std::nullopt), "\x1b[31md\x1b[0mef\nw\n");
   EXPECT_EQ(opencode_rows(screen, 1, std::nullopt), "b\x1b[31mcd\x1b[0mef\nyzw\nい");
