@@ -2,10 +2,8 @@
 // must read what one thread reads: run under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
-#include <latch>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "screen/agent_menu.h"
@@ -45,27 +43,8 @@ std::vector<std::string> screens() {
 }
 
 TEST(AgentMenuThreads, EightThreadsReadAsOne) {
-  constexpr int kThreads = 8;
   const std::vector<std::string> texts = screens();
-  std::latch start(kThreads);
-  std::vector<std::vector<std::string>> seen(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      for (int round = 0; round < 3; ++round) {
-        for (size_t k = 0; k < texts.size(); ++k) {
-          seen[t].push_back(read_all(texts[(k + static_cast<size_t>(t)) % texts.size()]));
-        }
-      }
-    });
-  }
-  for (std::thread& th : threads) th.join();
-  for (int t = 0; t < kThreads; ++t) {
-    for (size_t k = 0; k < seen[t].size(); ++k) {
-      EXPECT_EQ(seen[t][k], read_all(texts[(k + static_cast<size_t>(t)) % texts.size()]));
-    }
-  }
+  testing_screens::expect_threads_read_as_one(texts, read_all, 3);
 }
 
 }  // namespace

@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <latch>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "screen/agent_menu.h"
@@ -107,26 +105,9 @@ std::string read_all(const std::string& screen) {
 }
 
 TEST(AgentLayouts, EightThreadsReadAsOne) {
-  constexpr int kThreads = 8;
-  std::vector<std::string> screens;
-  for (const Case& c : cases()) screens.push_back(c.screen);
-  std::latch start(kThreads);
-  std::vector<std::vector<std::string>> seen(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      for (size_t k = 0; k < screens.size(); ++k) {
-        seen[t].push_back(read_all(screens[(k + static_cast<size_t>(t)) % screens.size()]));
-      }
-    });
-  }
-  for (std::thread& th : threads) th.join();
-  for (int t = 0; t < kThreads; ++t) {
-    for (size_t k = 0; k < seen[t].size(); ++k) {
-      EXPECT_EQ(seen[t][k], read_all(screens[(k + static_cast<size_t>(t)) % screens.size()]));
-    }
-  }
+  std::vector<std::string> texts;
+  for (const Case& c : cases()) texts.push_back(c.screen);
+  testing_screens::expect_threads_read_as_one(texts, read_all, 1);
 }
 
 }  // namespace

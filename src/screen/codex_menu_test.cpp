@@ -12,19 +12,10 @@
 namespace mossbank::screen {
 namespace {
 
+using testing_screens::concat;
 using testing_screens::full_screen;
+using testing_screens::labels;
 using Rows = std::vector<std::string>;
-
-Rows labels(const Menu& menu) {
-  Rows out;
-  for (const MenuOption& o : menu.options) out.push_back(o.label);
-  return out;
-}
-
-Rows concat(Rows a, const Rows& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 // Codex's approval question under the transcript, as Codex 0.171 draws it
 // (blank rows left empty).
