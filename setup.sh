@@ -34,6 +34,13 @@ if [ -f tests/mcp-client/package.json ] && [ ! -d tests/mcp-client/node_modules 
   fi
 fi
 
+# The coding agents themselves, for the whole-program agent tests and the
+# screen fixtures (about 1.6 GB).
+if [ -f tests/agents/package-lock.json ] && [ ! -d tests/agents/node_modules ]; then
+  command -v npm >/dev/null || { echo "setup: npm is needed for the agent tests"; exit 1; }
+  npm ci --prefix tests/agents --no-audit --no-fund
+fi
+
 jobs=$(nproc 2>/dev/null || echo 4)
 configure() { # dir, cmake args...
   local dir=$1; shift
