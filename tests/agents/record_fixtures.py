@@ -55,6 +55,7 @@ class Session:
         self.box = AgentSandbox(git=git)
         setup = setup_agent(rec.agent, self.box, self.model if provider else None, stage=stage, args=args)
         self.stage = stage
+        self.last = None  # (fixture name, len(steps)) of the session's previous screen
         self.steps = [f"stage {stage}" + (" (git project)" if git else "") + ("" if provider else ", no provider")]
         self.pane = TmuxAgent(setup.argv, env=setup.env, cwd=self.box.project, cols=cols, rows=rows,
                               record=self.box.path("session.raw"))
@@ -106,11 +107,13 @@ class Session:
         self.steps.append("stand-in holds the answer open")
         return self.model.reply_hold()
 
-    def wait(self, pattern, timeout=60.0, absent=False):
+    def wait(self, pattern, timeout=60.0, absent=False, settle=True):
         """Waits for the screen, then for the agent to go quiet: agents that
-        draw a screen twice drop keys that come in between."""
+        draw a screen twice drop keys that come in between. settle=False for
+        hints that last a moment."""
         got = self.pane.wait_for(pattern, timeout, absent=absent)
-        self.pane.settle(quiet=0.3, limit=2.0)
+        if settle:
+            self.pane.settle(quiet=0.3, limit=2.0)
         return got
 
     def escape_until(self, pattern, tries=4):
@@ -127,6 +130,16 @@ class Session:
 
     def snap(self, name, pattern, *, absent=(), what="", brief=False):
         self.rec.snap(self, name, pattern, absent=absent, what=what, brief=brief)
+
+    def steps_since_last(self, full):
+        """What was done since the previous screen of this session, for README."""
+        if self.last is None:
+            done = "; ".join(self.steps)
+        else:
+            prev, at = self.last
+            done = "; ".join([f"after `{prev}`"] + self.steps[at:])
+        self.last = (full, len(self.steps))
+        return done.replace(repr(LONG), "the long line").replace(repr(CJK), "the CJK line")
 
 
 class Recorder:
@@ -151,10 +164,11 @@ class Recorder:
         regex = re.compile(pattern, re.M)
         nots = [re.compile(p, re.M) for p in absent]
         for attempt in range(4):
-            s.wait(regex)
+            s.pane.wait_for(regex)
             for p in nots:
-                s.wait(p, absent=True)
-            size = s.pane.settle(quiet=0.5, limit=0.3 if brief else 2.0)
+                s.pane.wait_for(p, absent=True)
+            # The pipe to the recording lags the screen by a moment.
+            size = s.pane.settle(quiet=0.05, limit=0.1) if brief else s.pane.settle(quiet=0.5, limit=2.0)
             data = s.pane.raw()[:size]
             live = s.pane.screen()
             text = replay(data, s.cols, s.rows)
@@ -171,13 +185,13 @@ class Recorder:
             f.write(text)
         same = "same as" if _rows(live) == _rows(text) else "differs from (animated)"
         print(f"  {full}: {len(data)} bytes; replay {same} the live pane", flush=True)
-        self.entries.append((full, what, list(s.steps), len(data)))
+        self.entries.append((full, what, s.steps_since_last(f"{self.agent}/{full}"), len(data)))
 
     def readme_section(self):
         lines = [f"<!-- agent:{self.agent} -->", f"## {self.agent} {self.version}", ""]
         for full, what, steps, size in self.entries:
             lines.append(f"- `{self.agent}/{full}` ({size} bytes): {what}")
-            lines.append(f"  - {'; '.join(steps)}")
+            lines.append(f"  - {steps}")
         lines.append(f"<!-- /agent:{self.agent} -->")
         return "\n".join(lines) + "\n"
 
@@ -194,12 +208,8 @@ CLAUDE_IDLE = r"^❯" + NBSP + r".*\n─+\n.*(for shortcuts|manual mode)"
 
 def record_claude(rec):
     with rec.session("fresh", 80, 24, provider=False) as s:
-        s.wait(r"Choose the text style")
-        s.keys("Enter")
-        s.wait(r"Security notes:")
-        s.keys("Enter")
         s.snap("no-provider-connect-error", r"Unable to connect to Anthropic services",
-               what="no provider and no network: after onboarding it cannot reach its service (and exits)")
+               what="first start with no provider and no network: it cannot reach its service, and exits")
     with rec.session("fresh", 80, 24) as s:
         s.snap("startup-theme", r"Choose the text style", what="first start: the theme picker (onboarding)")
         s.keys("Enter")
@@ -227,7 +237,7 @@ def record_claude(rec):
                brief=True)
         s.wait(r"esc again to clear", absent=True)
         s.keys("Escape")
-        s.wait(r"esc again to clear")
+        s.wait(r"esc again to clear", settle=False)
         s.keys("Escape")  # the second Esc counts only while the hint shows
         s.snap("cleared-after-esc-esc", CLAUDE_IDLE, absent=[r"single sentence"],
                what="after Esc twice: the input box is empty again")
@@ -265,7 +275,7 @@ def record_claude(rec):
         s.type(CJK)
         s.snap("typed-cjk", re.escape(CJK), what="CJK text typed into the input box")
         s.keys("Escape")
-        s.wait(r"esc again to clear")
+        s.wait(r"esc again to clear", settle=False)
         s.keys("Escape")
         s.wait(re.escape(CJK), absent=True)
         s.type("/")
@@ -412,8 +422,9 @@ def record_opencode_like(rec, placeholder):
         s.type("/")
         s.snap("slash-popup", r"/(agents|connect|debug)\b", what="the slash-command popup after typing \"/\"")
         s.keys("Escape")
-        s.wait(r"/(agents|connect|debug)\b", absent=True)
-        s.keys("C-u")
+    # Full-screen redraws make these recordings grow fast: short sessions.
+    with rec.session("ready", 80, 24) as s:
+        s.wait(idle)
         s.reply_tool("touch notes.txt")
         s.say("please create notes.txt")
         s.snap("permission-bash", r"Permission required", what="the permission rows for a shell command")
@@ -421,6 +432,8 @@ def record_opencode_like(rec, placeholder):
         s.keys("Enter")
         s.snap("permission-answered", r"Created notes\.txt\.", absent=[r"Permission required"],
                what="negative: the permission answered (Allow once); the command stays in the transcript")
+    with rec.session("ready", 80, 24) as s:
+        s.wait(idle)
         s.reply_text(NUMBERED)
         s.say("what is the plan?")
         s.snap("answer-numbered-list", r"3\. Write the summary", absent=[r"esc interrupt"],
@@ -429,7 +442,6 @@ def record_opencode_like(rec, placeholder):
         s.say("what did the old dialog say?")
         s.snap("transcript-esc-to-cancel", r"said: esc to cancel", absent=[r"esc interrupt"],
                what="negative: \"esc to cancel\" inside the answer")
-    # Full-screen redraws make these recordings grow fast: short sessions.
     with rec.session("ready", 120, 40) as s:
         s.snap("idle", idle, what="start-up: the logo and the input box with its placeholder")
         s.type(CJK)
@@ -461,13 +473,17 @@ def record_opencode_like(rec, placeholder):
         s.keys("Escape")
         s.snap("busy-esc-again", r"esc again to interrupt", what="after one Esc: \"esc again to interrupt\"",
                brief=True)
-        s.wait(r"esc again to interrupt", absent=True)
+    with rec.session("ready", 120, 40) as s:
+        s.wait(idle)
+        hold = s.reply_hold()
+        s.say("think about it for a while")
+        s.wait(r"esc interrupt")
         s.keys("Escape")
-        s.wait(r"esc again to interrupt")
-        s.keys("Escape")
+        s.wait(r"esc again to interrupt", settle=False)
+        s.keys("Escape")  # the second Esc counts only while the hint shows
         hold.wait_cancelled()
         s.snap("busy-interrupted", r"interrupted", absent=[r"esc (again to )?interrupt"],
-               what="after the second Esc the turn is interrupted")
+               what="after Esc twice the turn is interrupted")
     with rec.session("ready", 120, 40) as s:
         s.wait(idle)
         s.reply_tool("touch notes.txt")
@@ -547,7 +563,7 @@ def record_copilot(rec):
         s.snap("busy-esc-again", r"esc again to edit prompt", what="after one Esc", brief=True)
         s.wait(r"esc again to edit prompt", absent=True)
         s.keys("Escape")
-        s.wait(r"esc again to edit prompt")
+        s.wait(r"esc again to edit prompt", settle=False)
         s.keys("Escape")  # the second Esc counts only while the hint shows
         hold.wait_cancelled()
         s.snap("busy-interrupted", r"^❯ think about it for a while\n─+\n", absent=[r"Working"],
@@ -576,45 +592,54 @@ README_HEAD = """# Screens of the real coding agents
 Recorded by `tests/agents/record_fixtures.py` (run it again to re-record;
 it rewrites the section of each agent it records). Each agent ran in a
 private tmux server (`tests/agents/tmux_agent.py`: status line off,
-`TERM=xterm-256color`, a fresh HOME with the agent's config written so that
-it talks to `tests/model_standin.py`, a real HTTP server on 127.0.0.1).
+`TERM=xterm-256color`, no tmux variables in the agent's environment, a fresh
+HOME with the agent's config written so that it talks to
+`tests/model_standin.py`, a real HTTP server on 127.0.0.1; the project is a
+fresh git repository under /tmp, so its path differs from one recording to
+the next).
 
 For each screen:
 - `NAME-COLSxROWS.raw` is the agent's output from its first byte
   (`tmux pipe-pane -O`), cut just after the screen showed. Fed from the start
   into a fresh terminal of that size, it draws that screen.
 - `NAME-COLSxROWS.txt` is `tmux capture-pane -p` of a fresh tmux pane of the
-  same size after those bytes were written to it (trailing blanks of each
-  row dropped by tmux), the cross-check. Spinners and clocks move, so the
-  text is that of the replay, not of the live pane.
+  same size after those bytes were written to it (output processing off;
+  tmux drops trailing blanks of each row), the cross-check. Spinners and
+  clocks move, so the text is that of the replay, not of the live pane.
 
-Negative screens (names say so below) show something a reader must not take
-for a live prompt: an answered approval left in the transcript, a numbered
-list in an answer, "esc to cancel" inside transcript text, a menu that was
-closed.
+Negative screens (their descriptions say so) show something a reader must
+not take for a live prompt: an answered approval left in the transcript, a
+numbered list in an answer, "esc to cancel" inside transcript text, a menu
+that was closed.
 
-How each agent was pointed at the stand-in:
+How each agent was set up ("stage" below): "ready" has the first-run screens
+done and the project trusted, "untrusted" the first-run screens done only,
+"fresh" nothing written beyond what points the agent at the stand-in; "no
+provider" leaves out the stand-in too (the agent then wants to sign in).
 - Claude Code: `ANTHROPIC_BASE_URL=<stand-in>`, `ANTHROPIC_AUTH_TOKEN` a fake
-  token; `~/.claude.json` marks onboarding done and the project trusted (stage
-  "ready"), onboarding done only ("untrusted"), or is absent ("fresh");
-  `~/.claude/settings.json` sets `permissions.defaultMode = "default"` so
-  shell commands ask first.
+  token; `~/.claude.json` marks onboarding and its notices done (and the
+  project trusted); `~/.claude/settings.json` sets
+  `permissions.defaultMode = "default"` so shell commands ask first.
 - Codex: `CODEX_HOME=~/.codex`, `config.toml` with a model provider
-  `standin` (`base_url = "<stand-in>/v1"`, `wire_api = "responses"`),
-  `approval_policy = "on-request"`, `sandbox_mode = "read-only"`,
-  `features.daemon_auto_start = false`; the project trusted in `[projects]`
-  for "ready". The stand-in's tool call asks for `require_escalated`, which is
-  what makes Codex ask the user. "fresh" has no provider: the sign-in screen.
+  `standin` (`base_url = "<stand-in>/v1"`, `wire_api = "responses"`,
+  model `gpt-5.1-codex`), `approval_policy = "on-request"`,
+  `sandbox_mode = "read-only"`, `features.daemon_auto_start = false`; the
+  project trusted in `[projects]`. The stand-in's shell call asks for
+  `sandbox_permissions = "require_escalated"`: that is what makes Codex ask.
 - OpenCode / Kilo: `~/.config/opencode/opencode.json` /
   `~/.config/kilo/kilo.json` with a provider `standin`
-  (`@ai-sdk/openai-compatible`, `baseURL = "<stand-in>/v1"`), chat
-  completions; `permission.bash = "ask"`.
+  (`@ai-sdk/openai-compatible`, `baseURL = "<stand-in>/v1"`, chat
+  completions) and `permission.bash = "ask"`.
 - Copilot: `COPILOT_PROVIDER_BASE_URL=<stand-in>/v1`,
   `COPILOT_PROVIDER_WIRE_API=responses`, `COPILOT_MODEL=gpt-5.4`; the project
-  in `~/.copilot/config.json` `trustedFolders` for "ready". "fresh" has no
-  provider: the sign-in notice.
+  in `~/.copilot/config.json` `trustedFolders`.
 
-Texts typed: the long line is {long!r}; the CJK line is {cjk!r}.
+The steps under each screen say what was done: typed text, keys pressed, and
+the stand-in's script ("stand-in answers", "asks to run", "calls",
+"holds the answer open"); "after `X`" continues the session that drew X.
+The stand-in answers requests without tools (session titles) with
+"Stand-in", and turns beyond its script with "OK.". The long line is
+{long!r}; the CJK line is {cjk!r}.
 """
 
 
@@ -646,13 +671,11 @@ def main():
     reason = tmux_agent.missing_reason(args.agents)
     if reason:
         sys.exit(f"record_fixtures: {reason}")
-    done = []
     for name in args.agents:
         rec = Recorder(name, args.only)
         print(f"{name} {rec.version}", flush=True)
         RECORDERS[name](rec)
-        done.append(rec)
-    write_readme(done)
+        write_readme([rec])
 
 
 if __name__ == "__main__":
