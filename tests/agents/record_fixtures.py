@@ -532,15 +532,17 @@ def record_copilot(rec):
                what="the approval prompt for a shell command")
         s.reply_text("Created notes.txt.")
         s.keys("Enter")
-        s.snap("approval-answered", r"Created notes\.txt\.", absent=[r"Do you want to run this command"],
-               what="negative: the approval answered; the command stays in the transcript")
+        s.snap("approval-answered", r"(?s)Created notes\.txt\..*" + COPILOT_IDLE,
+               absent=[r"Do you want to run this command", r"Working"],
+               what="negative: the approval answered; the command stays in the transcript, idle again")
         s.reply_text(NUMBERED)
         s.say("what is the plan?")
-        s.snap("answer-numbered-list", r"3\. Write the summary", what="negative: a numbered list in the answer")
+        s.snap("answer-numbered-list", r"(?s)3\. Write the summary.*" + COPILOT_IDLE, absent=[r"Working"],
+               what="negative: a numbered list in the answer, idle again")
         s.reply_text(ESC_TEXT)
         s.say("what did the old dialog say?")
-        s.snap("transcript-esc-to-cancel", r"said: esc to cancel", absent=[r"Working"],
-               what="negative: \"esc to cancel\" inside the answer")
+        s.snap("transcript-esc-to-cancel", r"(?s)said: esc to cancel.*" + COPILOT_IDLE, absent=[r"Working"],
+               what="negative: \"esc to cancel\" inside the answer, idle again")
     with rec.session("ready", 120, 40) as s:
         s.snap("idle", COPILOT_IDLE, what="the idle input box")
         s.type(CJK)

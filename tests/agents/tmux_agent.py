@@ -394,7 +394,11 @@ class TmuxAgent:
             shutil.rmtree(os.path.dirname(self.record), ignore_errors=True)
 
     def __enter__(self):
-        return self.start()
+        try:
+            return self.start()
+        except BaseException:
+            self.close()
+            raise
 
     def __exit__(self, *exc):
         self.close()
