@@ -30,6 +30,8 @@ import tmux_agent  # noqa: E402
 from model_standin import ModelStandIn  # noqa: E402
 from tmux_agent import AgentSandbox, TmuxAgent, replay, setup_agent  # noqa: E402
 
+# One fixed folder for every session: the screens show its path.
+SANDBOX = "/tmp/mossbank-agent-screens"
 OUT = os.path.join(os.path.dirname(os.path.dirname(HERE)), "src", "screen", "testdata", "agents")
 NBSP = "\u00a0"
 CJK = "你好，世界 こんにちは 한국어 테스트"
@@ -52,7 +54,7 @@ class Session:
         self.rec = rec
         self.cols, self.rows = cols, rows
         self.model = ModelStandIn()
-        self.box = AgentSandbox(git=git)
+        self.box = AgentSandbox(git=git, root=SANDBOX)
         setup = setup_agent(rec.agent, self.box, self.model if provider else None, stage=stage, args=args)
         self.stage = stage
         self.last = None  # (fixture name, len(steps)) of the session's previous screen
@@ -597,8 +599,7 @@ private tmux server (`tests/agents/tmux_agent.py`: status line off,
 `TERM=xterm-256color`, no tmux variables in the agent's environment, a fresh
 HOME with the agent's config written so that it talks to
 `tests/model_standin.py`, a real HTTP server on 127.0.0.1; the project is a
-fresh git repository under /tmp, so its path differs from one recording to
-the next).
+fresh git repository, /tmp/mossbank-agent-screens/project every time).
 
 For each screen:
 - `NAME-COLSxROWS.raw` is the agent's output from its first byte

@@ -74,10 +74,17 @@ def installed_version(name):
 
 class AgentSandbox:
     """A temporary root holding home/ (the agent's HOME) and project/ (its
-    working folder). Removed on close unless keep=True."""
+    working folder). Removed on close unless keep=True. root: a fixed path
+    instead of a fresh temporary one (emptied first), so that recorded
+    screens show the same folder every time."""
 
-    def __init__(self, *, keep=False, git=False, prefix="mossbank-agent-"):
-        self.root = os.path.realpath(tempfile.mkdtemp(prefix=prefix))
+    def __init__(self, *, keep=False, git=False, prefix="mossbank-agent-", root=None):
+        if root is None:
+            self.root = os.path.realpath(tempfile.mkdtemp(prefix=prefix))
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+            os.makedirs(root)
+            self.root = os.path.realpath(root)
         self.home = os.path.join(self.root, "home")
         self.project = os.path.join(self.root, "project")
         self.keep = keep
