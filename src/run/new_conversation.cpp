@@ -142,15 +142,6 @@ void apply_sgr(Look& look, std::string_view params, std::optional<std::string_vi
   }
 }
 
-void start_post(RunShared& run, const char* suffix, std::string line, bool& started) {
-  RunShared* r = &run;
-  started = run.jobs.start([r, suffix, line = std::move(line)] {
-    JsonValue body = JsonValue::object();
-    body["line"] = line;
-    report_run(r->link, suffix, body);
-  });
-}
-
 }  // namespace
 
 const std::vector<NewConversationEntry>& new_conversation_table() { return table().entries; }
@@ -213,6 +204,23 @@ std::string blank_untyped(std::string_view styled, std::optional<std::string_vie
   return out;
 }
 
+std::optional<LinePost> typed_line_post(std::string_view agent, std::string_view plain,
+                                        std::string_view styled) {
+  const NewConversationEntry* entry = entry_of(agent);
+  if (std::optional<std::string> line = read_box_line(agent, plain); line && entry) {
+    for (const std::string& command : entry->commands)
+      if (*line == command) return LinePost{"/command", std::move(*line)};
+  }
+  const std::optional<std::string_view> ghost =
+      entry && entry->ghost ? std::optional<std::string_view>(*entry->ghost) : std::nullopt;
+  std::optional<std::string> line = read_box_line(agent, blank_untyped(styled, ghost));
+  if (!line || line->starts_with('/') || line->starts_with('!')) return std::nullopt;
+  size_t end = 0;
+  for (size_t chars = 0; end < line->size() && chars < kMaxTypedChars; ++chars) next_code_point(*line, end);
+  line->resize(end);
+  return LinePost{"/typed", std::move(*line)};
+}
+
 bool tell_typed_line(RunShared& run, double now) {
   {
     std::lock_guard lock(run.activity_mutex);
@@ -224,35 +232,21 @@ bool tell_typed_line(RunShared& run, double now) {
   }
   std::string agent;
   std::string plain;
+  std::string styled;
   {
     std::lock_guard lock(run.screen_mutex);
     agent = run.screen.agent;
     plain = screen_lines(run.screen.terminal);
-  }
-  const NewConversationEntry* entry = entry_of(agent);
-  bool started = true;
-  if (std::optional<std::string> line = read_box_line(agent, plain); line && entry) {
-    for (const std::string& command : entry->commands) {
-      if (*line == command) {
-        start_post(run, "/command", *line, started);
-        return started;
-      }
-    }
-  }
-  std::string styled;
-  {
-    std::lock_guard lock(run.screen_mutex);
     styled = screen_lines_styled(run.screen.terminal);
   }
-  const std::optional<std::string_view> ghost =
-      entry && entry->ghost ? std::optional<std::string_view>(*entry->ghost) : std::nullopt;
-  std::optional<std::string> line = read_box_line(agent, blank_untyped(styled, ghost));
-  if (!line || line->starts_with('/') || line->starts_with('!')) return true;
-  size_t end = 0;
-  for (size_t chars = 0; end < line->size() && chars < kMaxTypedChars; ++chars) next_code_point(*line, end);
-  line->resize(end);
-  start_post(run, "/typed", std::move(*line), started);
-  return started;
+  std::optional<LinePost> post = typed_line_post(agent, plain, styled);
+  if (!post) return true;
+  RunShared* r = &run;  // the run joins its jobs before it goes
+  return run.jobs.start([r, post = std::move(*post)] {
+    JsonValue body = JsonValue::object();
+    body["line"] = post.line;
+    report_run(r->link, post.suffix, body);
+  });
 }
 
 }  // namespace mossbank::run

@@ -42,6 +42,19 @@ std::optional<std::string> read_box_line(std::string_view agent, std::string_vie
 // line breaks stay.
 std::string blank_untyped(std::string_view styled_text, std::optional<std::string_view> ghost);
 
+// What an Enter typed by hand posts: the suffix ("/command" or "/typed")
+// and the line.
+struct LinePost {
+  std::string suffix;
+  std::string line;
+  bool operator==(const LinePost&) const = default;
+};
+
+// The post for the agent's screen at the Enter, from its plain and styled
+// text; none when the box held nothing to tell.
+std::optional<LinePost> typed_line_post(std::string_view agent, std::string_view plain,
+                                        std::string_view styled);
+
 // At an Enter typed by hand (`now`: ms since the epoch): marks the village's
 // talk in the activity record and posts the line. False when a post's job
 // could not be started.
