@@ -1,9 +1,15 @@
 #include "run/requests.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
 #include <vector>
 
+#include "run/pty_agent.h"
 #include "run/test_daemon.h"
 
 namespace mossbank::run {
@@ -111,6 +117,69 @@ TEST_F(GateTest, OneAtATimeAndNoneWhileStopping) {
   EXPECT_EQ(results(), (std::vector<std::string>{R"({"requestId":"b","outcome":"busy"})",
                                                  R"({"requestId":"c","outcome":"busy"})",
                                                  R"({"requestId":"b","outcome":"unavailable"})"}));
+}
+
+std::string claude_capture(const std::string& name) {
+  std::ifstream in(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/claude/" + name + ".raw",
+                   std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// A Claude Code talk carried out by the worker on its own thread, while the
+// screen is drawn again and again and the user's terminal sends reports
+// (which pass nothing and leave the request current): the text and Enter
+// reach the agent, the result and the receipt reach the village.
+TEST_F(GateTest, AClaudeTalkThroughTheWorker) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  UniqueFd read_end(fds[0]);
+  auto master = std::make_shared<PtyMaster>();
+  master->fd.reset(fds[1]);
+  run.input = std::make_shared<AgentInput>(master);
+  const std::string idle = claude_capture("idle-80x24");
+  {
+    std::lock_guard lock(run.screen_mutex);
+    run.screen.agent = "claude";
+    terminal_process(run.screen.terminal, idle);
+    run.screen_changed_locked();
+  }
+
+  std::atomic<bool> done{false};
+  std::thread others([&] {
+    while (!done.load()) {
+      {
+        std::lock_guard lock(run.screen_mutex);
+        terminal_process(run.screen.terminal, "\x1b[H");
+        run.screen_changed_locked();
+      }
+      EXPECT_EQ(filter_user_keys(run, "\x1b[I", screen::KeyClock::now()).bytes, "");
+      (void)has_hand_draft(run);
+    }
+  });
+
+  ASSERT_TRUE(take_village_request(run, JsonValue::parse(R"({"type":"talk","requestId":"t","text":"hi"})"),
+                                   "talk"));
+  std::string typed;
+  char buf[64];
+  while (!typed.ends_with("\r")) {
+    ssize_t n = ::read(read_end.get(), buf, sizeof buf);
+    ASSERT_GT(n, 0);
+    typed.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(typed, "hi\r");
+  // The worker ends after its last post, the receipt.
+  run.jobs.join_all();
+  done.store(true);
+  others.join();
+  EXPECT_EQ(results(), std::vector<std::string>{R"({"requestId":"t","outcome":"sent"})"});
+  const auto receipts = daemon.requests("POST /api/runs/run-1/talk-receipt ");
+  ASSERT_EQ(receipts.size(), 1u);
+  EXPECT_EQ(testing::request_body(receipts[0]), R"({"requestId":"t","stage":"taken"})");
+  EXPECT_FALSE(run.gate.busy.load());
+  std::lock_guard lock(run.activity_mutex);
+  EXPECT_TRUE(run.activity.village_talk);
 }
 
 }  // namespace
