@@ -26,9 +26,10 @@ empty box leaves.
 
 The test steers it through two FIFOs named by the environment:
   STANDIN_AGENT_LOG      one JSON object a line for what happened: {"event":
-                         "ready"}, "keys" (each read, "data"), "paste"
-                         ("text"), "submit" ("text"), "answer" ("choice"),
-                         "interrupted", "cleared", "exit"
+                         "ready"} (with its "args"), "keys" (each read,
+                         "data"), "paste" ("text"), "submit" and
+                         "submit-ignored" ("text"), "answer" ("choice"),
+                         "interrupted", "cleared", "control" ("line"), "exit"
   STANDIN_AGENT_CONTROL  one command a line: "approval" (show the menu now),
                          "work <s>" (work now for s seconds), "idle", "on-submit
                          work <s>|approval|idle|ignore" (what Enter on a prompt
@@ -387,7 +388,7 @@ class Agent:
         self.out("\x1b[?1049h\x1b[?2004h\x1b[?25l\x1b]0;Claude Code\x07" if not OPENCODE else
                  "\x1b[?1049h\x1b[?2004h\x1b[?25l")
         self.draw()
-        log("ready", name=NAME, cols=self.cols, rows=self.rows)
+        log("ready", name=NAME, cols=self.cols, rows=self.rows, args=sys.argv[1:])
         control_text = b""
         while True:
             timeout = None

@@ -25,9 +25,9 @@ std::string text_of(const JsonValue& command, const char* key) {
   return value != nullptr && value->is_string() ? value->get<std::string>() : std::string();
 }
 
-void answer(RunShared& run, std::string_view request_id, std::string_view word, bool* taken = nullptr) {
-  const bool ok = report_run(run.link, "/talk-result", talk_result_body(request_id, word));
-  if (taken != nullptr) *taken = ok;
+// True when the daemon took the answer.
+bool answer(RunShared& run, std::string_view request_id, std::string_view word) {
+  return report_run(run.link, "/talk-result", talk_result_body(request_id, word));
 }
 
 void mark_village_talk(RunShared& run) {
@@ -130,8 +130,7 @@ void serve_village_request(RunShared& run, const VillageRequest& request) {
   }
   if (!receipts) run.gate.busy.store(false);
 
-  bool taken = false;
-  answer(run, request.request_id, word, &taken);
+  const bool taken = answer(run, request.request_id, word);
   if (!receipts) return;
   if (!taken) {
     run.gate.busy.store(false);
