@@ -6,6 +6,9 @@
 #include "base/utf8.h"
 #include "platform/pty_spawn.h"
 #include "run/activity.h"
+#include "run/hand_input.h"
+#include "run/mirror.h"
+#include "run/new_conversation.h"
 #include "run/output_stream.h"
 #include "run/posts.h"
 #include "run/pty_agent.h"
@@ -21,8 +24,6 @@ constexpr size_t kMaxSessionIdUnits = 512;
 constexpr size_t kMaxJoinLength = 64;
 constexpr uint64_t kMinSide = 2;
 constexpr uint64_t kMaxSide = 1000;
-// The mirror holds back the screen this long after the village typed.
-constexpr std::chrono::milliseconds kTypingHold{1500};
 
 uint16_t clamp_side(uint32_t side) { return static_cast<uint16_t>(std::min<uint32_t>(side, 65535)); }
 
@@ -66,29 +67,6 @@ void post_again(RunShared& run, const std::string& suffix, JsonValue body) {
     report_run(run.link, suffix, body);
 }
 
-void hold_state_briefly(RunShared& run) {
-  std::lock_guard lock(run.hold_mutex);
-  run.hold_until = std::chrono::steady_clock::now() + kTypingHold;
-}
-
-struct VillageKeys {
-  std::string bytes;       // what goes to the agent
-  bool submitted = false;  // Enter on a line typed by hand
-};
-
-// The village's keys through the key filter: its removals apply, but the
-// user's held-back start of a sequence is neither taken nor added to (the
-// user's half-typed sequence stays whole, and a village Esc goes once).
-VillageKeys filter_village_keys(RunShared& run, std::string_view data) {
-  // KEY FILTER: under the run's key-filter lock, put the user's held-back
-  // text aside (`pending`, `lone_esc` and the Esc's hold time), run
-  // filter_input_keys over `data`, append what it held back of the
-  // village's keys to the bytes, and give the user's held-back text back.
-  // Until the filter is in, the village's keys pass whole.
-  (void)run;
-  return {std::string(data), false};
-}
-
 void take_village_size(RunShared& run, uint16_t cols, uint16_t rows) {
   bool own_terminal;
   {
@@ -117,8 +95,10 @@ void village_size_again(RunShared& run) {
   if (size) resize_screen(run, size->first, size->second);
 }
 
-void village_input(RunShared& run, std::string_view data) {
-  VillageKeys keys = filter_village_keys(run, data);
+// The village panel's typing: through the key filter, as the user's keys go.
+// False when the post of a typed line could not be started.
+bool village_input(RunShared& run, std::string_view data) {
+  const screen::FilteredKeys keys = filter_village_input(run, data, screen::KeyClock::now());
   if (!keys.bytes.empty()) {
     village_size_again(run);
     {
@@ -127,8 +107,9 @@ void village_input(RunShared& run, std::string_view data) {
     }
     hold_state_briefly(run);
   }
-  // NEW CONVERSATION: when keys.submitted, tell_typed_line (run, now) goes here.
+  const bool told = !keys.submitted || tell_typed_line(run, now_ms());
   if (!keys.bytes.empty() && run.input) run.input->write(keys.bytes);
+  return told;
 }
 
 void watch(RunShared& run, const std::string& join) {
@@ -158,15 +139,16 @@ std::optional<std::string> handle_village_command(RunShared& run, const JsonValu
   if (type == "stop") {
     if (!stop_agent(run)) return "failed to spawn thread";
   } else if (type == "talk" || type == "keys" || type == "interrupt") {
-    take_village_request(run, command, type);
+    if (!take_village_request(run, command, type)) return "failed to spawn thread";
   } else if (type == "restart") {
     const std::string* session = text_member(command, "sessionId");
-    if (session != nullptr && is_session_uuid(*session)) take_village_request(run, command, type);
+    if (session != nullptr && is_session_uuid(*session) && !take_village_request(run, command, type))
+      return "failed to spawn thread";
   } else if (type == "input") {
     const std::string* data = text_member(command, "data");
     if (data == nullptr || data->empty() || utf16_length(*data) > kMaxInputUnits) return std::nullopt;
     if (run.stopping.load()) return std::nullopt;
-    village_input(run, *data);
+    if (!village_input(run, *data)) return "failed to spawn thread";
   } else if (type == "watch") {
     const std::string* join = text_member(command, "join");
     if (join != nullptr && valid_join(*join)) watch(run, *join);

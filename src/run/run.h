@@ -16,6 +16,10 @@
 //   upgrade.h        handing a run to the updated tool
 //   vocations.h      roles and their prompts
 //   slash_popups.h   agents' command popups and dialog titles
+//   hand_input.h     the key filter on the user's and the panel's keys, drafts
+//   requests.h       the village's talk, keys, interrupt and restart requests
+//   typing.h         typing a text into the agent as a person would
+//   new_conversation.h  what an Enter typed by hand tells the village
 //   messages.h       the texts, and the stderr lock every thread writes under
 #pragma once
 

@@ -16,7 +16,9 @@
 #include "run/commands.h"
 #include "run/link.h"
 #include "run/direct.h"
+#include "run/hand_input.h"
 #include "run/messages.h"
+#include "run/new_conversation.h"
 #include "run/options.h"
 #include "run/resume.h"
 #include "run/environment.h"
@@ -94,6 +96,12 @@ class RunCommandImpl final : public RunCommand {
   void signal_loop();
   void keys_loop();
   void handle_user_input(const Attached& to, std::string_view bytes);
+  void pass_user_keys(const Attached& to, const screen::FilteredKeys& keys);
+  std::optional<Attached> attached();
+  int keys_timeout();
+  void release_held_esc();
+  void drain_keys_wake();
+  void wake_keys();
   void act_on_signal(int sig);
   LoopResult end_with(uint8_t code, bool from_wrapper);
 
@@ -133,13 +141,26 @@ RunCommandImpl::~RunCommandImpl() {
     ssize_t ignored = write(wake_write_.get(), &byte, 1);
     (void)ignored;
   }
-  if (keys_wake_write_) {
-    ssize_t ignored = write(keys_wake_write_.get(), &byte, 1);
-    (void)ignored;
-  }
+  wake_keys();
   signal_thread_.join();
   keys_thread_.join();
   platform::uninstall_run_signals();
+}
+
+void RunCommandImpl::wake_keys() {
+  if (!keys_wake_write_) return;
+  char byte = 1;
+  ssize_t ignored = write(keys_wake_write_.get(), &byte, 1);
+  (void)ignored;
+}
+
+void RunCommandImpl::drain_keys_wake() {
+  char sink[64];
+  for (;;) {
+    pollfd p{keys_wake_read_.get(), POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) return;
+    if (read(keys_wake_read_.get(), sink, sizeof sink) <= 0) return;
+  }
 }
 
 void RunCommandImpl::act_on_signal(int sig) {
@@ -204,12 +225,20 @@ void RunCommandImpl::keys_loop() {
   std::vector<char> buffer(kKeysReadSize);
   while (!done_.load()) {
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {keys_wake_read_.get(), POLLIN, 0}};
-    int ready = poll(fds, keys_wake_read_ ? 2 : 1, -1);
+    int ready = poll(fds, keys_wake_read_ ? 2 : 1, keys_timeout());
     if (ready < 0) {
       if (errno == EINTR) continue;
       return;
     }
-    if (fds[1].revents != 0) return;  // the command ends
+    if (ready == 0) {  // a lone Esc waited long enough: it is the Esc key
+      release_held_esc();
+      continue;
+    }
+    if (fds[1].revents != 0) {
+      if (done_.load()) return;  // the command ends
+      drain_keys_wake();         // a held Esc may be due: look again
+      continue;
+    }
     if (fds[0].revents == 0) continue;
     ssize_t n;
     {
@@ -239,16 +268,43 @@ void RunCommandImpl::handle_user_input(const Attached& to, std::string_view byte
   }
   if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
 
-  // TODO(key filter): the user's terminal's replies and key releases are
-  // removed here; until then every byte passes and counts as typed.
-  const std::string pass(bytes);
-  const bool typed = !pass.empty();
-  if (typed) {
-    take_back_own_size(run);
+  pass_user_keys(to, filter_user_keys(run, bytes, screen::KeyClock::now()));
+}
+
+void RunCommandImpl::pass_user_keys(const Attached& to, const screen::FilteredKeys& keys) {
+  RunShared& run = *to.run;
+  if (keys.bytes.empty()) return;
+  take_back_own_size(run);
+  {
     std::lock_guard lock(run.activity_mutex);
     note_input(run.activity, now_ms());
   }
-  if (!pass.empty()) to.input->write(pass);
+  // The keys thread goes on without the post: nothing to end here.
+  if (keys.submitted) (void)tell_typed_line(run, now_ms());
+  to.input->write(keys.bytes);
+}
+
+std::optional<Attached> RunCommandImpl::attached() {
+  std::lock_guard lock(slot_mutex_);
+  if (!slot_.agent) return std::nullopt;
+  return Attached{slot_.run, slot_.agent, slot_.input};
+}
+
+// How long the keys thread may wait for input: until a held lone Esc is due.
+int RunCommandImpl::keys_timeout() {
+  std::optional<Attached> to = attached();
+  if (!to) return -1;
+  std::optional<screen::KeyClock::time_point> due = user_esc_deadline(*to->run);
+  if (!due) return -1;
+  const auto left = *due - screen::KeyClock::now();
+  if (left <= screen::KeyClock::duration::zero()) return 0;
+  // Rounded up, so that the wait never ends before the Esc is due.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+void RunCommandImpl::release_held_esc() {
+  if (std::optional<Attached> to = attached())
+    pass_user_keys(*to, release_user_esc(*to->run, screen::KeyClock::now()));
 }
 
 LoopResult RunCommandImpl::end_with(uint8_t code, bool from_wrapper) {
@@ -358,7 +414,10 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     slot_.starting = false;
     kept.swap(slot_.kept_input);
   }
-  if (!kept.empty()) handle_user_input(Attached{run, agent_started.process, agent_started.input}, kept);
+  if (!kept.empty()) {
+    handle_user_input(Attached{run, agent_started.process, agent_started.input}, kept);
+    wake_keys();  // its timed wait may now have a lone Esc to let go
+  }
 
   platform::mark_agent_output();
   PumpControl pump_control;

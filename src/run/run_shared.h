@@ -15,8 +15,9 @@
 // request", the stop timer, the restart watch, the posts of typed lines.
 //
 // Locks. Each part below has its own mutex, held only for a read or a short
-// update, never across a daemon request or a write to the agent. Where two
-// are held at once the order is fixed:
+// update, never across a daemon request or a write to the agent (the key
+// filter's lock is held for a whole filter call, which reads the screen).
+// Where two are held at once the order is fixed:
 //   key_filter -> screen      the key filter reads the screen inside its call
 //   screen -> publisher       resize_screen, the pump's data frames, the
 //                             watch's snapshot: a snapshot and the frames
@@ -43,6 +44,7 @@
 #include "daemon/http_client.h"
 #include "run/agent_process.h"
 #include "run/publisher.h"
+#include "screen/key_filter.h"
 #include "terminal/terminal.h"
 
 namespace mossbank::run {
@@ -159,6 +161,12 @@ struct PendingRestart {
   std::chrono::steady_clock::time_point requested_mono{};
 };
 
+// The village's requests that need an answer: one at a time per run.
+struct RequestGate {
+  std::atomic<bool> busy{false};       // a request runs (a Claude talk: until its receipt)
+  std::atomic<bool> interrupt{false};  // an interrupt came while one ran: receipts give up
+};
+
 struct RunShared {
   RunShared(uint32_t cols, uint32_t rows, std::string home, std::string run_id);
 
@@ -170,6 +178,11 @@ struct RunShared {
 
   std::mutex screen_mutex;
   ScreenRecord screen;
+
+  // What was typed by hand (the user's keys, the village's input): taken
+  // before the screen lock when both are held.
+  std::mutex key_filter_mutex;
+  screen::KeyFilterState key_filter;
 
   std::mutex size_mutex;
   SizeRecord size;
@@ -204,6 +217,8 @@ struct RunShared {
 
   std::atomic<bool> has_own_terminal{false};
   std::atomic<bool> stopping{false};
+
+  RequestGate gate;
 
   std::mutex hold_mutex;
   std::chrono::steady_clock::time_point hold_until{};
