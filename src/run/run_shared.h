@@ -22,7 +22,10 @@
 //   screen -> publisher       resize_screen, the pump's data frames, the
 //                             watch's snapshot: a snapshot and the frames
 //                             after it then neither repeat nor skip output
-// No other lock is ever taken while another is held.
+// No other lock is ever taken while another is held, except the leaves:
+// the waker's own lock (post_screen_locked wakes the mirror under the
+// screen lock; a Waker::wait_for condition takes no lock) and an output
+// stream's queue lock (frames are queued under the publisher lock).
 //
 // Every timed wait of a run waits on `waker`, which the run's end wakes, so
 // the end never waits out a sleep.
@@ -43,6 +46,7 @@
 #include "base/json.h"
 #include "daemon/http_client.h"
 #include "run/agent_process.h"
+#include "run/output_stream.h"
 #include "run/publisher.h"
 #include "screen/key_filter.h"
 #include "terminal/terminal.h"
@@ -194,6 +198,9 @@ struct RunShared {
 
   std::mutex publisher_mutex;
   Publisher publisher;
+  // The output streams' waits and the streams still open (mirror of the
+  // publisher's subscriber and retiring stream, for the run's end).
+  OutputStreams output_streams;
 
   LinkState link;
 
@@ -222,6 +229,9 @@ struct RunShared {
 
   std::mutex hold_mutex;
   std::chrono::steady_clock::time_point hold_until{};
+  // Set (then the waker notified) when the mirror has something new to
+  // weigh: the screen changed after its last look, or a hold began.
+  std::atomic<bool> mirror_wake{false};
 
   Waker waker;
   Jobs jobs;
@@ -233,7 +243,16 @@ struct RunShared {
   // Marks the screen changed: the mirror posts it, the approval test reads it again.
   void screen_changed_locked() {
     ++screen.generation;
+    post_screen_locked();
+  }
+  // Under the screen lock: the mirror posts the screen at its next look.
+  // The only way post_now is set, so that the mirror, which waits for it
+  // instead of polling, is woken (once per look, not once per change).
+  void post_screen_locked() {
+    if (screen.post_now) return;
     screen.post_now = true;
+    mirror_wake.store(true);
+    waker.notify();
   }
 };
 
