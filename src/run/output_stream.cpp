@@ -464,17 +464,18 @@ void request_stream_open(RunShared& run) {
 
 void schedule_stream_retry(RunShared& run) {
   Publisher& p = run.publisher;
-  if (!p.enabled || p.closed || p.retry_pending) return;
-  const std::chrono::milliseconds delay = retry_delay(run.output_streams.timings, p.retry_count);
+  OutputStreams& streams = run.output_streams;
+  if (!p.enabled || p.closed) return;
+  if (p.retry_pending && streams.retry_generation == p.generation) return;
+  const std::chrono::milliseconds delay = retry_delay(streams.timings, p.retry_count);
   ++p.retry_count;
   p.retry_pending = true;
-  const uint64_t generation = p.generation;
-  const bool started = start_job(run, delay, [generation](RunShared& r) {
+  const uint64_t token = ++streams.retry_token;
+  const uint64_t generation = streams.retry_generation = p.generation;
+  const bool started = start_job(run, delay, [token, generation](RunShared& r) {
     std::lock_guard lock(r.publisher_mutex);
     Publisher& q = r.publisher;
-    if (!q.retry_pending) return;
-    // The only retry waiting: a watch ended meanwhile must not leave it set
-    // for ever.
+    if (!q.retry_pending || r.output_streams.retry_token != token) return;
     q.retry_pending = false;
     if (q.generation == generation) request_stream_open(r);
   });

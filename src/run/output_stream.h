@@ -116,6 +116,12 @@ class OutputStreams {
  public:
   StreamTimings timings;
 
+  // Under the publisher lock: which retry is the pending one, and for which
+  // watch. A retry left pending by a watch that ended no longer holds back
+  // the retries of the next one.
+  uint64_t retry_token = 0;
+  uint64_t retry_generation = 0;
+
   // Streams still writing or waiting for their answer; shut down at once
   // once the run has finished with them.
   void add(const std::shared_ptr<StreamCore>& core);
