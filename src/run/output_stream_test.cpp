@@ -156,6 +156,7 @@ TEST(OutputStreamOpen, BodyIsChunkedAndEndsWithTheLastChunk) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].head, *output_stream_head(kRunId, r.server.port(), kToken));
     EXPECT_EQ(got[0].raw_body, with_chunk ? "12c\r\n" + piece + "\r\n0\r\n\r\n" : "0\r\n\r\n");
+    r.run->jobs.join_all();  // the writer is done
     EXPECT_EQ(stream->queued_bytes(), 0u);
   }
 }
