@@ -149,6 +149,18 @@ TEST(MirrorLoop, PostsTheScreenOnlyWhenItChanged) {
   EXPECT_EQ(posts[1]["caret"]["x"], 11);
 }
 
+// What a new command stream's ready or the village's "screens" do.
+TEST(MirrorLoop, TheMarkRaisedWithoutOutputIsPostedToo) {
+  MirrorRun m;
+  {
+    std::lock_guard lock(m.run->screen_mutex);
+    terminal_process(m.run->screen.terminal, "quiet");
+    m.run->screen.post_now = true;
+  }
+  const auto posts = m.wait_posts("/api/runs/run-2/screen", last_text_has("quiet"));
+  EXPECT_EQ(posts.size(), 1u);
+}
+
 TEST(MirrorLoop, SerialisedWhileScreensAreOn) {
   MirrorRun m;
   {

@@ -506,7 +506,8 @@ void retire_stream(RunShared& run, uint64_t generation, const std::shared_ptr<Ou
   if (!watching_end) retiring_stream_ended(run, stream, stream->ended_by_run());
 }
 
-void close_output_stream(LinkState& link) {
+void close_output_stream(RunShared& run) {
+  LinkState& link = run.link;
   int fd = -1;
   {
     std::lock_guard lock(link.stream_mutex);
@@ -532,7 +533,7 @@ void finish_output_stream(RunShared& run, std::chrono::milliseconds bound) {
   if (attached) attached->close_channel();
   if (retiring) retiring->close_channel();
   run.output_streams.finish(bound);
-  close_output_stream(run.link);
+  close_output_stream(run);
 }
 
 void apply_stream_test_hook(OutputStreams& streams,
@@ -543,7 +544,5 @@ void apply_stream_test_hook(OutputStreams& streams,
     return;
   }
 }
-
-void close_output_stream(RunShared&) {}
 
 }  // namespace mossbank::run

@@ -153,8 +153,8 @@ void retire_stream(RunShared& run, uint64_t generation,
                    const std::shared_ptr<OutputStream>& stream);
 
 // Takes the attached stream's socket out of the link's slot, shuts it down
-// and closes it (the run detaching from the village).
-void close_output_stream(LinkState& link);
+// and closes it (the run lets go of the village).
+void close_output_stream(RunShared& run);
 
 // The run's end: closes the publisher, ends every stream's body after what
 // was queued and waits (at most `bound`) for the daemon to take it, then
@@ -168,9 +168,5 @@ void finish_output_stream(RunShared& run,
 // reads it.
 void apply_stream_test_hook(OutputStreams& streams,
                             const std::vector<std::pair<std::string, std::string>>& environment);
-
-// Takes the stream slot's socket out and shuts it down and closes it (the
-// run ends, or it lets go of the village).
-void close_output_stream(RunShared& run);
 
 }  // namespace mossbank::run

@@ -445,7 +445,7 @@ TEST(OutputStreamSlot, CloseTakesTheAttachedSocketOut) {
     std::lock_guard lock(r.run->link.stream_mutex);
     EXPECT_GE(r.run->link.output_stream_fd, 0);
   }
-  close_output_stream(r.run->link);
+  close_output_stream(*r.run);
   {
     std::lock_guard lock(r.run->link.stream_mutex);
     EXPECT_EQ(r.run->link.output_stream_fd, -1);

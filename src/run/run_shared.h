@@ -23,9 +23,9 @@
 //                             watch's snapshot: a snapshot and the frames
 //                             after it then neither repeat nor skip output
 // No other lock is ever taken while another is held, except the leaves:
-// the waker's own lock (post_screen_locked wakes the mirror under the
-// screen lock; a Waker::wait_for condition takes no lock) and an output
-// stream's queue lock (frames are queued under the publisher lock).
+// the waker's own lock (raising post_now wakes the mirror under the screen
+// lock; a Waker::wait_for condition takes no lock) and an output stream's
+// queue lock (frames are queued under the publisher lock).
 //
 // Every timed wait of a run waits on `waker`, which the run's end wakes, so
 // the end never waits out a sleep.
@@ -96,12 +96,35 @@ class Jobs {
   std::vector<std::thread> threads_;
 };
 
+// The mirror's post-now mark. Raising it wakes the mirror, which waits for
+// it instead of polling: once per look, not once per change.
+class PostNowFlag {
+ public:
+  PostNowFlag() = default;
+  PostNowFlag(Waker* waker, std::atomic<bool>* wake) : waker_(waker), wake_(wake) {}
+  PostNowFlag& operator=(bool on) {
+    const bool raised = on && !on_;
+    on_ = on;
+    if (raised && wake_ != nullptr) {
+      wake_->store(true);
+      waker_->notify();
+    }
+    return *this;
+  }
+  operator bool() const { return on_; }
+
+ private:
+  bool on_ = false;
+  Waker* waker_ = nullptr;
+  std::atomic<bool>* wake_ = nullptr;
+};
+
 // The screen record: the emulator and what the mirror and the watch read.
 struct ScreenRecord {
   Terminal terminal;
   std::string agent;           // the recognised agent ("" when unknown)
   uint64_t generation = 0;     // raised whenever the screen may have changed
-  bool post_now = false;       // the mirror posts at its next look
+  PostNowFlag post_now;        // the mirror posts at its next look
   bool screens = false;        // snapshots carry the serialised screen
 };
 
@@ -171,6 +194,12 @@ struct RequestGate {
   std::atomic<bool> interrupt{false};  // an interrupt came while one ran: receipts give up
 };
 
+inline ScreenRecord waking_screen_record(Waker* waker, std::atomic<bool>* wake) {
+  ScreenRecord record;
+  record.post_now = PostNowFlag(waker, wake);
+  return record;
+}
+
 struct RunShared {
   RunShared(uint32_t cols, uint32_t rows, std::string home, std::string run_id);
 
@@ -181,7 +210,7 @@ struct RunShared {
   std::shared_ptr<AgentInput> input;
 
   std::mutex screen_mutex;
-  ScreenRecord screen;
+  ScreenRecord screen = waking_screen_record(&waker, &mirror_wake);
 
   // What was typed by hand (the user's keys, the village's input): taken
   // before the screen lock when both are held.
@@ -230,7 +259,7 @@ struct RunShared {
   std::mutex hold_mutex;
   std::chrono::steady_clock::time_point hold_until{};
   // Set (then the waker notified) when the mirror has something new to
-  // weigh: the screen changed after its last look, or a hold began.
+  // weigh: post_now was raised, or a hold began.
   std::atomic<bool> mirror_wake{false};
 
   Waker waker;
@@ -243,16 +272,7 @@ struct RunShared {
   // Marks the screen changed: the mirror posts it, the approval test reads it again.
   void screen_changed_locked() {
     ++screen.generation;
-    post_screen_locked();
-  }
-  // Under the screen lock: the mirror posts the screen at its next look.
-  // The only way post_now is set, so that the mirror, which waits for it
-  // instead of polling, is woken (once per look, not once per change).
-  void post_screen_locked() {
-    if (screen.post_now) return;
     screen.post_now = true;
-    mirror_wake.store(true);
-    waker.notify();
   }
 };
 
