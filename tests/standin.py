@@ -27,9 +27,16 @@ x-mossbank-token, see StandInDaemon.require_token):
     GET /api/state                   200 {"residents":[],"inbox":{"unread":0,"total":0}}
     anything else                    404 {"error":"not found"}
 
+Run as a program, it stands in for the desktop application, so that a run
+can be watched without it: it watches every run that registers and prints
+what the village receives as it arrives (see main() and the README):
+
+    python3 tests/standin.py --home /tmp/mossbank-village
+
 Only the standard library is used.
 """
 
+import argparse
 import hashlib
 import hmac
 import http
@@ -38,8 +45,10 @@ import os
 import re
 import secrets
 import shutil
+import signal
 import socket
 import struct
+import sys
 import tempfile
 import threading
 import time
@@ -1058,3 +1067,216 @@ class StandInDaemon:
             if value is not None:
                 body["proof"] = value
         return Reply.json(body, self.health_status)
+
+
+# ---------------------------------------------------------------------------
+# The frames of a run's output stream
+
+
+class Frame:
+    """One frame: kind "H", "S", "D" or "J" and its body."""
+
+    def __init__(self, kind, body):
+        self.kind, self.body = kind, body
+
+    @property
+    def offset(self):
+        """An "H" frame's published-bytes count; a "J" frame's u64."""
+        if self.kind == "H":
+            return struct.unpack(">Q", self.body[:8])[0]
+        if self.kind == "J":
+            return struct.unpack(">Q", self.body[1 + self.body[0]:9 + self.body[0]])[0]
+        raise ValueError(f"no offset in a {self.kind} frame")
+
+    @property
+    def size(self):
+        """(cols, rows) of an "S" or "J" frame."""
+        if self.kind == "S":
+            return struct.unpack(">HH", self.body[:4])
+        if self.kind == "J":
+            at = 1 + self.body[0] + 12
+            return struct.unpack(">HH", self.body[at:at + 4])
+        raise ValueError(f"no size in a {self.kind} frame")
+
+    @property
+    def name(self):
+        """A "J" frame's name (the watch's join text)."""
+        return self.body[1:1 + self.body[0]].decode("utf-8", "replace")
+
+    @property
+    def screen(self):
+        """A "J" frame's serialised screen."""
+        return self.body[1 + self.body[0] + 16:]
+
+    def describe(self):
+        if self.kind == "H":
+            return f"frame H: the stream starts at output byte {self.offset}"
+        if self.kind == "S":
+            return "frame S: size %dx%d" % self.size
+        if self.kind == "D":
+            return f"frame D: {len(self.body)} bytes"
+        if self.kind == "J":
+            return "frame J: snapshot %r at output byte %d, %dx%d, %d bytes" % (
+                (self.name, self.offset) + self.size + (len(self.screen),))
+        return f"frame {self.kind!r}: {len(self.body)} bytes"
+
+    def __repr__(self):
+        return f"<Frame {self.kind} {len(self.body)}B>"
+
+
+class FrameReader:
+    """Takes a stream's body as it arrives; feed() gives back the frames it
+    completes."""
+
+    def __init__(self):
+        self._buf = bytearray()
+        self._at = 0
+
+    def feed(self, data):
+        self._buf += data
+        frames = []
+        while len(self._buf) - self._at >= 5:
+            n = struct.unpack(">I", self._buf[self._at + 1:self._at + 5])[0]
+            end = self._at + 5 + n
+            if len(self._buf) < end:
+                break
+            frames.append(Frame(chr(self._buf[self._at]), bytes(self._buf[self._at + 5:end])))
+            self._at = end
+        if self._at > 1 << 20 or self._at == len(self._buf):
+            del self._buf[:self._at]
+            self._at = 0
+        return frames
+
+    @property
+    def pending(self):
+        """Bytes of a frame not complete yet."""
+        return len(self._buf) - self._at
+
+
+def decode_frames(body):
+    """The frames of a whole body; fails on a cut frame at its end."""
+    reader = FrameReader()
+    frames = reader.feed(body)
+    if reader.pending:
+        raise AssertionError(f"the body ends inside a frame ({reader.pending} bytes left)")
+    return frames
+
+
+# ---------------------------------------------------------------------------
+# The stand-in as a program
+
+
+class VillageWatch:
+    """Makes a stand-in daemon act as the village for a person at a terminal:
+    every run that opens its command stream is told "watch" (and, unless
+    `screens` is off, "screens"), and what the village receives is printed
+    to `out` as it arrives."""
+
+    def __init__(self, daemon, out=None, *, watch=True, screens=True):
+        self.daemon, self.out = daemon, out or sys.stdout
+        self.watch, self.screens = watch, screens
+        self._lock = threading.Lock()
+        daemon.commands = EventStreams(daemon, on_open=self._command_stream)
+        self._ok = Reply.json({"ok": True})
+        # The latest route wins: the catch-all first.
+        daemon.route(re.compile(r"^/api/runs/[^/?]+/[a-z-]+$"), self._other, method="POST")
+        daemon.route(re.compile(r"^/api/runs$"), self._registered, method="POST")
+        daemon.route(re.compile(r"^/api/runs/[^/?]+$"), self._deleted, method="DELETE")
+        daemon.route(re.compile(r"^/api/runs/[^/?]+/output$"), self._output, method="POST")
+        daemon.route(re.compile(r"^/api/runs/[^/?]+/activity$"), self._activity, method="POST")
+        daemon.route(re.compile(r"^/api/runs/[^/?]+/screen$"), self._screen, method="POST")
+
+    def say(self, text):
+        with self._lock:
+            self.out.write(text + "\n")
+            self.out.flush()
+
+    def _command_stream(self, stream):
+        stream.send("ready", "{}")
+        sent = ["ready"]
+        if self.watch:
+            stream.send("command", {"type": "watch", "join": "stand-in"})
+            sent.append("watch")
+        if self.screens:
+            stream.send("command", {"type": "screens", "on": True})
+            sent.append("screens on")
+        self.say(f"command stream open ({stream.request.path}): sent " + ", ".join(sent))
+
+    def _registered(self, ex):
+        body = ex.json()
+        self.say("registration: " + json.dumps(body, ensure_ascii=False, separators=(",", ":")))
+        return self._ok
+
+    def _deleted(self, ex):
+        ex.read_body()
+        self.say(f"run {ex.request.path.rsplit('/', 1)[-1]} ended (DELETE)")
+        return self._ok
+
+    def _activity(self, ex):
+        body = ex.json()
+        self.say("activity: working=%s asked=%s" % (
+            json.dumps(body.get("working")), json.dumps(body.get("asked"))))
+        return self._ok
+
+    def _screen(self, ex):
+        body = ex.json()
+        rows = body.get("text", "").split("\n")
+        while rows and not rows[-1].strip():
+            rows.pop()
+        caret = body.get("caret", {})
+        head = "screen %sx%s, caret %s,%s%s:" % (
+            body.get("cols"), body.get("rows"), caret.get("x"), caret.get("y"),
+            ", serialised %d bytes" % len(body["serialized"].encode()) if "serialized" in body else "")
+        self.say("\n".join([head] + ["  | " + row for row in rows]))
+        return self._ok
+
+    def _other(self, ex):
+        body = ex.read_body()
+        self.say(f"{ex.request.path.rsplit('/', 1)[-1]}: " + body.decode("utf-8", "replace"))
+        return self._ok
+
+    def _output(self, ex):
+        ex.send_head(200, [("content-type", "text/plain; charset=utf-8")], chunked=True)
+        self.say("output stream open")
+        reader = FrameReader()
+        while True:
+            piece = ex.read_piece()
+            if piece is None:
+                break
+            for frame in reader.feed(piece):
+                self.say(frame.describe())
+        if ex.request.complete:
+            ex.write(b"0\r\n\r\n")
+        ex.keep_alive = False
+        self.say("output stream closed" + ("" if ex.request.complete else " before its end"))
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        prog="standin.py",
+        description="A stand-in for the village's desktop application: it writes config.json "
+                    "into the home folder, watches every run of `mossbank run` that uses it "
+                    "and prints what the village receives.")
+    parser.add_argument("--home", required=True, help="the home folder (MOSSBANK_HOME of the runs)")
+    parser.add_argument("--port", type=int, default=0, help="the port to listen on (default: a free one)")
+    parser.add_argument("--no-watch", action="store_true", help="do not ask runs for their output stream")
+    parser.add_argument("--no-screens", action="store_true", help="do not ask for serialised screens")
+    args = parser.parse_args(argv)
+
+    home = os.path.abspath(args.home)
+    daemon = StandInDaemon(home=home, port=args.port)
+    VillageWatch(daemon, watch=not args.no_watch, screens=not args.no_screens)
+    print(f"village stand-in on 127.0.0.1:{daemon.port}, home {home}", flush=True)
+    print(f"in another terminal: MOSSBANK_HOME={home} build/mossbank run bash", flush=True)
+    done = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: done.set())
+    try:
+        done.wait()
+    except KeyboardInterrupt:
+        pass
+    daemon.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
