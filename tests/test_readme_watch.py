@@ -30,6 +30,7 @@ class Lines:
     """A program's output lines, gathered as they come."""
 
     def __init__(self, stream):
+        self._stream = stream
         self._lines = []
         self._cond = threading.Condition()
         self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
@@ -40,6 +41,11 @@ class Lines:
             with self._cond:
                 self._lines.append(line.rstrip("\n"))
                 self._cond.notify_all()
+
+    def close(self):
+        """Once the program has ended: the rest is read, the pipe closed."""
+        self._thread.join(10)
+        self._stream.close()
 
     def text(self):
         with self._cond:
@@ -78,9 +84,9 @@ class ReadmeWatch(BinaryTestCase):
             out = Lines(proc.stdout)
             out.expect(r"^village stand-in on 127\.0\.0\.1:\d+, home " + re.escape(home))
 
-            env = clean_env(home, {"MOSSBANK_HOME": home, "PS1": "$ "})
+            env = clean_env(home, {"MOSSBANK_HOME": home})
             with Pty([self.bin] + run[2:], env, cols=80, rows=24) as term:
-                term.expect("$ ", timeout=20)
+                term.expect(re.compile(rb"[$#] "), timeout=20)  # bash's prompt
                 out.expect(r'^registration: \{"runId":"[^"]+","command":"bash"')
                 out.expect(r"^command stream open .*: sent ready, watch, screens on$")
                 out.expect(r"^frame H: the stream starts at output byte \d+$")
@@ -96,6 +102,7 @@ class ReadmeWatch(BinaryTestCase):
 
             proc.send_signal(signal.SIGINT)
             self.assertEqual(proc.wait(10), 0, out.text())
+            out.close()
 
 
 if __name__ == "__main__":

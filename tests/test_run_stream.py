@@ -55,7 +55,7 @@ LINES_FOR_A_WHILE = """
 # Prints a first screen, then answers each line typed.
 PROMPTER = """
     import sys
-    sys.stdout.write("\\x1b[1mfirst screen\\x1b[0m \\u540d\\r\\n> ")
+    sys.stdout.write("\\x1b[1mfirst screen\\x1b[0m \\u540d\\u524d\\r\\n> ")
     sys.stdout.flush()
     for line in sys.stdin:
         line = line.strip()
@@ -90,6 +90,10 @@ def data_of(frames):
     return b"".join(f.body for f in frames if f.kind == "D")
 
 
+# What the wrapper itself writes at the end: modes reset, no text.
+END_RESET = re.compile(rb"(\x1b\[[?<>=]?[0-9;]*[A-Za-z])*")
+
+
 class RunStreamCase(BinaryTestCase):
     def setUp(self):
         self.daemon = StandInDaemon()
@@ -118,6 +122,15 @@ class RunStreamCase(BinaryTestCase):
         for s in streams:
             self.assertTrue(s.request.complete, f"{s.request!r} was cut: {s.request.error}")
         return streams
+
+    def assert_output_is(self, shown, start, data):
+        """The terminal got `data` from output byte `start` on, then only the
+        wrapper's own end reset."""
+        self.assertLessEqual(start + len(data), len(shown))
+        self.assertTrue(shown[start:start + len(data)] == data,
+                        "the frames differ from what the terminal got")
+        rest = shown[start + len(data):]
+        self.assertTrue(END_RESET.fullmatch(rest), f"the frames miss the output's end: {rest[:200]!r}")
 
     def screens(self):
         return [r.json() for r in self.daemon.requests(re.compile(r"^/api/runs/[^/]+/screen$"))
@@ -154,12 +167,7 @@ class OutputStream(RunStreamCase):
         frames = decode_frames(stream.request.body)
         self.assertEqual(frames[0].kind, "H")
         self.assertEqual([f.kind for f in frames[1:] if f.kind != "D"], [])
-        start = frames[0].offset
-        shown = term.output
-        self.assertLessEqual(start, len(shown))
-        data = data_of(frames)
-        self.assertEqual(len(data), len(shown) - start)
-        self.assertTrue(data == shown[start:], "the frames differ from what the terminal got")
+        self.assert_output_is(term.output, frames[0].offset, data_of(frames))
 
     def test_a_retired_stream_loses_and_repeats_nothing(self):
         term = self.start(agent(LINES_FOR_A_WHILE) + ["1.5"],
@@ -186,8 +194,7 @@ class OutputStream(RunStreamCase):
             self.assertEqual(frames[0].offset, start + len(carried),
                              f"stream {n} starts where stream {n - 1} ended")
             carried += data_of(frames)
-        self.assertEqual(len(carried), len(shown) - start)
-        self.assertTrue(carried == shown[start:], "the streams' frames differ from the output")
+        self.assert_output_is(shown, start, carried)
 
     def test_a_watch_snapshot_is_followed_by_exactly_the_output_after_it(self):
         term = self.start(agent(LINES_FOR_A_WHILE) + ["1.0"])
@@ -211,7 +218,7 @@ class OutputStream(RunStreamCase):
         self.assertEqual(j.size, (80, 24))
         before = frames[0].offset + len(data_of(frames[:snapshots[0]]))
         self.assertEqual(j.offset, before, "the snapshot's count is the output before it")
-        self.assertTrue(data_of(frames) == term.output[frames[0].offset:])
+        self.assert_output_is(term.output, frames[0].offset, data_of(frames))
 
 
 def rows_of(text):

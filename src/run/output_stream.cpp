@@ -32,6 +32,11 @@ constexpr int kSendFlags = 0;  // macOS: connect_loopback sets SO_NOSIGPIPE
 
 constexpr size_t kReplyHeadLimit = 64 * 1024;
 constexpr size_t kWriteBatch = 256 * 1024;
+// While output flows, the writer gathers frames for this long (or this
+// many bytes) before it writes: a write to the daemon costs far more than a
+// frame's copy. The first frame after a quiet spell goes at once.
+constexpr std::chrono::milliseconds kGather{2};
+constexpr size_t kGatherBytes = 64 * 1024;
 constexpr std::string_view kTestRetireVariable = "MOSSBANK_TEST_STREAM_RETIRE_MS";
 
 bool send_all(int fd, std::string_view bytes) {
@@ -105,6 +110,8 @@ struct StreamCore {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::string> queue;
+  size_t queue_bytes = 0;
+  bool writer_idle = false;  // waiting for a first frame: each frame wakes it
   bool channel_closed = false;  // by the run: the writer ends the body
   bool writer_failed = false;
   bool threads_started = false;
@@ -129,16 +136,26 @@ namespace {
 // write; the closed channel ends the body.
 void write_body(const std::shared_ptr<StreamCore>& core) {
   std::string out;
+  auto last_write = std::chrono::steady_clock::time_point{};
   for (;;) {
     std::deque<std::string> taken;
     bool last = false;
     {
       std::unique_lock lock(core->mutex);
+      core->writer_idle = true;
       core->changed.wait(lock, [&] { return !core->queue.empty() || core->channel_closed || core->ended; });
+      core->writer_idle = false;
+      const auto gathered = last_write + kGather;
+      if (std::chrono::steady_clock::now() < gathered)
+        core->changed.wait_until(lock, gathered, [&] {
+          return core->queue_bytes >= kGatherBytes || core->channel_closed || core->ended;
+        });
       if (core->ended) return;
       taken.swap(core->queue);
+      core->queue_bytes = 0;
       last = core->channel_closed;  // nothing is queued after the close
     }
+    last_write = std::chrono::steady_clock::now();
     size_t i = 0;
     while (i < taken.size() || last) {
       out.clear();
@@ -160,6 +177,7 @@ void write_body(const std::shared_ptr<StreamCore>& core) {
           core->writer_failed = true;
           for (const std::string& chunk : core->queue) core->queued.fetch_sub(chunk.size());
           core->queue.clear();
+          core->queue_bytes = 0;
         }
         core->shutdown();
         return;
@@ -342,12 +360,17 @@ OutputStream::~OutputStream() { core_->close_channel(); }
 void OutputStream::send(std::string bytes) {
   if (bytes.empty()) return;  // an empty chunk would end the body
   core_->queued.fetch_add(bytes.size());
+  bool wake = false;
   {
     std::lock_guard lock(core_->mutex);
     if (core_->channel_closed || core_->writer_failed) return;
+    const size_t before = core_->queue_bytes;
+    core_->queue_bytes += bytes.size();
     core_->queue.push_back(std::move(bytes));
+    // A gathering writer needs waking only once it has enough.
+    wake = core_->writer_idle || (before < kGatherBytes && core_->queue_bytes >= kGatherBytes);
   }
-  core_->changed.notify_all();
+  if (wake) core_->changed.notify_all();
 }
 
 uint64_t OutputStream::queued_bytes() const { return core_->queued.load(); }
