@@ -410,33 +410,49 @@ void OutputStreams::add(const std::shared_ptr<StreamCore>& core) {
   live_.push_back(core);
 }
 
-void OutputStreams::finish(std::chrono::milliseconds bound) {
+std::vector<std::shared_ptr<StreamCore>> OutputStreams::live() {
+  std::lock_guard lock(mutex_);
   std::vector<std::shared_ptr<StreamCore>> cores;
-  {
-    std::lock_guard lock(mutex_);
-    finished_ = true;
-    for (const auto& weak : live_)
-      if (auto core = weak.lock()) cores.push_back(std::move(core));
-    live_.clear();
-  }
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  for (const auto& core : cores) {
+  for (const auto& weak : live_)
+    if (auto core = weak.lock()) cores.push_back(std::move(core));
+  return cores;
+}
+
+void OutputStreams::flush(std::chrono::steady_clock::time_point deadline) {
+  for (const auto& core : live()) {
     core->close_channel();
     std::unique_lock lock(core->mutex);
     if (!core->threads_started) continue;  // still opening: nothing to flush
     core->changed.wait_until(lock, deadline, [&] { return core->ended; });
   }
+}
+
+void OutputStreams::finish() {
+  std::vector<std::shared_ptr<StreamCore>> cores = live();
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    live_.clear();
+  }
   for (const auto& core : cores) core->shutdown();
 }
 
-std::shared_ptr<OutputStream> open_output_stream(LinkState& link, Jobs& jobs,
-                                                 OutputStreams& streams) {
+std::shared_ptr<OutputStream> open_output_stream(
+    LinkState& link, Jobs& jobs, OutputStreams& streams,
+    std::optional<std::chrono::steady_clock::time_point> deadline) {
   if (link.closed.load() || village_off(link.home)) return nullptr;
   const std::optional<Route> route = link.copy_route();
   if (!route) return nullptr;
   const std::optional<std::string> head = output_stream_head(link.run_id, route->port, route->token);
   if (!head) return nullptr;
-  auto connected = connect_loopback(route->port, streams.timings.connect);
+  // Each wait is its own time-out, or what is left before the deadline.
+  const auto wait_most = [&](std::chrono::milliseconds own) {
+    if (!deadline) return own;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), own);
+  };
+  if (wait_most(streams.timings.connect).count() == 0) return nullptr;
+  auto connected = connect_loopback(route->port, wait_most(streams.timings.connect));
   auto* socket = std::get_if<UniqueFd>(&connected);
   if (socket == nullptr) return nullptr;
   int one = 1;
@@ -447,7 +463,9 @@ std::shared_ptr<OutputStream> open_output_stream(LinkState& link, Jobs& jobs,
   streams.add(core);  // from here the run's end can cut the wait for the answer
   const int fd = core->socket.get();
   if (!send_all(fd, *head)) return nullptr;
-  set_read_timeout(fd, streams.timings.reply_head);
+  const std::chrono::milliseconds head_wait = wait_most(streams.timings.reply_head);
+  if (head_wait.count() == 0) return nullptr;
+  set_read_timeout(fd, head_wait);
   const std::optional<ReplyHead> reply = read_reply_head(fd);
   if (!reply || reply->status != 200) {
     core->shutdown();
@@ -542,20 +560,37 @@ void close_output_stream(RunShared& run) {
 }
 
 void finish_output_stream(RunShared& run, std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
   std::shared_ptr<Subscriber> attached;
   std::shared_ptr<Subscriber> retiring;
+  std::optional<std::vector<Frame>> backlog;
+  uint64_t backlog_start = 0;
   {
     std::lock_guard lock(run.publisher_mutex);
     Publisher& p = run.publisher;
     p.closed = true;
     attached = std::exchange(p.subscriber, nullptr);
     retiring = std::exchange(p.retiring, nullptr);
-    p.backlog.reset();
+    backlog = std::exchange(p.backlog, std::nullopt);
+    backlog_start = p.backlog_start;
     p.backlog_size = 0;
   }
   if (attached) attached->close_channel();
   if (retiring) retiring->close_channel();
-  run.output_streams.finish(bound);
+  attached.reset();
+  retiring.reset();
+  run.output_streams.flush(deadline);
+  if (backlog && !backlog->empty()) {
+    // The run ended while a stream was being replaced: what came since goes
+    // on a last stream of its own, as the next one would have carried it.
+    if (auto last = open_output_stream(run.link, run.jobs, run.output_streams, deadline)) {
+      last->send(encode_frame(head_frame(backlog_start)));
+      for (const Frame& frame : *backlog) last->send(encode_frame(frame));
+      last->close_channel();
+      run.output_streams.flush(deadline);
+    }
+  }
+  run.output_streams.finish();
   close_output_stream(run);
 }
 

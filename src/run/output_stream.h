@@ -22,7 +22,8 @@
 // end callbacks run after it is let go.
 //
 // At the run's end the run loop calls finish_output_stream: no stream opens
-// any more, the queued output is written and the body ended, and every
+// any more, the queued output is written and the body ended (output that
+// waited for a stream being replaced goes on a last one), and every
 // stream's socket is shut once the daemon has answered (at most about 1 s).
 #pragma once
 
@@ -125,11 +126,15 @@ class OutputStreams {
   // Streams still writing or waiting for their answer; shut down at once
   // once the run has finished with them.
   void add(const std::shared_ptr<StreamCore>& core);
-  // No stream may open any more; those left are flushed for at most
-  // `bound`, then shut down.
-  void finish(std::chrono::milliseconds bound);
+  // Closes every stream's channel and waits until the daemon has answered
+  // each, or the deadline.
+  void flush(std::chrono::steady_clock::time_point deadline);
+  // Shuts every stream down; one that opens later is shut at once.
+  void finish();
 
  private:
+  std::vector<std::shared_ptr<StreamCore>> live();
+
   std::mutex mutex_;
   bool finished_ = false;
   std::vector<std::weak_ptr<StreamCore>> live_;
@@ -138,9 +143,11 @@ class OutputStreams {
 // Connects, sends the head and reads the answer's head: a stream when the
 // daemon answered 200, with its writer and reply threads started on `jobs`.
 // None when the link is closed, the village is off, no daemon is proven, or
-// anything fails. Blocks (each wait bounded by `timings`).
-std::shared_ptr<OutputStream> open_output_stream(LinkState& link, Jobs& jobs,
-                                                 OutputStreams& streams);
+// anything fails. Blocks (each wait bounded by `timings`, and by `deadline`
+// when one is given).
+std::shared_ptr<OutputStream> open_output_stream(
+    LinkState& link, Jobs& jobs, OutputStreams& streams,
+    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
 // Under the publisher lock: opens a stream at once unless one is attached,
 // opening or retiring, or the publisher is closed or not watched.

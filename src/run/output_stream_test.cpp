@@ -63,6 +63,9 @@ class StreamRun {
 
   std::shared_ptr<OutputStream> attached() {
     std::lock_guard lock(run->publisher_mutex);
+    return attached_locked();
+  }
+  std::shared_ptr<OutputStream> attached_locked() {
     return std::dynamic_pointer_cast<OutputStream>(run->publisher.subscriber);
   }
 
@@ -405,6 +408,31 @@ TEST(OutputStreamFinish, QueuedOutputReachesTheDaemonBeforeTheEnd) {
   std::lock_guard lock(r.run->publisher_mutex);
   EXPECT_TRUE(r.run->publisher.closed);
   EXPECT_FALSE(r.run->publisher.subscriber);
+}
+
+// The run ends while a retired stream's successor is still opening: what
+// was published since goes on a last stream, after its head.
+TEST(OutputStreamFinish, OutputWaitingForTheNextStreamGoesOnALastOne) {
+  StreamRun r([](size_t n) { return StreamAnswer{n == 1 ? 0 : 200}; });
+  r.watch();
+  r.wait_attached(0);
+  r.publish("before");
+  {
+    std::lock_guard lock(r.run->publisher_mutex);
+    retire_stream(*r.run, r.run->publisher.generation, r.attached_locked());
+  }
+  r.publish("after");
+  r.server.wait_for([](const auto& s) { return s.size() >= 2; });  // the next one hangs
+  finish_output_stream(*r.run, 10s);
+  const auto streams = r.server.streams();
+  ASSERT_EQ(streams.size(), 3u);
+  EXPECT_EQ(data_of(decode_frames(streams[0].body)), "before");
+  const std::vector<Frame> last = decode_frames(streams[2].body);
+  ASSERT_EQ(last.size(), 2u);
+  EXPECT_EQ(last[0].kind, 'H');
+  EXPECT_EQ(frame_number(last[0].body, 0, 8), 6u);
+  EXPECT_EQ(last[1].body, "after");
+  EXPECT_TRUE(streams[2].complete);
 }
 
 // Neither a daemon that never answers the head nor one that never answers
