@@ -246,16 +246,26 @@ TEST_F(CommandsTest, WatchChecks) {
       {"", false},        {"a b", false},               {"a_b", false},
       {"Z-9", true},      {"caf\xC3\xA9", false},
   };
-  for (const Case& c : cases) {
+  // The watch starts a job that reads the publisher: read and write it
+  // under its lock, as the run does.
+  auto enabled = [&] {
+    std::lock_guard lock(run.publisher_mutex);
+    return run.publisher.enabled;
+  };
+  auto disable = [&] {
+    std::lock_guard lock(run.publisher_mutex);
     run.publisher.enabled = false;
+  };
+  for (const Case& c : cases) {
+    disable();
     JsonValue command = json(R"({"type":"watch"})");
     command["join"] = c.join;
     handle(command);
-    EXPECT_EQ(run.publisher.enabled, c.taken) << c.join;
+    EXPECT_EQ(enabled(), c.taken) << c.join;
   }
-  run.publisher.enabled = false;
+  disable();
   handle(R"({"type":"watch","join":7})");
-  EXPECT_FALSE(run.publisher.enabled);
+  EXPECT_FALSE(enabled());
 }
 
 TEST_F(CommandsTest, InputLimits) {

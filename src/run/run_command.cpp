@@ -9,26 +9,30 @@
 #include "base/files.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
+#include "platform/platform.h"
 #include "platform/signals.h"
 #include "platform/terminal_mode.h"
 #include "run/activity.h"
 #include "run/colours.h"
 #include "run/commands.h"
-#include "run/link.h"
 #include "run/direct.h"
+#include "run/environment.h"
 #include "run/hand_input.h"
+#include "run/link.h"
 #include "run/messages.h"
+#include "run/mirror.h"
 #include "run/new_conversation.h"
 #include "run/options.h"
-#include "run/resume.h"
-#include "run/environment.h"
+#include "run/output_stream.h"
 #include "run/posts.h"
 #include "run/pty_agent.h"
 #include "run/pump.h"
-#include "run/run_setup.h"
+#include "run/resume.h"
 #include "run/run_loop.h"
+#include "run/run_setup.h"
 #include "run/run_shared.h"
 #include "run/terminal_reset.h"
+#include "run/watches.h"
 #include "screen/agents.h"
 #include "screen/session_ids.h"
 
@@ -84,6 +88,28 @@ void take_back_own_size(RunShared& run) {
     auto [cols, rows] = current_size(run);
     resize_screen(run, cols, rows);
   }
+}
+
+// A worker thread of the run: a failure it returns or throws is noted under
+// its name; one that must not fail (go_on false) ends the run.
+std::thread worker(const std::shared_ptr<RunShared>& run, std::string name, bool go_on,
+                   std::function<std::optional<std::string>()> body) {
+  return std::thread([run, name = std::move(name), go_on, body = std::move(body)] {
+    std::optional<std::string> failure;
+    try {
+      failure = body();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+      failure = "a panic";
+    }
+    if (!failure) return;
+    if (go_on) {
+      note_worker_failed(*run, name, *failure);
+    } else {
+      note_worker_stopped(*run, name, *failure);
+    }
+  });
 }
 
 class RunCommandImpl final : public RunCommand {
@@ -392,6 +418,7 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   run->screen.agent = reg.agent;
   run->size.own_terminal = stdout_terminal && !env_value(inv, "MOSSBANK_RUN_AS").value_or("").size();
   run->poster = std::make_unique<Poster>(run->link);
+  apply_stream_test_hook(run->output_streams, inv.environment);
 
   // Attach, unless a stop or an interrupt came while it started.
   std::string kept;
@@ -419,13 +446,28 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     wake_keys();  // its timed wait may now have a lone Esc to let go
   }
 
+  // The run's threads, in the order they start; joined in reverse.
+  std::vector<std::thread> watches;
+  if (auto pid = setup_daemon_pid(inv.environment)) {
+    watches.emplace_back([run, pid = *pid] {
+      watch_daemon_pid(*run, static_cast<uint32_t>(pid),
+                       [](uint32_t p) { return pid_gone(static_cast<int32_t>(p)); });
+    });
+  }
+  if (auto exe = platform::own_executable_path()) {
+    if (auto bundle = app_bundle_of(*exe))
+      watches.emplace_back([run, bundle = *bundle] { watch_bundle_update(*run, bundle, detach_from_village); });
+  }
   platform::mark_agent_output();
   PumpControl pump_control;
-  std::thread pump([&, master = agent_started.master, input = agent_started.input] {
+  std::thread pump = worker(run, "output", false, [&, master = agent_started.master, input = agent_started.input] {
     run_output_pump(run, master, input, pump_control, PumpTarget{STDOUT_FILENO, &stdout_mutex_});
+    return std::optional<std::string>();
   });
-  std::thread link([run] {
-    if (auto failure = run_link(*run)) note_worker_failed(*run, "village's commands", *failure);
+  std::thread link = worker(run, "village's commands", true, [run] { return run_link(*run); });
+  std::thread mirror = worker(run, "screen", true, [run] {
+    run_mirror(run);
+    return std::optional<std::string>();
   });
 
   std::optional<platform::RawMode> raw;
@@ -481,6 +523,8 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     write_all(STDOUT_FILENO, reset);
   }
 
+  // The end of the run: no stream opens from now, the link and the mirror
+  // leave, every timed wait is woken.
   run->stopping.store(true);
   {
     std::lock_guard lock(run->publisher_mutex);
@@ -488,13 +532,19 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   }
   stop_link(*run);
   run->waker.end();
+  mirror.join();
   link.join();  // before the DELETE: no registration can follow it
-  run->jobs.join_all();
+  for (auto it = watches.rbegin(); it != watches.rend(); ++it) it->join();
+  run->poster.reset();
+  // Taken off the daemon with the route it registered with: the link's own
+  // teardown has cleared the live one.
   if (!restart && !run->link.closed.load() && !village_off(inv.home_dir)) {
     if (auto route = registered_route(run->link))
       send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
   }
-  run->poster.reset();
+  // The stream's last output goes out (bounded), then its threads end.
+  finish_output_stream(*run);
+  run->jobs.join_all();
 
   LoopResult result;
   {
