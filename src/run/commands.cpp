@@ -222,18 +222,25 @@ void resize_screen(RunShared& run, uint16_t cols, uint16_t rows) {
     std::lock_guard lock(run.activity_mutex);
     run.activity.last_resize_at = now_ms();
   }
-  if (run.agent) run.agent->resize(cols, rows);
-  std::lock_guard screen_lock(run.screen_mutex);
+  // The screen takes the size before the agent learns of it, so that what
+  // the agent draws for the new size (and asks, such as the cursor's
+  // position) meets a screen of that size.
   {
-    std::lock_guard publisher_lock(run.publisher_mutex);
-    Publisher& p = run.publisher;
-    if (p.subscriber || p.enabled)
-      publish_frame(run, size_frame(cols, rows));
-    else
-      p.last_size = std::make_pair(cols, rows);  // sent when a stream attaches
+    std::lock_guard screen_lock(run.screen_mutex);
+    {
+      std::lock_guard publisher_lock(run.publisher_mutex);
+      Publisher& p = run.publisher;
+      if (p.subscriber || p.enabled)
+        publish_frame(run, size_frame(cols, rows));
+      else
+        p.last_size = std::make_pair(cols, rows);  // sent when a stream attaches
+    }
+    Terminal& t = run.screen.terminal;
+    const uint32_t c = std::max<uint32_t>(cols, 2), r = std::max<uint32_t>(rows, 1);
+    if (c != t.cols || r != t.rows) terminal_resize(t, c, r);
+    run.screen_changed_locked();
   }
-  terminal_resize(run.screen.terminal, cols, rows);
-  run.screen_changed_locked();
+  if (run.agent) run.agent->resize(cols, rows);
 }
 
 std::optional<std::pair<uint16_t, uint16_t>> our_terminal_size(int fd) {
