@@ -11,6 +11,7 @@ that replaces the wrapper and records what it was given.
 
 import json
 import os
+import re
 import shutil
 import tempfile
 import time
@@ -23,12 +24,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 AGENT = os.path.join(HERE, "replay_agent.py")
 SESSION = "0f8fad5b-d9cb-469f-a165-70867728950e"
 STARTING_AGAIN = "Mossbank: starting the agent again in the same conversation\u2026"
-# The menu of the recorded Claude Code approval question (approval-bash),
-# as the village reads it.
-APPROVAL_SIGNATURE = (
-    "Bash command\nRun a shell command\ntouch notes.txt\nDo you want to proceed?\n1. Yes\n"
-    "2. Yes, and always allow access to /tmp/mossbank-agent-i62s78p6/project from this project\n"
-    "3. Yes, and switch to auto mode \u00b7 auto mode handles these prompts for you\n4. No")
+
+
+def approval_signature():
+    """The menu of the recorded Claude Code approval question (approval-bash),
+    as the village reads it; the recording's project folder is in it."""
+    path = os.path.join(os.path.dirname(HERE), "src", "screen", "testdata", "agents", "claude",
+                        "approval-bash-80x24.txt")
+    with open(path, encoding="utf-8") as f:
+        project = re.search(r"allow access to (\S+)", f.read()).group(1)
+    return ("Bash command\nRun a shell command\ntouch notes.txt\nDo you want to proceed?\n1. Yes\n"
+            f"2. Yes, and always allow access to {project} from this project\n"
+            "3. Yes, and switch to auto mode \u00b7 auto mode handles these prompts for you\n4. No")
+
 PATIENCE = 20
 
 # A successor program: records its arguments and environment, then ends
@@ -175,12 +183,13 @@ class Keys(AgentRun):
     def test_keys_answer_only_the_menu_the_village_saw(self):
         self.start("claude")
         self.show("approval-bash-80x24")
-        keys = {"type": "keys", "keys": "1", "expect": {"signature": APPROVAL_SIGNATURE, "selected": 0}}
+        signature = approval_signature()
+        keys = {"type": "keys", "keys": "1", "expect": {"signature": signature, "selected": 0}}
         self.assertEqual(self.ask(keys), "sent")
         self.wait_keys("1")
 
         # Another selection, or another menu on the screen: refused.
-        self.assertEqual(self.ask({**keys, "expect": {"signature": APPROVAL_SIGNATURE, "selected": 1}}),
+        self.assertEqual(self.ask({**keys, "expect": {"signature": signature, "selected": 1}}),
                          "failed")
         self.show("trust-80x24")
         self.assertEqual(self.ask(keys), "failed")
