@@ -45,8 +45,8 @@ inline constexpr int kRestartWatchLooks = 15;
 // cancelled, the run stops, or the looks are over.
 void watch_restart_exit(RunShared& run);
 
-// The launch words of a restart: none when `launch` is absent; none
-// (refused) when it is not a list of at most 16 texts of 1 to 100
+// The launch words of a restart: an empty list when `launch` is absent;
+// none (refused) when it is not a list of at most 16 texts of 1 to 100
 // characters from A-Z, a-z, 0-9 and "._:/=-[]".
 std::optional<std::vector<std::string>> launch_words_of(const JsonValue& command);
 
