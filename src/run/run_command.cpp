@@ -18,6 +18,7 @@
 #include "run/direct.h"
 #include "run/environment.h"
 #include "run/hand_input.h"
+#include "run/keys_requests.h"
 #include "run/link.h"
 #include "run/messages.h"
 #include "run/mirror.h"
@@ -41,7 +42,6 @@ namespace mossbank::run {
 namespace {
 
 constexpr size_t kKeysReadSize = 16384;
-constexpr double kRestartWindowMs = 60000;
 
 enum class PendingAction { none, interrupt, stop };
 
@@ -414,6 +414,7 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   run->agent = agent_started.process;
   run->input = agent_started.input;
   run->registration = build_registration(reg);
+  run->restartable = reg.restartable;
   run->has_own_terminal.store(stdout_terminal);
   run->screen.agent = reg.agent;
   run->size.own_terminal = stdout_terminal && !env_value(inv, "MOSSBANK_RUN_AS").value_or("").size();
@@ -489,10 +490,9 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   }
   const bool upgrade = run->upgrade_requested.exchange(false);
   std::optional<RestartRequest> restart;
-  if (!end_reason && pending &&
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                pending->requested_mono)
-              .count() <= kRestartWindowMs) {
+  // A stop from the village cancels a restart asked for before it.
+  if (!end_reason && pending && !run->stopping.load() &&
+      std::chrono::steady_clock::now() - pending->requested_mono <= kRestartWindow) {
     RestartRequest r;
     r.session_id = pending->session_id;
     r.upgrade = upgrade;

@@ -240,6 +240,9 @@ struct RunShared {
   JsonValue colours = JsonValue::object();
   std::string colour_tail;  // the start of a colour answer cut by a read
 
+  // The agent has an exit command and its command line can be resumed
+  // (set before the workers start).
+  bool restartable = false;
   std::mutex restart_mutex;
   std::optional<PendingRestart> pending_restart;
   std::mutex launch_mutex;
