@@ -67,6 +67,16 @@ screen::KeyScreen run_key_screen(RunShared& run) {
   return ks;
 }
 
+screen::TakenKeys take_user_keys(RunShared& run, std::string_view bytes, KeyClock::time_point now) {
+  std::lock_guard lock(run.key_filter_mutex);
+  return screen::take_input_keys(run.key_filter, bytes, run_key_screen(run), now);
+}
+
+bool count_user_keys(RunShared& run, const screen::TakenKeys& taken) {
+  std::lock_guard lock(run.key_filter_mutex);
+  return screen::count_input_keys(run.key_filter, taken, run_key_screen(run));
+}
+
 screen::FilteredKeys filter_user_keys(RunShared& run, std::string_view bytes, KeyClock::time_point now) {
   std::lock_guard lock(run.key_filter_mutex);
   return screen::filter_input_keys(run.key_filter, bytes, run_key_screen(run), now);

@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/files.h"
@@ -18,6 +21,93 @@ namespace mossbank::run {
 namespace {
 
 constexpr size_t kReadSize = 65536;
+// How far the screen may fall behind the user's terminal before the pump
+// waits for it.
+constexpr size_t kMaxUnfed = 1 << 20;
+
+// Feeds the emulator on a thread of its own: the user's terminal then gets
+// the agent's output at the pace of a plain copy, while the screen follows
+// on another core, in the same order, a burst at a time.
+class ScreenFeeder {
+ public:
+  ScreenFeeder(std::shared_ptr<RunShared> run, std::shared_ptr<AgentInput> input)
+      : run_(std::move(run)), input_(std::move(input)), thread_([this] { loop(); }) {}
+  ScreenFeeder(const ScreenFeeder&) = delete;
+  ScreenFeeder& operator=(const ScreenFeeder&) = delete;
+
+  // Everything pushed is fed before the destructor returns.
+  ~ScreenFeeder() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    ready_.notify_one();
+    thread_.join();
+  }
+
+  void push(std::string_view text) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return unfed_.size() < kMaxUnfed; });
+    unfed_.append(text);
+    if (idle_) {
+      lock.unlock();
+      ready_.notify_one();
+    }
+  }
+
+ private:
+  void loop() {
+    std::string batch;
+    for (;;) {
+      {
+        std::unique_lock lock(mutex_);
+        idle_ = true;
+        ready_.wait(lock, [&] { return !unfed_.empty() || closed_; });
+        idle_ = false;
+        if (unfed_.empty()) return;  // closed, and everything fed
+        batch.swap(unfed_);
+        unfed_.clear();
+      }
+      room_.notify_one();
+      feed(batch);
+    }
+  }
+
+  void feed(std::string_view text) {
+    RunShared& run = *run_;
+    std::string replies;
+    {
+      std::lock_guard screen_lock(run.screen_mutex);
+      Terminal& t = run.screen.terminal;
+      if (run.has_own_terminal.load()) {
+        terminal_process(t, text);
+      } else {
+        terminal_capture_replies(t);
+        terminal_process(t, text);
+        replies = terminal_take_replies(t);
+      }
+      run.screen_changed_locked();
+      // The frame is queued while the screen is held, so that a snapshot
+      // taken under the same lock is followed by exactly the frames after it.
+      std::lock_guard publisher_lock(run.publisher_mutex);
+      run.publisher.published += text.size();
+      publish_frame(run, data_frame(text));
+    }
+    // Answers to the agent's queries, when no terminal of the user's is
+    // there to give them.
+    if (!replies.empty()) input_->write(replies);
+  }
+
+  std::shared_ptr<RunShared> run_;
+  std::shared_ptr<AgentInput> input_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::condition_variable room_;
+  std::string unfed_;
+  bool idle_ = false;
+  bool closed_ = false;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -49,6 +139,7 @@ void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_pt
                      PumpTarget target) {
   std::vector<char> buffer(kReadSize);
   Utf8Repair repair;
+  ScreenFeeder feeder(run, input);
   std::optional<std::chrono::steady_clock::time_point> drain_until;
   const int fd = master->fd.get();
   for (;;) {
@@ -86,25 +177,8 @@ void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_pt
       write_all(target.stdout_fd, text);
     }
 
-    std::string replies;
-    {
-      std::lock_guard screen_lock(run->screen_mutex);
-      Terminal& t = run->screen.terminal;
-      if (run->has_own_terminal.load()) {
-        terminal_process(t, text);
-      } else {
-        terminal_capture_replies(t);
-        terminal_process(t, text);
-        replies = terminal_take_replies(t);
-      }
-      run->screen_changed_locked();
-      // The frame is queued while the screen is held, so that a snapshot
-      // taken under the same lock is followed by exactly the frames after it.
-      std::lock_guard publisher_lock(run->publisher_mutex);
-      run->publisher.published += text.size();
-      publish_frame(*run, data_frame(text));
-    }
-    if (!replies.empty()) input->write(replies);
+    control.note_read();
+    if (!text.empty()) feeder.push(text);
 
     if (!text.empty()) {
       const double now = now_ms();

@@ -1,7 +1,10 @@
 // The output pump, the run's thread "output": the only reader of the
 // agent's pseudo-terminal. Each read goes, in this order, to the user's
 // terminal (stdout), into the emulator (under the screen lock, with the data
-// frame queued before the lock is let go), and into the activity decision.
+// frame queued before the lock is let go; a thread of the pump's own feeds
+// it, at most 1 MiB behind, so that the user's terminal gets the output at
+// the pace of a plain copy), and into the activity decision. Everything read
+// has been fed when the pump returns.
 //
 // The pump ends at the pty's end of file or error. Once the agent has exited
 // (PumpControl::agent_exited), a process the agent left behind may keep the
@@ -28,11 +31,15 @@ class PumpControl {
   void agent_exited();
   int wake_fd() const { return wake_read_.get(); }
   bool exited() const { return exited_.load(); }
+  // Reads taken from the pty so far.
+  void note_read() { reads_.fetch_add(1, std::memory_order_relaxed); }
+  uint64_t reads() const { return reads_.load(); }
 
  private:
   UniqueFd wake_read_;
   UniqueFd wake_write_;
   std::atomic<bool> exited_{false};
+  std::atomic<uint64_t> reads_{0};
 };
 
 struct PumpTarget {

@@ -123,6 +123,7 @@ class RunCommandImpl final : public RunCommand {
   void keys_loop();
   void handle_user_input(const Attached& to, std::string_view bytes);
   void pass_user_keys(const Attached& to, const screen::FilteredKeys& keys);
+  void note_user_keys(RunShared& run);
   std::optional<Attached> attached();
   int keys_timeout();
   void release_held_esc();
@@ -294,17 +295,31 @@ void RunCommandImpl::handle_user_input(const Attached& to, std::string_view byte
   }
   if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
 
-  pass_user_keys(to, filter_user_keys(run, bytes, screen::KeyClock::now()));
+  screen::TakenKeys taken = take_user_keys(run, bytes, screen::KeyClock::now());
+  if (taken.bytes.empty()) return;
+  note_user_keys(run);
+  if (taken.bytes.find_first_of("\r\n") == std::string::npos) {
+    // No Enter: nothing to report, so the keys go before they are counted.
+    to.input->write(taken.bytes);
+    count_user_keys(run, taken);
+    return;
+  }
+  // An Enter typed by hand is reported with the line the box shows before
+  // the agent takes it.
+  if (count_user_keys(run, taken)) (void)tell_typed_line(run, now_ms());
+  to.input->write(taken.bytes);
+}
+
+void RunCommandImpl::note_user_keys(RunShared& run) {
+  take_back_own_size(run);
+  std::lock_guard lock(run.activity_mutex);
+  note_input(run.activity, now_ms());
 }
 
 void RunCommandImpl::pass_user_keys(const Attached& to, const screen::FilteredKeys& keys) {
   RunShared& run = *to.run;
   if (keys.bytes.empty()) return;
-  take_back_own_size(run);
-  {
-    std::lock_guard lock(run.activity_mutex);
-    note_input(run.activity, now_ms());
-  }
+  note_user_keys(run);
   // The keys thread goes on without the post: nothing to end here.
   if (keys.submitted) (void)tell_typed_line(run, now_ms());
   to.input->write(keys.bytes);

@@ -248,32 +248,35 @@ bool count_typing(KeyFilterState& state, std::string_view bytes, bool lone_esc) 
 
 // What a call passes on: the filtered text, after the Esc key when a held
 // Esc went as one.
-FilteredKeys pass(KeyFilterState& state, std::string filtered, bool lone_esc, bool pending_changed,
-                  const KeyScreen& screen, KeyClock::time_point now) {
-  FilteredKeys result;
+TakenKeys take(KeyFilterState& state, std::string filtered, bool lone_esc, bool pending_changed,
+               KeyClock::time_point now) {
+  TakenKeys taken;
+  taken.lone_esc = lone_esc;
   if (lone_esc) {
-    result.bytes.reserve(filtered.size() + 1);
-    result.bytes += kEsc;
-    result.bytes += filtered;
+    taken.bytes.reserve(filtered.size() + 1);
+    taken.bytes += kEsc;
+    taken.bytes += filtered;
   } else {
-    result.bytes = std::move(filtered);
+    taken.bytes = std::move(filtered);
   }
-  if (result.bytes.empty()) {
+  if (taken.bytes.empty()) {
     if (pending_changed) ++state.input_serial;
-    return result;
+    return taken;
   }
   ++state.input_serial;
   state.last_input = now;
-  // Keys that answer a question are not typing.
-  if (ask(state.approval, screen, screen.awaiting_approval)) return result;
-  result.submitted = count_typing(state, result.bytes, lone_esc);
-  return result;
+  return taken;
+}
+
+FilteredKeys counted(KeyFilterState& state, TakenKeys taken, const KeyScreen& screen) {
+  const bool submitted = count_input_keys(state, taken, screen);
+  return FilteredKeys{std::move(taken.bytes), submitted};
 }
 
 }  // namespace
 
-FilteredKeys filter_input_keys(KeyFilterState& state, std::string_view chunk,
-                               const KeyScreen& screen, KeyClock::time_point now) {
+TakenKeys take_input_keys(KeyFilterState& state, std::string_view chunk, const KeyScreen& screen,
+                          KeyClock::time_point now) {
   if (state.dirty && state.pending.empty() && state.typed_count == 0 &&
       ask(state.command_center, screen, screen.command_center_open)) {
     state.dirty = false;
@@ -312,7 +315,19 @@ FilteredKeys filter_input_keys(KeyFilterState& state, std::string_view chunk,
     remove_all(key_release_pattern, text);
     rewrite(win32_key_pattern, text, append_record_key);
   }
-  return pass(state, std::move(text), lone_esc, pending_changed, screen, now);
+  return take(state, std::move(text), lone_esc, pending_changed, now);
+}
+
+bool count_input_keys(KeyFilterState& state, const TakenKeys& taken, const KeyScreen& screen) {
+  if (taken.bytes.empty()) return false;
+  // Keys that answer a question are not typing.
+  if (ask(state.approval, screen, screen.awaiting_approval)) return false;
+  return count_typing(state, taken.bytes, taken.lone_esc);
+}
+
+FilteredKeys filter_input_keys(KeyFilterState& state, std::string_view chunk,
+                               const KeyScreen& screen, KeyClock::time_point now) {
+  return counted(state, take_input_keys(state, chunk, screen, now), screen);
 }
 
 std::optional<KeyClock::time_point> lone_esc_deadline(const KeyFilterState& state) {
@@ -326,7 +341,7 @@ FilteredKeys release_lone_esc(KeyFilterState& state, const KeyScreen& screen,
   if (!deadline || now < *deadline) return {};
   state.pending.clear();
   state.lone_esc = true;
-  return pass(state, std::string(), true, true, screen, now);
+  return counted(state, take(state, std::string(), true, true, now), screen);
 }
 
 }  // namespace mossbank::screen

@@ -80,6 +80,19 @@ struct FilteredKeys {
 FilteredKeys filter_input_keys(KeyFilterState& state, std::string_view chunk,
                                const KeyScreen& screen, KeyClock::time_point now);
 
+// The two halves of filter_input_keys, for a caller that writes the keys
+// before it counts them, so that a keystroke never waits for the approval
+// test: take_input_keys removes, holds back and passes; count_input_keys
+// counts what was passed (its approval test may read the screen) and says
+// whether it submitted a typed line. Both under the same lock as one call.
+struct TakenKeys {
+  std::string bytes;      // what to write to the agent
+  bool lone_esc = false;  // the bytes start with a held Esc let go as the Esc key
+};
+TakenKeys take_input_keys(KeyFilterState& state, std::string_view chunk, const KeyScreen& screen,
+                          KeyClock::time_point now);
+bool count_input_keys(KeyFilterState& state, const TakenKeys& taken, const KeyScreen& screen);
+
 // When a held lone Esc is due to go as the Esc key; none when none is held.
 std::optional<KeyClock::time_point> lone_esc_deadline(const KeyFilterState& state);
 

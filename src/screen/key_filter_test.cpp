@@ -347,6 +347,29 @@ TEST(KeyFilter, NothingCountsWhileAnApprovalWaits) {
   EXPECT_TRUE(type({"abc", "\r"}, screen, state));
 }
 
+TEST(KeyFilter, TakingThenCountingIsOneCall) {
+  // The keys path writes between the halves: taking never asks the approval
+  // test, and the two halves give what one call gives.
+  const std::vector<std::vector<std::string>> inputs = {
+      {"ls", "\r"}, {"ab\x7f\x7f\r"}, {"\x1b[A\r"}, {"a", "\x1b", "\x7f", "\r"},
+      {"\x1b[12;40R\r"}, {"x\x03\r"}};
+  for (const auto& chunks : inputs) {
+    FakeScreen one, two;
+    KeyFilterState whole, halves;
+    for (const std::string& chunk : chunks) {
+      const FilteredKeys expected = filter_input_keys(whole, chunk, one.keys(), t0);
+      const int asked = two.approval_asked;
+      const TakenKeys taken = take_input_keys(halves, chunk, two.keys(), t0);
+      EXPECT_EQ(two.approval_asked, asked);
+      EXPECT_EQ(taken.bytes, expected.bytes);
+      EXPECT_EQ(count_input_keys(halves, taken, two.keys()), expected.submitted)
+          << testing::PrintToString(chunks);
+    }
+    EXPECT_EQ(halves.typed_count, whole.typed_count);
+    EXPECT_EQ(halves.input_serial, whole.input_serial);
+  }
+}
+
 TEST(KeyFilter, AsksTheScreenOncePerScreenChange) {
   FakeScreen screen;
   KeyFilterState state;
