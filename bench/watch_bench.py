@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The cost of being watched: `mossbank run` passing an agent's output through
-at full speed, with the village's watch on (the output stream open, every
-frame sent) and off, against the stand-in daemon running in a process of its
-own. The goal: watched within 10% of unwatched. With the watch on, the data
-frames the daemon received, concatenated, must equal what the terminal got,
-byte for byte; the bench says so for every run.
+at full speed against the stand-in daemon running in a process of its own,
+three ways: linked but unwatched; watched (the output stream open, every
+frame sent, screens on); and linked to a daemon that proves itself and takes
+the registration but never answers a post. The goal: each within 10% of the
+unwatched time. With the watch on, the data frames the daemon received,
+concatenated, must equal what the terminal got, byte for byte; the bench
+says so for every run.
 
     bench/watch_bench.py [--size MB] [--repeat N] [--bin path/to/mossbank]
 
@@ -29,7 +31,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
 from harness import clean_env, set_window_size  # noqa: E402
-from standin import EventStreams, FrameReader, StandInDaemon  # noqa: E402
+from standin import EventStreams, FrameReader, Reply, StandInDaemon  # noqa: E402
 
 AGENT = r"""
 import os, sys
@@ -69,9 +71,11 @@ def make_file(megabytes):
 
 # -- the daemon's side, in a process of its own ------------------------------
 
-def serve(home, watch):
+def serve(home, mode):
     """Prints one JSON line per event: the port, each command stream, each
-    output stream's head and its end (with the size and hash of its data)."""
+    output stream's head and its end (with the size and hash of its data).
+    mode: "unwatched", "watched" or "silent" (posts are never answered)."""
+    watch = mode == "watched"
     out_lock = threading.Lock()
 
     def say(**event):
@@ -84,6 +88,7 @@ def serve(home, watch):
     def on_commands(stream):
         stream.send("ready", "{}")
         if watch:
+            stream.send("command", {"type": "screens", "on": True})
             stream.send("command", {"type": "watch", "join": "bench"})
         say(event="commands")
 
@@ -114,15 +119,18 @@ def serve(home, watch):
             complete=ex.request.complete, others=others)
 
     daemon.route(re.compile(r"^/api/runs/[^/?]+/output$"), output, method="POST")
+    if mode == "silent":
+        daemon.route(re.compile(r"^/api/runs/[^/?]+/(activity|screen|colours|typed|command)$"),
+                     Reply.hang(), method="POST")
     say(event="port", port=daemon.port)
     sys.stdin.read()  # until the bench closes the pipe
     daemon.close()
 
 
 class Daemon:
-    def __init__(self, home, watch):
+    def __init__(self, home, mode):
         self.proc = subprocess.Popen(
-            [sys.executable, os.path.abspath(__file__), "--serve", home] + (["--watch"] if watch else []),
+            [sys.executable, os.path.abspath(__file__), "--serve", home, "--mode", mode],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.events = []
         self.cond = threading.Condition()
@@ -154,7 +162,7 @@ class Daemon:
 
 # -- the user's side ----------------------------------------------------------
 
-def one_run(binary, file, home, daemon, watch):
+def one_run(binary, file, home, daemon, mode):
     """(seconds from the first byte asked for to the last shown, the CPU
     seconds of the wrapper and its agent, the run's output, the stream's
     summary or None unwatched)."""
@@ -165,6 +173,7 @@ def one_run(binary, file, home, daemon, watch):
     proc = subprocess.Popen([binary, "run", sys.executable, "-c", AGENT, file], env=env,
                             stdin=slave, stdout=slave, stderr=slave, start_new_session=True)
     os.close(slave)
+    watch = mode == "watched"
     daemon.wait("attached" if watch else "commands", mark)
     shown = bytearray()
     os.write(master, b"\r")
@@ -207,30 +216,31 @@ def main():
     parser.add_argument("--bin", default=os.environ.get("MOSSBANK_BIN") or
                         os.path.join(HERE, "..", "build", "mossbank"))
     parser.add_argument("--serve", help=argparse.SUPPRESS)
-    parser.add_argument("--watch", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--mode", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.serve:
-        return serve(args.serve, args.watch)
+        return serve(args.serve, args.mode)
 
     file = make_file(args.size)
     size_mb = os.path.getsize(file) / (1 << 20)
     work = tempfile.mkdtemp(prefix="mossbank-watch-bench-")
-    times = {False: [], True: []}
-    cpu = {False: [], True: []}
+    modes = ("unwatched", "watched", "silent")
+    times = {m: [] for m in modes}
+    cpu = {m: [] for m in modes}
     all_equal = True
     daemons = {}
     try:
-        for watch in (False, True):
-            home = os.path.join(work, "watched" if watch else "unwatched")
+        for mode in modes:
+            home = os.path.join(work, mode)
             os.makedirs(home)
-            daemons[watch] = (home, Daemon(home, watch))
-        # Turn about, so that the machine's load drifts over both alike.
+            daemons[mode] = (home, Daemon(home, mode))
+        # Turn about, so that the machine's load drifts over all alike.
         for _ in range(args.repeat):
-            for watch in (False, True):
-                home, daemon = daemons[watch]
-                seconds, cpu_seconds, shown, stream = one_run(args.bin, file, home, daemon, watch)
-                times[watch].append(seconds)
-                cpu[watch].append(cpu_seconds)
+            for mode in modes:
+                home, daemon = daemons[mode]
+                seconds, cpu_seconds, shown, stream = one_run(args.bin, file, home, daemon, mode)
+                times[mode].append(seconds)
+                cpu[mode].append(cpu_seconds)
                 if stream is not None and not check_stream(shown, stream):
                     all_equal = False
                     print("the stream's frames differ from the output:", stream)
@@ -238,18 +248,20 @@ def main():
         for _, daemon in daemons.values():
             daemon.close()
         shutil.rmtree(work, ignore_errors=True)
-    best = {w: min(t) for w, t in times.items()}
-    median = {w: sorted(t)[len(t) // 2] for w, t in times.items()}
-    best_cpu = {w: min(c) for w, c in cpu.items()}
+    best = {m: min(t) for m, t in times.items()}
+    median = {m: sorted(t)[len(t) // 2] for m, t in times.items()}
+    best_cpu = {m: min(c) for m, c in cpu.items()}
+    names = {"unwatched": "unwatched", "watched": "watched (stream on)",
+             "silent": "posts never answered"}
     print("%-22s %8s %8s %10s %14s" % ("", "best s", "MB/s", "median s", "CPU s (run)"))
-    for watch in (False, True):
+    for mode in modes:
         print("%-22s %8.3f %8.1f %10.3f %14.3f" % (
-            "watched (stream on)" if watch else "unwatched", best[watch], size_mb / best[watch],
-            median[watch], best_cpu[watch]))
-    print("watched takes %+.1f%% of the unwatched time at best, %+.1f%% at the median "
-          "(goal: within 10%%); frames equal to the output in every watched run: %s" % (
-              (best[True] / best[False] - 1) * 100, (median[True] / median[False] - 1) * 100,
-              "yes" if all_equal else "NO"))
+            names[mode], best[mode], size_mb / best[mode], median[mode], best_cpu[mode]))
+    for mode in modes[1:]:
+        print("%s takes %+.1f%% of the unwatched time at best, %+.1f%% at the median (goal: within 10%%)" % (
+            names[mode], (best[mode] / best["unwatched"] - 1) * 100,
+            (median[mode] / median["unwatched"] - 1) * 100))
+    print("frames equal to the output in every watched run: %s" % ("yes" if all_equal else "NO"))
     return 0 if all_equal else 1
 
 
