@@ -98,28 +98,27 @@ class Tmux:
         self.screens += 1
         # In the temporary directory, which takes the socket file with it.
         self.socket = os.path.join(self.workdir, "tmux-%d" % self.screens)
-        # Output processing off, so the pane gets the file's bytes unchanged.
-        script = "stty -opost -echo; cat '%s'; tmux -S '%s' wait-for -S fed; sleep 600" % (
-            path, self.socket)
+        marker = "mossbank-fed-%d" % self.screens
+        # The pane waits until it has its size, then gets the file's bytes
+        # unchanged (output processing off) and a title after them: tmux reads
+        # a pane's output in order, so once the title shows, every byte of the
+        # file is on the screen.
+        script = ("tmux -S '%s' wait-for go; stty -opost -echo; cat '%s'; "
+                  "printf '\\033]2;%s\\007'; sleep 600") % (self.socket, path, marker)
         started = self.run("new-session", "-d", "-s", "t", "-x", str(cols), "-y", str(rows),
                            "sh", "-c", script)
         if started.returncode != 0:
             raise AssertionError("tmux did not start: " + started.stderr)
         try:
             self.run("resize-window", "-t", "t", "-x", str(cols), "-y", str(rows))
-            self.run("wait-for", "fed")
-            # The pane may still be reading what cat wrote: wait until two
-            # captures agree.
-            previous = None
-            for _ in range(50):
-                current = (self.run("capture-pane", "-p", "-t", "t").stdout,
-                           self.run("display-message", "-p", "-t", "t",
-                                    "#{cursor_x},#{cursor_y}").stdout.strip())
-                if current == previous:
-                    return current
-                previous = current
-                time.sleep(0.1)
-            return previous
+            self.run("wait-for", "-S", "go")
+            deadline = time.monotonic() + 20
+            while self.run("display-message", "-p", "-t", "t", "#{pane_title}").stdout.strip() != marker:
+                if time.monotonic() > deadline:
+                    raise AssertionError("tmux never showed the whole of " + path)
+                time.sleep(0.02)
+            return (self.run("capture-pane", "-p", "-t", "t").stdout,
+                    self.run("display-message", "-p", "-t", "t", "#{cursor_x},#{cursor_y}").stdout.strip())
         finally:
             self.run("kill-server")
 
