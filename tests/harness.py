@@ -204,6 +204,18 @@ class Pty:
         except subprocess.TimeoutExpired:
             raise AssertionError(f"still running after {timeout}s; output tail: {self.output[-1500:]!r}") from None
 
+    def wait_closed(self, timeout=10.0):
+        """Waits until every holder of the terminal has closed it: only then
+        does `output` hold all that was written (the reader may still be
+        behind when the program's exit is seen)."""
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while not self._eof:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError(f"the terminal still open after {timeout}s")
+                self._cond.wait(min(left, 0.25))
+
     @property
     def exit_code(self):
         return self.proc.poll()

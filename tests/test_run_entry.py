@@ -294,6 +294,7 @@ class ByItself(RunEntry):
     def run_in_terminal(self, args, **env):
         with harness.Pty([self.bin, "run"] + args, self.env(**env)) as term:
             code = term.wait(40)
+            term.wait_closed(20)
             return code, term.text(), term.proc.pid
 
     def test_automatic_run_of_a_one_shot_command(self):

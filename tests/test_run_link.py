@@ -223,6 +223,7 @@ class Stop(LinkedRun):
         ended_at = time.monotonic()
         self.assertGreaterEqual(ended_at - stopped_at, 3.0)
         self.assertLess(ended_at - stopped_at, 13.0)
+        term.wait_closed(20)
         self.assertEqual(term.output.count(b"got SIGHUP"), 1)
         self.daemon.wait_request(re.compile(r"^/api/runs/[^/]+$"), method="DELETE")
 
