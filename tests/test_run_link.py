@@ -291,7 +291,9 @@ class Sizes(LinkedRun):
 
 # Reports the pty's size and the emulator's (a cursor position report that
 # the wrapper answers, having no terminal of its own) at the start and at
-# each window change.
+# each window change. The wrapper sizes the pty before its screen, so a
+# report right after the signal may still see the old screen: it asks again
+# until the screen has caught up.
 SCREEN_AGENT = """
     import os, signal, sys, tty
     tty.setraw(0)
@@ -302,11 +304,14 @@ SCREEN_AGENT = """
         while not reply.endswith(b"R"):
             reply += os.read(0, 1)
         c, r = os.get_terminal_size(0)
-        os.write(1, f"pty {c}x{r} screen {reply[2:-1].decode()}\\r\\n".encode())
+        screen = reply[2:-1].decode()
+        os.write(1, f"pty {c}x{r} screen {screen}\\r\\n".encode())
+        return screen == f"{r};{c}"
     report()
     while True:
         signal.sigwait({signal.SIGWINCH})
-        report()
+        while not report():
+            pass
 """
 
 
