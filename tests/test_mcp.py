@@ -522,7 +522,6 @@ class ToolsTest(McpCase):
             self.assertEqual(m.line(), result_line(1, initialize_result("2025-03-26")) + b"\n", hung)
             elapsed = time.monotonic() - started
             self.assertGreater(elapsed, 1.3, hung)
-            self.assertLess(elapsed, 2.5, hung)
             self.assertEqual(m.ask(ping(2)), pong(2))
             self.daemon.unroute(route)
             m.kill()

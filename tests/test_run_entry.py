@@ -431,8 +431,7 @@ class VillageCheck(RunEntry):
         r, _, took = self.run_wrapper(["agent"], self.env(), binary=exe, timeout=90)
         self.assert_checked(r, "Mossbank's village is slow to start; the agent starts now and "
                                "joins it once it answers (see <log>)\n")
-        self.assertGreaterEqual(took, 14.5)
-        self.assertLess(took, 60)  # did not wait for the application
+        self.assertGreaterEqual(took, 14.5)  # and the 90 s limit is less than the application's 120 s
 
 
 class InstallRuns(RunEntry):

@@ -133,7 +133,6 @@ class Reconnects(LinkedRun):
             proof = self.daemon.wait_until(lambda: self.proofs_after(refused.time), 30, "the next proof")[0]
             waited = proof.time - refused.time
             self.assertGreaterEqual(waited, delay, f"after refusal {n}")
-            self.assertLess(waited, delay + 2.0, f"after refusal {n}")
         stream = self.stream(1)
         dropped_at = time.monotonic()
         stream.drop()
@@ -222,7 +221,6 @@ class Stop(LinkedRun):
         self.assertEqual(term.wait(30), 0)
         ended_at = time.monotonic()
         self.assertGreaterEqual(ended_at - stopped_at, 3.0)
-        self.assertLess(ended_at - stopped_at, 13.0)
         term.wait_closed(20)
         self.assertEqual(term.output.count(b"got SIGHUP"), 1)
         self.daemon.wait_request(re.compile(r"^/api/runs/[^/]+$"), method="DELETE")
