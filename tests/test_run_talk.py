@@ -8,8 +8,9 @@ terminal's answers to the agent's queries never reach the agent as keys.
 Syncing with the run: the agent logs every read and every submitted line to
 a FIFO; a "mark" makes it draw and then set a title, and once the test has
 seen two marks in the run's output, what the agent drew before them is on
-the run's screen (the run reads the agent's output in order, a piece to the
-user's terminal and then to its screen). Every wait is bounded generously;
+the screen that the run's requests read (the run hands each piece of the
+agent's output to its screen before the user's terminal, and a request
+reads the screen once it has taken what was handed to it). Every wait is bounded generously;
 nothing asserts how long something took.
 """
 

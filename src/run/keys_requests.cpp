@@ -45,7 +45,7 @@ struct ScreenView {
 
 ScreenView read_screen(RunShared& run, bool styled = false) {
   ScreenView view;
-  std::lock_guard lock(run.screen_mutex);
+  auto lock = run.lock_current_screen();
   view.agent = run.screen.agent;
   view.plain = screen_lines(run.screen.terminal);
   if (styled) view.styled = screen_lines_styled(run.screen.terminal);

@@ -49,6 +49,7 @@ class ScreenFeeder {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [&] { return unfed_.size() < kMaxUnfed; });
     unfed_.append(text);
+    run_->screen_handed += text.size();
     if (idle_) {
       lock.unlock();
       ready_.notify_one();
@@ -87,12 +88,14 @@ class ScreenFeeder {
         replies = terminal_take_replies(t);
       }
       run.screen_changed_locked();
+      run.screen_fed += text.size();
       // The frame is queued while the screen is held, so that a snapshot
       // taken under the same lock is followed by exactly the frames after it.
       std::lock_guard publisher_lock(run.publisher_mutex);
       run.publisher.published += text.size();
       publish_frame(run, data_frame(text));
     }
+    run.screen_fed_cv.notify_all();
     // Answers to the agent's queries, when no terminal of the user's is
     // there to give them.
     if (!replies.empty()) input_->write(replies);
@@ -172,13 +175,15 @@ void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_pt
     if (n <= 0) return;  // end of file, or EIO once the agent's side is closed
 
     const std::string_view text = repair.feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    // Handed to the screen before the user sees it, so that a request never
+    // reads a screen older than the user's (and never waits on a terminal
+    // the user paused).
+    if (!text.empty()) feeder.push(text);
     if (!text.empty()) {
       std::lock_guard lock(*target.stdout_mutex);
       write_all(target.stdout_fd, text);
     }
-
     control.note_read();
-    if (!text.empty()) feeder.push(text);
 
     if (!text.empty()) {
       const double now = now_ms();

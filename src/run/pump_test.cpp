@@ -106,6 +106,29 @@ TEST_F(PumpTest, TheScreenAndTheFramesGetWhatTheUserGot) {
   EXPECT_EQ(run_->publisher.backlog->front().body, "hello\r\nworld");
 }
 
+// The screen's feeder is held off while the user gets the output; a request
+// reading the screen then still reads what the user got.
+TEST_F(PumpTest, ARequestReadsNoLessThanTheUserGot) {
+  std::string seen;
+  std::thread request;
+  {
+    std::unique_lock hold(run_->screen_mutex);
+    ASSERT_EQ(write(agent_out_.get(), "hello", 5), 5);
+    std::string got;
+    for (int i = 0; i < 2000 && got.size() < 5; ++i) {
+      got += user_got();
+      if (got.size() < 5) usleep(5000);
+    }
+    ASSERT_EQ(got, "hello");
+    request = std::thread([&] {
+      auto lock = run_->lock_current_screen();
+      seen = screen_lines(run_->screen.terminal);
+    });
+  }
+  request.join();
+  EXPECT_EQ(seen, "hello\n\n\n");
+}
+
 TEST_F(PumpTest, EndsAtEndOfFile) {
   agent_out_.reset();
   pump_.join();

@@ -43,7 +43,7 @@ ReceiptRead read_box_after_talk(RunShared& run, std::string_view text) {
   std::string plain;
   TerminalCursor cursor;
   {
-    std::lock_guard lock(run.screen_mutex);
+    auto lock = run.lock_current_screen();
     plain = screen_lines(run.screen.terminal);
     cursor = terminal_cursor(run.screen.terminal);
   }

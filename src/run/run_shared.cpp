@@ -79,4 +79,11 @@ RunShared::RunShared(uint32_t cols, uint32_t rows, std::string home, std::string
 
 RunShared::~RunShared() = default;
 
+std::unique_lock<std::mutex> RunShared::lock_current_screen() {
+  const uint64_t handed = screen_handed.load();
+  std::unique_lock lock(screen_mutex);
+  screen_fed_cv.wait(lock, [&] { return screen_fed >= handed; });
+  return lock;
+}
+
 }  // namespace mossbank::run

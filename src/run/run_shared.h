@@ -211,6 +211,12 @@ struct RunShared {
 
   std::mutex screen_mutex;
   ScreenRecord screen = waking_screen_record(&waker, &mirror_wake);
+  // The pump hands output to the screen's feeder, which may be a moment
+  // behind the user's terminal: bytes handed over, and bytes on the screen
+  // (under screen_mutex, signalled by screen_fed_cv).
+  std::atomic<uint64_t> screen_handed{0};
+  uint64_t screen_fed = 0;
+  std::condition_variable screen_fed_cv;
 
   // What was typed by hand (the user's keys, the village's input): taken
   // before the screen lock when both are held.
@@ -271,6 +277,11 @@ struct RunShared {
   std::unique_ptr<Poster> poster;
 
   ~RunShared();
+
+  // The screen lock, taken once the screen shows all the output handed to
+  // it so far (what the user's terminal already shows): the village's
+  // requests decide on what the user sees.
+  std::unique_lock<std::mutex> lock_current_screen();
 
   // Marks the screen changed: the mirror posts it, the approval test reads it again.
   void screen_changed_locked() {

@@ -43,19 +43,19 @@ struct View {
 };
 
 View plain_view(RunShared& run) {
-  std::lock_guard lock(run.screen_mutex);
+  auto lock = run.lock_current_screen();
   return {run.screen.agent, screen_lines(run.screen.terminal), std::nullopt};
 }
 
 // The marked lines with the cursor.
 View marked_view(RunShared& run) {
-  std::lock_guard lock(run.screen_mutex);
+  auto lock = run.lock_current_screen();
   const TerminalCursor c = terminal_cursor(run.screen.terminal);
   return {run.screen.agent, screen_lines_marked(run.screen.terminal), screen::ScreenCursor{c.col, c.row}};
 }
 
 bool bracketed_paste_on(RunShared& run) {
-  std::lock_guard lock(run.screen_mutex);
+  auto lock = run.lock_current_screen();
   return run.screen.terminal.modes.bracketed_paste;
 }
 
