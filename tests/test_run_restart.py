@@ -174,9 +174,16 @@ class AgentRun(harness.BinaryTestCase):
             PATIENCE, "the agent at rest")
 
     def restart(self, **extra):
-        """A restart, once the agent rests (a working agent is not restarted)."""
+        """A restart, once the agent rests (a working agent is not restarted).
+        The village may hear of the rest before it hears of the work that a
+        screen just drawn began: "busy" presses nothing, so it is asked again."""
         self.quiet()
-        return self.ask({"type": "restart", "sessionId": SESSION, **extra})
+        deadline = time.monotonic() + PATIENCE
+        while True:
+            word = self.ask({"type": "restart", "sessionId": SESSION, **extra})
+            if word != "busy" or time.monotonic() > deadline:
+                return word
+            time.sleep(0.05)
 
 
 class Keys(AgentRun):
