@@ -14,13 +14,8 @@ namespace {
 
 using testing_screens::dialog_screen;
 using testing_screens::full_screen;
+using testing_screens::labels;
 using Labels = std::vector<std::string>;
-
-Labels labels(const Menu& menu) {
-  Labels out;
-  for (const MenuOption& o : menu.options) out.push_back(o.label);
-  return out;
-}
 
 const std::string kProceed =
     dialog_screen({"Do you want to proceed?", "❯ 1. Yes", "  2. No", "", "Esc to cancel"});

@@ -15,8 +15,7 @@ namespace {
 
 using testing_screens::dialog_screen;
 using testing_screens::full_screen;
-
-const std::string kRule = "────────────────────────────────────────";
+using testing_screens::kRule;
 
 std::string read_all(const std::string& screen) {
   std::string out;

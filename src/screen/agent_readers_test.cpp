@@ -16,8 +16,8 @@ namespace mossbank::screen {
 namespace {
 
 using testing_screens::full_screen;
+using testing_screens::kRule;
 
-const std::string kRule = "────────────────────────────────────────";
 const std::string kPanel = "\x1b[0;97;48;5;236m";
 const std::string kPicked = "\x1b[0;30;48;5;214m";
 const std::string kReset = "\x1b[0m";

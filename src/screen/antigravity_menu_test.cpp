@@ -13,10 +13,9 @@ namespace {
 
 using testing_screens::concat;
 using testing_screens::full_screen;
+using testing_screens::kRule;
 using testing_screens::labels;
 using Rows = std::vector<std::string>;
-
-const std::string kRule = "────────────────────────────────────────";
 
 // Antigravity's screens keep the transcript above a rule; the title walk
 // stops there.

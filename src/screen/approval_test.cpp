@@ -2,21 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "screen/test_screens.h"
-
 #include <string>
 #include <vector>
+
+#include "screen/test_screens.h"
 
 namespace mossbank::screen {
 namespace {
 
-std::string lines(const std::vector<std::string>& rows) {
-  std::string out;
-  for (size_t k = 0; k < rows.size(); ++k) out += (k ? "\n" : "") + rows[k];
-  return out;
-}
-
-const std::string kRule = "────────────────────────────────────────";
+using testing_screens::dialog_screen;
+using testing_screens::full_screen;
+using testing_screens::kRule;
+using testing_screens::screen_of;
 
 TEST(ClassifyOptionRow, MarkersNumbersAndWords) {
   struct Case {
@@ -99,7 +96,7 @@ TEST(ApprovalSignsInRows, OneRowSigns) {
       {"│ Do you want to make this edit? │", true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(approval_signs_in_rows(lines({"transcript", c.row, ""})), c.sign) << c.row;
+    EXPECT_EQ(approval_signs_in_rows(screen_of({"transcript", c.row, ""})), c.sign) << c.row;
   }
 }
 
@@ -131,7 +128,7 @@ TEST(ApprovalSignsInRows, OptionGroups) {
   for (const Case& c : cases) {
     std::vector<std::string> rows = {"some output"};
     rows.insert(rows.end(), c.rows.begin(), c.rows.end());
-    EXPECT_EQ(approval_signs_in_rows(lines(rows)), c.sign) << c.name;
+    EXPECT_EQ(approval_signs_in_rows(screen_of(rows)), c.sign) << c.name;
   }
 }
 
@@ -142,7 +139,7 @@ TEST(ApprovalSignsInRows, OnlyTheLastTwentyNonEmptyRows) {
     rows.push_back("");
     // With 19 rows below it the question is the 20th non-empty row from
     // the bottom; with 20, the 21st.
-    EXPECT_EQ(approval_signs_in_rows(lines(rows)), filler == 19) << filler;
+    EXPECT_EQ(approval_signs_in_rows(screen_of(rows)), filler == 19) << filler;
   }
 }
 
@@ -150,9 +147,6 @@ TEST(ApprovalSignsInRows, StylingAndSideBarsAreIgnored) {
   EXPECT_TRUE(approval_signs_in_rows(
       "│ \x1b[0;7m❯ 1. Yes\x1b[0m   │\n│   2. No      │\n╰──────────────╯"));
 }
-
-using testing_screens::dialog_screen;
-using testing_screens::full_screen;
 
 const std::vector<std::string> kClaudeBox = {kRule, "❯ ", kRule, "  ? for shortcuts"};
 const std::vector<std::string> kCodexBox = {"› Ask Codex to do anything", "",

@@ -11,9 +11,8 @@ namespace mossbank::screen {
 namespace {
 
 using testing_screens::full_screen;
+using testing_screens::kRule;
 using testing_screens::screen_of;
-
-const std::string kRule = "────────────────────────────────────────";
 
 TEST(StyledRowCells, LooksAndCut) {
   const std::vector<std::string> rows = {

@@ -13,6 +13,7 @@ namespace {
 
 using testing_screens::concat;
 using testing_screens::full_screen;
+using testing_screens::kRule;
 using testing_screens::labels;
 using Rows = std::vector<std::string>;
 
@@ -226,7 +227,7 @@ Rows picker(const Rows& choices, const std::string& numbered_rule = "───�
   rows.insert(rows.end(), choices.begin(), choices.end());
   rows.insert(
       rows.end(),
-      {"────────────────────────────────────────", "╭──────────────────────────────────────╮",
+      {kRule, "╭──────────────────────────────────────╮",
        "│ ❯ /model gr                          │", "╰──────────────────── grok-4 ──────────╯"});
   return rows;
 }

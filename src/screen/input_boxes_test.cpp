@@ -11,10 +11,10 @@ namespace mossbank::screen {
 namespace {
 
 using testing_screens::full_screen;
+using testing_screens::kRule;
 using testing_screens::screen_of;
 using Rows = std::vector<std::string>;
 
-const std::string kRule = "────────────────────────────────────────";
 const std::string kLongRule = "──────────────────────────────────────────────────────────────";
 
 bool no_approval(std::optional<AgentName>, std::string_view) { return false; }

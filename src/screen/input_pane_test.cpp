@@ -11,8 +11,7 @@ namespace mossbank::screen {
 namespace {
 
 using testing_screens::full_screen;
-
-const std::string kRule = "────────────────────────────────────────";
+using testing_screens::kRule;
 
 std::string long_text(const std::string& ending) {
   std::string text;

@@ -5,24 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "screen/test_screens.h"
+
 namespace mossbank::screen {
 namespace {
 
-std::string screen_of(const std::vector<std::string>& rows) {
-  std::string text;
-  for (size_t k = 0; k < rows.size(); ++k) text += (k ? "\n" : "") + rows[k];
-  return text;
-}
-
-// A full-height screen: transcript filler above, the given rows at the bottom.
-std::string full_screen(const std::vector<std::string>& bottom, size_t height = 50) {
-  std::vector<std::string> rows;
-  for (size_t k = 0; k + bottom.size() < height; ++k) {
-    rows.push_back(k % 3 == 2 ? "" : "⏺ transcript line " + std::to_string(k) + " · some words");
-  }
-  rows.insert(rows.end(), bottom.begin(), bottom.end());
-  return screen_of(rows);
-}
+using testing_screens::full_screen;
+using testing_screens::kRule;
+using testing_screens::screen_of;
 
 TEST(TrimSideBars, TrimmedTextAndOffset) {
   std::vector<TrimmedRow> rows =
@@ -155,7 +145,7 @@ TEST(SelectedOptionIndex, MarkerThenHighlightThenColour) {
 
 TEST(ReadNumberedBlock, ClaudePermissionMenu) {
   const std::string screen = full_screen({
-      "────────────────────────────────────────",
+      kRule,
       " Bash command",
       "",
       "   rm -rf build",

@@ -18,10 +18,9 @@ namespace {
 
 using testing_screens::dialog_screen;
 using testing_screens::full_screen;
+using testing_screens::kRule;
 
 bool no_approval(std::optional<AgentName>, std::string_view) { return false; }
-
-const std::string kRule = "────────────────────────────────────────";
 
 // Everything the readers say about a screen, as one text.
 std::string read_all(const std::string& screen) {

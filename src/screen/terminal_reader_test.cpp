@@ -13,14 +13,10 @@ namespace {
 
 using testing_screens::dialog_screen;
 using testing_screens::full_screen;
+using testing_screens::kRule;
+using testing_screens::labels;
 using testing_screens::screen_of;
 using Rows = std::vector<std::string>;
-
-std::vector<std::string> labels(const Menu& menu) {
-  std::vector<std::string> out;
-  for (const MenuOption& o : menu.options) out.push_back(o.label);
-  return out;
-}
 
 TEST(RowTests, RulesPromptsAndMarkers) {
   EXPECT_TRUE(is_rule_row("────────"));
@@ -169,9 +165,9 @@ TEST(ReadTerminal, MenuGoneFromTheScreen) {
       "⏺ Bash(ls)",
       "  ⎿  README.md",
       "",
-      "────────────────────────────────────────",
+      kRule,
       "❯ ",
-      "────────────────────────────────────────",
+      kRule,
       "  ? for shortcuts",
   })));
   EXPECT_FALSE(read_terminal(""));

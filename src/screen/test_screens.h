@@ -15,6 +15,9 @@ namespace mossbank::screen::testing_screens {
 
 using Rows = std::vector<std::string>;
 
+// A rule as the agents draw one across the screen.
+inline const std::string kRule = "────────────────────────────────────────";
+
 // The options' labels, in order.
 inline Rows labels(const Menu& menu) {
   Rows out;
@@ -55,8 +58,7 @@ inline std::string full_screen(const std::vector<std::string>& bottom, size_t he
 // The same with a rule between the transcript and `bottom`, as a dialog
 // drawn under the transcript has.
 inline std::string dialog_screen(const std::vector<std::string>& bottom, size_t height = 50) {
-  std::vector<std::string> rows(1);
-  for (int k = 0; k < 40; ++k) rows[0] += "─";
+  std::vector<std::string> rows = {kRule};
   rows.insert(rows.end(), bottom.begin(), bottom.end());
   return full_screen(rows, height);
 }
