@@ -10,6 +10,7 @@
 namespace mossbank::screen {
 namespace {
 
+using testing_screens::concat;
 using testing_screens::dialog_screen;
 using testing_screens::full_screen;
 using testing_screens::kRule;
@@ -157,11 +158,6 @@ const std::vector<std::string> kGrokBox = {
     "│ > Type a message...                      │",
     "╰──────────────────── grok-4 · ~/p ───────╯"};
 
-std::vector<std::string> above(std::vector<std::string> rows, const std::vector<std::string>& box) {
-  rows.insert(rows.end(), box.begin(), box.end());
-  return rows;
-}
-
 TEST(AwaitingApproval, QuestionsAndInputBoxes) {
   struct Case {
     const char* name;
@@ -179,11 +175,11 @@ TEST(AwaitingApproval, QuestionsAndInputBoxes) {
       {"a menu for Claude Code", "claude", dialog_screen(proceed), true, true},
       {"Claude Code idle", "claude", full_screen(kClaudeBox), false, false},
       {"an answered question above Claude's box", "claude",
-       full_screen(above({"Do you want to proceed?", "❯ 1. Yes", "  2. No", ""}, kClaudeBox)),
+       full_screen(concat({"Do you want to proceed?", "❯ 1. Yes", "  2. No", ""}, kClaudeBox)),
        false, false},
       {"a numbered list in Claude's transcript", "claude",
-       full_screen(above({"● Here is the plan:", "  1. Read", "  2. Check", "  3. Write", ""},
-                         kClaudeBox)),
+       full_screen(concat({"● Here is the plan:", "  1. Read", "  2. Check", "  3. Write", ""},
+                          kClaudeBox)),
        false, false},
       {"Claude's box with a question below it", "claude",
        full_screen({kRule, "❯ ", kRule, "  Allow edits? (y/n)"}), true, false},
@@ -194,8 +190,8 @@ TEST(AwaitingApproval, QuestionsAndInputBoxes) {
        true, true},
       {"Codex idle", "codex", full_screen(kCodexBox), false, false},
       {"Codex's box under a finished question", "codex",
-       full_screen(above({"  Would you like to run it?", "› 1. Yes, proceed (y)", "  2. No", ""},
-                         kCodexBox)),
+       full_screen(concat({"  Would you like to run it?", "› 1. Yes, proceed (y)", "  2. No", ""},
+                          kCodexBox)),
        false, false},
       {"a Grok radio question", "grok",
        full_screen({"Allow this edit?", "a (●) Allow once", "b (○) Allow always", "c (○) Deny",

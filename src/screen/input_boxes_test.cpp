@@ -10,6 +10,7 @@
 namespace mossbank::screen {
 namespace {
 
+using testing_screens::concat;
 using testing_screens::full_screen;
 using testing_screens::kRule;
 using testing_screens::screen_of;
@@ -21,11 +22,6 @@ bool no_approval(std::optional<AgentName>, std::string_view) { return false; }
 // Stands in for the approval test: a question row on screen.
 bool asks(std::optional<AgentName>, std::string_view screen) {
   return screen.find("Do you want") != std::string_view::npos;
-}
-
-Rows operator+(Rows a, const Rows& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 // Grok: a rounded box whose bottom edge carries the status.
@@ -77,7 +73,7 @@ TEST(HasInputBox, ByAgent) {
        grok({"│ > first line                         │", "│   second line                        │"}),
        true},
       {"grok: an approval above the box", "grok",
-       Rows{"Do you want to run ls?", "  (y/n)"} + grok({"│ >                                    │"}),
+       concat({"Do you want to run ls?", "  (y/n)"}, grok({"│ >                                    │"})),
        false, asks},
       {"grok: no bottom edge", "grok", {"│ > hi │"}, false},
       {"codex: footer and only the prompt", "codex", codex({"›"}), true},
@@ -88,11 +84,11 @@ TEST(HasInputBox, ByAgent) {
       {"codex: two rows", "codex", codex({"› fix the tests", "  and the docs"}, false), true},
       {"codex: a second row with no prompt above", "codex", codex({"fix the tests", "  and the docs"}),
        false},
-      {"codex: the command center", "codex", Rows{"  Agent Command Center"} + codex({"›"}), false},
+      {"codex: the command center", "codex", concat({"  Agent Command Center"}, codex({"›"})), false},
       {"codex: back to the command center", "codex",
-       Rows{"esc BACK TO AGENT COMMAND CENTER"} + codex({"›"}), false},
+       concat({"esc BACK TO AGENT COMMAND CENTER"}, codex({"›"})), false},
       {"codex: a command center in the text is no heading", "codex",
-       Rows{"the agent command centers are"} + codex({"›"}), true},
+       concat({"the agent command centers are"}, codex({"›"})), true},
       {"codex: a braille spinner is cleaned up", "codex",
        codex({"› ⠋"}, false), false},
       {"claude: prompt under a rule", "claude", {kRule, "❯ ", kRule}, true},
@@ -152,7 +148,7 @@ TEST(InputBoxIsEmpty, ByAgent) {
        true},
       {"codex: no footer", "codex", codex({"›"}, false), false},
       {"codex: two rows", "codex", codex({"› a", "  b"}), false},
-      {"codex: command center", "codex", Rows{"Agent command center"} + codex({"›"}), false},
+      {"codex: command center", "codex", concat({"Agent command center"}, codex({"›"})), false},
       {"grok has no footer", "grok", grok({"│ >                                    │"}), false},
       {"opencode: placeholder with an example", "opencode",
        opencode("Ask anything… \"Fix a TODO in the codebase\""), true},
