@@ -38,20 +38,15 @@ struct FakeScreen {
   void change() { ++generation; }
 };
 
-// Feeds the chunks one by one; the bytes of each call.
-std::vector<std::string> feed(KeyFilterState& state, const std::vector<std::string>& chunks,
-                              FakeScreen& screen) {
+// Feeds the chunks one by one to a new filter; the bytes of each call.
+std::vector<std::string> feed(const std::vector<std::string>& chunks) {
+  KeyFilterState state;
+  FakeScreen screen;
   std::vector<std::string> out;
   for (const std::string& chunk : chunks) {
     out.push_back(filter_input_keys(state, chunk, screen.keys(), t0).bytes);
   }
   return out;
-}
-
-std::vector<std::string> feed(const std::vector<std::string>& chunks) {
-  KeyFilterState state;
-  FakeScreen screen;
-  return feed(state, chunks, screen);
 }
 
 using Out = std::vector<std::string>;
