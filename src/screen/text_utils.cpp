@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "base/utf8.h"
+#include "screen/row_text.h"
 
 namespace mossbank::screen {
 
@@ -26,20 +27,13 @@ std::string strip_escapes(std::string_view text) {
   out.reserve(text.size());
   size_t pos = 0;
   for (size_t esc = 0; (esc = text.find('\x1b', esc)) != std::string_view::npos;) {
-    size_t k = esc + 1;
-    if (k < text.size() && text[k] == '[') {
-      ++k;
-      while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == ';' ||
-                                 text[k] == ':' || text[k] == '?')) {
-        ++k;
-      }
-      if (k < text.size() && ((text[k] >= 'A' && text[k] <= 'Z') || (text[k] >= 'a' && text[k] <= 'z'))) {
-        out += text.substr(pos, esc - pos);
-        pos = esc = k + 1;
-        continue;
-      }
+    const size_t n = csi_length_at(text, esc);
+    if (n == 0) {
+      ++esc;
+      continue;
     }
-    ++esc;
+    out += text.substr(pos, esc - pos);
+    pos = esc = esc + n;
   }
   out += text.substr(pos);
   return out;
