@@ -57,15 +57,7 @@ std::vector<std::string> split_lines(std::string_view text) {
 
 std::vector<std::string> screen_text_rows(std::string_view text) {
   std::vector<std::string> rows = split_lines(strip_escapes(text));
-  for (std::string& row : rows) {
-    // Rows end in runs of blanks from the screen's width: drop the ASCII
-    // ones byte by byte before the general trim.
-    size_t end = row.size();
-    while (end > 0 && (row[end - 1] == ' ' || (row[end - 1] >= '\t' && row[end - 1] <= '\r'))) {
-      --end;
-    }
-    row.resize(trim_end_js(std::string_view(row).substr(0, end)).size());
-  }
+  for (std::string& row : rows) row.resize(trim_row_end(row).size());
   return rows;
 }
 
