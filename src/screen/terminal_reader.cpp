@@ -110,13 +110,13 @@ std::optional<size_t> find_prompt_row(std::span<const std::string> rows, bool sh
 }
 
 bool cursor_at_prompt_start(std::string_view screen, size_t cursor_column, size_t cursor_row) {
-  const std::vector<std::string> rows = screen_text_rows(screen);
+  // The rows keep their trailing blanks: the row tests do not look at them,
+  // and the glyph is measured with them (an empty prompt is "❯ " with the
+  // cursor after the blank).
+  const std::vector<std::string> rows = split_lines(strip_escapes(screen));
   std::optional<size_t> prompt = find_prompt_row(rows, false);
   if (!prompt || *prompt != cursor_row) return false;
-  // The glyph is measured on the row before its trailing blanks go: an empty
-  // prompt is "❯ " with the cursor after the blank.
-  const std::vector<std::string> raw = split_lines(strip_escapes(screen));
-  const std::string_view row = raw[*prompt];
+  const std::string_view row = rows[*prompt];
   if (!starts_with(row, "❯")) return false;
   return cursor_column == (at_blank_or_end(row.substr(3)) && row.size() > 3 ? 2u : 1u);
 }
