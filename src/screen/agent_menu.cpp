@@ -14,8 +14,6 @@ namespace mossbank::screen {
 
 namespace {
 
-constexpr std::string_view kCommandCenterTitle = "Agent command center";
-
 constinit const ScreenPattern space_run_pattern{"{js_space}+"};
 constinit const ScreenPattern trust_question_pattern{
     "Is this a project you created or one you trust\\?|"

@@ -56,6 +56,9 @@ std::optional<LayoutMenu> read_grok_layouts(std::string_view screen);
 std::optional<LayoutMenu> read_opencode_layouts(std::string_view screen);
 std::optional<LayoutMenu> read_antigravity_layouts(std::string_view screen);
 
+// The title of the menu read from Codex's agent command center.
+inline constexpr std::string_view kCommandCenterTitle = "Agent command center";
+
 // The agent command center's one option, "Back to session", carries this key
 // when Esc leaves the center: the Esc byte itself, which is what a keys
 // request for the center must send.
