@@ -73,11 +73,4 @@ std::optional<Menu> read_opencode_menu(std::string_view screen, std::span<const 
 // that the cut rows keep their looks.
 std::string opencode_rows(std::string_view screen, size_t from, std::optional<size_t> to);
 
-// The readers search the lowest 45 rows, from the bottom up: this is the
-// first row index of that window.
-inline constexpr size_t kMenuWindow = 45;
-inline size_t menu_window_start(size_t count) {
-  return count > kMenuWindow ? count - kMenuWindow : 0;
-}
-
 }  // namespace mossbank::screen

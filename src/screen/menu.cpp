@@ -27,7 +27,6 @@ constinit const ScreenPattern esc_hint_pattern{
     "(?-u:\\b)[Ee][Ss][Cc](?:[Aa][Pp][Ee])?(?-u:\\b)(?:{js_space}*:?{js_space}*"
     "[Ss][Cc][Rr][Oo][Ll][Ll][Bb][Aa][Cc][Kk])?"};
 
-constexpr size_t kWindow = 45;      // rows searched from the bottom
 constexpr size_t kMaxGap = 3;       // rows between two options of a block
 constexpr size_t kFrameRows = 12;   // rows collected above a menu
 
@@ -281,7 +280,7 @@ std::vector<MenuOption> NumberedBlock::menu_options() const {
 
 std::optional<NumberedBlock> read_numbered_block(std::span<const TrimmedRow> rows,
                                                  std::u32string_view markers) {
-  const size_t window = rows.size() > kWindow ? rows.size() - kWindow : 0;
+  const size_t window = menu_window_start(rows.size());
   for (size_t start = rows.size(); start-- > window;) {
     std::optional<NumberedOption> lowest = numbered_option(rows[start].trimmed, markers);
     if (!lowest || lowest->number == 0) continue;

@@ -30,6 +30,13 @@
 
 namespace mossbank::screen {
 
+// The readers search the lowest 45 rows, from the bottom up: this is the
+// first row index of that window.
+inline constexpr size_t kMenuWindow = 45;
+inline size_t menu_window_start(size_t count) {
+  return count > kMenuWindow ? count - kMenuWindow : 0;
+}
+
 // How the user moves between a menu's options: one of the four texts below.
 using NavigationKind = std::string_view;
 inline constexpr NavigationKind kNavigateArrows = "arrows";  // arrow keys, then Enter

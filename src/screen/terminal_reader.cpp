@@ -32,7 +32,6 @@ constinit const ScreenPattern box_beside_pattern{
 constinit const ScreenPattern box_bars_pattern{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
 constinit const ScreenPattern box_border_pattern{"^[┌└├╭╰][─━╌]*[┐┘┤╮╯]?$"};
 
-constexpr size_t kCursorWindow = 45;    // rows searched for the cursor
 constexpr size_t kMaxRowsBelow = 6;     // non-blank rows allowed below a menu
 constexpr size_t kTitleRows = 16;       // rows collected above a menu
 constexpr size_t kQuestionReach = 40;   // box rows below a menu that still belong to it
@@ -152,7 +151,7 @@ std::optional<Menu> read_terminal(std::string_view screen) {
   std::optional<size_t> cursor;
   size_t column = 0;
   std::string cursor_text;
-  const size_t window = rows.size() > kCursorWindow ? rows.size() - kCursorWindow : 0;
+  const size_t window = menu_window_start(rows.size());
   for (size_t k = rows.size(); k-- > window;) {
     if (!has_cursor_marker(main[k])) continue;
     if (std::optional<Match> m = cursor_row_pattern.find(main[k])) {
