@@ -90,15 +90,6 @@ void apply_look(CellLook& look, std::string_view params, std::vector<std::string
       [](unsigned, const std::string&) {});
 }
 
-std::string join_lines(const std::vector<std::string>& lines) {
-  std::string out;
-  for (size_t k = 0; k < lines.size(); ++k) {
-    if (k) out += '\n';
-    out += lines[k];
-  }
-  return out;
-}
-
 }  // namespace
 
 bool is_wide_char(char32_t c) {
@@ -187,7 +178,7 @@ std::string read_command(std::string_view styled_screen, bool shell_mode,
     }
     lines.push_back(std::move(line));
   }
-  return std::string(js_trim(join_lines(lines)));
+  return std::string(js_trim(join(lines, "\n")));
 }
 
 bool is_shell_mode_prompt(std::string_view screen) {

@@ -72,7 +72,7 @@ std::optional<Menu> read_trust_hotkeys(std::span<const TrimmedRow> rows) {
   for (size_t r = t; r + 1 < *k; ++r) {
     if (!rows[r].trimmed.empty()) title.push_back(rows[r].trimmed);
   }
-  for (size_t n = 0; n < title.size(); ++n) partial.title += (n ? "\n" : "") + title[n];
+  partial.title = join(title, "\n");
   partial.title_row = t;
   partial.navigation = kNavigateKey;
   partial.selected = 0;

@@ -70,15 +70,6 @@ std::string to_utf8(char32_t c) {
   return out;
 }
 
-std::string join(const std::vector<std::string>& parts, std::string_view sep) {
-  std::string out;
-  for (size_t k = 0; k < parts.size(); ++k) {
-    if (k) out += sep;
-    out += parts[k];
-  }
-  return out;
-}
-
 }  // namespace
 
 MenuOption new_menu_option(std::string_view label, std::optional<char32_t> key) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -71,6 +72,16 @@ bool all_chars(std::string_view text, Pred keep) {
 
 inline bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+// The parts joined with `sep` between them.
+inline std::string join(std::span<const std::string> parts, std::string_view sep) {
+  std::string out;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k) out += sep;
+    out += parts[k];
+  }
+  return out;
 }
 
 // The length of the CSI sequence \x1b\[[0-9;:?]*[A-Za-z] at `pos`, or 0 when
