@@ -192,20 +192,11 @@ std::optional<SelectedOption> selected_option_index(std::span<const OptionLook> 
   for (size_t k = looks.size(); k-- > 0;) {
     if (looks[k].has_marker) return SelectedOption{k, SelectionBy::marker};
   }
-  auto only = [&](auto test) -> std::optional<size_t> {
-    std::optional<size_t> found;
-    for (size_t k = 0; k < looks.size(); ++k) {
-      if (!test(k)) continue;
-      if (found) return std::nullopt;
-      found = k;
-    }
-    return found;
-  };
-  if (auto k = only([&](size_t i) { return looks[i].lead_marked; })) {
+  if (auto k = only_index(looks.size(), [&](size_t i) { return looks[i].lead_marked; })) {
     return SelectedOption{*k, SelectionBy::highlight};
   }
   if (looks.size() > 2) {
-    if (auto k = only([&](size_t i) { return differs_in_style(looks, i); })) {
+    if (auto k = only_index(looks.size(), [&](size_t i) { return differs_in_style(looks, i); })) {
       return SelectedOption{*k, SelectionBy::colour};
     }
   }
