@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "screen/agent_readers.h"
 #include "screen/command_line.h"
+#include "screen/row_text.h"
 #include "screen/screen_pattern.h"
 #include "screen/terminal_reader.h"
 #include "screen/text_utils.h"
@@ -13,8 +14,6 @@
 namespace mossbank::screen {
 
 namespace {
-
-constexpr std::string_view kCommandCenterTitle = "Agent command center";
 
 constinit const ScreenPattern space_run_pattern{"{js_space}+"};
 constinit const ScreenPattern trust_question_pattern{
@@ -32,12 +31,7 @@ constinit const ScreenPattern esc_to_close_pattern{"(?i)\\besc to close\\b"};
 constinit const ScreenPattern framed_prompt_pattern{"^>(?:{js_space}|$)"};
 
 std::string join_lines(const std::vector<std::string>& lines, size_t from, size_t to) {
-  std::string out;
-  for (size_t k = from; k < to; ++k) {
-    if (k > from) out += '\n';
-    out += lines[k];
-  }
-  return out;
+  return join(std::span(lines).subspan(from, to - from), "\n");
 }
 
 // Claude Code's overlays draw lists that read as menus: none of them is a

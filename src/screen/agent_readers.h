@@ -56,6 +56,9 @@ std::optional<LayoutMenu> read_grok_layouts(std::string_view screen);
 std::optional<LayoutMenu> read_opencode_layouts(std::string_view screen);
 std::optional<LayoutMenu> read_antigravity_layouts(std::string_view screen);
 
+// The title of the menu read from Codex's agent command center.
+inline constexpr std::string_view kCommandCenterTitle = "Agent command center";
+
 // The agent command center's one option, "Back to session", carries this key
 // when Esc leaves the center: the Esc byte itself, which is what a keys
 // request for the center must send.
@@ -69,12 +72,5 @@ std::optional<Menu> read_opencode_menu(std::string_view screen, std::span<const 
 // without `to`), CSI and OSC sequences removed and SGR sequences kept, so
 // that the cut rows keep their looks.
 std::string opencode_rows(std::string_view screen, size_t from, std::optional<size_t> to);
-
-// The readers search the lowest 45 rows, from the bottom up: this is the
-// first row index of that window.
-inline constexpr size_t kMenuWindow = 45;
-inline size_t menu_window_start(size_t count) {
-  return count > kMenuWindow ? count - kMenuWindow : 0;
-}
 
 }  // namespace mossbank::screen

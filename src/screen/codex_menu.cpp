@@ -12,7 +12,6 @@ namespace mossbank::screen {
 
 namespace {
 
-constexpr std::string_view kCommandCenterTitle = "Agent command center";
 constexpr std::string_view kNoticeTitle = "This conversation is open in another app";
 constexpr std::string_view kNoticeBody = "Close it there and press R to continue here.";
 

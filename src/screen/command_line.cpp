@@ -59,19 +59,6 @@ constexpr bool sorted_ranges() {
 }
 static_assert(sorted_ranges(), "the wide ranges must be sorted and apart");
 
-// The CSI sequence \x1b\[([0-9;:?]*)([A-Za-z]) at `pos`: its length, or 0.
-size_t csi_length_at(std::string_view text, size_t pos) {
-  if (pos + 2 >= text.size() || text[pos] != '\x1b' || text[pos + 1] != '[') return 0;
-  size_t k = pos + 2;
-  while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == ';' ||
-                             text[k] == ':' || text[k] == '?')) {
-    ++k;
-  }
-  const bool letter = k < text.size() && ((text[k] >= 'A' && text[k] <= 'Z') ||
-                                          (text[k] >= 'a' && text[k] <= 'z'));
-  return letter ? k + 1 - pos : 0;
-}
-
 struct CellLook {
   bool faint = false;
   bool grey = false;
@@ -101,15 +88,6 @@ void apply_look(CellLook& look, std::string_view params, std::vector<std::string
         }
       },
       [](unsigned, const std::string&) {});
-}
-
-std::string join_lines(const std::vector<std::string>& lines) {
-  std::string out;
-  for (size_t k = 0; k < lines.size(); ++k) {
-    if (k) out += '\n';
-    out += lines[k];
-  }
-  return out;
 }
 
 }  // namespace
@@ -200,7 +178,7 @@ std::string read_command(std::string_view styled_screen, bool shell_mode,
     }
     lines.push_back(std::move(line));
   }
-  return std::string(js_trim(join_lines(lines)));
+  return std::string(js_trim(join(lines, "\n")));
 }
 
 bool is_shell_mode_prompt(std::string_view screen) {

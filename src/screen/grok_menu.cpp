@@ -72,7 +72,7 @@ std::optional<Menu> read_trust_hotkeys(std::span<const TrimmedRow> rows) {
   for (size_t r = t; r + 1 < *k; ++r) {
     if (!rows[r].trimmed.empty()) title.push_back(rows[r].trimmed);
   }
-  for (size_t n = 0; n < title.size(); ++n) partial.title += (n ? "\n" : "") + title[n];
+  partial.title = join(title, "\n");
   partial.title_row = t;
   partial.navigation = kNavigateKey;
   partial.selected = 0;
@@ -102,23 +102,7 @@ std::optional<size_t> single_equal_row(std::span<const TrimmedRow> rows, size_t 
     looks.push_back({false, row.lead_marked,
                      row.lead_fg ? std::optional<std::string_view>(*row.lead_fg) : std::nullopt});
   }
-  std::optional<size_t> found;
-  for (size_t k = 0; k < looks.size(); ++k) {
-    if (!differs_in_style(looks, k)) continue;
-    if (found) return std::nullopt;
-    found = k;
-  }
-  return found;
-}
-
-std::optional<size_t> only_row(size_t first, size_t last, auto test) {
-  std::optional<size_t> found;
-  for (size_t r = first; r <= last; ++r) {
-    if (!test(r)) continue;
-    if (found) return std::nullopt;
-    found = r - first;
-  }
-  return found;
+  return only_index(looks.size(), [&](size_t k) { return differs_in_style(looks, k); });
 }
 
 std::optional<std::vector<MenuOption>> grok_radio_options(std::span<const TrimmedRow> rows,
@@ -148,11 +132,13 @@ std::optional<Menu> read_radio_list(std::span<const TrimmedRow> rows) {
   if (w == *f || has_grok_cursor_row(rows, *f)) return std::nullopt;
 
   const size_t count = *f - w + 1;
-  std::optional<size_t> filled =
-      only_row(w, *f, [&](size_t r) { return filled_radio_pattern.is_match(rows[r].trimmed); });
+  std::optional<size_t> filled = only_index(
+      count, [&](size_t k) { return filled_radio_pattern.is_match(rows[w + k].trimmed); });
   std::optional<size_t> selected = filled;
   // The mark is inverse video, or a background of the row's own.
-  if (!selected) selected = only_row(w, *f, [&](size_t r) { return rows[r].row.lead_marked; });
+  if (!selected) {
+    selected = only_index(count, [&](size_t k) { return rows[w + k].row.lead_marked; });
+  }
   if (!selected && count >= 3 &&
       std::all_of(rows.begin() + static_cast<std::ptrdiff_t>(w),
                   rows.begin() + static_cast<std::ptrdiff_t>(*f + 1),

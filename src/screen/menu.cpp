@@ -27,7 +27,6 @@ constinit const ScreenPattern esc_hint_pattern{
     "(?-u:\\b)[Ee][Ss][Cc](?:[Aa][Pp][Ee])?(?-u:\\b)(?:{js_space}*:?{js_space}*"
     "[Ss][Cc][Rr][Oo][Ll][Ll][Bb][Aa][Cc][Kk])?"};
 
-constexpr size_t kWindow = 45;      // rows searched from the bottom
 constexpr size_t kMaxGap = 3;       // rows between two options of a block
 constexpr size_t kFrameRows = 12;   // rows collected above a menu
 
@@ -68,15 +67,6 @@ bool may_be_numbered(std::string_view row) {
 std::string to_utf8(char32_t c) {
   std::string out;
   if (c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) append_utf8(out, c);
-  return out;
-}
-
-std::string join(const std::vector<std::string>& parts, std::string_view sep) {
-  std::string out;
-  for (size_t k = 0; k < parts.size(); ++k) {
-    if (k) out += sep;
-    out += parts[k];
-  }
   return out;
 }
 
@@ -202,20 +192,11 @@ std::optional<SelectedOption> selected_option_index(std::span<const OptionLook> 
   for (size_t k = looks.size(); k-- > 0;) {
     if (looks[k].has_marker) return SelectedOption{k, SelectionBy::marker};
   }
-  auto only = [&](auto test) -> std::optional<size_t> {
-    std::optional<size_t> found;
-    for (size_t k = 0; k < looks.size(); ++k) {
-      if (!test(k)) continue;
-      if (found) return std::nullopt;
-      found = k;
-    }
-    return found;
-  };
-  if (auto k = only([&](size_t i) { return looks[i].lead_marked; })) {
+  if (auto k = only_index(looks.size(), [&](size_t i) { return looks[i].lead_marked; })) {
     return SelectedOption{*k, SelectionBy::highlight};
   }
   if (looks.size() > 2) {
-    if (auto k = only([&](size_t i) { return differs_in_style(looks, i); })) {
+    if (auto k = only_index(looks.size(), [&](size_t i) { return differs_in_style(looks, i); })) {
       return SelectedOption{*k, SelectionBy::colour};
     }
   }
@@ -281,7 +262,7 @@ std::vector<MenuOption> NumberedBlock::menu_options() const {
 
 std::optional<NumberedBlock> read_numbered_block(std::span<const TrimmedRow> rows,
                                                  std::u32string_view markers) {
-  const size_t window = rows.size() > kWindow ? rows.size() - kWindow : 0;
+  const size_t window = menu_window_start(rows.size());
   for (size_t start = rows.size(); start-- > window;) {
     std::optional<NumberedOption> lowest = numbered_option(rows[start].trimmed, markers);
     if (!lowest || lowest->number == 0) continue;

@@ -30,6 +30,13 @@
 
 namespace mossbank::screen {
 
+// The readers search the lowest 45 rows, from the bottom up: this is the
+// first row index of that window.
+inline constexpr size_t kMenuWindow = 45;
+inline size_t menu_window_start(size_t count) {
+  return count > kMenuWindow ? count - kMenuWindow : 0;
+}
+
 // How the user moves between a menu's options: one of the four texts below.
 using NavigationKind = std::string_view;
 inline constexpr NavigationKind kNavigateArrows = "arrows";  // arrow keys, then Enter
@@ -144,6 +151,19 @@ struct OptionLook {
 
 // Whether the option at `index` is the only one with its lead colour.
 bool differs_in_style(std::span<const OptionLook> looks, size_t index);
+
+// The only index below `count` for which `test` holds; none when it holds
+// for none or for several.
+template <typename Test>
+std::optional<size_t> only_index(size_t count, Test test) {
+  std::optional<size_t> found;
+  for (size_t k = 0; k < count; ++k) {
+    if (!test(k)) continue;
+    if (found) return std::nullopt;
+    found = k;
+  }
+  return found;
+}
 
 // From the last option up, the last one with a cursor marker; else the only
 // one drawn in inverse video or on a background; else, with more than two

@@ -338,14 +338,11 @@ std::vector<size_t> on_dialog_background(std::span<const TrimmedRow> rows, size_
   return kept;
 }
 
+// The only candidate row for which `test` holds.
 std::optional<size_t> only_candidate(const std::vector<size_t>& candidates, auto test) {
-  std::optional<size_t> found;
-  for (size_t r : candidates) {
-    if (!test(r)) continue;
-    if (found) return std::nullopt;
-    found = r;
-  }
-  return found;
+  std::optional<size_t> k =
+      only_index(candidates.size(), [&](size_t i) { return test(candidates[i]); });
+  return k ? std::optional<size_t>(candidates[*k]) : std::nullopt;
 }
 
 std::vector<MenuOption> opencode_options_from_rows(std::span<const TrimmedRow> rows,

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -71,6 +72,31 @@ bool all_chars(std::string_view text, Pred keep) {
 
 inline bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+// The parts joined with `sep` between them.
+inline std::string join(std::span<const std::string> parts, std::string_view sep) {
+  std::string out;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k) out += sep;
+    out += parts[k];
+  }
+  return out;
+}
+
+// The length of the CSI sequence \x1b\[[0-9;:?]*[A-Za-z] at `pos`, or 0 when
+// none starts there: the sequences strip_escapes drops and the styled
+// readers take apart.
+inline size_t csi_length_at(std::string_view text, size_t pos) {
+  if (pos + 2 >= text.size() || text[pos] != '\x1b' || text[pos + 1] != '[') return 0;
+  size_t k = pos + 2;
+  while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == ';' ||
+                             text[k] == ':' || text[k] == '?')) {
+    ++k;
+  }
+  const bool letter = k < text.size() && ((text[k] >= 'A' && text[k] <= 'Z') ||
+                                          (text[k] >= 'a' && text[k] <= 'z'));
+  return letter ? k + 1 - pos : 0;
 }
 
 // Whether the text is empty or starts with a JavaScript white-space

@@ -10,17 +10,6 @@ namespace mossbank::screen {
 
 namespace {
 
-bool is_param_byte(char c) { return (c >= '0' && c <= '9') || c == ';' || c == ':'; }
-bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// The CSI sequence \x1b\[[0-9;:?]*[A-Za-z] at `pos`: its length, or 0.
-size_t csi_length_at(std::string_view text, size_t pos) {
-  if (pos + 2 >= text.size() || text[pos] != '\x1b' || text[pos + 1] != '[') return 0;
-  size_t k = pos + 2;
-  while (k < text.size() && (is_param_byte(text[k]) || text[k] == '?')) ++k;
-  return k < text.size() && is_letter(text[k]) ? k + 1 - pos : 0;
-}
-
 // The row without CSI sequences whose final is not "m" (an erase or a cursor
 // move inside a row says nothing about its look).
 std::string without_other_csi(std::string_view row) {

@@ -32,7 +32,6 @@ constinit const ScreenPattern box_beside_pattern{
 constinit const ScreenPattern box_bars_pattern{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
 constinit const ScreenPattern box_border_pattern{"^[┌└├╭╰][─━╌]*[┐┘┤╮╯]?$"};
 
-constexpr size_t kCursorWindow = 45;    // rows searched for the cursor
 constexpr size_t kMaxRowsBelow = 6;     // non-blank rows allowed below a menu
 constexpr size_t kTitleRows = 16;       // rows collected above a menu
 constexpr size_t kQuestionReach = 40;   // box rows below a menu that still belong to it
@@ -110,13 +109,13 @@ std::optional<size_t> find_prompt_row(std::span<const std::string> rows, bool sh
 }
 
 bool cursor_at_prompt_start(std::string_view screen, size_t cursor_column, size_t cursor_row) {
-  const std::vector<std::string> rows = screen_text_rows(screen);
+  // The rows keep their trailing blanks: the row tests do not look at them,
+  // and the glyph is measured with them (an empty prompt is "❯ " with the
+  // cursor after the blank).
+  const std::vector<std::string> rows = split_lines(strip_escapes(screen));
   std::optional<size_t> prompt = find_prompt_row(rows, false);
   if (!prompt || *prompt != cursor_row) return false;
-  // The glyph is measured on the row before its trailing blanks go: an empty
-  // prompt is "❯ " with the cursor after the blank.
-  const std::vector<std::string> raw = split_lines(strip_escapes(screen));
-  const std::string_view row = raw[*prompt];
+  const std::string_view row = rows[*prompt];
   if (!starts_with(row, "❯")) return false;
   return cursor_column == (at_blank_or_end(row.substr(3)) && row.size() > 3 ? 2u : 1u);
 }
@@ -152,7 +151,7 @@ std::optional<Menu> read_terminal(std::string_view screen) {
   std::optional<size_t> cursor;
   size_t column = 0;
   std::string cursor_text;
-  const size_t window = rows.size() > kCursorWindow ? rows.size() - kCursorWindow : 0;
+  const size_t window = menu_window_start(rows.size());
   for (size_t k = rows.size(); k-- > window;) {
     if (!has_cursor_marker(main[k])) continue;
     if (std::optional<Match> m = cursor_row_pattern.find(main[k])) {

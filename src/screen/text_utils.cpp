@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "base/utf8.h"
+#include "screen/row_text.h"
 
 namespace mossbank::screen {
 
@@ -26,20 +27,13 @@ std::string strip_escapes(std::string_view text) {
   out.reserve(text.size());
   size_t pos = 0;
   for (size_t esc = 0; (esc = text.find('\x1b', esc)) != std::string_view::npos;) {
-    size_t k = esc + 1;
-    if (k < text.size() && text[k] == '[') {
-      ++k;
-      while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == ';' ||
-                                 text[k] == ':' || text[k] == '?')) {
-        ++k;
-      }
-      if (k < text.size() && ((text[k] >= 'A' && text[k] <= 'Z') || (text[k] >= 'a' && text[k] <= 'z'))) {
-        out += text.substr(pos, esc - pos);
-        pos = esc = k + 1;
-        continue;
-      }
+    const size_t n = csi_length_at(text, esc);
+    if (n == 0) {
+      ++esc;
+      continue;
     }
-    ++esc;
+    out += text.substr(pos, esc - pos);
+    pos = esc = esc + n;
   }
   out += text.substr(pos);
   return out;
@@ -63,15 +57,7 @@ std::vector<std::string> split_lines(std::string_view text) {
 
 std::vector<std::string> screen_text_rows(std::string_view text) {
   std::vector<std::string> rows = split_lines(strip_escapes(text));
-  for (std::string& row : rows) {
-    // Rows end in runs of blanks from the screen's width: drop the ASCII
-    // ones byte by byte before the general trim.
-    size_t end = row.size();
-    while (end > 0 && (row[end - 1] == ' ' || (row[end - 1] >= '\t' && row[end - 1] <= '\r'))) {
-      --end;
-    }
-    row.resize(trim_end_js(std::string_view(row).substr(0, end)).size());
-  }
+  for (std::string& row : rows) row.resize(trim_row_end(row).size());
   return rows;
 }
 
