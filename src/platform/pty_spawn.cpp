@@ -63,40 +63,32 @@ SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>&
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(slave, F_SETFD, FD_CLOEXEC);
 
-  int status_pipe[2];
-#if defined(__APPLE__)
-  if (pipe(status_pipe) != 0) {
-#else
-  if (pipe2(status_pipe, O_CLOEXEC) != 0) {
-#endif
-    out.error = std::strerror(errno);
+  PipeEnds status_pipe;
+  if (int err = make_pipe(status_pipe)) {
+    out.error = std::strerror(err);
     close(master);
     close(slave);
     return out;
   }
-#if defined(__APPLE__)
-  fcntl(status_pipe[0], F_SETFD, FD_CLOEXEC);
-  fcntl(status_pipe[1], F_SETFD, FD_CLOEXEC);
-#endif
 
   pid_t pid = fork();
   if (pid < 0) {
     out.error = std::strerror(errno);
     close(master);
     close(slave);
-    close(status_pipe[0]);
-    close(status_pipe[1]);
+    close(status_pipe.read);
+    close(status_pipe.write);
     return out;
   }
   if (pid == 0) {
     // The child: async-signal-safe calls only.
     reset_signals_for_exec();
-    if (setsid() < 0) write_errno_and_exit(status_pipe[1], errno);
-    if (ioctl(slave, TIOCSCTTY, 0) != 0) write_errno_and_exit(status_pipe[1], errno);
+    if (setsid() < 0) write_errno_and_exit(status_pipe.write, errno);
+    if (ioctl(slave, TIOCSCTTY, 0) != 0) write_errno_and_exit(status_pipe.write, errno);
     for (int fd = 0; fd < 3; ++fd)
-      if (dup2(slave, fd) < 0) write_errno_and_exit(status_pipe[1], errno);
+      if (dup2(slave, fd) < 0) write_errno_and_exit(status_pipe.write, errno);
     // The error pipe is the one descriptor kept above 2; it closes on exec.
-    int keep = status_pipe[1];
+    int keep = status_pipe.write;
     if (keep < 3) {
       keep = fcntl(keep, F_DUPFD_CLOEXEC, 3);
       if (keep < 0) _exit(127);
@@ -108,13 +100,13 @@ SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>&
     write_errno_and_exit(keep, errno);
   }
   close(slave);
-  close(status_pipe[1]);
+  close(status_pipe.write);
   int child_errno = 0;
   ssize_t n;
   do {
-    n = read(status_pipe[0], &child_errno, sizeof child_errno);
+    n = read(status_pipe.read, &child_errno, sizeof child_errno);
   } while (n < 0 && errno == EINTR);
-  close(status_pipe[0]);
+  close(status_pipe.read);
   if (n == static_cast<ssize_t>(sizeof child_errno)) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

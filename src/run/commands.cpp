@@ -14,6 +14,7 @@
 #include "run/pty_agent.h"
 #include "run/publisher.h"
 #include "run/requests.h"
+#include "screen/session_ids.h"
 
 namespace mossbank::run {
 
@@ -319,21 +320,6 @@ void set_session_id(RunShared& run, std::string_view session_id, bool from_recor
   registration = std::move(rebuilt);
 }
 
-bool is_session_uuid(std::string_view text) {
-  static constexpr size_t kGroups[] = {8, 4, 4, 4, 12};
-  size_t pos = 0;
-  for (size_t i = 0; i < 5; ++i) {
-    if (i > 0) {
-      if (pos >= text.size() || text[pos] != '-') return false;
-      ++pos;
-    }
-    for (size_t j = 0; j < kGroups[i]; ++j, ++pos) {
-      if (pos >= text.size()) return false;
-      char c = text[pos];
-      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-    }
-  }
-  return pos == text.size();
-}
+bool is_session_uuid(std::string_view text) { return screen::is_session_id(text); }
 
 }  // namespace mossbank::run

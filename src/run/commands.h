@@ -66,7 +66,8 @@ void send_watch_frame(RunShared& run, std::optional<Frame> snapshot);
 // sees at the next registration.
 void set_session_id(RunShared& run, std::string_view session_id, bool from_records);
 
-// Five groups of 8, 4, 4, 4 and 12 characters 0-9 or a-f joined by "-".
+// A session id's form (screen::is_session_id): five groups of 8, 4, 4, 4
+// and 12 characters 0-9 or a-f joined by "-".
 bool is_session_uuid(std::string_view text);
 
 }  // namespace mossbank::run

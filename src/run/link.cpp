@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include "daemon/proof.h"
 #include "run/commands.h"
 #include "run/posts.h"
+#include "run/socket_io.h"
 #include "run/sse.h"
 
 namespace mossbank::run {
@@ -29,12 +29,6 @@ using std::chrono::milliseconds;
 
 constexpr size_t kReadSize = 8192;
 constexpr size_t kMaxHeadLine = 64 * 1024;
-
-#ifdef MSG_NOSIGNAL
-constexpr int kSendFlags = MSG_NOSIGNAL;
-#else
-constexpr int kSendFlags = 0;
-#endif
 
 bool village_owned(RunShared& run) {
   std::lock_guard lock(run.registration_mutex);
@@ -130,23 +124,6 @@ uint16_t status_of(std::string_view status_line) {
   return value > 65535 ? 0 : static_cast<uint16_t>(value);
 }
 
-bool set_read_timeout(int fd, milliseconds timeout) {
-  timeval tv{};
-  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-  tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-  return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
-}
-
-bool send_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // Puts a duplicate of the stream's socket in the stream slot (or -1).
 void fill_stream_slot(LinkState& link, int fd) {
 #ifdef F_DUPFD_CLOEXEC
@@ -207,8 +184,8 @@ class Attempt {
     const std::string port = std::to_string(route.port);
     const std::string head = "GET " + run_path(link.run_id, "/commands") +
                              " HTTP/1.1\r\nhost: 127.0.0.1:" + port +
-                             "\r\naccept: text/event-stream\r\nx-mossbank-token: " + *token +
-                             "\r\n\r\n";
+                             "\r\naccept: text/event-stream\r\n" + std::string(kTokenHeader) +
+                             ": " + *token + "\r\n\r\n";
     if (!send_all(stream.get(), head)) return std::nullopt;
     if (!set_read_timeout(stream.get(), settings_.read_timeout)) return std::nullopt;
 

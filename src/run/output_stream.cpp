@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,16 +18,11 @@
 #include "daemon/home.h"
 #include "daemon/http_client.h"
 #include "run/run_shared.h"
+#include "run/socket_io.h"
 
 namespace mossbank::run {
 
 namespace {
-
-#ifdef MSG_NOSIGNAL
-constexpr int kSendFlags = MSG_NOSIGNAL;
-#else
-constexpr int kSendFlags = 0;  // macOS: connect_loopback sets SO_NOSIGPIPE
-#endif
 
 constexpr size_t kReplyHeadLimit = 64 * 1024;
 constexpr size_t kWriteBatch = 256 * 1024;
@@ -39,16 +33,6 @@ constexpr std::chrono::milliseconds kGather{2};
 constexpr size_t kGatherBytes = 64 * 1024;
 constexpr std::string_view kTestRetireVariable = "MOSSBANK_TEST_STREAM_RETIRE_MS";
 
-bool send_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 bool all_digits(std::string_view text, size_t most) {
   return !text.empty() && text.size() <= most &&
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -58,13 +42,6 @@ uint64_t digits_value(std::string_view text) {
   uint64_t value = 0;
   for (char c : text) value = value * 10 + static_cast<uint64_t>(c - '0');
   return value;
-}
-
-void set_read_timeout(int fd, std::chrono::milliseconds timeout) {
-  timeval tv{};
-  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-  tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
 struct ReplyHead {

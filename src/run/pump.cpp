@@ -178,8 +178,8 @@ void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_pt
     // Handed to the screen before the user sees it, so that a request never
     // reads a screen older than the user's (and never waits on a terminal
     // the user paused).
-    if (!text.empty()) feeder.push(text);
     if (!text.empty()) {
+      feeder.push(text);
       std::lock_guard lock(*target.stdout_mutex);
       write_all(target.stdout_fd, text);
     }

@@ -61,17 +61,11 @@ struct Attached {
   std::shared_ptr<AgentInput> input;
 };
 
-std::optional<std::string> env_value(const RunInvocation& inv, std::string_view name) {
-  for (const auto& [key, value] : inv.environment)
-    if (key == name) return value;
-  return std::nullopt;
-}
-
 // The pseudo-terminal's size: the user's terminal, else MOSSBANK_RUN_SIZE
 // ("<cols>x<rows>", each 1 to 4 digits and at least 2), else 80 x 24.
 std::pair<uint16_t, uint16_t> initial_size(const RunInvocation& inv) {
   if (auto size = our_terminal_size()) return *size;
-  return parse_run_size(env_value(inv, "MOSSBANK_RUN_SIZE"));
+  return parse_run_size(env_var(inv.environment, "MOSSBANK_RUN_SIZE"));
 }
 
 // The user's own terminal wins back the size from the village's.
@@ -432,7 +426,7 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   run->restartable = reg.restartable;
   run->has_own_terminal.store(stdout_terminal);
   run->screen.agent = reg.agent;
-  run->size.own_terminal = stdout_terminal && !env_value(inv, "MOSSBANK_RUN_AS").value_or("").size();
+  run->size.own_terminal = stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
   run->poster = std::make_unique<Poster>(run->link);
   apply_stream_test_hook(run->output_streams, inv.environment);
 

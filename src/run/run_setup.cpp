@@ -8,12 +8,6 @@ namespace mossbank::run {
 
 namespace {
 
-std::optional<std::string> value_of(const EnvPairs& pairs, std::string_view name) {
-  for (const auto& [key, value] : pairs)
-    if (key == name) return value;
-  return std::nullopt;
-}
-
 std::optional<uint16_t> side(std::string_view digits) {
   if (digits.empty() || digits.size() > 4) return std::nullopt;
   unsigned v = 0;
@@ -38,16 +32,16 @@ std::pair<uint16_t, uint16_t> parse_run_size(const std::optional<std::string>& t
 }
 
 EnvPairs agent_environment_pairs(const EnvPairs& pairs, const std::string& run_id) {
-  const bool panel_shell = value_of(pairs, "MOSSBANK_RUN_PANEL_SHELL") == "1";
+  const bool panel_shell = env_var(pairs, "MOSSBANK_RUN_PANEL_SHELL") == "1";
   EnvPairs out = run_env_without_own(pairs, !panel_shell);
   if (!panel_shell) out.emplace_back("MOSSBANK_RUN_ID", run_id);
-  if (!value_of(out, "TERM")) out.emplace_back("TERM", "xterm-256color");
+  if (!env_var(out, "TERM")) out.emplace_back("TERM", "xterm-256color");
   return out;
 }
 
 JsonValue build_registration(const RegistrationInput& in) {
   const EnvPairs& env = in.invocation->environment;
-  const auto run_as = value_of(env, "MOSSBANK_RUN_AS");
+  const auto run_as = env_var(env, "MOSSBANK_RUN_AS");
   const auto host = run_host(env);
   const bool interactive = in.stdout_terminal && (!run_as || run_as->empty());
 
@@ -56,14 +50,14 @@ JsonValue build_registration(const RegistrationInput& in) {
   r["command"] = in.command;
   r["cwd"] = in.invocation->current_dir;
   r["pid"] = in.invocation->pid;
-  r["villageOwned"] = value_of(env, "MOSSBANK_VILLAGE_TERMINAL") == "1" || run_as == in.run_id ||
+  r["villageOwned"] = env_var(env, "MOSSBANK_VILLAGE_TERMINAL") == "1" || run_as == in.run_id ||
                       host == in.run_id;
   r["wrapperVersion"] = in.invocation->version;
   r["wrapperApi"] = 211;
   r["input"] = true;
   r["interrupt"] = true;
   if (in.child_pid) r["childPid"] = *in.child_pid;
-  if (value_of(env, "MOSSBANK_RUN_PANEL_SHELL") == "1") r["panelShell"] = true;
+  if (env_var(env, "MOSSBANK_RUN_PANEL_SHELL") == "1") r["panelShell"] = true;
   if (in.restartable) {
     r["restart"] = true;
     r["upgrade"] = true;
