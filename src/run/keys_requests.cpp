@@ -9,6 +9,7 @@
 #include "run/pty_agent.h"
 #include "run/resume.h"
 #include "screen/agent_menu.h"
+#include "screen/agent_readers.h"
 #include "screen/approval.h"
 #include "screen/input_pane.h"
 #include "screen/typing_profile.h"
@@ -29,7 +30,6 @@ using outcome::kUnavailable;
 constexpr size_t kMaxKeysUnits = 32;
 constexpr size_t kMaxLaunchWords = 16;
 constexpr size_t kMaxLaunchWordLength = 100;
-constexpr std::string_view kCommandCenterTitle = "Agent command center";
 constexpr std::string_view kEsc = "\x1b";
 
 struct ScreenView {
@@ -126,10 +126,11 @@ std::string serve_keys_request(RunShared& run, const VillageRequest& request) {
   if (menu->text != signature->get_ref<const std::string&>()) return std::string(kFailed);
   if (!selection_matches(json_member(*expect, "selected"), *menu)) return std::string(kFailed);
   if (!request_still_current(run, request)) return std::string(kFailed);
-  if (menu->title == kCommandCenterTitle) {
+  if (menu->title == screen::kCommandCenterTitle) {
     // The command center takes only Esc, by its first option's key.
-    const bool esc_back = !menu->options.empty() && menu->options.front().key == std::string(kEsc);
-    if (keys != kEsc || !esc_back) return std::string(kFailed);
+    const bool esc_back =
+        !menu->options.empty() && menu->options.front().key == screen::kCommandCenterBackKey;
+    if (keys != screen::kCommandCenterBackKey || !esc_back) return std::string(kFailed);
   }
   type_keys(run, filter_request_keys(keys));
   return std::string(kSent);
