@@ -22,7 +22,7 @@ using testing::kChunkedHead;
 using testing::ServerConnection;
 using testing::TestDaemon;
 
-constexpr auto kPatience = std::chrono::seconds(20);
+using testing::kPatience;
 
 // What the link handed over, as text: "command <json>", "ready", "dropped".
 class Recorder {
