@@ -56,6 +56,14 @@ class StreamRun {
     publish_frame(*run, data_frame(bytes));
   }
 
+  // Until a failed open has left its retry waiting.
+  void wait_retry_pending() {
+    for (bool pending = false; !pending; std::this_thread::yield()) {
+      std::lock_guard lock(run->publisher_mutex);
+      pending = run->publisher.retry_pending;
+    }
+  }
+
   std::shared_ptr<OutputStream> attached() {
     std::lock_guard lock(run->publisher_mutex);
     return attached_locked();
@@ -351,10 +359,7 @@ TEST(OutputStreamRetry, ARetryLeftByAnEndedWatchHoldsNothingBack) {
   timings.retries = {1h, 1ms, 1ms, 1ms, 1ms};
   StreamRun r([](size_t) { return StreamAnswer{404}; }, timings);
   r.watch();
-  for (bool pending = false; !pending; std::this_thread::yield()) {
-    std::lock_guard lock(r.run->publisher_mutex);
-    pending = r.run->publisher.retry_pending;
-  }
+  r.wait_retry_pending();
   {
     std::lock_guard lock(r.run->publisher_mutex);
     r.run->publisher.enabled = false;  // what the end of a watch does
@@ -452,10 +457,7 @@ TEST(OutputStreamFinish, TheRunsEndCutsTheWaits) {
   timings.retries = {1h, 1h, 1h, 1h, 1h};
   StreamRun r([](size_t) { return StreamAnswer{404}; }, timings);
   r.watch();
-  for (bool pending = false; !pending; std::this_thread::yield()) {
-    std::lock_guard lock(r.run->publisher_mutex);
-    pending = r.run->publisher.retry_pending;
-  }
+  r.wait_retry_pending();
   r.run->waker.end();
   r.run->jobs.join_all();  // the hour-long retry does not hold it
 }
