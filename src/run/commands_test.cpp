@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/unique_fd.h"
@@ -14,13 +13,13 @@
 #include "platform/pty.h"
 #include "run/pty_agent.h"
 #include "run/test_daemon.h"
+#include "run/test_waits.h"
 
 namespace mossbank::run {
 namespace {
 
 using Size = std::pair<uint16_t, uint16_t>;
-
-constexpr auto kPatience = std::chrono::seconds(20);
+using testing::kPatience;
 
 // Records what the run asks of the agent.
 class FakeAgent final : public AgentProcess {
@@ -79,53 +78,6 @@ class FakeSubscriber final : public Subscriber {
   bool closed = false;
 };
 
-// The agent's input on a pipe, read as it comes.
-class InputPipe {
- public:
-  InputPipe() {
-    int fds[2];
-    if (::pipe(fds) != 0) std::abort();
-    read_end_.reset(fds[0]);
-    auto master = std::make_shared<PtyMaster>();
-    master->fd.reset(fds[1]);
-    input = std::make_shared<AgentInput>(std::move(master));
-    reader_ = std::thread([this] {
-      char buf[65536];
-      for (;;) {
-        ssize_t n = ::read(read_end_.get(), buf, sizeof buf);
-        if (n <= 0) return;
-        {
-          std::lock_guard lock(mutex_);
-          text_.append(buf, static_cast<size_t>(n));
-        }
-        changed_.notify_all();
-      }
-    });
-  }
-  ~InputPipe() {
-    input.reset();  // closes the write end: the reader sees the end
-    reader_.join();
-  }
-
-  // Everything read until `marker` ends it, without the marker; consumed.
-  std::string take_until(const std::string& marker) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, kPatience, [&] { return text_.ends_with(marker); });
-    std::string out = text_.substr(0, text_.size() - std::min(marker.size(), text_.size()));
-    text_.clear();
-    return out;
-  }
-
-  std::shared_ptr<AgentInput> input;
-
- private:
-  UniqueFd read_end_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string text_;
-  std::thread reader_;
-};
-
 // A pseudo-terminal standing for the user's own terminal.
 struct UserTerminal {
   UserTerminal(uint16_t cols, uint16_t rows) {
@@ -173,7 +125,7 @@ class CommandsTest : public ::testing::Test {
 
   testing::TestDaemon daemon;
   std::shared_ptr<FakeAgent> agent = std::make_shared<FakeAgent>();
-  InputPipe pipe;
+  testing::InputPipe pipe;
   RunShared run;
 };
 

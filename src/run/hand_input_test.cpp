@@ -2,23 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <vector>
+
+#include "run/test_files.h"
 
 namespace mossbank::run {
 namespace {
 
 using screen::KeyClock;
-
-std::string capture(const std::string& name) {
-  std::ifstream in(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/claude/" + name + ".raw",
-                   std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  EXPECT_FALSE(bytes.str().empty()) << name;
-  return bytes.str();
-}
 
 class HandInputTest : public ::testing::Test {
  protected:
@@ -28,7 +19,7 @@ class HandInputTest : public ::testing::Test {
   void show(const std::string& name) {
     std::lock_guard lock(run.screen_mutex);
     run.screen.terminal = terminal_new(80, 24);
-    terminal_process(run.screen.terminal, capture(name));
+    terminal_process(run.screen.terminal, testing::agent_capture("claude/" + name + ".raw"));
     run.screen_changed_locked();
   }
 

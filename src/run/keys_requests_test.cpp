@@ -1,89 +1,24 @@
 #include "run/keys_requests.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "run/hand_input.h"
-#include "run/pty_agent.h"
 #include "run/test_files.h"
+#include "run/test_waits.h"
 #include "screen/agent_menu.h"
 #include "terminal/terminal.h"
 
 namespace mossbank::run {
 namespace {
 
-constexpr auto kPatience = std::chrono::seconds(20);
+using testing::agent_capture;
+
 constexpr std::string_view kMarker = "<end>";
 constexpr const char* kSession = "0f8fad5b-d9cb-469f-a165-70867728950e";
-
-std::string capture(const std::string& name) {
-  return testing::read_text(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/" + name);
-}
-
-// The agent's input on a pipe, read as it comes.
-class InputPipe {
- public:
-  InputPipe() {
-    int fds[2];
-    if (::pipe(fds) != 0) std::abort();
-    read_end_.reset(fds[0]);
-    auto master = std::make_shared<PtyMaster>();
-    master->fd.reset(fds[1]);
-    input = std::make_shared<AgentInput>(std::move(master));
-    reader_ = std::thread([this] {
-      char buf[4096];
-      for (;;) {
-        ssize_t n = ::read(read_end_.get(), buf, sizeof buf);
-        if (n <= 0) return;
-        std::function<void(const std::string&)> seen;
-        {
-          std::lock_guard lock(mutex_);
-          text_.append(buf, static_cast<size_t>(n));
-          seen = on_read_;
-        }
-        if (seen) seen(std::string(buf, static_cast<size_t>(n)));
-        changed_.notify_all();
-      }
-    });
-  }
-  ~InputPipe() {
-    input.reset();
-    reader_.join();
-  }
-
-  // Called on the reader's thread with each piece read.
-  void on_read(std::function<void(const std::string&)> seen) {
-    std::lock_guard lock(mutex_);
-    on_read_ = std::move(seen);
-  }
-
-  // Everything read until `marker` ends it, without the marker; consumed.
-  std::string take_until(std::string_view marker) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, kPatience, [&] { return text_.find(marker) != std::string::npos; });
-    const size_t at = text_.find(marker);
-    if (at == std::string::npos) return "<no marker> " + std::exchange(text_, "");
-    std::string out = text_.substr(0, at);
-    text_.erase(0, at + marker.size());
-    return out;
-  }
-
-  std::shared_ptr<AgentInput> input;
-
- private:
-  UniqueFd read_end_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string text_;
-  std::function<void(const std::string&)> on_read_;
-  std::thread reader_;
-};
 
 class KeysRequests : public ::testing::Test {
  protected:
@@ -132,7 +67,7 @@ class KeysRequests : public ::testing::Test {
   }
 
   testing::ScratchDir home;
-  InputPipe pipe;
+  testing::InputPipe pipe;
   std::shared_ptr<RunShared> run = std::make_shared<RunShared>(80, 24, home.path(), "run-1");
 };
 
@@ -140,7 +75,7 @@ class KeysRequests : public ::testing::Test {
 class KeysInMenus : public KeysRequests {
  protected:
   KeysInMenus() {
-    show("claude", capture("claude/approval-bash-80x24.raw"));
+    show("claude", agent_capture("claude/approval-bash-80x24.raw"));
     std::lock_guard lock(run->screen_mutex);
     menu = screen::read_menu("claude", screen_lines(run->screen.terminal));
   }
@@ -211,7 +146,7 @@ TEST_F(KeysInMenus, NoMenuOrAStoppingRunTypesNothing) {
   EXPECT_EQ(serve_keys_request(*run, r), "failed");
   EXPECT_EQ(typed(), "x");
   r.input_generation = input_generation(*run);
-  show("claude", capture("claude/idle-80x24.raw"));
+  show("claude", agent_capture("claude/idle-80x24.raw"));
   EXPECT_EQ(serve_keys_request(*run, r), "failed");
   EXPECT_EQ(typed(), "");
 }
@@ -263,10 +198,10 @@ TEST_F(KeysRequests, InterruptKeysPerAgent) {
     std::string outcome;
     std::string keys;
   };
-  const std::string idle = capture("claude/idle-80x24.raw");
+  const std::string idle = agent_capture("claude/idle-80x24.raw");
   const std::vector<Case> cases = {
       {"claude", idle, "sent", "\x1b"},
-      {"claude", capture("claude/approval-bash-80x24.raw"), "permission", ""},
+      {"claude", agent_capture("claude/approval-bash-80x24.raw"), "permission", ""},
       {"opencode", "", "sent", "\x1b\x1b"},
       {"copilot", "plain text", "sent", "\x1b\x1b"},
       {"codex", "", "sent", "\x1b"},
@@ -295,7 +230,7 @@ TEST_F(KeysRequests, InterruptByCtrlCLeavesTheUsersDraft) {
   EXPECT_EQ(typed(), "half a line");
   EXPECT_EQ(serve_interrupt_request(*run, request(R"({"type":"interrupt"})")), "draft");
   // An Esc agent interrupts all the same.
-  show("claude", capture("claude/busy-spinner-120x40.raw"), 120, 40);
+  show("claude", agent_capture("claude/busy-spinner-120x40.raw"), 120, 40);
   EXPECT_EQ(serve_interrupt_request(*run, request(R"({"type":"interrupt"})")), "sent");
   EXPECT_EQ(typed(), "\x1b");
 }
@@ -361,7 +296,7 @@ std::string restart_command(const std::string& extra = "") {
 }
 
 TEST_F(KeysRequests, RestartRefusals) {
-  const std::string idle = capture("claude/idle-80x24.raw");
+  const std::string idle = agent_capture("claude/idle-80x24.raw");
   struct Case {
     std::string what;
     std::string agent;
@@ -398,7 +333,7 @@ TEST_F(KeysRequests, RestartRefusals) {
     std::lock_guard lock(run->activity_mutex);
     run->activity.working = false;
   }
-  show("claude", capture("claude/busy-spinner-120x40.raw"), 120, 40);
+  show("claude", agent_capture("claude/busy-spinner-120x40.raw"), 120, 40);
   EXPECT_EQ(serve_restart_request(*run, request(restart_command().c_str())), "busy");
 
   // No box to type into: the exit command is refused, and nothing stays pending.
@@ -412,7 +347,7 @@ TEST_F(KeysRequests, RestartRefusals) {
 }
 
 TEST_F(KeysRequests, RestartTypesTheExitCommandAfterStoringTheRestart) {
-  show("claude", capture("claude/idle-80x24.raw"));
+  show("claude", agent_capture("claude/idle-80x24.raw"));
   std::mutex seen_mutex;
   std::optional<bool> pending_at_enter;
   pipe.on_read([&](const std::string& piece) {
@@ -445,7 +380,7 @@ TEST_F(KeysRequests, RestartTypesTheExitCommandAfterStoringTheRestart) {
 }
 
 TEST_F(KeysRequests, RestartWindowIsOnTheMonotonicClock) {
-  show("claude", capture("claude/idle-80x24.raw"));
+  show("claude", agent_capture("claude/idle-80x24.raw"));
   const auto now = std::chrono::steady_clock::now();
   struct Case {
     std::string what;
@@ -474,12 +409,12 @@ TEST_F(KeysRequests, RestartWindowIsOnTheMonotonicClock) {
 }
 
 TEST_F(KeysRequests, AQuestionAfterTheExitCommandCancelsTheRestart) {
-  show("claude", capture("claude/idle-80x24.raw"));
+  show("claude", agent_capture("claude/idle-80x24.raw"));
   run->upgrade_requested.store(false);
   EXPECT_EQ(serve_restart_request(*run, request(restart_command(R"(,"upgrade":true)").c_str())), "sent");
   EXPECT_EQ(typed(), "/exit\r");
   // The agent asks instead of exiting; the watch answers it with one Esc.
-  show("claude", capture("claude/approval-bash-80x24.raw"));
+  show("claude", agent_capture("claude/approval-bash-80x24.raw"));
   EXPECT_EQ(pipe.take_until("\x1b"), "");
   run->jobs.join_all();
   EXPECT_FALSE(pending().has_value());
@@ -488,7 +423,7 @@ TEST_F(KeysRequests, AQuestionAfterTheExitCommandCancelsTheRestart) {
   EXPECT_EQ(typed(), "");
 
   // The next restart hears of it once.
-  show("claude", capture("claude/idle-80x24.raw"));
+  show("claude", agent_capture("claude/idle-80x24.raw"));
   EXPECT_EQ(serve_restart_request(*run, request(restart_command().c_str())), "permission");
   EXPECT_FALSE(run->restart_cancelled.load());
   EXPECT_EQ(typed(), "");
@@ -498,7 +433,7 @@ TEST_F(KeysRequests, AQuestionAfterTheExitCommandCancelsTheRestart) {
 
 TEST_F(KeysRequests, TheWatchLeavesAnExitedOrStoppedRunAlone) {
   for (bool stopped : {false, true}) {
-    show("claude", capture("claude/idle-80x24.raw"));
+    show("claude", agent_capture("claude/idle-80x24.raw"));
     {
       std::lock_guard lock(run->restart_mutex);
       run->pending_restart.reset();
@@ -512,7 +447,7 @@ TEST_F(KeysRequests, TheWatchLeavesAnExitedOrStoppedRunAlone) {
       std::lock_guard lock(run->restart_mutex);
       run->pending_restart.reset();
     }
-    show("claude", capture("claude/approval-bash-80x24.raw"));
+    show("claude", agent_capture("claude/approval-bash-80x24.raw"));
     run->jobs.join_all();  // the watch ends at its next look
     EXPECT_FALSE(run->restart_cancelled.load()) << stopped;
     EXPECT_EQ(typed(), "") << stopped;

@@ -22,7 +22,7 @@ using testing::kChunkedHead;
 using testing::ServerConnection;
 using testing::TestDaemon;
 
-constexpr auto kPatience = std::chrono::seconds(20);
+using testing::kPatience;
 
 // What the link handed over, as text: "command <json>", "ready", "dropped".
 class Recorder {
@@ -77,6 +77,11 @@ class Pauses {
     return true;
   }
 
+  // `pause` as the link's pause setting.
+  std::function<bool(RunShared&, milliseconds)> hook() {
+    return [this](RunShared& run, milliseconds delay) { return pause(run, delay); };
+  }
+
   std::vector<long> delays() {
     std::lock_guard lock(mutex_);
     return delays_;
@@ -127,7 +132,7 @@ TEST_F(LinkTest, RegistersAndOpensTheStreamWithExactHeads) {
     opened.open();
   });
   Pauses pauses(0);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   // The stream opened; the link waits on it until the test ends it.
   ASSERT_TRUE(opened.wait_for(kPatience));
   ASSERT_EQ(daemon.requests("GET /api/runs/").size(), 1u);
@@ -179,7 +184,7 @@ TEST_F(LinkTest, EventsThroughChunks) {
     c.write(chunk("event: unknown-run\ndata: {}\n\nevent: command\ndata: {\"type\":\"late\"}\n\n"));
   });
   Pauses pauses(1);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   finish();
   EXPECT_EQ(recorder.events(), (std::vector<std::string>{R"(command {"type":"a"})",
                                                           "command {\"type\":\"b\"}", "ready",
@@ -199,7 +204,7 @@ TEST_F(LinkTest, PlainBodyAndAChunkSizeThatIsNotHexadecimal) {
             chunk("event: command\ndata: {\"type\":\"after\"}\n\n"));
   });
   Pauses pauses(2);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   finish();
   EXPECT_EQ(recorder.events(),
             (std::vector<std::string>{R"(command {"type":"x"})", "dropped",
@@ -212,7 +217,7 @@ TEST_F(LinkTest, OversizeChunkEndsTheStream) {
     c.write(chunk("event: ready\n\n") + "100001\r\n" + std::string(64, 'x'));
   });
   Pauses pauses(1);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   finish();
   EXPECT_EQ(recorder.events(), (std::vector<std::string>{"ready", "dropped", "dropped"}));
 }
@@ -240,7 +245,7 @@ TEST_F(LinkTest, DelaysGrowAndStartOverAfterReady) {
     Pauses pauses(c.delays.size());
     LinkSettings s;
     s.handle = [](RunShared&, const LinkEvent&) { return std::optional<std::string>(); };
-    s.pause = [&](RunShared& rr, milliseconds delay) { return pauses.pause(rr, delay); };
+    s.pause = pauses.hook();
     run_link(r, s);
     EXPECT_EQ(pauses.delays(), c.delays) << c.what;
   }
@@ -249,7 +254,7 @@ TEST_F(LinkTest, DelaysGrowAndStartOverAfterReady) {
 TEST_F(LinkTest, FailedRegistrationOpensNoStream) {
   daemon.set_registration_status(500);
   Pauses pauses(2);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   finish();
   EXPECT_EQ(daemon.requests("POST /api/runs ").size(), 3u);
   EXPECT_EQ(daemon.requests("GET /api/runs/").size(), 0u);
@@ -278,7 +283,7 @@ TEST_F(LinkTest, UnknownRunRegistersAgain) {
       c.write(chunk("event: unknown-run\ndata: {}\n\n"));
     });
   Pauses pauses(2);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   finish();
   EXPECT_EQ(daemon.requests("POST /api/runs ").size(), 3u);
   EXPECT_EQ(pauses.delays(), (std::vector<long>{500, 1000}));
@@ -288,7 +293,7 @@ TEST_F(LinkTest, ReadTimeOutEndsTheStream) {
   settings.read_timeout = milliseconds(100);
   daemon.stream(1, [](ServerConnection& c) { c.write(kChunkedHead); });
   Pauses pauses(1);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   finish();
   EXPECT_EQ(recorder.events(), (std::vector<std::string>{"dropped", "dropped"}));
 }
@@ -328,7 +333,7 @@ TEST_F(LinkTest, RefusedPostShutsTheStreamAndTheLinkProvesAgain) {
     c.write(chunk("event: ready\ndata: {}\n\n"));
   });
   Pauses pauses(5);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   recorder.wait_events(1);
   daemon.set_post_status(401);
   EXPECT_FALSE(report_run(run.link, "/activity", JsonValue::object()));
@@ -360,7 +365,7 @@ TEST_F(LinkTest, VillageOff) {
     Pauses pauses(1);
     LinkSettings s;
     s.handle = [&](RunShared&, const LinkEvent& e) { return events.handle(e); };
-    s.pause = [&](RunShared& rr, milliseconds delay) { return pauses.pause(rr, delay); };
+    s.pause = pauses.hook();
     EXPECT_FALSE(run_link(r, s).has_value());
     EXPECT_EQ(events.events(), c.events) << c.what;
     EXPECT_EQ(d.requests("").size(), 0u) << c.what;
@@ -385,7 +390,7 @@ TEST_F(LinkTest, SwitchedOffWhileStreamingOnlyStopsAVillageOwnedRun) {
     Pauses pauses(0);
     LinkSettings s;
     s.handle = [&](RunShared&, const LinkEvent& e) { return events.handle(e); };
-    s.pause = [&](RunShared& rr, milliseconds delay) { return pauses.pause(rr, delay); };
+    s.pause = pauses.hook();
     std::thread t([&] { run_link(r, s); });
     events.wait_events(1);
     d.write_file("village-off", "{}");
@@ -407,7 +412,7 @@ TEST_F(LinkTest, ClosedLinkHandsNoCommandOverAndDoesNotRegister) {
     c.write(chunk("event: command\ndata: {\"type\":\"stop\"}\n\nevent: unknown-run\n\n"));
   });
   Pauses pauses(1);
-  start([&](RunShared& r, milliseconds d) { return pauses.pause(r, d); });
+  start(pauses.hook());
   recorder.wait_events(1);
   run.link.closed.store(true);
   close.open();

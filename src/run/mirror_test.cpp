@@ -1,14 +1,13 @@
 #include "run/mirror.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <condition_variable>
-#include <filesystem>
 #include <thread>
 
 #include "daemon/test_loopback_server.h"
 #include "run/posts.h"
+#include "run/test_files.h"
 
 namespace mossbank::run {
 namespace {
@@ -82,9 +81,7 @@ class MirrorRun {
           changed_.notify_all();
           conn.write("HTTP/1.1 200 OK\r\ncontent-length: 0\r\n\r\n");
         }) {
-    char pattern[] = "/tmp/mossbank-mirror-XXXXXX";
-    home_ = mkdtemp(pattern);
-    run = std::make_shared<RunShared>(20, 3, home_, "run-2");
+    run = std::make_shared<RunShared>(20, 3, home_.path(), "run-2");
     run->link.set_route(Route{server_.port(), "token"});
     run->poster = std::make_unique<Poster>(run->link);
     thread_ = std::thread([r = run] { run_mirror(r); });
@@ -93,7 +90,6 @@ class MirrorRun {
     run->waker.end();
     thread_.join();
     run->poster.reset();
-    std::filesystem::remove_all(home_);
   }
 
   void output(std::string_view bytes) {
@@ -124,7 +120,7 @@ class MirrorRun {
   std::condition_variable changed_;
   std::vector<std::pair<std::string, std::string>> posts_;
   mossbank::testing::LoopbackServer server_;
-  std::string home_;
+  testing::ScratchDir home_;
 };
 
 std::function<bool(const std::vector<JsonValue>&)> last_text_has(const std::string& text) {

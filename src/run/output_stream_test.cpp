@@ -1,14 +1,12 @@
 #include "run/output_stream.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <thread>
 
 #include "run/run_shared.h"
+#include "run/test_files.h"
 #include "run/test_stream_server.h"
 
 namespace mossbank::run {
@@ -36,9 +34,7 @@ class StreamRun {
  public:
   explicit StreamRun(StreamServer::Chooser choose = {}, StreamTimings timings = quick_timings())
       : server(std::move(choose)) {
-    char pattern[] = "/tmp/mossbank-stream-XXXXXX";
-    home = mkdtemp(pattern);
-    run = std::make_shared<RunShared>(80, 24, home, kRunId);
+    run = std::make_shared<RunShared>(80, 24, home.path(), kRunId);
     run->output_streams.timings = timings;
     run->link.set_route(Route{server.port(), kToken});
   }
@@ -46,7 +42,6 @@ class StreamRun {
     finish_output_stream(*run, 10s);
     run->waker.end();
     run->jobs.join_all();
-    std::filesystem::remove_all(home);
   }
 
   void watch() {
@@ -59,6 +54,14 @@ class StreamRun {
     std::lock_guard lock(run->publisher_mutex);
     run->publisher.published += bytes.size();
     publish_frame(*run, data_frame(bytes));
+  }
+
+  // Until a failed open has left its retry waiting.
+  void wait_retry_pending() {
+    for (bool pending = false; !pending; std::this_thread::yield()) {
+      std::lock_guard lock(run->publisher_mutex);
+      pending = run->publisher.retry_pending;
+    }
   }
 
   std::shared_ptr<OutputStream> attached() {
@@ -76,7 +79,7 @@ class StreamRun {
     ASSERT_GE(got[n].body.size(), 13u) << "stream " << n << " never got its head";
   }
 
-  std::string home;
+  testing::ScratchDir home;
   StreamServer server;
   std::shared_ptr<RunShared> run;
 };
@@ -188,7 +191,7 @@ TEST(OutputStreamOpen, NoStreamWithoutAProvenDaemonOrAfterARefusal) {
     StreamRun r([](size_t) { return StreamAnswer{404}; });
     if (setting == Setting::link_closed) r.run->link.closed = true;
     if (setting == Setting::no_route) r.run->link.set_route(std::nullopt);
-    if (setting == Setting::village_off) std::ofstream(r.home + "/village-off") << "{}";
+    if (setting == Setting::village_off) testing::write_file(r.home / "village-off", "{}");
     EXPECT_FALSE(open_output_stream(r.run->link, r.run->jobs, r.run->output_streams));
     EXPECT_EQ(r.server.streams().size(), setting == Setting::refused ? 1u : 0u);
   }
@@ -356,10 +359,7 @@ TEST(OutputStreamRetry, ARetryLeftByAnEndedWatchHoldsNothingBack) {
   timings.retries = {1h, 1ms, 1ms, 1ms, 1ms};
   StreamRun r([](size_t) { return StreamAnswer{404}; }, timings);
   r.watch();
-  for (bool pending = false; !pending; std::this_thread::yield()) {
-    std::lock_guard lock(r.run->publisher_mutex);
-    pending = r.run->publisher.retry_pending;
-  }
+  r.wait_retry_pending();
   {
     std::lock_guard lock(r.run->publisher_mutex);
     r.run->publisher.enabled = false;  // what the end of a watch does
@@ -457,10 +457,7 @@ TEST(OutputStreamFinish, TheRunsEndCutsTheWaits) {
   timings.retries = {1h, 1h, 1h, 1h, 1h};
   StreamRun r([](size_t) { return StreamAnswer{404}; }, timings);
   r.watch();
-  for (bool pending = false; !pending; std::this_thread::yield()) {
-    std::lock_guard lock(r.run->publisher_mutex);
-    pending = r.run->publisher.retry_pending;
-  }
+  r.wait_retry_pending();
   r.run->waker.end();
   r.run->jobs.join_all();  // the hour-long retry does not hold it
 }

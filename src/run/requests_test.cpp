@@ -1,16 +1,14 @@
 #include "run/requests.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
-#include "run/pty_agent.h"
 #include "run/test_daemon.h"
+#include "run/test_files.h"
+#include "run/test_waits.h"
 
 namespace mossbank::run {
 namespace {
@@ -93,6 +91,7 @@ class GateTest : public ::testing::Test {
   }
 
   testing::TestDaemon daemon;
+  testing::InputPipe pipe;  // outlives the run, which holds its write end
   RunShared run;
 };
 
@@ -119,26 +118,13 @@ TEST_F(GateTest, OneAtATimeAndNoneWhileStopping) {
                                                  R"({"requestId":"b","outcome":"unavailable"})"}));
 }
 
-std::string claude_capture(const std::string& name) {
-  std::ifstream in(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/claude/" + name + ".raw",
-                   std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 // A Claude Code talk carried out by the worker on its own thread, while the
 // screen is drawn again and again and the user's terminal sends reports
 // (which pass nothing and leave the request current): the text and Enter
 // reach the agent, the result and the receipt reach the village.
 TEST_F(GateTest, AClaudeTalkThroughTheWorker) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  UniqueFd read_end(fds[0]);
-  auto master = std::make_shared<PtyMaster>();
-  master->fd.reset(fds[1]);
-  run.input = std::make_shared<AgentInput>(master);
-  const std::string idle = claude_capture("idle-80x24");
+  run.input = pipe.input;
+  const std::string idle = testing::agent_capture("claude/idle-80x24.raw");
   {
     std::lock_guard lock(run.screen_mutex);
     run.screen.agent = "claude";
@@ -161,14 +147,7 @@ TEST_F(GateTest, AClaudeTalkThroughTheWorker) {
 
   ASSERT_TRUE(take_village_request(run, JsonValue::parse(R"({"type":"talk","requestId":"t","text":"hi"})"),
                                    "talk"));
-  std::string typed;
-  char buf[64];
-  while (!typed.ends_with("\r")) {
-    ssize_t n = ::read(read_end.get(), buf, sizeof buf);
-    ASSERT_GT(n, 0);
-    typed.append(buf, static_cast<size_t>(n));
-  }
-  EXPECT_EQ(typed, "hi\r");
+  EXPECT_EQ(pipe.take_until("\r"), "hi");  // the text, then Enter
   // The worker ends after its last post, the receipt.
   run.jobs.join_all();
   done.store(true);

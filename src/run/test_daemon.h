@@ -4,21 +4,20 @@
 // and each command stream served by a script the test writes.
 #pragma once
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "base/files.h"
 #include "daemon/proof.h"
 #include "daemon/test_loopback_server.h"
+#include "run/test_files.h"
+#include "run/test_waits.h"
 
 namespace mossbank::run::testing {
 
@@ -26,32 +25,6 @@ using mossbank::testing::LoopbackServer;
 using mossbank::testing::request_body;
 using mossbank::testing::request_path;
 using mossbank::testing::ServerConnection;
-
-// A latch the tests open; waits end when it opens or the test ends.
-class Gate {
- public:
-  void open() {
-    {
-      std::lock_guard lock(mutex_);
-      open_ = true;
-    }
-    changed_.notify_all();
-  }
-  void wait() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return open_; });
-  }
-  template <typename Duration>
-  bool wait_for(Duration patience) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, patience, [&] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
 
 inline std::string http_answer(int status, const std::string& body,
                                const std::string& extra = "") {
@@ -76,16 +49,12 @@ class TestDaemon {
   static constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 
   TestDaemon() : server_([this](ServerConnection& c, const std::string& r) { serve(c, r); }) {
-    char pattern[] = "/tmp/mossbank-run-test-XXXXXX";
-    home = ::mkdtemp(pattern);
     write_config();
   }
 
   ~TestDaemon() {
     // Scripts still waiting end before the server joins its threads.
     for (auto& gate : gates_) gate.second.open();
-    std::string command = "rm -rf '" + home + "'";
-    (void)!std::system(command.c_str());
   }
 
   uint16_t port() const { return server_.port(); }
@@ -96,10 +65,7 @@ class TestDaemon {
   }
 
   void write_file(const std::string& name, const std::string& text) {
-    const std::string path = home + "/" + name;
-    FILE* f = std::fopen(path.c_str(), "w");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
+    testing::write_file(scratch_ / name, text);
   }
 
   void remove_file(const std::string& name) { ::unlink((home + "/" + name).c_str()); }
@@ -127,7 +93,11 @@ class TestDaemon {
     return out;
   }
 
-  std::string home;
+ private:
+  ScratchDir scratch_;  // removed after the server has stopped
+
+ public:
+  const std::string home = scratch_.path();
 
  private:
   void serve(ServerConnection& conn, const std::string& request) {

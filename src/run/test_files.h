@@ -1,10 +1,12 @@
-// Scratch folders and files for the run module's tests.
+// Scratch folders, files and captured screens for the run module's tests.
 #pragma once
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -50,6 +52,14 @@ inline std::string write_file(const std::string& path, const std::string& text, 
 inline std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The bytes of a screen captured from a real agent, by its path under the
+// screen module's testdata/agents (such as "claude/idle-80x24.raw").
+inline std::string agent_capture(const std::string& path) {
+  std::string bytes = read_text(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/" + path);
+  EXPECT_FALSE(bytes.empty()) << path;
+  return bytes;
 }
 
 }  // namespace mossbank::run::testing

@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
+#include "run/test_files.h"
 #include "terminal/terminal.h"
 
 namespace mossbank::run {
@@ -13,13 +12,8 @@ namespace {
 
 // A captured Claude Code screen, drawn on a fresh terminal, as marked lines.
 std::string claude_screen(const std::string& name) {
-  std::ifstream in(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/claude/" + name + ".raw",
-                   std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  EXPECT_FALSE(bytes.str().empty()) << name;
   Terminal t = terminal_new(80, 24);
-  terminal_process(t, bytes.str());
+  terminal_process(t, testing::agent_capture("claude/" + name + ".raw"));
   return screen_lines_marked(t);
 }
 

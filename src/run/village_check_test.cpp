@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <functional>
+#include <memory>
 
 #include "daemon/proof.h"
+#include "run/test_waits.h"
 
 namespace mossbank::run {
 namespace {
@@ -121,20 +122,13 @@ TEST(CheckVillage, StartedSaysNothingAndFailedSaysSoAtOnce) {
 
 TEST(CheckVillage, SlowStartIsLeftRunning) {
   // The start blocks until the test lets it go, after the check gave up.
-  struct Gate {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool open = false;
-    bool returned = false;
-  };
-  auto gate = std::make_shared<Gate>();
+  auto go = std::make_shared<testing::Gate>();
+  auto returned = std::make_shared<testing::Gate>();
   Recorder r;
   VillageCheck check = make_check(r, false, [] { return true; });
-  check.start_app = std::make_shared<std::function<bool()>>([gate] {
-    std::unique_lock<std::mutex> hold(gate->mutex);
-    gate->cv.wait(hold, [&] { return gate->open; });
-    gate->returned = true;
-    gate->cv.notify_all();
+  check.start_app = std::make_shared<std::function<bool()>>([go, returned] {
+    go->wait();
+    returned->open();
     return true;
   });
   check.start_wait = std::chrono::milliseconds(0);
@@ -143,10 +137,8 @@ TEST(CheckVillage, SlowStartIsLeftRunning) {
                         "Mossbank's village is slow to start; the agent starts now and joins it once "
                         "it answers (see /home/u/.mossbank/daemon.log)\n"});
   EXPECT_EQ(r.pings, 1);
-  std::unique_lock<std::mutex> hold(gate->mutex);
-  gate->open = true;
-  gate->cv.notify_all();
-  gate->cv.wait(hold, [&] { return gate->returned; });  // its late answer goes nowhere
+  go->open();
+  returned->wait();  // its late answer goes nowhere
 }
 
 }  // namespace
