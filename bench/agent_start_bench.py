@@ -23,7 +23,7 @@ import tmux_agent  # noqa: E402
 from model_standin import ModelStandIn  # noqa: E402
 from standin import StandInDaemon  # noqa: E402
 
-IDLE = {"claude": r"^❯\u00a0.*\n─+\n", "codex": r"^› "}
+IDLE = tmux_agent.INPUT_BOX
 
 
 def time_to_idle(name, binary, daemon):

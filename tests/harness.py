@@ -10,6 +10,7 @@ import signal
 import struct
 import subprocess
 import termios
+import textwrap
 import threading
 import time
 import unittest
@@ -57,6 +58,33 @@ def clean_env(home, extra=None, **more):
         else:
             env[key] = str(value)
     return env
+
+
+def write_script(path, text, mode=0o755):
+    """Writes `text` to `path` (making its folder), executable by default."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        f.write(text)
+    os.chmod(path, mode)
+    return path
+
+
+def write_python(path, body):
+    """An executable Python script of `body` (indented as in a test)."""
+    return write_script(path, "#!/usr/bin/env python3\n" + textwrap.dedent(body))
+
+
+def poll(predicate, timeout, what):
+    """predicate()'s first truthy value, checked every 20 ms; fails after
+    `timeout` seconds with `what` (a text, or a function giving one then)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(what() if callable(what) else what)
+        time.sleep(0.02)
 
 
 class Completed:

@@ -19,13 +19,9 @@ import tmux_agent  # noqa: E402
 from model_standin import ModelStandIn  # noqa: E402
 
 DEADLINE = 90.0
-NBSP = "\u00a0"
 
-# agent, its idle input box (a regex on the screen)
-AGENTS = {
-    "claude": r"^❯" + NBSP + r".*\n─+\n",
-    "codex": r"^› Ask Codex to do anything",
-}
+# agent, its idle input box (a regex on the screen): Codex's with its placeholder
+AGENTS = dict(tmux_agent.INPUT_BOX, codex=r"^› Ask Codex to do anything")
 
 
 class AgentsInstalledTest(unittest.TestCase):

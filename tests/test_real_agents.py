@@ -217,7 +217,7 @@ class RealAgent(harness.BinaryTestCase):
 
 class ClaudeCode(RealAgent):
     agent = "claude"
-    prompt = r"^❯\u00a0.*\n─+\n"
+    prompt = tmux_agent.INPUT_BOX["claude"]
     question = r"Do you want to proceed\?"
 
     def session_id(self):
@@ -226,7 +226,7 @@ class ClaudeCode(RealAgent):
 
 class Codex(RealAgent):
     agent = "codex"
-    prompt = r"^› "
+    prompt = tmux_agent.INPUT_BOX["codex"]
     question = r"Would you like to run the following command\?"
 
     def session_id(self):

@@ -10,14 +10,13 @@ import json
 import os
 import shutil
 import signal
-import stat
 import subprocess
 import tempfile
 import time
 import unittest
 
 import harness
-from standin import StandInDaemon, closed_port, config_text
+from standin import StandInDaemon, closed_port
 
 USAGE = "Usage: mossbank run [--vocation <id>] [--allow-plain] [--] [command [args…]]\n"
 
@@ -114,14 +113,6 @@ RESEARCHER_PROMPT = (
     "- End with a short recommendation and the open questions.")
 
 
-def write_script(path, text, mode=0o755):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w") as f:
-        f.write(text)
-    os.chmod(path, mode)
-    return path
-
-
 class RunEntry(harness.BinaryTestCase):
     """A scratch folder with a bin/ folder for agents and a home folder."""
 
@@ -134,7 +125,7 @@ class RunEntry(harness.BinaryTestCase):
         self.record = os.path.join(self.root, "record")
 
     def agent(self, name="agent", text=RECORDER):
-        return write_script(os.path.join(self.bindir, name), text)
+        return harness.write_script(os.path.join(self.bindir, name), text)
 
     def env(self, home=None, **more):
         return harness.clean_env(home or self.home, {
@@ -232,7 +223,7 @@ class FindingTheProgram(RunEntry):
 
     def test_a_file_that_cannot_run(self):
         self.village_off()
-        path = write_script(os.path.join(self.bindir, "agent"), "#!/bin/sh\n", mode=0o644)
+        path = harness.write_script(os.path.join(self.bindir, "agent"), "#!/bin/sh\n", mode=0o644)
         r, _, _ = self.run_wrapper(["agent"], self.env())
         self.assertEqual((r.code, r.stderr.decode()),
                          (1, f"Couldn't start {path}: Permission denied (os error 13)\n"))
@@ -403,7 +394,7 @@ class VillageCheck(RunEntry):
         exe = os.path.join(top, "bin", "mossbank")
         os.makedirs(os.path.dirname(exe))
         shutil.copy(self.bin, exe)
-        write_script(os.path.join(top, "mossbank.js"), "// the Node program\n")
+        harness.write_script(os.path.join(top, "mossbank.js"), "// the Node program\n")
         self.agent("node", node_script)
         return exe, os.path.join(top, "mossbank.js")
 
@@ -545,7 +536,7 @@ class Vocations(RunEntry):
     def test_a_users_folder_replaces_the_builtins(self):
         self.village_off()
         self.agent("claude")
-        write_script(os.path.join(self.folder(), "chef.md"),
+        harness.write_script(os.path.join(self.folder(), "chef.md"),
                      "---\nname: 'Head Chef\"\nlook: chef\n---\nCook.\n\n  Taste.\n", mode=0o644)
         r, _, _ = self.run_wrapper(["-v", "planner", "claude"], self.env())
         self.assertEqual((r.code, r.stderr.decode()), (2, 'No vocation "planner". Known: chef\n' + USAGE))

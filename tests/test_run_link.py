@@ -12,11 +12,9 @@ ends early), upper bounds loose enough for a loaded machine.
 import json
 import os
 import re
-import select
 import signal
 import subprocess
 import tempfile
-import textwrap
 import threading
 import time
 import unittest
@@ -53,11 +51,7 @@ class LinkedRun(harness.BinaryTestCase):
         self.addCleanup(self.dir.cleanup)
 
     def agent(self, body, name="agent"):
-        path = os.path.join(self.dir.name, name)
-        with open(path, "w") as f:
-            f.write("#!/usr/bin/env python3\n" + textwrap.dedent(body))
-        os.chmod(path, 0o755)
-        return path
+        return harness.write_python(os.path.join(self.dir.name, name), body)
 
     def start(self, body, cols=80, rows=24, **env):
         term = harness.Pty([self.bin, "run", self.agent(body)], harness.clean_env(self.daemon.home, env),
@@ -234,8 +228,9 @@ class Stop(LinkedRun):
                 time.sleep(1)
         """)
         term.expect("ready", timeout=20)
-        stopped_at = time.monotonic()
-        self.stream().send("command", {"type": "stop"})
+        stream = self.stream()
+        stopped_at = time.monotonic()  # once the stream is open: opening it may take a while
+        stream.send("command", {"type": "stop"})
         self.assertEqual(term.wait(20), 0)
         # The hard-kill timer does not hold the end up.
         self.assertLess(time.monotonic() - stopped_at, 3.0)

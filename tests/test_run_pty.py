@@ -6,12 +6,12 @@ The agents are small scripts; a healthy stand-in daemon runs beside, so the
 run takes its ordinary road.
 """
 
+import json
 import os
+import re
 import signal
 import tempfile
 import termios
-import textwrap
-import time
 import unittest
 
 import harness
@@ -31,11 +31,7 @@ class RunInPty(harness.BinaryTestCase):
         self.addCleanup(self.dir.cleanup)
 
     def agent(self, name, body):
-        path = os.path.join(self.dir.name, name)
-        with open(path, "w") as f:
-            f.write("#!/usr/bin/env python3\n" + textwrap.dedent(body))
-        os.chmod(path, 0o755)
-        return path
+        return harness.write_python(os.path.join(self.dir.name, name), body)
 
     def start(self, argv, cols=80, rows=24, **env):
         term = harness.Pty([self.bin, "run"] + argv, harness.clean_env(self.daemon.home, env),
@@ -49,11 +45,7 @@ class RunInPty(harness.BinaryTestCase):
     def wait_raw(self, term):
         """Waits until the wrapper has set the terminal raw: it does so after
         it has started the agent, so the agent may well speak first."""
-        deadline = time.monotonic() + 20
-        while termios_of(term.master) == self.before:
-            if time.monotonic() > deadline:
-                self.fail("the terminal never went raw")
-            time.sleep(0.01)
+        harness.poll(lambda: termios_of(term.master) != self.before, 20, "the terminal never went raw")
 
     def assert_restored(self, term):
         self.assertEqual(termios_of(term.master), self.before)
@@ -157,8 +149,8 @@ class RunInPty(harness.BinaryTestCase):
             "MOSSBANK_RUN_DAEMON_PID"]}
         term = self.start([agent], TERM=None, SHELL=None, MOSSBANK_RUN_ID="inherited",
                           MOSSBANK_AUTO_RUN_WHY="1", mossbank_run_as="kept", **own)
-        line = term.expect(__import__("re").compile(rb"ENV (\{.*\})\r\n"), timeout=20)
-        env = __import__("json").loads(line.group(1))
+        line = term.expect(re.compile(rb"ENV (\{.*\})\r\n"), timeout=20)
+        env = json.loads(line.group(1))
         for name in own:
             self.assertNotIn(name, env)
         self.assertRegex(env["MOSSBANK_RUN_ID"], r"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
@@ -171,10 +163,8 @@ class RunInPty(harness.BinaryTestCase):
     def test_the_agent_inherits_no_ignored_or_blocked_signal(self):
         # A shell agent that becomes grep: Python would ignore SIGPIPE itself,
         # and a shell blocks signals while it waits for a child.
-        path = os.path.join(self.dir.name, "agent")
-        with open(path, "w") as f:
-            f.write("#!/bin/sh\nexec grep -E '^Sig(Ign|Blk):' /proc/self/status\n")
-        os.chmod(path, 0o755)
+        path = harness.write_script(os.path.join(self.dir.name, "agent"),
+                                    "#!/bin/sh\nexec grep -E '^Sig(Ign|Blk):' /proc/self/status\n")
         term = self.start([path])
         term.expect("SigBlk:\t0000000000000000", timeout=20)
         term.expect("SigIgn:\t0000000000000000", timeout=20)
@@ -182,15 +172,12 @@ class RunInPty(harness.BinaryTestCase):
 
     def test_claude_gets_the_vocation_prompt_and_a_session_id(self):
         bindir = os.path.join(self.dir.name, "bin")
-        os.makedirs(bindir)
-        claude = os.path.join(bindir, "claude")
-        with open(claude, "w") as f:
-            f.write("#!/usr/bin/env python3\nimport json, sys\nprint('ARGS ' + json.dumps(sys.argv[1:]), flush=True)\n")
-        os.chmod(claude, 0o755)
+        harness.write_python(os.path.join(bindir, "claude"),
+                             "import json, sys\nprint('ARGS ' + json.dumps(sys.argv[1:]), flush=True)\n")
         term = self.start(["--vocation", "researcher", "claude", "--model", "m"],
                           PATH=bindir + ":" + os.environ.get("PATH", "/usr/bin:/bin"))
-        m = term.expect(__import__("re").compile(rb"ARGS (\[.*\])\r\n"), timeout=20)
-        args = __import__("json").loads(m.group(1))
+        m = term.expect(re.compile(rb"ARGS (\[.*\])\r\n"), timeout=20)
+        args = json.loads(m.group(1))
         self.assertEqual(args[0], "--session-id")
         self.assertRegex(args[1], r"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
         self.assertEqual(args[2], "--append-system-prompt")

@@ -24,11 +24,7 @@ import tmux_agent  # noqa: E402
 from model_standin import ModelStandIn  # noqa: E402
 
 DEADLINE = 90.0
-NBSP = "\u00a0"
-IDLE = {
-    "claude": r"^❯" + NBSP + r".*\n─+\n",
-    "codex": r"^› ",
-}
+IDLE = tmux_agent.INPUT_BOX
 # Lines an agent draws differently from one start to the next.
 CHANGING = re.compile(r"Tip:|tip|Welcome back|\d+ ?(ms|s)\b|[0-9a-f]{8}-[0-9a-f]{4}-", re.I)
 

@@ -52,14 +52,6 @@ sys.exit(7)
 """
 
 
-def write_executable(path, text):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w") as f:
-        f.write(text)
-    os.chmod(path, 0o755)
-    return path
-
-
 class AgentRun(harness.BinaryTestCase):
     def setUp(self):
         self.daemon = StandInDaemon()
@@ -101,34 +93,23 @@ class AgentRun(harness.BinaryTestCase):
         return [e for e in found if kind is None or e["event"] == kind]
 
     def wait_events(self, kind, n=1, timeout=PATIENCE):
-        deadline = time.monotonic() + timeout
-        while True:
-            found = self.events(kind)
-            if len(found) >= n:
-                return found
-            if time.monotonic() > deadline:
-                self.fail(f"no {n} {kind!r} events in {timeout}s; log: {self.events()}")
-            time.sleep(0.02)
+        def found():
+            events = self.events(kind)
+            return events if len(events) >= n else None
+        return harness.poll(found, timeout, lambda: f"no {n} {kind!r} events in {timeout}s; log: {self.events()}")
 
     def keys(self):
         return "".join(e["data"] for e in self.events("keys"))
 
     def wait_keys(self, want, timeout=PATIENCE):
-        deadline = time.monotonic() + timeout
-        while self.keys() != want:
-            if time.monotonic() > deadline:
-                self.fail(f"the agent read {self.keys()!r}, not {want!r}")
-            time.sleep(0.02)
+        harness.poll(lambda: self.keys() == want, timeout, lambda: f"the agent read {self.keys()!r}, not {want!r}")
 
     def control(self, command):
         """A command to the agent, once it has carried it out."""
-        done = len([e for e in self.events("done") if e["command"] == command])
+        count = lambda: len([e for e in self.events("done") if e["command"] == command])
+        done = count()
         os.write(self.control_fd, (command + "\n").encode())
-        deadline = time.monotonic() + PATIENCE
-        while len([e for e in self.events("done") if e["command"] == command]) <= done:
-            if time.monotonic() > deadline:
-                self.fail(f"the agent did not do {command!r}")
-            time.sleep(0.02)
+        harness.poll(lambda: count() > done, PATIENCE, f"the agent did not do {command!r}")
 
     def sync(self):
         """Waits until the wrapper's screen holds everything the agent drew:
@@ -312,7 +293,7 @@ class Upgrade(AgentRun):
         self.successor_log = os.path.join(self.dir, "successor.json")
 
     def successor(self, path):
-        return write_executable(path, SUCCESSOR.format(log=self.successor_log))
+        return harness.write_script(path, SUCCESSOR.format(log=self.successor_log))
 
     def handed_over(self, **env):
         term = self.start("claude", "--model", "m1", binary=self.own, **env)

@@ -4,7 +4,6 @@ snapshots, with the real binary in a real pty against the stand-in daemon.
 The agents are small Python programs that wait for a line typed into the
 terminal before they write, so that the test decides when output flows."""
 
-import json
 import os
 import re
 import shutil

@@ -16,7 +16,6 @@ nothing asserts how long something took.
 
 import json
 import os
-import re
 import tempfile
 import threading
 import time

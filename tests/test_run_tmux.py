@@ -43,12 +43,14 @@ class Pane:
         return self.tmux("capture-pane", "-p", "-t", "t").stdout
 
     def wait_for(self, text, timeout=30):
-        """The screen once it shows `text` and stays the same for a moment."""
+        """The screen once it shows `text` (a text, or a check of the screen)
+        and stays the same for a moment."""
+        shows = text if callable(text) else lambda screen: text in screen
         deadline = time.monotonic() + timeout
         previous = None
         while time.monotonic() < deadline:
             screen = self.capture()
-            if text in screen and screen == previous:
+            if shows(screen) and screen == previous:
                 return screen
             previous = screen
             time.sleep(0.1)
@@ -83,7 +85,10 @@ class SameScreens(harness.BinaryTestCase):
         after the inner shell has exited and the outer one took over."""
         pane.wait_for("$")
         pane.keys(inner, "Enter")
-        time.sleep(0.5)  # not an assertion: the inner shell may start slowly
+        # The inner shell's prompt below the command (however it wrapped):
+        # keys typed before it would be echoed by the outer terminal.
+        pane.wait_for(lambda screen: inner.replace(" ", "") in screen.replace(" ", "").replace("\n", "")
+                      and screen.rstrip().endswith("\n$"))
         pane.keys("clear; echo inner-ready", "Enter")
         screens = [pane.wait_for("inner-ready\n$")]
         pane.keys("printf 'a\\tb\\n'; echo done-1", "Enter")
@@ -95,7 +100,7 @@ class SameScreens(harness.BinaryTestCase):
         pane.keys("q")
         screens.append(pane.wait_for("less " + self.long_file))
         pane.keys("exit", "Enter")
-        time.sleep(0.5)
+        pane.wait_for("exit\n$")  # the outer shell's prompt again
         pane.keys("clear; echo outer-$((40+2))", "Enter")
         screens.append(pane.wait_for("outer-42\n$"))
         return screens

@@ -39,6 +39,19 @@ def labels(menu):
     return [o["label"] for o in menu["options"]]
 
 
+def assert_readers(test, path, result, expected):
+    """Each reader named in `expected` gave its value there, or a result
+    its check (a function there) accepts."""
+    for key, want in expected.items():
+        with test.subTest(screen=path, reader=key):
+            test.assertIn(key, result)
+            if callable(want):
+                test.assertIsNotNone(result[key])
+                test.assertTrue(want(result[key]), result[key])
+            else:
+                test.assertEqual(result[key], want)
+
+
 # An idle box that reads empty, per agent, on the keys that agent has.
 EMPTY_BOX = {"has_input_box": True, "input_box_is_empty": True}
 
@@ -320,15 +333,7 @@ WHOLE = [
 class ScreenProbe(unittest.TestCase):
     def test_readers_on_captured_screens(self):
         for agent, path, typed, expected in CASES:
-            result = probe(agent, path, typed)
-            for key, want in expected.items():
-                with self.subTest(screen=path, reader=key):
-                    self.assertIn(key, result)
-                    if callable(want):
-                        self.assertIsNotNone(result[key])
-                        self.assertTrue(want(result[key]), result[key])
-                    else:
-                        self.assertEqual(result[key], want)
+            assert_readers(self, path, probe(agent, path, typed), expected)
 
     def test_every_branch_of_read_menu(self):
         for agent, path, layout, want in LAYOUTS:

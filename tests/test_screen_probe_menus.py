@@ -10,7 +10,7 @@ answered question left in the transcript, a numbered list in an answer and
 import os
 import unittest
 
-from test_screen_probe import PROBE, labels, probe
+from test_screen_probe import PROBE, assert_readers, labels, probe
 
 ASKING = {"is_approval_prompt": True, "awaiting_approval": True, "has_input_box": False}
 IDLE = {"is_approval_prompt": False, "awaiting_approval": False, "has_input_box": True,
@@ -92,15 +92,7 @@ CASES = [
 class MenusAndApprovals(unittest.TestCase):
     def test_captured_screens(self):
         for agent, path, expected in CASES:
-            result = probe(agent, path)
-            for key, want in expected.items():
-                with self.subTest(screen=path, reader=key):
-                    self.assertIn(key, result)
-                    if callable(want):
-                        self.assertIsNotNone(result[key])
-                        self.assertTrue(want(result[key]), result[key])
-                    else:
-                        self.assertEqual(result[key], want)
+            assert_readers(self, path, probe(agent, path), expected)
 
 
 if __name__ == "__main__":

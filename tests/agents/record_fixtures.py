@@ -205,7 +205,7 @@ def _rows(text):
 # ---------------------------------------------------------------------------
 # Claude Code
 
-CLAUDE_IDLE = r"^❯" + NBSP + r".*\n─+\n.*(for shortcuts|manual mode)"
+CLAUDE_IDLE = tmux_agent.INPUT_BOX["claude"] + r".*(for shortcuts|manual mode)"
 
 
 def record_claude(rec):
