@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "run/mirror.h"
+#include "run/session/mirror.h"
 
 namespace {
 

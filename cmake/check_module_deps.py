@@ -46,13 +46,14 @@ def modules_of(root):
 
 def included_modules(folder, names):
     used = set()
-    for entry in os.listdir(folder):
-        if not entry.endswith((".cpp", ".h")):
-            continue
-        with open(os.path.join(folder, entry), encoding="utf-8", errors="replace") as f:
-            for prefix in INCLUDE.findall(f.read()):
-                if prefix in names:
-                    used.add(prefix)
+    for dirpath, _, entries in os.walk(folder):
+        for entry in entries:
+            if not entry.endswith((".cpp", ".h")):
+                continue
+            with open(os.path.join(dirpath, entry), encoding="utf-8", errors="replace") as f:
+                for prefix in INCLUDE.findall(f.read()):
+                    if prefix in names:
+                        used.add(prefix)
     return used
 
 

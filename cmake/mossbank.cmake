@@ -25,14 +25,14 @@ if(MOSSBANK_TSAN)
 endif()
 
 # mossbank_module(<name> [THREADED] [DEPS <targets>...])
-# Every .cpp in the calling folder except *_test.cpp and *_fuzz.cpp goes into
+# Every .cpp in the calling folder and its subfolders except *_test.cpp and *_fuzz.cpp goes into
 # the static library mossbank_<name>; the *_test.cpp files form <name>_tests,
 # registered with CTest under the label <name>; each *_fuzz.cpp becomes a
 # libFuzzer target when MOSSBANK_FUZZ is on. A THREADED module shares state
 # across threads: the ThreadSanitizer build makes its tests and no others.
 function(mossbank_module name)
   cmake_parse_arguments(ARG "THREADED" "" "DEPS" ${ARGN})
-  file(GLOB all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   set(lib_sources)
   set(test_sources)
   set(fuzz_sources)

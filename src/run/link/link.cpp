@@ -1,0 +1,328 @@
+#include "run/link/link.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "base/files.h"
+#include "base/text.h"
+#include "base/unique_fd.h"
+#include "daemon/config.h"
+#include "daemon/daemon_api.h"
+#include "daemon/home.h"
+#include "daemon/http_client.h"
+#include "daemon/proof.h"
+#include "run/link/commands.h"
+#include "run/link/posts.h"
+#include "run/link/socket_io.h"
+#include "run/link/sse.h"
+
+namespace mossbank::run {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr size_t kReadSize = 8192;
+constexpr size_t kMaxHeadLine = 64 * 1024;
+
+bool village_owned(RunShared& run) {
+  std::lock_guard lock(run.registration_mutex);
+  auto it = run.registration.find("villageOwned");
+  return it != run.registration.end() && it->is_boolean() && it->get<bool>();
+}
+
+// The village was switched off from the tray, for a run the village owns.
+bool tray_stopped(RunShared& run) {
+  if (!village_off(run.link.home) || !village_owned(run)) return false;
+  std::optional<std::string> text = read_file(home_path(run.link.home, "village-off"));
+  if (!text) return false;
+  std::optional<JsonValue> marker = parse_json(*text);
+  if (!marker || !marker->is_object()) return false;
+  auto by = marker->find("by");
+  return by != marker->end() && by->is_string() && by->get_ref<const std::string&>() == "tray";
+}
+
+// Reads the command stream: lines of the answer's head, then the body, in
+// reads of up to kReadSize bytes.
+class StreamReader {
+ public:
+  explicit StreamReader(int fd) : fd_(fd) {}
+
+  // The next line without its "\n"; what is left at the end of the stream
+  // (possibly empty); none on a read error or a line past kMaxHeadLine.
+  std::optional<std::string> read_line() {
+    for (;;) {
+      size_t newline = buffer_.find('\n', start_);
+      if (newline != std::string::npos) {
+        std::string line = buffer_.substr(start_, newline - start_);
+        start_ = newline + 1;
+        return line;
+      }
+      if (buffer_.size() - start_ > kMaxHeadLine) return std::nullopt;
+      buffer_.erase(0, start_);
+      start_ = 0;
+      ssize_t n = fill();
+      if (n < 0) return std::nullopt;
+      if (n == 0) {
+        std::string rest = std::move(buffer_);
+        buffer_.clear();
+        return rest;
+      }
+    }
+  }
+
+  // What is buffered beyond the head, then one read; 0 bytes at the end of
+  // the stream, none on an error (the read time-out included).
+  std::optional<std::string> read_some() {
+    if (start_ < buffer_.size()) {
+      std::string rest = buffer_.substr(start_);
+      buffer_.clear();
+      start_ = 0;
+      return rest;
+    }
+    buffer_.clear();
+    start_ = 0;
+    ssize_t n = fill();
+    if (n < 0) return std::nullopt;
+    return std::move(buffer_);
+  }
+
+ private:
+  ssize_t fill() {
+    char chunk[kReadSize];
+    for (;;) {
+      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+      return n;
+    }
+  }
+
+  int fd_;
+  std::string buffer_;
+  size_t start_ = 0;
+};
+
+uint16_t status_of(std::string_view status_line) {
+  std::string_view text = trim_unicode_space(status_line);
+  size_t first = text.find(' ');
+  if (first == std::string_view::npos) return 0;
+  std::string_view field = text.substr(first + 1);
+  field = field.substr(0, field.find(' '));
+  if (field.starts_with('+')) field.remove_prefix(1);
+  if (field.empty() || field.size() > 5) return 0;
+  uint32_t value = 0;
+  for (char c : field) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return value > 65535 ? 0 : static_cast<uint16_t>(value);
+}
+
+// Puts a duplicate of the stream's socket in the stream slot (or -1).
+void fill_stream_slot(LinkState& link, int fd) {
+#ifdef F_DUPFD_CLOEXEC
+  int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+#else
+  int copy = ::dup(fd);
+  if (copy >= 0) ::fcntl(copy, F_SETFD, FD_CLOEXEC);
+#endif
+  std::lock_guard lock(link.stream_mutex);
+  if (link.command_stream_fd >= 0) ::close(link.command_stream_fd);
+  link.command_stream_fd = copy;
+}
+
+void empty_stream_slot(LinkState& link) {
+  std::lock_guard lock(link.stream_mutex);
+  if (link.command_stream_fd >= 0) ::close(link.command_stream_fd);
+  link.command_stream_fd = -1;
+}
+
+class Attempt {
+ public:
+  Attempt(RunShared& run, const LinkSettings& settings) : run_(run), settings_(settings) {}
+
+  // Steps of one attempt up to the stream's end; a failure text when the
+  // handling of an event failed and the link must end.
+  std::optional<std::string> run() {
+    LinkState& link = run_.link;
+    if (link.closed.load() || village_off(link.home)) return std::nullopt;
+    std::optional<DaemonConfig> config = read_config(link.home);
+    if (!config) return std::nullopt;
+    if (!daemon_proves_itself(config->port, config->token)) return std::nullopt;
+    Route route{config->port, config->token};
+    link.set_route(route);
+
+    JsonValue registration;
+    {
+      std::lock_guard lock(run_.registration_mutex);
+      registration = run_.registration;
+    }
+    RunAnswer answer = send_run_request(link, route, "POST", std::string(kRunsPath), &registration);
+    if (!answer.answered || answer.status < 200 || answer.status > 299) return std::nullopt;
+    {
+      std::lock_guard lock(link.route_mutex);
+      link.registered = route;
+    }
+
+    std::optional<std::string> token = header_value_bytes(route.token);
+    if (!token) return std::nullopt;
+    auto connected = connect_loopback(route.port, settings_.connect_timeout);
+    auto* socket = std::get_if<UniqueFd>(&connected);
+    if (socket == nullptr) return std::nullopt;
+    UniqueFd stream = std::move(*socket);
+    // In the slot before anything can block on the socket: the run's end
+    // sets the stop flag and then shuts what the slot holds.
+    fill_stream_slot(link, stream.get());
+    if (link.stop.load()) return std::nullopt;
+
+    const std::string port = std::to_string(route.port);
+    const std::string head = "GET " + run_path(link.run_id, "/commands") +
+                             " HTTP/1.1\r\nhost: 127.0.0.1:" + port +
+                             "\r\naccept: text/event-stream\r\n" + std::string(kTokenHeader) +
+                             ": " + *token + "\r\n\r\n";
+    if (!send_all(stream.get(), head)) return std::nullopt;
+    if (!set_read_timeout(stream.get(), settings_.read_timeout)) return std::nullopt;
+
+    StreamReader reader(stream.get());
+    std::optional<std::string> status_line = reader.read_line();
+    if (!status_line) return std::nullopt;
+    const uint16_t status = status_of(*status_line);
+    bool chunked = false;
+    for (;;) {
+      std::optional<std::string> line = reader.read_line();
+      if (!line) return std::nullopt;
+      std::string lower = ascii_lower(trim_unicode_space(*line));
+      if (lower.empty()) break;
+      if (lower.starts_with("transfer-encoding:") && lower.find("chunked") != std::string::npos)
+        chunked = true;
+    }
+    if (status != 200) return std::nullopt;
+    return read_body(reader, chunked);
+  }
+
+  bool saw_ready() const { return saw_ready_; }
+
+ private:
+  enum class Next { go_on, end };
+
+  std::optional<std::string> read_body(StreamReader& reader, bool chunked) {
+    ChunkedBody body;
+    std::vector<std::string> chunks;
+    for (;;) {
+      std::optional<std::string> bytes = reader.read_some();
+      if (!bytes || bytes->empty()) return std::nullopt;
+      if (!chunked) {
+        if (deliver(*bytes) == Next::end) return std::move(failure_);
+        continue;
+      }
+      chunks.clear();
+      ChunkedBody::Status status = body.feed(*bytes, chunks);
+      for (const std::string& chunk : chunks)
+        if (deliver(chunk) == Next::end) return std::move(failure_);
+      if (status != ChunkedBody::Status::more) return std::nullopt;
+    }
+  }
+
+  // Feeds the parser and dispatches the events completed, in order.
+  Next deliver(std::string_view bytes) {
+    if (run_.link.stop.load()) return Next::end;
+    events_.clear();
+    parser_.feed(bytes, events_);
+    for (const SseEvent& event : events_)
+      if (dispatch(event) == Next::end) return Next::end;
+    return Next::go_on;
+  }
+
+  Next dispatch(const SseEvent& event) {
+    LinkState& link = run_.link;
+    if (event.name == "command") {
+      if (link.stop.load()) return Next::go_on;
+      std::optional<JsonValue> command = parse_json(event.data);
+      if (!command || link.closed.load()) return Next::go_on;
+      if (village_off(link.home) && !(is_stop(*command) && village_owned(run_)))
+        return Next::go_on;
+      return hand_over(link_event::Command{std::move(*command)});
+    }
+    if (event.name == "ready") {
+      saw_ready_ = true;
+      return hand_over(link_event::Ready{});
+    }
+    if (event.name == "unknown-run") return Next::end;
+    return Next::go_on;
+  }
+
+  Next hand_over(const LinkEvent& event) {
+    failure_ = settings_.handle(run_, event);
+    return failure_ ? Next::end : Next::go_on;
+  }
+
+  static bool is_stop(const JsonValue& command) {
+    if (!command.is_object()) return false;
+    auto type = command.find("type");
+    return type != command.end() && type->is_string() &&
+           type->get_ref<const std::string&>() == "stop";
+  }
+
+  RunShared& run_;
+  const LinkSettings& settings_;
+  SseParser parser_;
+  std::vector<SseEvent> events_;
+  bool saw_ready_ = false;
+  std::optional<std::string> failure_;
+};
+
+}  // namespace
+
+std::optional<std::string> run_link(RunShared& run, const LinkSettings& given) {
+  LinkSettings settings = given;
+  if (!settings.handle) settings.handle = handle_command;
+  if (!settings.pause) {
+    settings.pause = [](RunShared& r, milliseconds delay) {
+      return !r.waker.wait_for(delay, [&r] { return r.link.stop.load(); }) && !r.waker.ended();
+    };
+  }
+  LinkState& link = run.link;
+  size_t counter = 0;
+  while (!link.stop.load()) {
+    if (tray_stopped(run)) {
+      JsonValue stop = JsonValue::object();
+      stop["type"] = "stop";
+      return settings.handle(run, link_event::Command{std::move(stop)});
+    }
+    Attempt attempt(run, settings);
+    std::optional<std::string> failure = attempt.run();
+    if (attempt.saw_ready()) counter = 0;
+    empty_stream_slot(link);
+    link.set_route(std::nullopt);
+    if (failure) return failure;
+    if (link.stop.load()) break;
+    if (auto dropped = settings.handle(run, link_event::Dropped{})) return dropped;
+    if (!settings.pause(run, settings.delays[std::min<size_t>(counter, 3)])) break;
+    ++counter;
+  }
+  return std::nullopt;
+}
+
+void stop_link(RunShared& run) {
+  run.link.stop.store(true);
+  shut_command_stream(run.link);
+  run.waker.notify();
+}
+
+std::optional<Route> registered_route(LinkState& link) {
+  std::lock_guard lock(link.route_mutex);
+  return link.registered;
+}
+
+void shut_command_stream(LinkState& link) {
+  std::lock_guard lock(link.stream_mutex);
+  if (link.command_stream_fd >= 0) ::shutdown(link.command_stream_fd, SHUT_RDWR);
+}
+
+}  // namespace mossbank::run

@@ -1,0 +1,57 @@
+// The agent started in a pseudo-terminal: the AgentProcess the run uses,
+// and the pty's master side for the pump (reads) and the keys (writes).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "base/unique_fd.h"
+#include "run/session/agent_process.h"
+
+namespace mossbank::run {
+
+struct AgentCommand {
+  std::string path;                     // the resolved program
+  std::vector<std::string> argv;        // argv[0] first
+  std::vector<std::pair<std::string, std::string>> environment;
+  std::string cwd;
+  uint16_t cols = 80;
+  uint16_t rows = 24;
+};
+
+// The pty's master side, shared by the pump (reads), the agent's input
+// (writes) and the process handle (resizes); closed with its last holder.
+struct PtyMaster {
+  UniqueFd fd;
+};
+
+// The agent's input: writes of whole byte strings, one writer at a time.
+class AgentInput {
+ public:
+  explicit AgentInput(std::shared_ptr<PtyMaster> master) : master_(std::move(master)) {}
+  // Writes every byte (retrying on EINTR and short writes); false on failure.
+  bool write(std::string_view bytes);
+
+ private:
+  std::mutex mutex_;
+  std::shared_ptr<PtyMaster> master_;
+};
+
+struct StartedAgent {
+  std::shared_ptr<AgentProcess> process;
+  std::shared_ptr<AgentInput> input;
+  std::shared_ptr<PtyMaster> master;  // the pump reads it
+};
+
+// Opens the pty, spawns the agent on it; the error text on failure.
+std::variant<StartedAgent, std::string> start_agent(const AgentCommand& command);
+
+// The environment as the agent gets it: sorted by name (stable; of equal
+// names the later wins), with SHELL set to the login shell when missing.
+std::vector<std::string> agent_environment(
+    const std::vector<std::pair<std::string, std::string>>& pairs);
+
+}  // namespace mossbank::run

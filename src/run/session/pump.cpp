@@ -1,0 +1,201 @@
+#include "run/session/pump.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/files.h"
+#include "run/session/activity.h"
+#include "run/link/posts.h"
+#include "run/link/publisher.h"
+#include "terminal/utf8.h"
+
+namespace mossbank::run {
+
+namespace {
+
+constexpr size_t kReadSize = 65536;
+// How far the screen may fall behind the user's terminal before the pump
+// waits for it.
+constexpr size_t kMaxUnfed = 1 << 20;
+
+// Feeds the emulator on a thread of its own: the user's terminal then gets
+// the agent's output at the pace of a plain copy, while the screen follows
+// on another core, in the same order, a burst at a time.
+class ScreenFeeder {
+ public:
+  ScreenFeeder(std::shared_ptr<RunShared> run, std::shared_ptr<AgentInput> input)
+      : run_(std::move(run)), input_(std::move(input)), thread_([this] { loop(); }) {}
+  ScreenFeeder(const ScreenFeeder&) = delete;
+  ScreenFeeder& operator=(const ScreenFeeder&) = delete;
+
+  // Everything pushed is fed before the destructor returns.
+  ~ScreenFeeder() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    ready_.notify_one();
+    thread_.join();
+  }
+
+  void push(std::string_view text) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return unfed_.size() < kMaxUnfed; });
+    unfed_.append(text);
+    run_->screen_handed += text.size();
+    if (idle_) {
+      lock.unlock();
+      ready_.notify_one();
+    }
+  }
+
+ private:
+  void loop() {
+    std::string batch;
+    for (;;) {
+      {
+        std::unique_lock lock(mutex_);
+        idle_ = true;
+        ready_.wait(lock, [&] { return !unfed_.empty() || closed_; });
+        idle_ = false;
+        if (unfed_.empty()) return;  // closed, and everything fed
+        batch.swap(unfed_);
+        unfed_.clear();
+      }
+      room_.notify_one();
+      feed(batch);
+    }
+  }
+
+  void feed(std::string_view text) {
+    RunShared& run = *run_;
+    std::string replies;
+    {
+      std::lock_guard screen_lock(run.screen_mutex);
+      Terminal& t = run.screen.terminal;
+      if (run.has_own_terminal.load()) {
+        terminal_process(t, text);
+      } else {
+        terminal_capture_replies(t);
+        terminal_process(t, text);
+        replies = terminal_take_replies(t);
+      }
+      run.screen_changed_locked();
+      run.screen_fed += text.size();
+      // The frame is queued while the screen is held, so that a snapshot
+      // taken under the same lock is followed by exactly the frames after it.
+      std::lock_guard publisher_lock(run.publisher_mutex);
+      run.publisher.published += text.size();
+      publish_frame(run, data_frame(text));
+    }
+    run.screen_fed_cv.notify_all();
+    // Answers to the agent's queries, when no terminal of the user's is
+    // there to give them.
+    if (!replies.empty()) input_->write(replies);
+  }
+
+  std::shared_ptr<RunShared> run_;
+  std::shared_ptr<AgentInput> input_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::condition_variable room_;
+  std::string unfed_;
+  bool idle_ = false;
+  bool closed_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+PumpControl::PumpControl() {
+  int fds[2];
+#if defined(__APPLE__)
+  if (pipe(fds) == 0) {
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#else
+  if (pipe2(fds, O_CLOEXEC) == 0) {
+#endif
+    wake_read_.reset(fds[0]);
+    wake_write_.reset(fds[1]);
+  }
+}
+
+void PumpControl::agent_exited() {
+  exited_.store(true);
+  if (wake_write_) {
+    char byte = 1;
+    ssize_t ignored = write(wake_write_.get(), &byte, 1);
+    (void)ignored;
+  }
+}
+
+void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_ptr<PtyMaster>& master,
+                     const std::shared_ptr<AgentInput>& input, PumpControl& control,
+                     PumpTarget target) {
+  std::vector<char> buffer(kReadSize);
+  Utf8Repair repair;
+  ScreenFeeder feeder(run, input);
+  std::optional<std::chrono::steady_clock::time_point> drain_until;
+  const int fd = master->fd.get();
+  for (;;) {
+    if (control.exited() && !drain_until)
+      drain_until = std::chrono::steady_clock::now() + kDrainAfterExit;
+    int timeout = -1;
+    if (drain_until) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          *drain_until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return;
+      timeout = static_cast<int>(left.count());
+    }
+    pollfd fds[2] = {{fd, POLLIN, 0}, {control.wake_fd(), POLLIN, 0}};
+    int ready = poll(fds, control.wake_fd() >= 0 ? 2 : 1, timeout);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (ready == 0) return;  // the drain is over
+    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+      if (fds[1].revents != 0) {
+        char sink[64];
+        ssize_t ignored = read(control.wake_fd(), sink, sizeof sink);
+        (void)ignored;
+      }
+      continue;
+    }
+    ssize_t n = read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // end of file, or EIO once the agent's side is closed
+
+    const std::string_view text = repair.feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    // Handed to the screen before the user sees it, so that a request never
+    // reads a screen older than the user's (and never waits on a terminal
+    // the user paused).
+    if (!text.empty()) {
+      feeder.push(text);
+      std::lock_guard lock(*target.stdout_mutex);
+      write_all(target.stdout_fd, text);
+    }
+    control.note_read();
+
+    if (!text.empty()) {
+      const double now = now_ms();
+      std::optional<JsonValue> body;
+      {
+        std::lock_guard lock(run->activity_mutex);
+        if (auto change = decide_activity(run->activity, now, text.size()))
+          body = activity_body(run->activity, *change);
+      }
+      if (body && run->poster) run->poster->post("/activity", std::move(*body));
+    }
+  }
+}
+
+}  // namespace mossbank::run

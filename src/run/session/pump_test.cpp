@@ -1,0 +1,145 @@
+#include "run/session/pump.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace mossbank::run {
+namespace {
+
+// The pump between two pipes: the test writes what the agent would, and
+// reads what the user's terminal would get.
+class PumpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int agent[2], user[2];
+    ASSERT_EQ(pipe(agent), 0);
+    ASSERT_EQ(pipe(user), 0);
+    master_ = std::make_shared<PtyMaster>();
+    master_->fd.reset(agent[0]);
+    agent_out_.reset(agent[1]);
+    user_in_.reset(user[0]);
+    user_out_.reset(user[1]);
+    fcntl(user_in_.get(), F_SETFL, O_NONBLOCK);
+    run_ = std::make_shared<RunShared>(20, 4, "", "r");
+    run_->has_own_terminal.store(true);
+    {
+      std::lock_guard lock(run_->publisher_mutex);
+      run_->publisher.backlog.emplace();
+    }
+    input_ = std::make_shared<AgentInput>(master_);
+    pump_ = std::thread([this] {
+      run_output_pump(run_, master_, input_, control_, PumpTarget{user_out_.get(), &stdout_mutex_});
+    });
+  }
+
+  void TearDown() override {
+    agent_out_.reset();
+    if (pump_.joinable()) pump_.join();
+  }
+
+  // `feeds`: whether the bytes make text for the screen (not only the start
+  // of a character).
+  void agent_writes(std::string_view bytes, bool feeds = true) {
+    const uint64_t reads = control_.reads();
+    const uint64_t before = generation();
+    ASSERT_EQ(write(agent_out_.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    // Wait until the pump has taken the read and the screen has it (bounded;
+    // never the assertion).
+    auto done = [&] { return control_.reads() != reads && (!feeds || generation() != before); };
+    for (int i = 0; i < 2000 && !done(); ++i) usleep(5000);
+    ASSERT_TRUE(done());
+  }
+
+  uint64_t generation() {
+    std::lock_guard lock(run_->screen_mutex);
+    return run_->screen.generation;
+  }
+
+  std::string user_got() {
+    std::string out;
+    char buf[256];
+    for (;;) {
+      ssize_t n = read(user_in_.get(), buf, sizeof buf);
+      if (n <= 0) return out;
+      out.append(buf, static_cast<size_t>(n));
+    }
+  }
+
+  std::shared_ptr<PtyMaster> master_;
+  UniqueFd agent_out_, user_in_, user_out_;
+  std::shared_ptr<RunShared> run_;
+  std::shared_ptr<AgentInput> input_;
+  PumpControl control_;
+  std::mutex stdout_mutex_;
+  std::thread pump_;
+};
+
+TEST_F(PumpTest, ACharacterCutBetweenReadsReachesTheUserWhole) {
+  agent_writes("\xE2\x82", false);
+  EXPECT_EQ(user_got(), "");
+  agent_writes("\xAC");
+  EXPECT_EQ(user_got(), "\xE2\x82\xAC");
+}
+
+TEST_F(PumpTest, InvalidBytesBecomeReplacementCharacters) {
+  agent_writes("a\xFF" "b");
+  EXPECT_EQ(user_got(), "a\xEF\xBF\xBD" "b");
+}
+
+TEST_F(PumpTest, TheScreenAndTheFramesGetWhatTheUserGot) {
+  agent_writes("hello\r\nworld");
+  EXPECT_EQ(user_got(), "hello\r\nworld");
+  {
+    std::lock_guard lock(run_->screen_mutex);
+    EXPECT_EQ(screen_lines(run_->screen.terminal), "hello\nworld\n\n");
+    EXPECT_TRUE(run_->screen.post_now);
+  }
+  std::lock_guard lock(run_->publisher_mutex);
+  EXPECT_EQ(run_->publisher.published, 12u);
+  ASSERT_TRUE(run_->publisher.backlog);
+  ASSERT_EQ(run_->publisher.backlog->size(), 1u);
+  EXPECT_EQ(run_->publisher.backlog->front().body, "hello\r\nworld");
+}
+
+// The screen's feeder is held off while the user gets the output; a request
+// reading the screen then still reads what the user got.
+TEST_F(PumpTest, ARequestReadsNoLessThanTheUserGot) {
+  std::string seen;
+  std::thread request;
+  {
+    std::unique_lock hold(run_->screen_mutex);
+    ASSERT_EQ(write(agent_out_.get(), "hello", 5), 5);
+    std::string got;
+    for (int i = 0; i < 2000 && got.size() < 5; ++i) {
+      got += user_got();
+      if (got.size() < 5) usleep(5000);
+    }
+    ASSERT_EQ(got, "hello");
+    request = std::thread([&] {
+      auto lock = run_->lock_current_screen();
+      seen = screen_lines(run_->screen.terminal);
+    });
+  }
+  request.join();
+  EXPECT_EQ(seen, "hello\n\n\n");
+}
+
+TEST_F(PumpTest, EndsAtEndOfFile) {
+  agent_out_.reset();
+  pump_.join();
+}
+
+TEST_F(PumpTest, AChildHoldingThePtyOpenIsDrainedThenLeft) {
+  agent_writes("last words");
+  control_.agent_exited();
+  pump_.join();  // the writer stays open: the drain ends the pump
+  EXPECT_EQ(user_got(), "last words");
+}
+
+}  // namespace
+}  // namespace mossbank::run

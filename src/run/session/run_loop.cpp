@@ -1,0 +1,579 @@
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <thread>
+
+#include "base/files.h"
+#include "daemon/daemon_api.h"
+#include "daemon/home.h"
+#include "platform/platform.h"
+#include "platform/signals.h"
+#include "platform/terminal_mode.h"
+#include "run/session/activity.h"
+#include "run/session/colours.h"
+#include "run/link/commands.h"
+#include "run/start/direct.h"
+#include "run/start/environment.h"
+#include "run/session/hand_input.h"
+#include "run/requests/keys_requests.h"
+#include "run/link/link.h"
+#include "run/start/messages.h"
+#include "run/session/mirror.h"
+#include "run/requests/new_conversation.h"
+#include "run/start/options.h"
+#include "run/link/output_stream.h"
+#include "run/link/posts.h"
+#include "run/session/pty_agent.h"
+#include "run/session/pump.h"
+#include "run/start/resume.h"
+#include "run/session/run_loop.h"
+#include "run/session/run_setup.h"
+#include "run/session/run_shared.h"
+#include "run/session/terminal_reset.h"
+#include "run/session/watches.h"
+#include "screen/agents.h"
+#include "screen/session_ids.h"
+
+namespace mossbank::run {
+
+namespace {
+
+constexpr size_t kKeysReadSize = 16384;
+
+enum class PendingAction { none, interrupt, stop };
+
+// The agent slot: what the signal and keys threads act on, across restarts.
+struct AgentSlot {
+  std::shared_ptr<RunShared> run;
+  std::shared_ptr<AgentProcess> agent;
+  std::shared_ptr<AgentInput> input;
+  bool starting = false;
+  PendingAction pending = PendingAction::none;
+  std::string kept_input;  // typed while the agent was starting
+};
+
+struct Attached {
+  std::shared_ptr<RunShared> run;
+  std::shared_ptr<AgentProcess> agent;
+  std::shared_ptr<AgentInput> input;
+};
+
+// The pseudo-terminal's size: the user's terminal, else MOSSBANK_RUN_SIZE
+// ("<cols>x<rows>", each 1 to 4 digits and at least 2), else 80 x 24.
+std::pair<uint16_t, uint16_t> initial_size(const RunInvocation& inv) {
+  if (auto size = our_terminal_size()) return *size;
+  return parse_run_size(env_var(inv.environment, "MOSSBANK_RUN_SIZE"));
+}
+
+// The user's own terminal wins back the size from the village's.
+void take_back_own_size(RunShared& run) {
+  bool resize = false;
+  {
+    std::lock_guard lock(run.size_mutex);
+    if (run.size.own_terminal && run.size.village_in_force) {
+      run.size.village_in_force = false;
+      resize = true;
+    }
+  }
+  if (resize) {
+    auto [cols, rows] = current_size(run);
+    resize_screen(run, cols, rows);
+  }
+}
+
+// A worker thread of the run: a failure it returns or throws is noted under
+// its name; one that must not fail (go_on false) ends the run.
+std::thread worker(const std::shared_ptr<RunShared>& run, std::string name, bool go_on,
+                   std::function<std::optional<std::string>()> body) {
+  return std::thread([run, name = std::move(name), go_on, body = std::move(body)] {
+    std::optional<std::string> failure;
+    try {
+      failure = body();
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+      failure = "a panic";
+    }
+    if (!failure) return;
+    if (go_on) {
+      note_worker_failed(*run, name, *failure);
+    } else {
+      note_worker_stopped(*run, name, *failure);
+    }
+  });
+}
+
+class RunCommandImpl final : public RunCommand {
+ public:
+  RunCommandImpl();
+  ~RunCommandImpl() override;
+  LoopResult run_loop(const LoopInput& input) override;
+
+ private:
+  void signal_loop();
+  void keys_loop();
+  void handle_user_input(const Attached& to, std::string_view bytes);
+  void pass_user_keys(const Attached& to, const screen::FilteredKeys& keys);
+  void note_user_keys(RunShared& run);
+  std::optional<Attached> attached();
+  int keys_timeout();
+  void release_held_esc();
+  void drain_keys_wake();
+  void wake_keys();
+  void act_on_signal(int sig);
+  LoopResult end_with(uint8_t code, bool from_wrapper);
+
+  std::mutex slot_mutex_;
+  AgentSlot slot_;
+  std::mutex stdout_mutex_;
+  std::mutex stdin_mutex_;
+  UniqueFd wake_read_;
+  UniqueFd wake_write_;
+  UniqueFd keys_wake_read_;
+  UniqueFd keys_wake_write_;
+  std::atomic<bool> done_{false};
+  std::thread signal_thread_;
+  std::thread keys_thread_;
+};
+
+RunCommandImpl::RunCommandImpl() {
+  platform::install_fatal_signal_restore();
+  int fds[2];
+  if (platform::make_wake_pair(fds)) {
+    wake_read_.reset(fds[0]);
+    wake_write_.reset(fds[1]);
+    platform::install_run_signals(wake_write_.get());
+  }
+  if (platform::make_wake_pair(fds)) {
+    keys_wake_read_.reset(fds[0]);
+    keys_wake_write_.reset(fds[1]);
+  }
+  signal_thread_ = std::thread([this] { signal_loop(); });
+  keys_thread_ = std::thread([this] { keys_loop(); });
+}
+
+RunCommandImpl::~RunCommandImpl() {
+  done_.store(true);
+  char byte = 1;
+  if (wake_write_) {
+    ssize_t ignored = write(wake_write_.get(), &byte, 1);
+    (void)ignored;
+  }
+  wake_keys();
+  signal_thread_.join();
+  keys_thread_.join();
+  platform::uninstall_run_signals();
+}
+
+void RunCommandImpl::wake_keys() {
+  if (!keys_wake_write_) return;
+  char byte = 1;
+  ssize_t ignored = write(keys_wake_write_.get(), &byte, 1);
+  (void)ignored;
+}
+
+void RunCommandImpl::drain_keys_wake() {
+  char sink[64];
+  for (;;) {
+    pollfd p{keys_wake_read_.get(), POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) return;
+    if (read(keys_wake_read_.get(), sink, sizeof sink) <= 0) return;
+  }
+}
+
+void RunCommandImpl::act_on_signal(int sig) {
+  std::unique_lock lock(slot_mutex_);
+  if (slot_.agent) {
+    Attached to{slot_.run, slot_.agent, slot_.input};
+    lock.unlock();
+    if (sig == SIGWINCH) {
+      bool own;
+      {
+        std::lock_guard size_lock(to.run->size_mutex);
+        own = to.run->size.own_terminal;
+        if (own) to.run->size.village_in_force = false;
+      }
+      if (own) {
+        auto [cols, rows] = current_size(*to.run);
+        resize_screen(*to.run, cols, rows);
+      } else if (auto size = our_terminal_size(to.run->user_terminal_fd)) {
+        resize_screen(*to.run, size->first, size->second);
+      }
+    } else if (sig == SIGINT) {
+      to.agent->interrupt();
+    } else {
+      to.agent->kill(false);
+    }
+    return;
+  }
+  if (slot_.starting && slot_.pending == PendingAction::none) {
+    if (sig == SIGINT) slot_.pending = PendingAction::interrupt;
+    if (sig == SIGTERM || sig == SIGHUP) slot_.pending = PendingAction::stop;
+  }
+}
+
+void RunCommandImpl::signal_loop() {
+  if (!wake_read_) return;
+  auto drain = [&] {
+    char sink[64];
+    for (;;) {
+      pollfd p{wake_read_.get(), POLLIN, 0};
+      if (poll(&p, 1, 0) <= 0) return;
+      if (read(wake_read_.get(), sink, sizeof sink) <= 0) return;
+    }
+  };
+  drain();
+  while (!done_.load()) {
+    bool any = false;
+    for (int sig = 1; sig < platform::kMaxSignal; ++sig) {
+      if (!platform::take_pending_signal(sig)) continue;
+      any = true;
+      act_on_signal(sig);
+    }
+    if (any || done_.load()) continue;
+    char byte;
+    ssize_t n = read(wake_read_.get(), &byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    drain();
+  }
+}
+
+void RunCommandImpl::keys_loop() {
+  std::vector<char> buffer(kKeysReadSize);
+  while (!done_.load()) {
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {keys_wake_read_.get(), POLLIN, 0}};
+    int ready = poll(fds, keys_wake_read_ ? 2 : 1, keys_timeout());
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (ready == 0) {  // a lone Esc waited long enough: it is the Esc key
+      release_held_esc();
+      continue;
+    }
+    if (fds[1].revents != 0) {
+      if (done_.load()) return;  // the command ends
+      drain_keys_wake();         // a held Esc may be due: look again
+      continue;
+    }
+    if (fds[0].revents == 0) continue;
+    ssize_t n;
+    {
+      std::lock_guard lock(stdin_mutex_);
+      n = read(STDIN_FILENO, buffer.data(), buffer.size());
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    std::string_view bytes(buffer.data(), static_cast<size_t>(n));
+    std::unique_lock lock(slot_mutex_);
+    if (slot_.agent) {
+      Attached to{slot_.run, slot_.agent, slot_.input};
+      lock.unlock();
+      handle_user_input(to, bytes);
+    } else if (slot_.starting) {
+      slot_.kept_input.append(bytes);
+    }
+  }
+}
+
+void RunCommandImpl::handle_user_input(const Attached& to, std::string_view bytes) {
+  RunShared& run = *to.run;
+  std::optional<JsonValue> colours;
+  {
+    std::lock_guard lock(run.colour_mutex);
+    if (take_colour_answers(run.colours, run.colour_tail, bytes)) colours = run.colours;
+  }
+  if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
+
+  screen::TakenKeys taken = take_user_keys(run, bytes, screen::KeyClock::now());
+  if (taken.bytes.empty()) return;
+  note_user_keys(run);
+  if (taken.bytes.find_first_of("\r\n") == std::string::npos) {
+    // No Enter: nothing to report, so the keys go before they are counted.
+    to.input->write(taken.bytes);
+    count_user_keys(run, taken);
+    return;
+  }
+  // An Enter typed by hand is reported with the line the box shows before
+  // the agent takes it.
+  if (count_user_keys(run, taken)) (void)tell_typed_line(run, now_ms());
+  to.input->write(taken.bytes);
+}
+
+void RunCommandImpl::note_user_keys(RunShared& run) {
+  take_back_own_size(run);
+  std::lock_guard lock(run.activity_mutex);
+  note_input(run.activity, now_ms());
+}
+
+void RunCommandImpl::pass_user_keys(const Attached& to, const screen::FilteredKeys& keys) {
+  RunShared& run = *to.run;
+  if (keys.bytes.empty()) return;
+  note_user_keys(run);
+  // The keys thread goes on without the post: nothing to end here.
+  if (keys.submitted) (void)tell_typed_line(run, now_ms());
+  to.input->write(keys.bytes);
+}
+
+std::optional<Attached> RunCommandImpl::attached() {
+  std::lock_guard lock(slot_mutex_);
+  if (!slot_.agent) return std::nullopt;
+  return Attached{slot_.run, slot_.agent, slot_.input};
+}
+
+// How long the keys thread may wait for input: until a held lone Esc is due.
+int RunCommandImpl::keys_timeout() {
+  std::optional<Attached> to = attached();
+  if (!to) return -1;
+  std::optional<screen::KeyClock::time_point> due = user_esc_deadline(*to->run);
+  if (!due) return -1;
+  const auto left = *due - screen::KeyClock::now();
+  if (left <= screen::KeyClock::duration::zero()) return 0;
+  // Rounded up, so that the wait never ends before the Esc is due.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+void RunCommandImpl::release_held_esc() {
+  if (std::optional<Attached> to = attached())
+    pass_user_keys(*to, release_user_esc(*to->run, screen::KeyClock::now()));
+}
+
+LoopResult RunCommandImpl::end_with(uint8_t code, bool from_wrapper) {
+  LoopResult r;
+  r.exit_code = code;
+  r.code_from_wrapper = from_wrapper;
+  return r;
+}
+
+LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
+  const RunInvocation& inv = *in.invocation;
+  const RunOptions& options = *in.options;
+
+  // Claude Code takes only a UUID as its session id: a run id that is not
+  // one gives the agent a fresh UUID instead, and that is the session.
+  std::string session_uuid = in.run_id;
+  if (!screen::is_session_id(session_uuid)) {
+    auto fresh = screen::new_session_id();
+    if (!fresh) {
+      eprint("mossbank run: the agent didn't start: no random source\n");
+      return end_with(1, true);
+    }
+    session_uuid = *fresh;
+  }
+  screen::RunSession session = screen::run_session(
+      options.program, agent_args(options.program, in.agent_args, in.vocation_prompt), session_uuid);
+
+  auto [cols, rows] = initial_size(inv);
+
+  std::vector<std::string> launch = {options.program};
+  launch.insert(launch.end(), session.args.begin(), session.args.end());
+  std::optional<screen::AgentName> agent = screen::agent_of_command_line(launch);
+
+  AgentCommand command;
+  command.path = in.program_path;
+  command.argv = {in.program_path};
+  command.argv.insert(command.argv.end(), session.args.begin(), session.args.end());
+  command.environment = agent_environment_pairs(inv.environment, in.run_id);
+  command.cwd = inv.current_dir;
+  command.cols = cols;
+  command.rows = rows;
+
+  {
+    std::lock_guard lock(slot_mutex_);
+    slot_.starting = true;
+    slot_.pending = PendingAction::none;
+    slot_.kept_input.clear();
+  }
+  auto started = start_agent(command);
+  if (auto* error = std::get_if<std::string>(&started)) {
+    {
+      std::lock_guard lock(slot_mutex_);
+      slot_.starting = false;
+    }
+    if (in.automatic && env_is_one(inv.environment, "MOSSBANK_AUTO_RUN")) {
+      note_runs_by_itself(inv.environment, "no-start: " + *error);
+      return end_with(run_agent_directly(in.program_path,
+                                         agent_args(options.program, in.agent_args, in.vocation_prompt),
+                                         inv),
+                      true);
+    }
+    eprint("mossbank run: the agent didn't start: " + *error + "\n");
+    return end_with(1, true);
+  }
+  StartedAgent agent_started = std::move(std::get<StartedAgent>(started));
+
+  const bool stdout_terminal = isatty(STDOUT_FILENO) != 0;
+  RegistrationInput reg;
+  reg.invocation = &inv;
+  reg.command = options.program;
+  reg.run_id = in.run_id;
+  reg.child_pid = agent_started.process->process_id();
+  reg.agent = agent ? std::string(*agent) : std::string();
+  reg.restartable = exit_command(reg.agent).has_value() &&
+                    resume_args(options.program, session.args, "x", {}).has_value();
+  reg.stdout_terminal = stdout_terminal;
+  reg.vocation_id = options.vocation_id;
+  reg.session_id = session.session_id;
+
+  auto run = std::make_shared<RunShared>(cols, rows, inv.home_dir, in.run_id);
+  run->agent = agent_started.process;
+  run->input = agent_started.input;
+  run->registration = build_registration(reg);
+  run->restartable = reg.restartable;
+  run->has_own_terminal.store(stdout_terminal);
+  run->screen.agent = reg.agent;
+  run->size.own_terminal = stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
+  run->poster = std::make_unique<Poster>(run->link);
+  apply_stream_test_hook(run->output_streams, inv.environment);
+
+  // Attach, unless a stop or an interrupt came while it started.
+  std::string kept;
+  {
+    std::unique_lock lock(slot_mutex_);
+    if (slot_.pending != PendingAction::none) {
+      lock.unlock();
+      agent_started.process->kill(false);
+      agent_started.process->wait();
+      LoopResult r = end_with(1, true);
+      std::lock_guard relock(slot_mutex_);
+      r.restart_state = slot_.pending == PendingAction::interrupt ? RestartState::interrupted
+                                                                  : RestartState::terminated;
+      slot_.starting = false;
+      return r;
+    }
+    slot_.run = run;
+    slot_.agent = agent_started.process;
+    slot_.input = agent_started.input;
+    slot_.starting = false;
+    kept.swap(slot_.kept_input);
+  }
+  if (!kept.empty()) {
+    handle_user_input(Attached{run, agent_started.process, agent_started.input}, kept);
+    wake_keys();  // its timed wait may now have a lone Esc to let go
+  }
+
+  // The run's threads, in the order they start; joined in reverse.
+  std::vector<std::thread> watches;
+  if (auto pid = setup_daemon_pid(inv.environment)) {
+    watches.emplace_back([run, pid = *pid] {
+      watch_daemon_pid(*run, static_cast<uint32_t>(pid),
+                       [](uint32_t p) { return pid_gone(static_cast<int32_t>(p)); });
+    });
+  }
+  if (auto exe = platform::own_executable_path()) {
+    if (auto bundle = app_bundle_of(*exe))
+      watches.emplace_back([run, bundle = *bundle] { watch_bundle_update(*run, bundle, detach_from_village); });
+  }
+  platform::mark_agent_output();
+  PumpControl pump_control;
+  std::thread pump = worker(run, "output", false, [&, master = agent_started.master, input = agent_started.input] {
+    run_output_pump(run, master, input, pump_control, PumpTarget{STDOUT_FILENO, &stdout_mutex_});
+    return std::optional<std::string>();
+  });
+  std::thread link = worker(run, "village's commands", true, [run] { return run_link(*run); });
+  std::thread mirror = worker(run, "screen", true, [run] {
+    run_mirror(run);
+    return std::optional<std::string>();
+  });
+
+  std::optional<platform::RawMode> raw;
+  raw.emplace();
+
+  const int32_t code = agent_started.process->wait();
+  pump_control.agent_exited();
+
+  // The restart decision.
+  std::optional<std::string> end_reason;
+  std::optional<PendingRestart> pending;
+  {
+    std::lock_guard lock(run->notes_mutex);
+    end_reason.swap(run->end_reason);
+  }
+  {
+    std::lock_guard lock(run->restart_mutex);
+    pending.swap(run->pending_restart);
+  }
+  const bool upgrade = run->upgrade_requested.exchange(false);
+  std::optional<RestartRequest> restart;
+  // A stop from the village cancels a restart asked for before it.
+  if (!end_reason && pending && !run->stopping.load() &&
+      std::chrono::steady_clock::now() - pending->requested_mono <= kRestartWindow) {
+    RestartRequest r;
+    r.session_id = pending->session_id;
+    r.upgrade = upgrade;
+    std::lock_guard lock(run->launch_mutex);
+    r.launch_words.swap(run->launch_words);
+    restart = std::move(r);
+  }
+  {
+    std::lock_guard lock(slot_mutex_);
+    slot_.run.reset();
+    slot_.agent.reset();
+    slot_.input.reset();
+    slot_.starting = restart.has_value();
+    slot_.pending = PendingAction::none;
+  }
+
+  pump.join();
+
+  // The user's terminal comes back before anything waits on the daemon.
+  raw->restore();
+  if (stdout_terminal) {
+    std::string reset;
+    {
+      std::lock_guard lock(run->screen_mutex);
+      reset = end_reset(run->screen.terminal);
+    }
+    std::lock_guard lock(stdout_mutex_);
+    write_all(STDOUT_FILENO, reset);
+  }
+
+  // The end of the run: no stream opens from now, the link and the mirror
+  // leave, every timed wait is woken.
+  run->stopping.store(true);
+  {
+    std::lock_guard lock(run->publisher_mutex);
+    run->publisher.closed = true;
+  }
+  stop_link(*run);
+  run->waker.end();
+  mirror.join();
+  link.join();  // before the DELETE: no registration can follow it
+  for (auto it = watches.rbegin(); it != watches.rend(); ++it) it->join();
+  run->poster.reset();
+  // Taken off the daemon with the route it registered with: the link's own
+  // teardown has cleared the live one.
+  if (!restart && !run->link.closed.load() && !village_off(inv.home_dir)) {
+    if (auto route = registered_route(run->link))
+      send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
+  }
+  // The stream's last output goes out (bounded), then its threads end.
+  finish_output_stream(*run);
+  run->jobs.join_all();
+
+  LoopResult result;
+  {
+    std::lock_guard lock(run->notes_mutex);
+    for (const std::string& note : run->failures)
+      eprint("mossbank run: " + note + "; the run went on.\n");
+  }
+  if (end_reason) {
+    eprint("mossbank run: " + *end_reason + "; the run ended.\n");
+    return end_with(1, true);
+  }
+  result.exit_code = static_cast<uint8_t>(code & 0xFF);
+  result.restart = std::move(restart);
+  return result;
+}
+
+}  // namespace
+
+std::unique_ptr<RunCommand> RunCommand::start(const RunInvocation&) {
+  return std::make_unique<RunCommandImpl>();
+}
+
+}  // namespace mossbank::run

@@ -1,0 +1,89 @@
+#include "run/session/run_shared.h"
+
+#include "run/link/posts.h"
+
+namespace mossbank::run {
+
+double now_ms() {
+  using namespace std::chrono;
+  const auto since = system_clock::now().time_since_epoch();
+  if (since.count() < 0) return 0;
+  return static_cast<double>(duration_cast<microseconds>(since).count()) / 1000.0;
+}
+
+bool Waker::sleep_for(std::chrono::nanoseconds delay) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, delay, [&] { return ended_.load(); });
+  return !ended_.load();
+}
+
+bool Waker::wait_for(std::chrono::nanoseconds delay, const std::function<bool()>& done) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, delay, [&] { return ended_.load() || done(); }) && done();
+}
+
+void Waker::end() {
+  {
+    std::lock_guard lock(mutex_);
+    ended_.store(true);
+  }
+  changed_.notify_all();
+}
+
+void Waker::notify() {
+  {
+    std::lock_guard lock(mutex_);
+    ++pulses_;
+  }
+  changed_.notify_all();
+}
+
+bool Jobs::start(std::function<void()> body) {
+  std::lock_guard lock(mutex_);
+  try {
+    threads_.emplace_back(std::move(body));
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void Jobs::join_all() {
+  for (;;) {
+    std::vector<std::thread> taken;
+    {
+      std::lock_guard lock(mutex_);
+      taken.swap(threads_);
+    }
+    if (taken.empty()) return;
+    for (std::thread& t : taken)
+      if (t.joinable()) t.join();
+  }
+}
+
+std::optional<Route> LinkState::copy_route() {
+  std::lock_guard lock(route_mutex);
+  return route;
+}
+
+void LinkState::set_route(std::optional<Route> next) {
+  std::lock_guard lock(route_mutex);
+  route = std::move(next);
+}
+
+RunShared::RunShared(uint32_t cols, uint32_t rows, std::string home, std::string run_id) {
+  screen.terminal = terminal_new(cols, rows);
+  link.home = std::move(home);
+  link.run_id = std::move(run_id);
+}
+
+RunShared::~RunShared() = default;
+
+std::unique_lock<std::mutex> RunShared::lock_current_screen() {
+  const uint64_t handed = screen_handed.load();
+  std::unique_lock lock(screen_mutex);
+  screen_fed_cv.wait(lock, [&] { return screen_fed >= handed; });
+  return lock;
+}
+
+}  // namespace mossbank::run

@@ -1,0 +1,120 @@
+#include "run/session/watches.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace mossbank::run {
+namespace {
+
+class RecordingAgent final : public AgentProcess {
+ public:
+  std::optional<uint32_t> process_id() const override { return 7; }
+  void resize(uint16_t, uint16_t) override {}
+  int kill(bool) override { return 0; }
+  int interrupt() override { return 0; }
+  int32_t wait() override { return 0; }
+  int kill_group(bool force) override {
+    std::lock_guard lock(mutex);
+    groups.push_back(force);
+    return 0;
+  }
+  std::mutex mutex;
+  std::vector<bool> groups;
+};
+
+constexpr WatchTimes kQuick{std::chrono::milliseconds(1), std::chrono::milliseconds(1),
+                            std::chrono::milliseconds(1), std::chrono::seconds(0),
+                            std::chrono::seconds(1800)};
+
+TEST(DaemonPidWatch, TermThenKillOnceTheVillageIsGone) {
+  RunShared run(20, 4, "", "r");
+  auto agent = std::make_shared<RecordingAgent>();
+  run.agent = agent;
+  int looks = 0;
+  watch_daemon_pid(run, 99, [&](uint32_t pid) { return pid == 99 && ++looks == 3; }, kQuick);
+  EXPECT_EQ(looks, 3);
+  EXPECT_EQ(agent->groups, (std::vector<bool>{false, true}));
+}
+
+TEST(DaemonPidWatch, LeavesWhenTheRunEnds) {
+  RunShared run(20, 4, "", "r");
+  auto agent = std::make_shared<RecordingAgent>();
+  run.agent = agent;
+  run.waker.end();
+  watch_daemon_pid(run, 99, [](uint32_t) { return false; });  // the real 1 s poll: woken at once
+  EXPECT_TRUE(agent->groups.empty());
+}
+
+TEST(AppBundle, FoundWalkingUp) {
+  EXPECT_EQ(app_bundle_of("/Applications/Mossbank.app/Contents/Resources/cli/bin/mossbank"),
+            "/Applications/Mossbank.app");
+  EXPECT_EQ(app_bundle_of("/usr/local/bin/mossbank"), std::nullopt);
+  EXPECT_EQ(app_bundle_of("/private/var/AppTranslocation/X/d/Mossbank.app/Contents/MacOS/m"),
+            std::nullopt);
+}
+
+class BundleWatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/mossbank-bundle-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    bundle_ = root_ + "/Mossbank.app";
+    program_ = bundle_ + "/Contents/Resources/cli/bin/mossbank";
+    ASSERT_EQ(std::system(("mkdir -p " + bundle_ + "/Contents/Resources/cli/bin && touch " + program_).c_str()), 0);
+  }
+  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
+
+  std::string root_, bundle_, program_;
+};
+
+TEST_F(BundleWatch, DetachesWhenTheProgramIsGone) {
+  RunShared run(20, 4, "", "r");
+  ASSERT_EQ(unlink(program_.c_str()), 0);
+  std::atomic<int> detached{0};
+  watch_bundle_update(run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
+  EXPECT_EQ(detached.load(), 1);
+}
+
+TEST_F(BundleWatch, AFreshUpdateMarkerHoldsTheDetachBack) {
+  RunShared run(20, 4, "", "r");
+  std::ofstream(bundle_ + "/bundle-update-in-progress") << "";
+  ASSERT_EQ(unlink(program_.c_str()), 0);
+  std::atomic<int> detached{0};
+  std::thread watch([&] { watch_bundle_update(run, bundle_, [&](RunShared&) { ++detached; }, kQuick); });
+  // Many passes see the marker; then the run ends.
+  for (int i = 0; i < 50; ++i) usleep(1000);
+  run.waker.end();
+  watch.join();
+  EXPECT_EQ(detached.load(), 0);
+}
+
+TEST_F(BundleWatch, AnInstalledProgramIsWell) {
+  RunShared run(20, 4, "", "r");
+  std::atomic<int> detached{0};
+  std::thread watch([&] { watch_bundle_update(run, bundle_, [&](RunShared&) { ++detached; }, kQuick); });
+  for (int i = 0; i < 50; ++i) usleep(1000);
+  run.stopping.store(true);
+  run.waker.end();
+  watch.join();
+  EXPECT_EQ(detached.load(), 0);
+}
+
+TEST(Detach, ClosesTheLinkAndDropsTheRoute) {
+  RunShared run(20, 4, "", "r");
+  run.link.set_route(Route{1234, "t"});
+  detach_from_village(run);
+  EXPECT_TRUE(run.link.closed.load());
+  EXPECT_TRUE(run.link.stop.load());
+  EXPECT_EQ(run.link.copy_route(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace mossbank::run
