@@ -5,17 +5,12 @@
 #include <vector>
 
 #include "terminal/printing.h"
+#include "terminal/sequences.h"
 #include "terminal/utf8.h"
 
 namespace mossbank::term {
 
 namespace {
-
-constexpr uint32_t key_of(char final_byte, uint32_t intermediates = 0) {
-  return static_cast<uint8_t>(final_byte) | intermediates << 8;
-}
-constexpr uint32_t kPrivate = '?';
-constexpr uint32_t kGreater = '>';
 
 // A count parameter: values below 1 count as 1.
 uint32_t count(const Parser& p, size_t i = 0) {
@@ -439,24 +434,24 @@ void leave_alternate_screen(Terminal& t) {
 
 void set_ansi_modes(Terminal& t, const Parser& p, bool on) {
   for (size_t i = 0; i < p.param_count; ++i) {
-    if (p.param(i) == 4) t.modes.insert = on;
-    if (p.param(i) == 20) t.modes.newline = on;
+    if (p.param(i) == ansi_mode::IRM) t.modes.insert = on;
+    if (p.param(i) == ansi_mode::LNM) t.modes.newline = on;
   }
 }
 
 void set_dec_mode(Terminal& t, int32_t mode, bool on) {
   TerminalModes& m = t.modes;
   switch (mode) {
-    case 1:
+    case dec_mode::DECCKM:
       m.cursor_keys_application = on;
       break;
-    case 2:
+    case dec_mode::DECANM:
       if (on) {
         t.charsets = {-1, -1, -1, -1};
         t.active_charset = -1;
       }
       break;
-    case 6:
+    case dec_mode::DECOM:
       m.origin = on;
       if (on) {
         t.active().cursor_col = 0;
@@ -467,58 +462,58 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
       }
       clamp_cursor(t, false);
       break;
-    case 7:
+    case dec_mode::DECAWM:
       m.auto_wrap = on;
       break;
-    case 9:
+    case dec_mode::MOUSE_X10:
       m.mouse_tracking = on ? 1 : 0;
       break;
-    case 12:
+    case dec_mode::CURSOR_BLINK:
       m.cursor_blink = on;
       break;
-    case 25:
+    case dec_mode::DECTCEM:
       m.cursor_hidden = !on;
       t.presentation.cursor_hidden = !on;
       break;
-    case 45:
+    case dec_mode::REVERSE_WRAP:
       m.reverse_wrap = on;
       break;
-    case 47:
-    case 1047:
+    case dec_mode::ALT_SCREEN:
+    case dec_mode::ALT_SCREEN_1047:
       if (on) {
         enter_alternate_screen(t);
       } else {
         leave_alternate_screen(t);
       }
       break;
-    case 66:
+    case dec_mode::DECNKM:
       m.keypad_application = on;
       break;
-    case 1000:
-    case 1002:
-    case 1003:
-      m.mouse_tracking = on ? static_cast<uint8_t>(mode == 1000 ? 2 : mode == 1002 ? 3 : 4) : 0;
+    case dec_mode::MOUSE_NORMAL:
+    case dec_mode::MOUSE_BUTTON_EVENT:
+    case dec_mode::MOUSE_ANY_EVENT:
+      m.mouse_tracking = on ? static_cast<uint8_t>(mode == dec_mode::MOUSE_NORMAL ? 2 : mode == dec_mode::MOUSE_BUTTON_EVENT ? 3 : 4) : 0;
       break;
-    case 1004:
+    case dec_mode::FOCUS_EVENTS:
       m.focus_events = on;
       break;
-    case 1006:
-    case 1016:
-      m.mouse_encoding = on ? (mode == 1006 ? 1 : 2) : 0;
+    case dec_mode::MOUSE_SGR:
+    case dec_mode::MOUSE_SGR_PIXELS:
+      m.mouse_encoding = on ? (mode == dec_mode::MOUSE_SGR ? 1 : 2) : 0;
       if (on) {
         t.presentation.mouse_encoding_mode = static_cast<uint32_t>(mode);
       } else {
         t.presentation.mouse_encoding_mode.reset();
       }
       break;
-    case 1048:
+    case dec_mode::SAVE_CURSOR:
       if (on) {
         save_cursor(t);
       } else {
         restore_cursor(t);
       }
       break;
-    case 1049:
+    case dec_mode::ALT_SCREEN_SAVE_CURSOR:
       if (on) {
         save_cursor(t);
         enter_alternate_screen(t);
@@ -527,10 +522,10 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
         restore_cursor(t);
       }
       break;
-    case 2004:
+    case dec_mode::BRACKETED_PASTE:
       m.bracketed_paste = on;
       break;
-    case 2026:
+    case dec_mode::SYNCHRONIZED_OUTPUT:
       m.synchronized_output = on;
       break;
     default:
@@ -545,40 +540,40 @@ uint32_t flag(bool on) { return on ? 1 : 2; }
 uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
   const TerminalModes& m = t.modes;
   switch (mode) {
-    case 1: return flag(m.cursor_keys_application);
-    case 6: return flag(m.origin);
-    case 7: return flag(m.auto_wrap);
-    case 8: return 3;
-    case 9: return flag(m.mouse_tracking == 1);
-    case 12: return flag(m.cursor_blink);
-    case 25: return flag(!m.cursor_hidden);
-    case 45: return flag(m.reverse_wrap);
-    case 47:
-    case 1047:
-    case 1049: return flag(m.alternate_screen);
-    case 66: return flag(m.keypad_application);
-    case 67: return 4;
-    case 1000: return flag(m.mouse_tracking == 2);
-    case 1002: return flag(m.mouse_tracking == 3);
-    case 1003: return flag(m.mouse_tracking == 4);
-    case 1004: return flag(m.focus_events);
-    case 1005:
-    case 1015: return 4;
-    case 1006: return flag(m.mouse_encoding == 1);
-    case 1016: return flag(m.mouse_encoding == 2);
-    case 1048: return 1;
-    case 2004: return flag(m.bracketed_paste);
-    case 2026: return flag(m.synchronized_output);
+    case dec_mode::DECCKM: return flag(m.cursor_keys_application);
+    case dec_mode::DECOM: return flag(m.origin);
+    case dec_mode::DECAWM: return flag(m.auto_wrap);
+    case dec_mode::DECARM: return 3;
+    case dec_mode::MOUSE_X10: return flag(m.mouse_tracking == 1);
+    case dec_mode::CURSOR_BLINK: return flag(m.cursor_blink);
+    case dec_mode::DECTCEM: return flag(!m.cursor_hidden);
+    case dec_mode::REVERSE_WRAP: return flag(m.reverse_wrap);
+    case dec_mode::ALT_SCREEN:
+    case dec_mode::ALT_SCREEN_1047:
+    case dec_mode::ALT_SCREEN_SAVE_CURSOR: return flag(m.alternate_screen);
+    case dec_mode::DECNKM: return flag(m.keypad_application);
+    case dec_mode::DECBKM: return 4;
+    case dec_mode::MOUSE_NORMAL: return flag(m.mouse_tracking == 2);
+    case dec_mode::MOUSE_BUTTON_EVENT: return flag(m.mouse_tracking == 3);
+    case dec_mode::MOUSE_ANY_EVENT: return flag(m.mouse_tracking == 4);
+    case dec_mode::FOCUS_EVENTS: return flag(m.focus_events);
+    case dec_mode::MOUSE_UTF8:
+    case dec_mode::MOUSE_URXVT: return 4;
+    case dec_mode::MOUSE_SGR: return flag(m.mouse_encoding == 1);
+    case dec_mode::MOUSE_SGR_PIXELS: return flag(m.mouse_encoding == 2);
+    case dec_mode::SAVE_CURSOR: return 1;
+    case dec_mode::BRACKETED_PASTE: return flag(m.bracketed_paste);
+    case dec_mode::SYNCHRONIZED_OUTPUT: return flag(m.synchronized_output);
     default: return 0;
   }
 }
 
 uint32_t ansi_mode_value(const Terminal& t, int32_t mode) {
   switch (mode) {
-    case 2: return 4;
-    case 4: return flag(t.modes.insert);
-    case 12: return 3;
-    case 20: return flag(t.modes.newline);
+    case ansi_mode::KAM: return 4;
+    case ansi_mode::IRM: return flag(t.modes.insert);
+    case ansi_mode::SRM: return 3;
+    case ansi_mode::LNM: return flag(t.modes.newline);
     default: return 0;
   }
 }
@@ -591,165 +586,165 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
   Buffer& b = t.active();
   const int32_t n = p.param(0);
   switch (key) {
-    case key_of('A'):
+    case csi::CUU:
       cursor_up(t, count(p));
       break;
-    case key_of('B'):
+    case csi::CUD:
       cursor_down(t, count(p));
       break;
-    case key_of('C'):
-    case key_of('a'):
+    case csi::CUF:
+    case csi::HPR:
       cursor_right(t, count(p));
       break;
-    case key_of('D'):
+    case csi::CUB:
       cursor_right(t, -int64_t{count(p)});
       break;
-    case key_of('E'):
+    case csi::CNL:
       cursor_down(t, count(p));
       t.active().cursor_col = 0;
       break;
-    case key_of('F'):
+    case csi::CPL:
       cursor_up(t, count(p));
       t.active().cursor_col = 0;
       break;
-    case key_of('G'):
-    case key_of('`'):
+    case csi::CHA:
+    case csi::HPA:
       set_cursor_position(t, int64_t{count(p)} - 1, b.cursor_row);
       break;
-    case key_of('d'):
+    case csi::VPA:
       set_cursor_position(t, b.cursor_col,
                           int64_t{count(p)} - 1 + (t.modes.origin ? b.region_top : 0));
       break;
-    case key_of('e'):
+    case csi::VPR:
       clamp_cursor(t, false);
       set_cursor_position(t, b.cursor_col, int64_t{b.cursor_row} + count(p));
       break;
-    case key_of('H'):
-    case key_of('f'):
+    case csi::CUP:
+    case csi::HVP:
       set_cursor_position(t, int64_t{count(p, 1)} - 1,
                           int64_t{count(p, 0)} - 1 + (t.modes.origin ? b.region_top : 0));
       break;
-    case key_of('I'):
+    case csi::CHT:
       if (b.cursor_col < b.cols)
         for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = next_tab_stop(b);
       break;
-    case key_of('Z'):
+    case csi::CBT:
       // A missing count means one, as for every other count.
       if (b.cursor_col < b.cols)
         for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = previous_tab_stop(b);
       break;
-    case key_of('J'):
+    case csi::ED:
       erase_in_display(t, n, false);
       break;
-    case key_of('J', kPrivate):
+    case csi::DECSED:
       erase_in_display(t, n, true);
       break;
-    case key_of('K'):
+    case csi::EL:
       erase_in_line(t, n, false);
       break;
-    case key_of('K', kPrivate):
+    case csi::DECSEL:
       erase_in_line(t, n, true);
       break;
-    case key_of('X'):
+    case csi::ECH:
       erase_characters(t, count(p));
       break;
-    case key_of('@'):
+    case csi::ICH:
       update_erase_pen(t);
       clamp_cursor(t, false);
       insert_blank_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
       break;
-    case key_of('P'):
+    case csi::DCH:
       update_erase_pen(t);
       clamp_cursor(t, false);
       delete_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
       break;
-    case key_of('L'):
+    case csi::IL:
       insert_lines(t, count(p));
       break;
-    case key_of('M'):
+    case csi::DL:
       delete_lines(t, count(p));
       break;
-    case key_of('S'):
+    case csi::SU:
       update_erase_pen(t);
       shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), true, t.erase_pen);
       break;
-    case key_of('T'):
+    case csi::SD:
       shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), false, Pen{});
       break;
-    case key_of('@', ' '):
+    case csi::SL:
       shift_columns(t, 0, count(p), false);
       break;
-    case key_of('A', ' '):
+    case csi::SR:
       shift_columns(t, 0, count(p), true);
       break;
-    case key_of('}', '\''):
+    case csi::DECIC:
       clamp_cursor(t, false);
       shift_columns(t, b.cursor_col, count(p), true);
       break;
-    case key_of('~', '\''):
+    case csi::DECDC:
       clamp_cursor(t, false);
       shift_columns(t, b.cursor_col, count(p), false);
       break;
-    case key_of('b'):
+    case csi::REP:
       repeat_last(t, count(p));
       break;
-    case key_of('r'):
+    case csi::DECSTBM:
       set_margins(t, p);
       break;
-    case key_of('g'):
+    case csi::TBC:
       if (n == 0 && b.cursor_col < b.tab_stops.size()) b.tab_stops[b.cursor_col] = 0;
       if (n == 3) std::fill(b.tab_stops.begin(), b.tab_stops.end(), 0);
       break;
-    case key_of('s'):
+    case csi::SCOSC:
       save_cursor(t);
       break;
-    case key_of('u'):
+    case csi::SCORC:
       restore_cursor(t);
       break;
-    case key_of('q', ' '):
+    case csi::DECSCUSR:
       t.presentation.cursor_style = n < 0 ? 0 : static_cast<uint32_t>(n);
       break;
-    case key_of('q', '"'):
+    case csi::DECSCA:
       if (n == 1) t.pen.bg |= kProtected;
       if (n == 0 || n == 2) t.pen.bg &= ~kProtected;
       break;
-    case key_of('p', '!'):
+    case csi::DECSTR:
       soft_reset(t);
       break;
-    case key_of('m'):
+    case csi::SGR:
       select_graphic_rendition(t, p);
       break;
-    case key_of('h'):
+    case csi::SM:
       set_ansi_modes(t, p, true);
       break;
-    case key_of('l'):
+    case csi::RM:
       set_ansi_modes(t, p, false);
       break;
-    case key_of('h', kPrivate):
+    case csi::DECSET:
       for (size_t i = 0; i < p.param_count; ++i) set_dec_mode(t, p.param(i), true);
       break;
-    case key_of('l', kPrivate):
+    case csi::DECRST:
       for (size_t i = 0; i < p.param_count; ++i) set_dec_mode(t, p.param(i), false);
       break;
-    case key_of('c'):
+    case csi::DA1:
       if (only_zero(p)) reply(t, "\x1b[?1;2c");
       break;
-    case key_of('c', kGreater):
+    case csi::DA2:
       if (only_zero(p)) reply(t, "\x1b[>0;276;0c");
       break;
-    case key_of('n'):
+    case csi::DSR:
       if (n == 5) reply(t, "\x1b[0n");
       if (n == 6)
         reply(t, "\x1b[" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
       break;
-    case key_of('n', kPrivate):
+    case csi::DECDSR:
       if (n == 6)
         reply(t, "\x1b[?" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
       break;
-    case key_of('p', '$'):
+    case csi::DECRQM_ANSI:
       reply(t, "\x1b[" + std::to_string(n) + ";" + std::to_string(ansi_mode_value(t, n)) + "$y");
       break;
-    case key_of('p', kPrivate << 8 | '$'):
+    case csi::DECRQM:
       reply(t, "\x1b[?" + std::to_string(n) + ";" + std::to_string(dec_mode_value(t, n)) + "$y");
       break;
     default:

@@ -14,11 +14,15 @@
 #include <string>
 
 #include "terminal/parser.h"
+#include "terminal/sequences.h"
 #include "terminal/utf8.h"
 
 namespace mossbank::term {
 
 namespace feed_detail {
+
+// The one DCS string the terminal answers: a request for a setting.
+inline constexpr uint32_t kDecrqss = seq_key('q', '$');
 
 inline int32_t saturating_digit(int32_t value, uint32_t digit) {
   int64_t v = int64_t{value} * 10 + digit;
@@ -181,18 +185,18 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
         break;
       }
       case Action::osc_end:
-        if (ps.osc_phase != 0 && ps.osc_phase != 3 && !ps.osc_overflow && cp != 0x18 && cp != 0x1A)
+        if (ps.osc_phase != 0 && ps.osc_phase != 3 && !ps.osc_overflow && cp != ctl::CAN && cp != ctl::SUB)
           sink.osc(ps.osc_number, ps.osc_text);
         reset_osc(ps);
         parser_clear(ps);
-        if (cp == 0x1B) {
+        if (cp == ctl::ESC) {
           state = static_cast<uint32_t>(State::escape);
           p = next;
           continue;
         }
         break;
       case Action::dcs_hook:
-        if (cp == 'q' && ps.intermediates == '$') {
+        if ((cp | ps.intermediates << 8) == kDecrqss) {
           ps.dcs_text.emplace();
         } else {
           ps.dcs_text.reset();
@@ -204,7 +208,7 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
         while (q < end) {
           const uint8_t* r = q;
           uint32_t u = next_cp(r, end);
-          if (u == 0x18 || u == 0x1A || u == 0x1B || (u >= 0x80 && u <= 0x9F)) break;
+          if (u == ctl::CAN || u == ctl::SUB || u == ctl::ESC || (u >= 0x80 && u <= 0x9F)) break;
           if (ps.dcs_text) {
             uint32_t add = u > 0xFFFF ? 2 : 1;
             ps.dcs_units = ps.dcs_units > UINT32_MAX - add ? UINT32_MAX : ps.dcs_units + add;
@@ -222,13 +226,13 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
         break;
       }
       case Action::dcs_unhook:
-        if (ps.dcs_text && cp != 0x18 && cp != 0x1A && ps.dcs_units <= kMaxDcsUnits) {
+        if (ps.dcs_text && cp != ctl::CAN && cp != ctl::SUB && ps.dcs_units <= kMaxDcsUnits) {
           if (ps.dcs_units > 2) ps.dcs_text->clear();
           sink.dcs_request(*ps.dcs_text);
         }
         ps.dcs_text.reset();
         parser_clear(ps);
-        if (cp == 0x1B) {
+        if (cp == ctl::ESC) {
           state = static_cast<uint32_t>(State::escape);
           p = next;
           continue;

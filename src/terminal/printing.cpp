@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "terminal/sequences.h"
 #include "terminal/utf8.h"
 #include "terminal/widths.h"
 
@@ -530,7 +531,7 @@ void set_shift(Terminal& t, uint8_t shift) {
   t.active_charset = t.charsets[shift];
 }
 
-void designate(Terminal& t, int slot, uint32_t final_byte) {
+void designate_set(Terminal& t, int slot, uint32_t final_byte) {
   int set = charset_for_final(final_byte);
   if (set == -2) return;
   t.charsets[static_cast<size_t>(slot)] = static_cast<int8_t>(set);
@@ -558,34 +559,34 @@ void screen_alignment(Terminal& t) {
 void execute_control(Terminal& t, uint32_t code) {
   Buffer& b = t.active();
   switch (code) {
-    case 0x08:
+    case ctl::BS:
       backspace(t);
       break;
-    case 0x09:
+    case ctl::HT:
       if (b.cursor_col < b.cols) b.cursor_col = next_tab_stop(b);
       break;
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
+    case ctl::LF:
+    case ctl::VT:
+    case ctl::FF:
       line_feed(t);
       break;
-    case 0x0D:
+    case ctl::CR:
       b.cursor_col = 0;
       break;
-    case 0x0E:
+    case ctl::SO:
       set_shift(t, 1);
       break;
-    case 0x0F:
+    case ctl::SI:
       set_shift(t, 0);
       break;
-    case 0x84:
+    case ctl::IND:
       index_down(t);
       break;
-    case 0x85:
+    case ctl::NEL:
       b.cursor_col = 0;
       index_down(t);
       break;
-    case 0x88:
+    case ctl::HTS:
       set_tab_stop(b);
       break;
     default:
@@ -594,77 +595,73 @@ void execute_control(Terminal& t, uint32_t code) {
 }
 
 void esc_dispatch(Terminal& t, uint32_t key) {
+  switch (key) {
+    case esc::DECSC:
+      save_cursor(t);
+      return;
+    case esc::DECRC:
+      restore_cursor(t);
+      return;
+    case esc::DECKPAM:
+      t.modes.keypad_application = true;
+      return;
+    case esc::DECKPNM:
+      t.modes.keypad_application = false;
+      return;
+    case esc::IND:
+      index_down(t);
+      return;
+    case esc::NEL:
+      t.active().cursor_col = 0;
+      index_down(t);
+      return;
+    case esc::HTS:
+      set_tab_stop(t.active());
+      return;
+    case esc::RI:
+      reverse_index(t);
+      return;
+    case esc::RIS:
+      full_reset(t);
+      return;
+    case esc::LS2:
+    case esc::LS2R:
+      set_shift(t, 2);
+      return;
+    case esc::LS3:
+    case esc::LS3R:
+      set_shift(t, 3);
+      return;
+    case esc::LS1R:
+      set_shift(t, 1);
+      return;
+    case esc::DECALN:
+      screen_alignment(t);
+      return;
+    case esc::DOCS_DEFAULT:
+    case esc::DOCS_UTF8:
+      t.shift = 0;
+      t.charsets[0] = -1;
+      t.active_charset = -1;
+      return;
+    default:
+      break;
+  }
   const uint32_t final_byte = key & 0xFF;
-  const uint32_t inter = key >> 8;
-  switch (inter) {
-    case 0:
-      switch (final_byte) {
-        case '7':
-          save_cursor(t);
-          break;
-        case '8':
-          restore_cursor(t);
-          break;
-        case '=':
-          t.modes.keypad_application = true;
-          break;
-        case '>':
-          t.modes.keypad_application = false;
-          break;
-        case 'D':
-          index_down(t);
-          break;
-        case 'E':
-          t.active().cursor_col = 0;
-          index_down(t);
-          break;
-        case 'H':
-          set_tab_stop(t.active());
-          break;
-        case 'M':
-          reverse_index(t);
-          break;
-        case 'c':
-          full_reset(t);
-          break;
-        case 'n':
-        case '}':
-          set_shift(t, 2);
-          break;
-        case 'o':
-        case '|':
-          set_shift(t, 3);
-          break;
-        case '~':
-          set_shift(t, 1);
-          break;
-        default:
-          break;
-      }
+  switch (key >> 8) {
+    case designate::G0:
+      designate_set(t, 0, final_byte);
       break;
-    case '#':
-      if (final_byte == '8') screen_alignment(t);
+    case designate::G1:
+    case designate::G1_96:
+      designate_set(t, 1, final_byte);
       break;
-    case '%':
-      if (final_byte == '@' || final_byte == 'G') {
-        t.shift = 0;
-        t.charsets[0] = -1;
-        t.active_charset = -1;
-      }
+    case designate::G2:
+    case designate::G2_96:
+      designate_set(t, 2, final_byte);
       break;
-    case '(':
-      designate(t, 0, final_byte);
-      break;
-    case ')':
-    case '-':
-      designate(t, 1, final_byte);
-      break;
-    case '*':
-    case '.':
-      designate(t, 2, final_byte);
-      break;
-    case '+':
-      designate(t, 3, final_byte);
+    case designate::G3:
+      designate_set(t, 3, final_byte);
       break;
     default:
       break;
