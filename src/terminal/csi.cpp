@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "terminal/edit.h"
 #include "terminal/printing.h"
 #include "terminal/sequences.h"
 #include "terminal/utf8.h"
@@ -20,175 +21,6 @@ uint32_t count(const Parser& p, size_t i = 0) {
 
 void reply(Terminal& t, const std::string& text) {
   if (t.replies) *t.replies += text;
-}
-
-// Positions are computed in 64 bits so that no parameter can overflow them.
-void set_cursor_position(Terminal& t, int64_t col, int64_t row) {
-  Buffer& b = t.active();
-  b.cursor_col = static_cast<uint32_t>(std::clamp<int64_t>(col, 0, b.cols));
-  b.cursor_row = static_cast<uint32_t>(std::clamp<int64_t>(row, 0, b.rows));
-  clamp_cursor(t, false);
-}
-
-// ---- Cursor movement --------------------------------------------------------
-
-void cursor_up(Terminal& t, uint32_t n) {
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  int64_t row = int64_t{b.cursor_row} - n;
-  if (b.cursor_row >= b.region_top) row = std::max<int64_t>(row, b.region_top);
-  set_cursor_position(t, b.cursor_col, row);
-}
-
-void cursor_down(Terminal& t, uint32_t n) {
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  int64_t row = int64_t{b.cursor_row} + n;
-  if (b.cursor_row <= b.region_bottom) row = std::min<int64_t>(row, b.region_bottom);
-  set_cursor_position(t, b.cursor_col, row);
-}
-
-void cursor_right(Terminal& t, int64_t n) {
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  set_cursor_position(t, int64_t{b.cursor_col} + n, b.cursor_row);
-}
-
-// ---- Erasing ----------------------------------------------------------------
-
-void erase_whole_row(Terminal& t, uint32_t row, bool selective) {
-  Buffer& b = t.active();
-  Line* line = buffer_get_line(b, b.screen_index(row));
-  if (!line) return;
-  erase_line_cells(*line, t.erase_pen, selective);
-  line->wrapped = false;
-}
-
-void erase_in_display(Terminal& t, int32_t mode, bool selective) {
-  update_erase_pen(t);
-  clamp_cursor(t, true);
-  Buffer& b = t.active();
-  const uint32_t row = b.cursor_row, col = b.cursor_col;
-  switch (mode) {
-    case 0: {
-      Line& line = screen_line(b, row);
-      fill_cells(line, col, b.cols, t.erase_pen, selective);
-      if (col == 0) line.wrapped = false;
-      for (uint32_t r = row + 1; r < b.rows; ++r) erase_whole_row(t, r, selective);
-      break;
-    }
-    case 1: {
-      Line& line = screen_line(b, row);
-      fill_cells(line, 0, col + 1, t.erase_pen, selective);
-      line.wrapped = false;
-      if (col + 1 >= b.cols && row + 1 < b.rows)
-        if (Line* next = buffer_get_line(b, b.screen_index(row + 1))) next->wrapped = false;
-      for (uint32_t r = 0; r < row; ++r) erase_whole_row(t, r, selective);
-      break;
-    }
-    case 2:
-      for (uint32_t r = 0; r < b.rows; ++r) erase_whole_row(t, r, selective);
-      break;
-    case 3:
-      if (b.lines.count() > b.rows && b.scroll_back > 0) {
-        const uint32_t dropped = b.scroll_back;
-        b.lines.drop_oldest(dropped);
-        b.scroll_back = 0;
-        // The saved cursor stays on the row it was saved on.
-        b.saved.row = std::max<int64_t>(0, b.saved.row - dropped);
-      }
-      break;
-    default:
-      break;
-  }
-}
-
-void erase_in_line(Terminal& t, int32_t mode, bool selective) {
-  update_erase_pen(t);
-  clamp_cursor(t, true);
-  Buffer& b = t.active();
-  Line& line = screen_line(b, b.cursor_row);
-  const uint32_t col = b.cursor_col;
-  switch (mode) {
-    case 0:
-      fill_cells(line, col, b.cols, t.erase_pen, selective);
-      if (col == 0) line.wrapped = false;
-      break;
-    case 1:
-      fill_cells(line, 0, col + 1, t.erase_pen, selective);
-      break;
-    case 2:
-      erase_line_cells(line, t.erase_pen, selective);
-      line.wrapped = false;
-      break;
-    default:
-      break;
-  }
-}
-
-void erase_characters(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
-  if (!line) return;
-  uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{b.cursor_col} + n, b.cols));
-  fill_cells(*line, b.cursor_col, end, t.erase_pen, false);
-}
-
-// ---- Lines and columns ------------------------------------------------------
-
-bool in_region(const Buffer& b) { return b.cursor_row >= b.region_top && b.cursor_row <= b.region_bottom; }
-
-// Rows [top, bottom] of the screen lose k rows at one end and get k blank
-// rows at the other.
-void shift_rows(Terminal& t, uint32_t top, uint32_t bottom, uint32_t k, bool up, const Pen& pen) {
-  Buffer& b = t.active();
-  if (top > bottom || bottom >= b.rows) return;
-  const size_t from = b.screen_index(top), to = b.screen_index(bottom);
-  line_for_write(b, to);
-  k = std::min(k, bottom - top + 1);
-  if (up) {
-    b.lines.shift_up(from, to, k);
-    for (size_t i = to + 1 - k; i <= to; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
-  } else {
-    b.lines.shift_down(from, to, k);
-    for (size_t i = from; i < from + k; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
-  }
-}
-
-void insert_lines(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), false, t.erase_pen);
-  b.cursor_col = 0;
-}
-
-void delete_lines(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), true, t.erase_pen);
-  b.cursor_col = 0;
-}
-
-// SL, SR, DECIC and DECDC: columns of every row of the region.
-void shift_columns(Terminal& t, uint32_t col, uint32_t n, bool insert) {
-  update_erase_pen(t);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  for (uint32_t r = b.region_top; r <= b.region_bottom && r < b.rows; ++r) {
-    Line& line = screen_line(b, r);
-    if (insert) {
-      insert_blank_cells(line, col, n, t.erase_pen);
-    } else {
-      delete_cells(line, col, n, t.erase_pen);
-    }
-    line.wrapped = false;
-  }
 }
 
 void repeat_last(Terminal& t, uint32_t n) {
@@ -649,14 +481,10 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
       erase_characters(t, count(p));
       break;
     case csi::ICH:
-      update_erase_pen(t);
-      clamp_cursor(t, false);
-      insert_blank_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
+      insert_characters(t, count(p));
       break;
     case csi::DCH:
-      update_erase_pen(t);
-      clamp_cursor(t, false);
-      delete_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
+      delete_characters(t, count(p));
       break;
     case csi::IL:
       insert_lines(t, count(p));
@@ -665,25 +493,22 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
       delete_lines(t, count(p));
       break;
     case csi::SU:
-      update_erase_pen(t);
-      shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), true, t.erase_pen);
+      scroll_region_up(t, count(p));
       break;
     case csi::SD:
-      shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), false, Pen{});
+      scroll_region_down(t, count(p));
       break;
     case csi::SL:
-      shift_columns(t, 0, count(p), false);
+      scroll_left(t, count(p));
       break;
     case csi::SR:
-      shift_columns(t, 0, count(p), true);
+      scroll_right(t, count(p));
       break;
     case csi::DECIC:
-      clamp_cursor(t, false);
-      shift_columns(t, b.cursor_col, count(p), true);
+      insert_columns(t, count(p));
       break;
     case csi::DECDC:
-      clamp_cursor(t, false);
-      shift_columns(t, b.cursor_col, count(p), false);
+      delete_columns(t, count(p));
       break;
     case csi::REP:
       repeat_last(t, count(p));
