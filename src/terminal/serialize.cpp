@@ -8,9 +8,7 @@
 
 #include "terminal/terminal.h"
 
-namespace mossbank {
-
-using namespace term;
+namespace mossbank::term {
 
 namespace {
 
@@ -540,4 +538,4 @@ std::string serialize_presentation(const Terminal& t) {
   return out;
 }
 
-}  // namespace mossbank
+}  // namespace mossbank::term

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstring>
 
-namespace mossbank {
+namespace mossbank::term {
 
-uint32_t term::decode_utf8_slow(const uint8_t*& p, const uint8_t* end) {
+uint32_t decode_utf8_slow(const uint8_t*& p, const uint8_t* end) {
   uint8_t b0 = *p;
   uint32_t need;
   uint32_t cp;
@@ -91,7 +91,7 @@ size_t valid_prefix(const uint8_t* begin, const uint8_t* end, bool& incomplete_t
     }
     // Near the end, or an invalid lead byte.
     const uint8_t* q = p;
-    if (term::decode_utf8(q, end) == term::kIncomplete) incomplete_tail = true;
+    if (decode_utf8(q, end) == kIncomplete) incomplete_tail = true;
     break;
   }
   return static_cast<size_t>(p - begin);
@@ -120,13 +120,13 @@ std::string_view Utf8Repair::feed(std::string_view bytes) {
     joined.append(bytes.substr(0, take));
     const auto* j = reinterpret_cast<const uint8_t*>(joined.data());
     const uint8_t* jp = j;
-    uint32_t cp = term::decode_utf8(jp, j + joined.size());
-    if (cp == term::kIncomplete) {
+    uint32_t cp = decode_utf8(jp, j + joined.size());
+    if (cp == kIncomplete) {
       tail_ = joined;  // still incomplete: every byte was consumed
       return {};
     }
     size_t used = static_cast<size_t>(jp - j);
-    if (cp == term::kReplacement && !(used == 3 && joined.compare(0, 3, "\xEF\xBF\xBD") == 0)) {
+    if (cp == kReplacement && !(used == 3 && joined.compare(0, 3, "\xEF\xBF\xBD") == 0)) {
       out_.append("\xEF\xBF\xBD");
     } else {
       out_.append(joined, 0, used);
@@ -148,11 +148,11 @@ std::string_view Utf8Repair::feed(std::string_view bytes) {
       break;
     }
     const uint8_t* q = in;
-    term::decode_utf8(q, end);
+    decode_utf8(q, end);
     out_.append("\xEF\xBF\xBD");
     in = q;
   }
   return out_;
 }
 
-}  // namespace mossbank
+}  // namespace mossbank::term
