@@ -33,6 +33,17 @@ void shift_rows(Terminal& t, uint32_t top, uint32_t bottom, uint32_t k, bool up,
   }
 }
 
+// IL and DL: the rows from the cursor to the region's bottom, only when the
+// cursor is inside the region.
+void shift_rows_from_cursor(Terminal& t, uint32_t n, bool up) {
+  update_erase_pen(t);
+  clamp_cursor(t, false);
+  Buffer& b = t.active();
+  if (!in_region(b)) return;
+  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), up, t.erase_pen);
+  b.cursor_col = 0;
+}
+
 // SL, SR, DECIC and DECDC: columns of every row of the region.
 void shift_columns(Terminal& t, uint32_t col, uint32_t n, bool insert) {
   update_erase_pen(t);
@@ -205,23 +216,9 @@ void delete_characters(Terminal& t, uint32_t n) {
   delete_cells(screen_line(b, b.cursor_row), b.cursor_col, n, t.erase_pen);
 }
 
-void insert_lines(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), false, t.erase_pen);
-  b.cursor_col = 0;
-}
+void insert_lines(Terminal& t, uint32_t n) { shift_rows_from_cursor(t, n, false); }
 
-void delete_lines(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), true, t.erase_pen);
-  b.cursor_col = 0;
-}
+void delete_lines(Terminal& t, uint32_t n) { shift_rows_from_cursor(t, n, true); }
 
 void scroll_left(Terminal& t, uint32_t n) { shift_columns(t, 0, n, false); }
 

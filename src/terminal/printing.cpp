@@ -465,15 +465,11 @@ void esc_dispatch(Terminal& t, uint32_t key) {
     case esc::DECKPNM:
       t.modes.keypad_application = false;
       return;
+    // The 7-bit forms of the C1 controls: ESC D is 0x84, and so on.
     case esc::IND:
-      index_down(t);
-      return;
     case esc::NEL:
-      t.active().cursor_col = 0;
-      index_down(t);
-      return;
     case esc::HTS:
-      set_tab_stop(t.active());
+      execute_control(t, key + 0x40);
       return;
     case esc::RI:
       reverse_index(t);
