@@ -161,8 +161,11 @@ StyledRow read_styled_row(std::string_view row) {
   size_t esc = pos;
   while ((esc = row.find('\x1b', esc)) != std::string_view::npos) {
     size_t n = csi_length_at(row, esc);
-    if (n == 0 || row[esc + n - 1] != 'm') {
-      ++esc;  // a lone ESC or an unknown sequence stays in the text
+    // A lone ESC, an unknown sequence or an "m" sequence with a "?" (no SGR)
+    // stays in the text.
+    if (n == 0 || row[esc + n - 1] != 'm' ||
+        row.substr(esc + 2, n - 3).find('?') != std::string_view::npos) {
+      ++esc;
       continue;
     }
     add_run(row.substr(pos, esc - pos));

@@ -84,6 +84,10 @@ TEST(ReadStyledRow, RunsAndLeadLook) {
       {"lone ESC is text", "a\x1b b\x1b[31mc", "a\x1b bc", {{none, 0, 4, false}, {"31", 4, 5, false}},
        none, none, false},
       {"private mode removed", "\x1b[?25la", "a", {{none, 0, 1, false}}, none, none, false},
+      {"a private m sequence is text, not a colour", "\x1b[31mx\x1b[?1my", "x\x1b[?1my",
+       {{"31", 0, 7, false}}, "31", none, false},
+      {"a private m sequence does not reset", "\x1b[7m\x1b[?0mA", "\x1b[?0mA", {{none, 0, 6, true}},
+       none, none, true},
       {"blank row", "", "", {}, none, none, false},
   };
   for (const Case& c : cases) {
