@@ -147,7 +147,8 @@ StyledRow read_styled_row(std::string_view row) {
   auto add_run = [&](std::string_view piece) {
     if (piece.empty()) return;
     const size_t n = char_count(piece);
-    out.runs.push_back(StyledRun{style.fg, chars, chars + n, style.inverse || style.has_background});
+    out.runs.push_back(
+        StyledRun{style.fg, chars, chars + n, style.inverse || style.has_background, style.bg});
     out.text += piece;
     chars += n;
     if (!lead && !is_blank_or_bars(piece)) {

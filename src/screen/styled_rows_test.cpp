@@ -100,6 +100,13 @@ TEST(ReadStyledRow, RunsAndLeadLook) {
   }
 }
 
+TEST(ReadStyledRow, RunsKeepTheirBackground) {
+  StyledRow row = read_styled_row("\x1b[48;5;236m  \x1b[49mx\x1b[44;7my\x1b[0mz");
+  std::vector<std::optional<std::string>> bgs;
+  for (const StyledRun& run : row.runs) bgs.push_back(run.bg);
+  EXPECT_EQ(bgs, (std::vector<std::optional<std::string>>{"48;5;236", std::nullopt, "44", std::nullopt}));
+}
+
 TEST(ReadStyledRows, NoStyleCarriesOverToTheNextRow) {
   std::vector<StyledRow> rows = read_styled_rows("\x1b[7mone\r\ntwo");
   ASSERT_EQ(rows.size(), 2u);
