@@ -258,10 +258,10 @@ TEST(OpenCodeMenu, DialogBackgroundNeighbours) {
     std::optional<Rows> labels;  // none: no menu
   };
   const Case cases[] = {
-      {"a draft under the dialog's last padding row", panel({build, picked, plan, padding}, {draft, box}),
-       Rows{"build", "● review", "plan"}},
-      {"the highlight last, a draft under the padding", panel({build, plan, picked, padding}, {draft, box}),
-       Rows{"build", "plan", "● review"}},
+      {"a draft under the dialog's last padding row",
+       panel({build, picked, plan, padding}, {draft, box}), Rows{"build", "● review", "plan"}},
+      {"the highlight last, a draft under the padding",
+       panel({build, plan, picked, padding}, {draft, box}), Rows{"build", "plan", "● review"}},
       {"a highlight between painted padding rows",
        panel({build, padding, picked, padding, plan, padding}, {draft, box}),
        Rows{"build", "● review", "plan"}},
@@ -274,6 +274,8 @@ TEST(OpenCodeMenu, DialogBackgroundNeighbours) {
       // it ends the list, so the highlight stays the only other colour.
       {"a row outside the dialog", panel({build, picked, plan}, {"", "outside the dialog"}),
        Rows{"build", "● review", "plan"}},
+      {"a blank row under the outside row",
+       panel({build, picked, plan}, {"", "outside the dialog", ""}), Rows{"build", "● review", "plan"}},
       {"the outside row right below", panel({build, picked, plan}, {"outside the dialog"}),
        std::nullopt},
   };

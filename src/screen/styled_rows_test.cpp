@@ -102,9 +102,10 @@ TEST(ReadStyledRow, RunsAndLeadLook) {
 
 TEST(ReadStyledRow, RunsKeepTheirBackground) {
   StyledRow row = read_styled_row("\x1b[48;5;236m  \x1b[49mx\x1b[44;7my\x1b[0mz");
-  std::vector<std::optional<std::string>> bgs;
+  using Keys = std::vector<std::optional<std::string>>;
+  Keys bgs;
   for (const StyledRun& run : row.runs) bgs.push_back(run.bg);
-  EXPECT_EQ(bgs, (std::vector<std::optional<std::string>>{"48;5;236", std::nullopt, "44", std::nullopt}));
+  EXPECT_EQ(bgs, (Keys{"48;5;236", std::nullopt, "44", std::nullopt}));
 }
 
 TEST(ReadStyledRows, NoStyleCarriesOverToTheNextRow) {
