@@ -10,6 +10,7 @@ import unittest
 
 import harness
 from test_run_restart import AgentRun, PATIENCE
+from test_run_stream import CAT_AFTER_A_LINE, RunStreamCase, agent, big_text
 
 
 def thread_count(pid):
@@ -54,6 +55,24 @@ class ManyRequests(AgentRun):
         self.assertLessEqual(thread_count(pid), threads + 2)
         self.assertLessEqual(mapping_count(pid), mappings + 40)
         self.nothing_more_typed("")
+
+
+class TheEnd(RunStreamCase):
+    def test_the_output_streams_end_comes_before_the_delete(self):
+        path = os.path.join(self.tmp, "out.txt")
+        with open(path, "wb") as f:
+            f.write(big_text(1 << 20))
+        term = self.start(agent(CAT_AFTER_A_LINE) + [path])
+        self.command_stream().send("command", {"type": "watch", "join": "t"})
+        stream = self.daemon.outputs.wait_open(timeout=10)
+        stream.request.wait_body(13)
+        term.write("\r")
+        term.expect("--end of output--", timeout=60)
+        term.write("\r")
+        self.assertEqual(term.wait(20), 0)
+        delete = self.daemon.wait_request(f"/api/runs/{self.run_id()}", method="DELETE", timeout=10)
+        (stream,) = self.wait_streams_over()
+        self.assertLess(stream.request.end_time, delete.time)
 
 
 if __name__ == "__main__":

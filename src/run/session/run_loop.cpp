@@ -545,14 +545,15 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   link.join();  // before the DELETE: no registration can follow it
   for (auto it = watches.rbegin(); it != watches.rend(); ++it) it->join();
   run->poster.reset();
+  // The stream's last output and its end reach the daemon (bounded) before
+  // the DELETE: a daemon may drop a run's streams when it is taken off.
+  finish_output_stream(*run);
   // Taken off the daemon with the route it registered with: the link's own
   // teardown has cleared the live one.
   if (!restart && !run->link.closed.load() && !village_off(inv.home_dir)) {
     if (auto route = registered_route(run->link))
       send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
   }
-  // The stream's last output goes out (bounded), then its threads end.
-  finish_output_stream(*run);
   run->jobs.join_all();
 
   LoopResult result;
