@@ -13,12 +13,15 @@ import json
 import os
 import re
 import shutil
+import signal
 import tempfile
+import termios
+import threading
 import time
 import unittest
 
 import harness
-from standin import StandInDaemon
+from standin import Reply, StandInDaemon
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 AGENT = os.path.join(HERE, "replay_agent.py")
@@ -256,6 +259,30 @@ class Restart(AgentRun):
         self.daemon.wait_request(f"/api/runs/{self.run_id}", method="DELETE", timeout=PATIENCE)
         self.assertNotIn(STARTING_AGAIN, term.text())
         self.assertEqual(len(self.events("start")), 1)
+
+    def test_ctrl_c_after_the_old_agent_ended_cancels_the_restart(self):
+        term = self.start("claude")
+        self.sync()
+        self.quiet()
+        # The restart's answer is held, so the old run's end waits for it
+        # (up to the post's own time-out) while no agent is attached.
+        release = threading.Event()
+        self.addCleanup(release.set)
+        def held(exchange):
+            release.wait(PATIENCE)
+            return Reply.json({})
+        self.daemon.route(f"/api/runs/{self.run_id}/talk-result", held, method="POST")
+        self.request_ids += 1
+        self.stream.send("command", {"type": "restart", "sessionId": SESSION, "requestId": "r-held"})
+        self.wait_events("exit")
+        # The terminal is given back once the old agent has been let go.
+        harness.poll(lambda: termios.tcgetattr(term.master) == term.initial_termios, PATIENCE,
+                     "the terminal given back")
+        term.signal(signal.SIGINT)
+        release.set()
+        term.expect("the restart was cancelled", timeout=PATIENCE)
+        term.wait(PATIENCE)
+        self.daemon.wait_request(f"/api/runs/{self.run_id}", method="DELETE", timeout=PATIENCE)
 
     def test_a_question_instead_of_the_exit_cancels_the_restart(self):
         self.start("claude")

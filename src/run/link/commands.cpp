@@ -213,7 +213,7 @@ bool stop_agent(RunShared& run, std::chrono::nanoseconds grace) {
   std::shared_ptr<AgentProcess> agent = run.agent;
   if (agent) agent->kill(false);
   Waker* waker = &run.waker;  // the run joins its jobs before the waker goes
-  return run.jobs.start([agent, waker, grace] {
+  return run.jobs.start("stop timer", [agent, waker, grace] {
     if (waker->sleep_for(grace) && agent) agent->kill(true);
   });
 }

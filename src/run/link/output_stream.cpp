@@ -159,7 +159,7 @@ void read_reply(const std::shared_ptr<StreamCore>& core) {
 bool start_job(RunShared& run, std::chrono::milliseconds delay,
                std::function<void(RunShared&)> body) {
   RunShared* r = &run;
-  return run.jobs.start([r, delay, body = std::move(body)] {
+  return run.jobs.start("output stream", [r, delay, body = std::move(body)] {
     if (!r->waker.sleep_for(delay)) return;
     body(*r);
   });
@@ -422,13 +422,13 @@ std::shared_ptr<OutputStream> open_output_stream(
     std::lock_guard lock(core->mutex);
     core->threads_started = true;
   }
-  if (!jobs.start([core] { write_body(core); })) {
+  if (!jobs.start("output stream", [core] { write_body(core); })) {
     core->shutdown();
     std::lock_guard lock(core->mutex);
     core->threads_started = false;
     return nullptr;
   }
-  if (!jobs.start([core] { read_reply(core); })) {
+  if (!jobs.start("output stream", [core] { read_reply(core); })) {
     core->close_channel();
     core->shutdown();
     std::lock_guard lock(core->mutex);

@@ -198,7 +198,7 @@ std::string serve_restart_request(RunShared& run, const VillageRequest& request)
     return outcome;
   }
   RunShared* watched = &run;  // the run joins its jobs before it goes
-  run.jobs.start([watched] { watch_restart_exit(*watched); });
+  run.jobs.start("restart watch", [watched] { watch_restart_exit(*watched); });
   return outcome;
 }
 

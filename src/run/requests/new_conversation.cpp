@@ -242,7 +242,7 @@ bool tell_typed_line(RunShared& run, double now) {
   std::optional<LinePost> post = typed_line_post(agent, plain, styled);
   if (!post) return true;
   RunShared* r = &run;  // the run joins its jobs before it goes
-  return run.jobs.start([r, post = std::move(*post)] {
+  return run.jobs.start("typed line's post", [r, post = std::move(*post)] {
     JsonValue body = JsonValue::object();
     body["line"] = post.line;
     report_run(r->link, post.suffix, body);

@@ -135,6 +135,8 @@ class RunCommandImpl final : public RunCommand {
   UniqueFd keys_wake_read_;
   UniqueFd keys_wake_write_;
   std::atomic<bool> done_{false};
+  // Where a run that is being restarted stayed registered.
+  std::optional<Route> restart_route_;
   std::thread signal_thread_;
   std::thread keys_thread_;
 };
@@ -384,9 +386,9 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
 
   {
     std::lock_guard lock(slot_mutex_);
+    // What came since the last run's end, in a restart's window, is kept:
+    // a signal cancels the restart when the agent attaches, keys reach it.
     slot_.starting = true;
-    slot_.pending = PendingAction::none;
-    slot_.kept_input.clear();
   }
   auto started = start_agent(command);
   if (auto* error = std::get_if<std::string>(&started)) {
@@ -438,6 +440,10 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
       lock.unlock();
       agent_started.process->kill(false);
       agent_started.process->wait();
+      // A restart that a signal cancelled takes the run off the daemon.
+      if (std::optional<Route> route = std::exchange(restart_route_, std::nullopt);
+          route && !village_off(inv.home_dir))
+        send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
       LoopResult r = end_with(1, true);
       std::lock_guard relock(slot_mutex_);
       r.restart_state = slot_.pending == PendingAction::interrupt ? RestartState::interrupted
@@ -545,14 +551,31 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   link.join();  // before the DELETE: no registration can follow it
   for (auto it = watches.rbegin(); it != watches.rend(); ++it) it->join();
   run->poster.reset();
+  // The stream's last output and its end reach the daemon (bounded) before
+  // the DELETE: a daemon may drop a run's streams when it is taken off.
+  finish_output_stream(*run);
+  // A signal since the agent ended cancels the restart; one that comes
+  // later is taken when the next agent attaches.
+  RestartState window = RestartState::none;
+  if (restart) {
+    std::lock_guard lock(slot_mutex_);
+    if (slot_.pending != PendingAction::none) {
+      window = slot_.pending == PendingAction::interrupt ? RestartState::interrupted
+                                                         : RestartState::terminated;
+      slot_.pending = PendingAction::none;
+      slot_.starting = false;
+      slot_.kept_input.clear();
+    }
+  }
   // Taken off the daemon with the route it registered with: the link's own
   // teardown has cleared the live one.
-  if (!restart && !run->link.closed.load() && !village_off(inv.home_dir)) {
+  restart_route_.reset();
+  if (restart && window == RestartState::none && !run->link.closed.load())
+    restart_route_ = registered_route(run->link);
+  if ((!restart || window != RestartState::none) && !run->link.closed.load() && !village_off(inv.home_dir)) {
     if (auto route = registered_route(run->link))
       send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
   }
-  // The stream's last output goes out (bounded), then its threads end.
-  finish_output_stream(*run);
   run->jobs.join_all();
 
   LoopResult result;
@@ -567,6 +590,7 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   }
   result.exit_code = static_cast<uint8_t>(code & 0xFF);
   result.restart = std::move(restart);
+  result.restart_state = window;
   return result;
 }
 

@@ -38,28 +38,8 @@ void Waker::notify() {
   changed_.notify_all();
 }
 
-bool Jobs::start(std::function<void()> body) {
-  std::lock_guard lock(mutex_);
-  try {
-    threads_.emplace_back(std::move(body));
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
-}
-
-void Jobs::join_all() {
-  for (;;) {
-    std::vector<std::thread> taken;
-    {
-      std::lock_guard lock(mutex_);
-      taken.swap(threads_);
-    }
-    if (taken.empty()) return;
-    for (std::thread& t : taken)
-      if (t.joinable()) t.join();
-  }
-}
+Jobs::Jobs(RunShared& run)
+    : JobThreads([&run](std::string_view name, std::string_view why) { note_worker_failed(run, name, why); }) {}
 
 std::optional<Route> LinkState::copy_route() {
   std::lock_guard lock(route_mutex);

@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "base/json.h"
+#include "base/threads.h"
 #include "daemon/http_client.h"
 #include "run/session/agent_process.h"
 #include "run/link/output_stream.h"
@@ -56,6 +57,7 @@ namespace mossbank::run {
 
 class AgentInput;
 class Poster;
+struct RunShared;
 
 // Milliseconds since the Unix epoch, as times sent to the daemon and the
 // activity record count them (0 before the epoch).
@@ -82,19 +84,11 @@ class Waker {
   uint64_t pulses_ = 0;
 };
 
-// Short-lived threads of the run, joined when the run ends.
-class Jobs {
+// Short jobs of the run, each joined as soon as it ends (the rest when the
+// run ends). A job that throws is noted as a failed worker under its name.
+class Jobs : public JobThreads {
  public:
-  // Starts `body` on a thread of its own; false when no thread could be
-  // started (the caller reports "failed to spawn thread").
-  bool start(std::function<void()> body);
-  // Joins every job started so far (and those they start meanwhile).
-  void join_all();
-  ~Jobs() { join_all(); }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::thread> threads_;
+  explicit Jobs(RunShared& run);
 };
 
 // The mirror's post-now mark. Raising it wakes the mirror, which waits for
@@ -275,7 +269,7 @@ struct RunShared {
   std::atomic<bool> mirror_wake{false};
 
   Waker waker;
-  Jobs jobs;
+  Jobs jobs{*this};
   // Activity and colours, sent off the hot path (set by the run loop).
   std::unique_ptr<Poster> poster;
 
