@@ -9,6 +9,14 @@
 //       a byte typed into the terminal until the agent (this program's echo
 //       mode) has read it and echoed it back, through the wrapper and
 //       through a bare pty: median and 99th percentile in microseconds
+//   run_bench compare [--keys N] [--size MB] [--repeat N] [--before BIN]
+//       everything side by side in one run: bare pty, `script`, `mossbank
+//       run` (and a second binary given with --before), and tmux where it
+//       is installed. Key round trip (the echo agent, 120x40; the wrappers'
+//       keys interleaved so that all see the same load): median and p99.
+//       Pass-through of a mixed agent-like corpus (colours, wide text,
+//       redrawn status lines, cursor moves): best and median of N. Each
+//       with its ratio to `script`.
 //   run_bench memory
 //       the wrapper's resident size once its agent has filled the 5,000-line
 //       scroll-back at 200 columns
@@ -36,6 +44,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -213,6 +222,232 @@ int latency(int argc, char** argv) {
   return 0;
 }
 
+
+// What a terminal shows of a byte stream, as far as the round trip needs:
+// the printed characters, with control sequences skipped (tmux redraws with
+// them, and their letters are no echo).
+class EchoScanner {
+ public:
+  // True when `want` is printed in these bytes.
+  bool scan(std::string_view bytes, char want) {
+    bool seen = false;
+    for (char c : bytes) {
+      switch (state_) {
+        case State::text:
+          if (c == '\x1b') {
+            state_ = State::esc;
+          } else if (c == want) {
+            seen = true;
+          }
+          break;
+        case State::esc:
+          state_ = c == '[' ? State::csi : c == ']' ? State::osc : State::text;
+          break;
+        case State::csi:
+          if (c >= 0x40 && c <= 0x7e) state_ = State::text;
+          break;
+        case State::osc:
+          if (c == '\x07') state_ = State::text;
+          if (c == '\x1b') state_ = State::esc;
+          break;
+      }
+    }
+    return seen;
+  }
+
+ private:
+  enum class State { text, esc, csi, osc } state_ = State::text;
+};
+
+struct Wrapper {
+  std::string name;
+  std::vector<std::string> latency_argv;  // runs the echo agent
+  std::vector<std::string> pass_argv;     // cats the corpus
+};
+
+// The corpus: what agents print, mixed: coloured words, wide characters,
+// a status line redrawn in place, erased lines, cursor moves, long lines
+// that wrap.
+std::string make_mixed_corpus(size_t megabytes) {
+  std::string path = "/tmp/mossbank-run-bench-mixed-" + std::to_string(megabytes) + "mb.txt";
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) >= megabytes << 20) return path;
+  std::ofstream out(path, std::ios::binary);
+  const char* words[] = {"the", "agent", "writes", "\x1b[1;32mgreen\x1b[0m", "中文字符",
+                         "\x1b[38;5;208mcolour\x1b[m", "résumé", "한국어", "tests", "passed",
+                         "\x1b[2mdim\x1b[22m", "src/run/session/pump.cpp:42", "✔", "│", "\x1b[48;2;30;30;30m bg \x1b[49m"};
+  const size_t kinds = sizeof words / sizeof words[0];
+  size_t written = 0, k = 0, line_no = 0;
+  std::string line;
+  while (written < megabytes << 20) {
+    line.clear();
+    ++line_no;
+    if (line_no % 7 == 0) {
+      // A spinner's status line, redrawn in place.
+      const char* spinner[] = {"⠋", "⠙", "⠹", "⠸"};
+      for (const char* frame : spinner) {
+        line += "\r\x1b[2K\x1b[36m";
+        line += frame;
+        line += "\x1b[m Thinking… (" + std::to_string(line_no % 97) + "s · esc to interrupt)";
+      }
+      line += "\r\x1b[2K";
+    } else if (line_no % 11 == 0) {
+      // A box redrawn: up, erase, draw.
+      line += "\x1b[3A\x1b[J╭──────────────────────────────╮\r\n│ > \x1b[7m \x1b[27m";
+      line += std::string(26, ' ') + "│\r\n╰──────────────────────────────╯\r\n";
+    }
+    const size_t width = line_no % 13 == 0 ? 300 : 90;  // now and then a line that wraps
+    while (line.size() < width) {
+      line += words[k++ % kinds];
+      line += ' ';
+    }
+    line += "\r\n";
+    out << line;
+    written += line.size();
+  }
+  return path;
+}
+
+struct LatencySession {
+  Child child;
+  EchoScanner scanner;
+  std::vector<double> us;
+  bool ok = false;
+};
+
+// Reads until `want` is printed; false after 10 s or at the end.
+bool wait_printed(LatencySession& s, char want) {
+  char buf[4096];
+  for (;;) {
+    pollfd p{s.child.master, POLLIN, 0};
+    if (poll(&p, 1, 10000) <= 0) return false;
+    ssize_t n = read(s.child.master, buf, sizeof buf);
+    if (n <= 0) return false;
+    if (s.scanner.scan(std::string_view(buf, static_cast<size_t>(n)), want)) return true;
+  }
+}
+
+// Reads whatever comes until the pty has been quiet for `quiet_ms`.
+void settle(int fd, int quiet_ms) {
+  char buf[4096];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, quiet_ms) <= 0) return;
+    if (read(fd, buf, sizeof buf) <= 0) return;
+  }
+}
+
+double percentile(std::vector<double> v, double q) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(static_cast<double>(v.size()) * q))];
+}
+
+double ratio_text(double value, double of) { return of > 0 ? value / of : 0; }
+
+void compare_latency(const std::vector<Wrapper>& wrappers, int keys, size_t script_at) {
+  std::vector<LatencySession> sessions(wrappers.size());
+  for (size_t w = 0; w < wrappers.size(); ++w) {
+    LatencySession& s = sessions[w];
+    s.child = spawn(wrappers[w].latency_argv);
+    struct termios t;
+    tcgetattr(s.child.master, &t);
+    cfmakeraw(&t);
+    tcsetattr(s.child.master, TCSANOW, &t);
+    s.ok = wait_printed(s, 'R');
+    if (!s.ok) std::printf("%s: the echo agent did not start\n", wrappers[w].name.c_str());
+    settle(s.child.master, 300);  // the first draw is over
+  }
+  for (int i = 0; i < keys; ++i) {
+    const char key = static_cast<char>('a' + i % 16);  // never the 'q' that ends the agent
+    for (LatencySession& s : sessions) {
+      if (!s.ok) continue;
+      auto start = Clock::now();
+      if (write(s.child.master, &key, 1) != 1 || !wait_printed(s, key)) {
+        s.ok = false;
+        continue;
+      }
+      s.us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+  }
+  for (LatencySession& s : sessions) {
+    if (write(s.child.master, "q", 1) != 1) kill(s.child.pid, SIGKILL);
+    // A wrapper that keeps running once its agent ended is not waited for.
+    settle(s.child.master, 3000);
+    kill(s.child.pid, SIGKILL);
+    reap(s.child);
+  }
+  const double script_median = percentile(sessions[script_at].us, 0.5);
+  const double script_p99 = percentile(sessions[script_at].us, 0.99);
+  std::printf("key round trip (%d keys, 120x40)\n", keys);
+  std::printf("  %-20s %10s %10s %10s %10s\n", "", "median us", "p99 us", "median/s", "p99/s");
+  for (size_t w = 0; w < wrappers.size(); ++w) {
+    const double m = percentile(sessions[w].us, 0.5), p = percentile(sessions[w].us, 0.99);
+    std::printf("  %-20s %10.1f %10.1f %9.2fx %9.2fx  (%zu keys)\n", wrappers[w].name.c_str(), m, p,
+                ratio_text(m, script_median), ratio_text(p, script_p99), sessions[w].us.size());
+  }
+}
+
+void compare_passthrough(const std::vector<Wrapper>& wrappers, int repeat, const std::string& file,
+                         size_t script_at) {
+  struct stat st;
+  stat(file.c_str(), &st);
+  const double size_mb = static_cast<double>(st.st_size) / (1 << 20);
+  std::vector<std::vector<double>> rates(wrappers.size());
+  // Round by round, so that every wrapper sees the same load.
+  for (int r = 0; r < repeat; ++r)
+    for (size_t w = 0; w < wrappers.size(); ++w) rates[w].push_back(size_mb / seconds_of(wrappers[w].pass_argv));
+  auto best = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+  const double script_best = best(rates[script_at]);
+  const double script_median = percentile(rates[script_at], 0.5);
+  std::printf("pass-through (%.1f MB mixed, %d runs)\n", size_mb, repeat);
+  std::printf("  %-20s %10s %10s %10s %10s\n", "", "best MB/s", "med MB/s", "best/s", "median/s");
+  for (size_t w = 0; w < wrappers.size(); ++w) {
+    const double b = best(rates[w]), m = percentile(rates[w], 0.5);
+    std::printf("  %-20s %10.1f %10.1f %9.2fx %9.2fx\n", wrappers[w].name.c_str(), b, m,
+                ratio_text(b, script_best), ratio_text(m, script_median));
+  }
+}
+
+bool on_path(const char* program) {
+  std::string cmd = std::string("command -v ") + program + " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+int compare(int argc, char** argv) {
+  int keys = 600;
+  size_t mb = 25;
+  int repeat = 7;
+  std::string before;
+  for (int i = 2; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--keys")) keys = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--size")) mb = std::strtoul(argv[i + 1], nullptr, 10);
+    if (!std::strcmp(argv[i], "--repeat")) repeat = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--before")) before = argv[i + 1];
+  }
+  if (!std::getenv("TERM")) setenv("TERM", "xterm-256color", 1);
+  const std::string file = make_mixed_corpus(mb);
+  const std::string echo = g_self + " echo-agent";
+  std::vector<Wrapper> wrappers = {
+      {"bare pty", {g_self, "echo-agent"}, {"cat", file}},
+      {"script", {"script", "-q", "-c", echo, "/dev/null"}, {"script", "-q", "-c", "cat " + file, "/dev/null"}},
+      {"mossbank run", {binary(), "run", g_self, "echo-agent"}, {binary(), "run", "cat", file}},
+  };
+  if (!before.empty())
+    wrappers.push_back({"mossbank (before)", {before, "run", g_self, "echo-agent"}, {before, "run", "cat", file}});
+  if (on_path("tmux")) {
+    const std::string conf = "/tmp/mossbank-run-bench-tmux.conf";
+    std::ofstream(conf) << "set -g status off\n";
+    const std::string socket = "mossbank-bench-" + std::to_string(getpid());
+    wrappers.push_back({"tmux",
+                        {"tmux", "-L", socket, "-f", conf, "new-session", echo},
+                        {"tmux", "-L", socket, "-f", conf, "new-session", "cat " + file}});
+  }
+  compare_latency(wrappers, keys, 1);
+  compare_passthrough(wrappers, repeat, file, 1);
+  return 0;
+}
+
 long status_field(pid_t pid, const char* field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -301,9 +536,10 @@ int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "passthrough") return passthrough(argc, argv);
   if (mode == "latency") return latency(argc, argv);
+  if (mode == "compare") return compare(argc, argv);
   if (mode == "memory") return memory(argc, argv);
   if (mode == "idle") return idle(argc, argv);
   if (mode == "echo-agent") return echo_agent();
-  std::fprintf(stderr, "usage: run_bench passthrough|latency|memory|idle [options]\n");
+  std::fprintf(stderr, "usage: run_bench passthrough|latency|compare|memory|idle [options]\n");
   return 2;
 }

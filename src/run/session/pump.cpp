@@ -38,32 +38,35 @@ class ScreenFeeder {
   // Everything pushed is fed before the destructor returns.
   ~ScreenFeeder() {
     {
-      std::lock_guard lock(mutex_);
+      std::lock_guard lock(run_->feeder_mutex);
       closed_ = true;
     }
-    ready_.notify_one();
+    run_->feeder_ready.notify_one();
     thread_.join();
   }
 
-  void push(std::string_view text) {
-    std::unique_lock lock(mutex_);
+  // Hands the text over and counts it; true when the feeder waits for
+  // work and must be woken (wake()). The wake-up is left to the caller so
+  // that the user's terminal gets the bytes first: a wake-up costs a system
+  // call, and the woken thread may take the caller's core.
+  [[nodiscard]] bool push(std::string_view text) {
+    std::unique_lock lock(run_->feeder_mutex);
     room_.wait(lock, [&] { return unfed_.size() < kMaxUnfed; });
     unfed_.append(text);
     run_->screen_handed += text.size();
-    if (idle_) {
-      lock.unlock();
-      ready_.notify_one();
-    }
+    return idle_;
   }
+
+  void wake() { run_->feeder_ready.notify_one(); }
 
  private:
   void loop() {
     std::string batch;
     for (;;) {
       {
-        std::unique_lock lock(mutex_);
+        std::unique_lock lock(run_->feeder_mutex);
         idle_ = true;
-        ready_.wait(lock, [&] { return !unfed_.empty() || closed_; });
+        run_->feeder_ready.wait(lock, [&] { return !unfed_.empty() || closed_; });
         idle_ = false;
         if (unfed_.empty()) return;  // closed, and everything fed
         batch.swap(unfed_);
@@ -103,9 +106,7 @@ class ScreenFeeder {
 
   std::shared_ptr<RunShared> run_;
   std::shared_ptr<AgentInput> input_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::condition_variable room_;
+  std::condition_variable room_;  // with run_->feeder_mutex
   std::string unfed_;
   bool idle_ = false;
   bool closed_ = false;
@@ -181,9 +182,12 @@ void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_pt
     // reads a screen older than the user's (and never waits on a terminal
     // the user paused).
     if (!text.empty()) {
-      feeder.push(text);
-      std::lock_guard lock(*target.stdout_mutex);
-      write_all(target.stdout_fd, text);
+      const bool wake = feeder.push(text);
+      {
+        std::lock_guard lock(*target.stdout_mutex);
+        write_all(target.stdout_fd, text);
+      }
+      if (wake) feeder.wake();
     }
     control.note_read();
 

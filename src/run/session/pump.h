@@ -1,7 +1,7 @@
 // The output pump, the run's thread "output": the only reader of the
 // agent's pseudo-terminal. Each read goes, in this order, to the emulator's
-// feeder, to the user's terminal (stdout), and into the activity decision.
-// The feeder, a thread of the pump's own, feeds the emulator at most 1 MiB
+// feeder, to the user's terminal (stdout), and into the activity decision;
+// the feeder is woken only after stdout took the bytes. The feeder, a thread of the pump's own, feeds the emulator at most 1 MiB
 // behind (under the screen lock, with the data frame queued before the lock
 // is let go), so that the user's terminal gets the output at the pace of a
 // plain copy; RunShared::lock_current_screen waits for what was handed to

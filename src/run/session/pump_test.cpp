@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -127,6 +128,43 @@ TEST_F(PumpTest, ARequestReadsNoLessThanTheUserGot) {
   }
   request.join();
   EXPECT_EQ(seen, "hello\n\n\n");
+}
+
+// The user's terminal takes nothing (paused, or full): a request still gets
+// the screen with everything the pump read.
+TEST_F(PumpTest, ARequestDoesNotWaitOnAPausedTerminal) {
+  // Fill the user's side so that the pump's next write blocks.
+  const int flags = fcntl(user_out_.get(), F_GETFL);
+  fcntl(user_out_.get(), F_SETFL, flags | O_NONBLOCK);
+  const std::string filler(4096, 'x');
+  while (write(user_out_.get(), filler.data(), filler.size()) > 0) {
+  }
+  while (write(user_out_.get(), filler.data(), 1) > 0) {
+  }
+  fcntl(user_out_.get(), F_SETFL, flags);
+
+  ASSERT_EQ(write(agent_out_.get(), "hello", 5), 5);
+  for (int i = 0; i < 2000 && run_->screen_handed.load() < 5; ++i) usleep(5000);
+  ASSERT_EQ(run_->screen_handed.load(), 5u);
+
+  std::promise<std::string> seen;
+  std::thread request([&] {
+    auto lock = run_->lock_current_screen();
+    seen.set_value(screen_lines(run_->screen.terminal));
+  });
+  std::future<std::string> got = seen.get_future();
+  const bool answered = got.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  // Let the pump go on, whatever happened.
+  std::string drained;
+  while (drained.find("hello") == std::string::npos) {
+    std::string more = user_got();
+    drained += more;
+    if (drained.size() > 64) drained.erase(0, drained.size() - 64);
+    if (more.empty()) usleep(1000);
+  }
+  request.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(got.get(), "hello\n\n\n");
 }
 
 TEST_F(PumpTest, EndsAtEndOfFile) {

@@ -62,6 +62,7 @@ RunShared::~RunShared() = default;
 std::unique_lock<std::mutex> RunShared::lock_current_screen() {
   const uint64_t handed = screen_handed.load();
   std::unique_lock lock(screen_mutex);
+  if (screen_fed < handed) feeder_ready.notify_one();
   screen_fed_cv.wait(lock, [&] { return screen_fed >= handed; });
   return lock;
 }

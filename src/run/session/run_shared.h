@@ -214,6 +214,12 @@ struct RunShared {
   std::atomic<uint64_t> screen_handed{0};
   uint64_t screen_fed = 0;
   std::condition_variable screen_fed_cv;
+  // The feeder's lock and its wake-up. The pump wakes the feeder once the
+  // user's terminal has taken the bytes; a request that finds the screen
+  // behind wakes it too, so that it never waits on a terminal the user
+  // paused.
+  std::mutex feeder_mutex;
+  std::condition_variable feeder_ready;
 
   // What was typed by hand (the user's keys, the village's input): taken
   // before the screen lock when both are held.
