@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/utf8.h"
 #include "base/version.h"
 #include "cli/hook.h"
@@ -44,12 +45,6 @@ std::string current_dir() {
   }
 }
 
-uint64_t now_ms() {
-  using namespace std::chrono;
-  auto since = system_clock::now().time_since_epoch();
-  if (since.count() < 0) return 0;
-  return static_cast<uint64_t>(duration_cast<milliseconds>(since).count());
-}
 
 void write_stderr(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
@@ -60,7 +55,7 @@ uint8_t run_command(const std::vector<std::string>& rest) {
   inv.home_dir = home_dir();
   inv.version = kVersion;
   inv.start_app = std::make_shared<std::function<bool()>>(start_app);
-  inv.started_at_ms = now_ms();
+  inv.started_at_ms = static_cast<uint64_t>(now_ms());
   inv.pid = static_cast<uint32_t>(getpid());
   run::RunOutcome outcome = run::run_main(rest, std::move(inv));
   if (std::holds_alternative<run::RunHelp>(outcome)) {

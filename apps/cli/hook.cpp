@@ -13,6 +13,7 @@
 #include <map>
 #include <thread>
 
+#include "base/clock.h"
 #include "base/files.h"
 #include "base/hex.h"
 #include "base/json.h"
@@ -143,12 +144,6 @@ std::string read_stdin() {
   return utf8_lossy(data);
 }
 
-uint64_t now_epoch_ms() {
-  auto since = std::chrono::system_clock::now().time_since_epoch();
-  if (since.count() < 0) return 0;
-  return static_cast<uint64_t>(std::chrono::duration_cast<milliseconds>(since).count());
-}
-
 const HttpReply* reply_of(const std::optional<HttpResponse>& response) {
   if (!response) return nullptr;
   return std::get_if<HttpReply>(&*response);
@@ -173,7 +168,7 @@ void spool_event(const HookDeps& deps, const HookArgs& args) {
   if (args.payload.size() > kSpoolPayloadLimit || village_off(deps.home)) return;
   auto request = build_hook_request(args, deps.home, deps.env, deps.user_home);
   if (!request) return;
-  std::string line = spool_line(now_epoch_ms(), args.payload, *request) + "\n";
+  std::string line = spool_line(static_cast<uint64_t>(now_ms()), args.payload, *request) + "\n";
   if (line.size() > kSpoolLimit) return;
 
   std::string dir = home_path(deps.home, "spool");
