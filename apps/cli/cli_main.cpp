@@ -15,6 +15,7 @@
 #include "cli/hook.h"
 #include "cli/node_cli.h"
 #include "cli/usage.h"
+#include "daemon/env_names.h"
 #include "daemon/home.h"
 #include "mcp/mcp.h"
 #include "run/run.h"
@@ -84,7 +85,7 @@ uint8_t cli_main(int argc, char** argv) {
     if (command == "mcp") {
       if (help_requested("mcp", rest)) return 0;
       mcp::CallIdentity identity;
-      const char* run_id = std::getenv("MOSSBANK_RUN_ID");
+      const char* run_id = std::getenv(env::kRunId);
       if (run_id != nullptr && *run_id != '\0') identity.run_id = utf8_lossy(run_id);
       if (pid_t parent = getppid(); parent > 1) identity.parent_pid = static_cast<uint32_t>(parent);
       identity.language = ui_language();

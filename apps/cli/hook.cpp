@@ -20,6 +20,7 @@
 #include "base/text.h"
 #include "base/utf8.h"
 #include "daemon/config.h"
+#include "daemon/env_names.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
 
@@ -387,7 +388,7 @@ uint8_t hook_main(const std::vector<std::string>& args) {
   hook.agent = agent.value;
   hook.kind = kind;
   if (kind != HookKind::waiter) {
-    auto run = deps.env("MOSSBANK_RUN_ID");
+    auto run = deps.env(env::kRunId);
     if (present(run)) hook.run_id = run;
     if (kind == HookKind::plain_event)
       hook.event = arg_after(args, "--event").value;
