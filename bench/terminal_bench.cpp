@@ -1,4 +1,4 @@
-// Throughput of the terminal emulator, and a probe that prints its screen.
+// Throughput of the terminal emulator (tools/terminal_dump prints its screen).
 //
 //   terminal_bench [--cols N] [--rows N] [--repeat N] [--peer vterm] FILE...
 //       feeds each file in 64 KiB chunks (through the same UTF-8 repair as
@@ -8,11 +8,6 @@
 //       the same over generated workloads at 120x40: plain-scroll (text
 //       scrolling past the scroll-back), sgr-heavy, agent-redraw (cursor up,
 //       erase line, rewrite), cjk-combining, alt-screen-frames
-//   terminal_bench --dump text|styled|marked|serialize|cursor [--cols N]
-//                  [--rows N] [--resize COLSxROWS]... FILE
-//       feeds the file once, applies the resizes in order, and prints the
-//       final screen in that form (serialize: the whole stream, then the
-//       presentation; cursor: "column,row", 0-based, cols = pending wrap)
 //   The suite also times resizing a full store (5,000 lines of scroll-back)
 //   from 200 to 80 columns and back, and serialising a full 200x50 screen.
 #include <atomic>
@@ -61,17 +56,13 @@ struct Options {
   bool peer_vterm = false;
   bool suite = false;
   std::string only;  // one workload of the suite
-  std::string dump;
-  std::vector<std::pair<uint32_t, uint32_t>> resizes;
   std::vector<std::string> files;
 };
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: terminal_bench [--cols N] [--rows N] [--repeat N] [--peer vterm] FILE...\n"
-               "       terminal_bench --suite [--only NAME] [--repeat N] [--peer vterm]\n"
-               "       terminal_bench --dump text|styled|marked|serialize|cursor [--cols N]\n"
-               "                      [--rows N] [--resize COLSxROWS]... FILE\n");
+               "       terminal_bench --suite [--only NAME] [--repeat N] [--peer vterm]\n");
   std::exit(2);
 }
 
@@ -409,39 +400,6 @@ int run_suite(Options opt) {
   return 0;
 }
 
-int run_dump(const Options& opt) {
-  if (opt.files.size() != 1) usage();
-  std::optional<std::string> bytes = read_file(opt.files[0]);
-  if (!bytes) {
-    std::fprintf(stderr, "terminal_bench: cannot read %s\n", opt.files[0].c_str());
-    return 1;
-  }
-  Terminal t = mossbank::terminal_new(opt.cols, opt.rows);
-  feed_all(t, *bytes);
-  for (auto [cols, rows] : opt.resizes) mossbank::terminal_resize(t, cols, rows);
-  std::string out;
-  if (opt.dump == "serialize") {
-    out = mossbank::serialize(t, false) + mossbank::serialize_presentation(t);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return 0;
-  }
-  if (opt.dump == "text") {
-    out = mossbank::screen_lines(t);
-  } else if (opt.dump == "styled") {
-    out = mossbank::screen_lines_styled(t);
-  } else if (opt.dump == "marked") {
-    out = mossbank::screen_lines_marked(t);
-  } else if (opt.dump == "cursor") {
-    const mossbank::TerminalCursor c = mossbank::terminal_cursor(t);
-    out = std::to_string(c.col) + "," + std::to_string(c.row);
-  } else {
-    usage();
-  }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fputc('\n', stdout);
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -461,13 +419,6 @@ int main(int argc, char** argv) {
     } else if (a == "--peer") {
       if (std::string(value()) != "vterm") usage();
       opt.peer_vterm = true;
-    } else if (a == "--resize") {
-      std::string v = value();
-      size_t x = v.find('x');
-      if (x == std::string::npos) usage();
-      opt.resizes.emplace_back(number_arg(v.substr(0, x).c_str()), number_arg(v.substr(x + 1).c_str()));
-    } else if (a == "--dump") {
-      opt.dump = value();
     } else if (a == "--suite") {
       opt.suite = true;
     } else if (a == "--only") {
@@ -478,7 +429,6 @@ int main(int argc, char** argv) {
       opt.files.push_back(a);
     }
   }
-  if (!opt.dump.empty()) return run_dump(opt);
   if (opt.suite) return run_suite(opt);
   if (opt.files.empty()) usage();
   for (const std::string& f : opt.files) {

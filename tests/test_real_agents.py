@@ -39,7 +39,7 @@ COLS, ROWS = 100, 30
 
 def probe_path():
     build = os.environ.get("MOSSBANK_BUILD_DIR") or os.path.join(harness.REPO, "build")
-    path = os.path.join(build, "bench", "screen_probe")
+    path = os.path.join(build, "tools", "screen_probe")
     return path if os.access(path, os.X_OK) else None
 
 
@@ -60,7 +60,7 @@ class RealAgent(harness.BinaryTestCase):
             raise unittest.SkipTest(reason)
         cls.probe = probe_path()
         if cls.probe is None:
-            raise unittest.SkipTest("no screen probe: build bench/screen_probe (MOSSBANK_BUILD_DIR)")
+            raise unittest.SkipTest("no screen probe: build tools/screen_probe (MOSSBANK_BUILD_DIR)")
 
     def setUp(self):
         self.daemon = StandInDaemon()

@@ -20,7 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TESTDATA = os.path.join(HERE, "..", "src", "screen", "testdata")
 EXPECTED = os.path.join(HERE, "screen_probe")
 BUILD_DIR = os.environ.get("MOSSBANK_BUILD_DIR", "")
-PROBE = os.path.join(BUILD_DIR, "bench", "screen_probe") if BUILD_DIR else ""
+PROBE = os.path.join(BUILD_DIR, "tools", "screen_probe") if BUILD_DIR else ""
 
 LONG = ("please read every file in this project and then write a short summary of what "
         "each one does, keeping each summary to a single sentence of plain words")

@@ -1,9 +1,9 @@
 """The terminal emulator's plain screen text against tmux.
 
 The same bytes are written to a tmux pane and fed to the emulator through
-terminal_bench --dump text; both screens must read the same, row by row,
+tools/terminal_dump text; both screens must read the same, row by row,
 trailing spaces aside, with the cursor in the same place. The emulator's
-serialised screen (--dump serialize), written to a tmux pane of the same
+serialised screen (terminal_dump serialize), written to a tmux pane of the same
 size, must show the same text and cursor too. Skipped when tmux is not
 installed.
 """
@@ -19,7 +19,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURES = os.path.join(HERE, "..", "src", "terminal", "testdata")
 BUILD_DIR = os.environ.get("MOSSBANK_BUILD_DIR", "")
-BENCH = os.path.join(BUILD_DIR, "bench", "terminal_bench") if BUILD_DIR else ""
+DUMP = os.path.join(BUILD_DIR, "tools", "terminal_dump") if BUILD_DIR else ""
 
 # Fixture, size, and the size it is resized to before it is serialised.
 SERIALIZED = [
@@ -124,10 +124,10 @@ class Tmux:
 
 
 @unittest.skipUnless(shutil.which("tmux"), "tmux is not installed")
-@unittest.skipUnless(BENCH and os.access(BENCH, os.X_OK), "terminal_bench is not built")
+@unittest.skipUnless(DUMP and os.access(DUMP, os.X_OK), "terminal_dump is not built")
 class PlainTextMatchesTmux(unittest.TestCase):
     def dump(self, form, path, cols, rows, resize=None):
-        args = [BENCH, "--dump", form, "--cols", str(cols), "--rows", str(rows)]
+        args = [DUMP, form, "--cols", str(cols), "--rows", str(rows)]
         if resize:
             args += ["--resize", "%dx%d" % resize]
         return subprocess.run(args + [path], capture_output=True, check=True,

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/utf8.h"
 #include "base/version.h"
 #include "cli/hook.h"
 #include "cli/node_cli.h"
 #include "cli/usage.h"
+#include "daemon/env_names.h"
 #include "daemon/home.h"
 #include "mcp/mcp.h"
 #include "run/run.h"
@@ -44,12 +46,6 @@ std::string current_dir() {
   }
 }
 
-uint64_t now_ms() {
-  using namespace std::chrono;
-  auto since = system_clock::now().time_since_epoch();
-  if (since.count() < 0) return 0;
-  return static_cast<uint64_t>(duration_cast<milliseconds>(since).count());
-}
 
 void write_stderr(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
@@ -60,7 +56,7 @@ uint8_t run_command(const std::vector<std::string>& rest) {
   inv.home_dir = home_dir();
   inv.version = kVersion;
   inv.start_app = std::make_shared<std::function<bool()>>(start_app);
-  inv.started_at_ms = now_ms();
+  inv.started_at_ms = static_cast<uint64_t>(now_ms());
   inv.pid = static_cast<uint32_t>(getpid());
   run::RunOutcome outcome = run::run_main(rest, std::move(inv));
   if (std::holds_alternative<run::RunHelp>(outcome)) {
@@ -89,7 +85,7 @@ uint8_t cli_main(int argc, char** argv) {
     if (command == "mcp") {
       if (help_requested("mcp", rest)) return 0;
       mcp::CallIdentity identity;
-      const char* run_id = std::getenv("MOSSBANK_RUN_ID");
+      const char* run_id = std::getenv(env::kRunId);
       if (run_id != nullptr && *run_id != '\0') identity.run_id = utf8_lossy(run_id);
       if (pid_t parent = getppid(); parent > 1) identity.parent_pid = static_cast<uint32_t>(parent);
       identity.language = ui_language();

@@ -13,12 +13,14 @@
 #include <map>
 #include <thread>
 
+#include "base/clock.h"
 #include "base/files.h"
 #include "base/hex.h"
 #include "base/json.h"
 #include "base/text.h"
 #include "base/utf8.h"
 #include "daemon/config.h"
+#include "daemon/env_names.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
 
@@ -143,12 +145,6 @@ std::string read_stdin() {
   return utf8_lossy(data);
 }
 
-uint64_t now_epoch_ms() {
-  auto since = std::chrono::system_clock::now().time_since_epoch();
-  if (since.count() < 0) return 0;
-  return static_cast<uint64_t>(std::chrono::duration_cast<milliseconds>(since).count());
-}
-
 const HttpReply* reply_of(const std::optional<HttpResponse>& response) {
   if (!response) return nullptr;
   return std::get_if<HttpReply>(&*response);
@@ -173,7 +169,7 @@ void spool_event(const HookDeps& deps, const HookArgs& args) {
   if (args.payload.size() > kSpoolPayloadLimit || village_off(deps.home)) return;
   auto request = build_hook_request(args, deps.home, deps.env, deps.user_home);
   if (!request) return;
-  std::string line = spool_line(now_epoch_ms(), args.payload, *request) + "\n";
+  std::string line = spool_line(static_cast<uint64_t>(now_ms()), args.payload, *request) + "\n";
   if (line.size() > kSpoolLimit) return;
 
   std::string dir = home_path(deps.home, "spool");
@@ -392,7 +388,7 @@ uint8_t hook_main(const std::vector<std::string>& args) {
   hook.agent = agent.value;
   hook.kind = kind;
   if (kind != HookKind::waiter) {
-    auto run = deps.env("MOSSBANK_RUN_ID");
+    auto run = deps.env(env::kRunId);
     if (present(run)) hook.run_id = run;
     if (kind == HookKind::plain_event)
       hook.event = arg_after(args, "--event").value;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/fatal.h"
 #include "base/json.h"
 #include "daemon/home.h"
 
@@ -31,10 +32,7 @@ constexpr std::string_view kUsageTable = R"json({
 const JsonValue& usage_table() {
   static const JsonValue table = [] {
     auto parsed = parse_json(kUsageTable);
-    if (!parsed) {
-      std::fputs("the Node CLI's usage syntax\n", stderr);
-      std::abort();
-    }
+    if (!parsed) fatal("the Node CLI's usage syntax table does not parse");
     return std::move(*parsed);
   }();
   return table;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/hex.h"
+#include "base/numbers.h"
 #include "base/text.h"
 #include "base/utf8.h"
 
@@ -131,9 +132,7 @@ void append_json_string(std::string& out, std::string_view text) {
 }
 
 uint32_t array_index_value(std::string_view key) {
-  uint32_t v = 0;
-  for (char c : key) v = v * 10 + static_cast<uint32_t>(c - '0');
-  return v;
+  return static_cast<uint32_t>(parse_decimal(key).value_or(0));
 }
 
 void append_value(std::string& out, const JsonValue& v) {
@@ -355,6 +354,24 @@ const JsonValue* json_member(const JsonValue& value, std::string_view key) {
   return nullptr;
 }
 
+const std::string* json_string(const JsonValue& value, std::string_view key) {
+  const JsonValue* member = json_member(value, key);
+  if (member == nullptr || !member->is_string()) return nullptr;
+  return &member->get_ref<const std::string&>();
+}
+
+std::optional<bool> json_bool(const JsonValue& value, std::string_view key) {
+  const JsonValue* member = json_member(value, key);
+  if (member == nullptr || !member->is_boolean()) return std::nullopt;
+  return member->get<bool>();
+}
+
+std::optional<double> json_number(const JsonValue& value, std::string_view key) {
+  const JsonValue* member = json_member(value, key);
+  if (member == nullptr || !member->is_number()) return std::nullopt;
+  return member->get<double>();
+}
+
 std::string js_to_string(const JsonValue* value) {
   if (value == nullptr) return "undefined";
   return js_to_string(*value);
@@ -400,10 +417,8 @@ bool js_truthy(const JsonValue& value) {
 bool is_array_index_key(std::string_view key) {
   if (key == "0") return true;
   if (key.empty() || key.size() > 10 || key[0] < '1' || key[0] > '9') return false;
-  if (!ascii_digits(key)) return false;
-  uint64_t v = 0;
-  for (char c : key) v = v * 10 + static_cast<uint64_t>(c - '0');
-  return v < 4294967295ull;
+  std::optional<uint64_t> v = parse_decimal(key);
+  return v && *v < 4294967295ull;
 }
 
 std::optional<SemVer> parse_semver(std::string_view text) {

@@ -50,6 +50,12 @@ std::string js_number_to_string(double value);
 // has no such member (JavaScript's undefined).
 const JsonValue* json_member(const JsonValue& value, std::string_view key);
 
+// The member `key` of `value` when it holds that type; nullptr or none when
+// `value` is not an object, has no such member, or it holds another type.
+const std::string* json_string(const JsonValue& value, std::string_view key);
+std::optional<bool> json_bool(const JsonValue& value, std::string_view key);
+std::optional<double> json_number(const JsonValue& value, std::string_view key);
+
 std::string js_to_string(const JsonValue* value);
 std::string js_to_string(const JsonValue& value);
 std::string js_array_join(const JsonValue& array, std::string_view separator);

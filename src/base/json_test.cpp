@@ -196,6 +196,30 @@ TEST(JsToString, LikeString) {
   EXPECT_EQ(json_member(parsed("[1]"), "0"), nullptr);
 }
 
+TEST(JsonGetters, OnlyTheTypeAsked) {
+  const JsonValue obj = parsed(R"({"s":"x","b":true,"n":2.5,"z":null,"i":3})");
+  ASSERT_NE(json_string(obj, "s"), nullptr);
+  EXPECT_EQ(*json_string(obj, "s"), "x");
+  EXPECT_EQ(json_bool(obj, "b"), true);
+  EXPECT_EQ(json_number(obj, "n"), 2.5);
+  EXPECT_EQ(json_number(obj, "i"), 3.0);
+  // another type, null, a missing key, and a value that is not an object
+  for (std::string_view key : {"s", "b", "n", "z", "missing"}) {
+    SCOPED_TRACE(std::string(key));
+    if (key != "s") {
+      EXPECT_EQ(json_string(obj, key), nullptr);
+    }
+    if (key != "b") {
+      EXPECT_EQ(json_bool(obj, key), std::nullopt);
+    }
+    if (key != "n") {
+      EXPECT_EQ(json_number(obj, key), std::nullopt);
+    }
+  }
+  EXPECT_EQ(json_string(parsed(R"(["s"])"), "0"), nullptr);
+  EXPECT_EQ(json_bool(parsed("true"), "b"), std::nullopt);
+}
+
 TEST(JsArrayJoin, Separator) {
   EXPECT_EQ(js_array_join(parsed(R"(["a",null,2,[3,[4,null]]])"), "; "), "a; ; 2; 3,4,");
   EXPECT_EQ(js_array_join(parsed("[]"), "; "), "");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "daemon/env_names.h"
 
 namespace mossbank {
 
@@ -52,7 +53,7 @@ std::string user_home() {
 }
 
 std::string home_dir() {
-  if (auto h = utf8_env("MOSSBANK_HOME")) return *h;
+  if (auto h = utf8_env(env::kHome)) return *h;
   std::string home = user_home();
   if (home.empty()) return ".mossbank";
   return home_path(home, ".mossbank");
@@ -65,7 +66,7 @@ std::string home_path(const std::string& home, const std::string& name) {
 }
 
 UiLanguage ui_language() {
-  if (auto lang = utf8_env("MOSSBANK_LANG")) {
+  if (auto lang = utf8_env(env::kLang)) {
     std::string l = lower_for_language(*lang);
     if (l == "ko") return UiLanguage::Korean;
     if (l == "en") return UiLanguage::English;

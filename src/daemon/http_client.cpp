@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstring>
 
+#include "base/numbers.h"
 #include "base/text.h"
 #include "base/utf8.h"
 
@@ -64,24 +65,7 @@ int wait_ready(int fd, short events, SteadyClock::time_point deadline) {
 // Rust's from_str_radix reads it; none when empty, not digits, or above `max`.
 std::optional<uint64_t> parse_unsigned(std::string_view s, int base, uint64_t max) {
   if (!s.empty() && s[0] == '+') s.remove_prefix(1);
-  if (s.empty()) return std::nullopt;
-  uint64_t v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9') {
-      d = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      d = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      d = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    if (d >= base) return std::nullopt;
-    if (v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return std::nullopt;
-    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-  }
-  return v;
+  return base == 16 ? parse_hex(s, max) : parse_decimal(s, max);
 }
 
 // The status of a response's first line: its second blank-separated field.

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/fatal.h"
+
 namespace mossbank::mcp {
 
 namespace {
@@ -56,10 +58,7 @@ constexpr std::string_view kToolTable = R"json({"tools":[
 const JsonValue& tool_list() {
   static const JsonValue table = [] {
     std::optional<JsonValue> parsed = parse_json(kToolTable);
-    if (!parsed) {
-      std::fputs("mossbank: the MCP tool table does not parse\n", stderr);
-      std::abort();
-    }
+    if (!parsed) fatal("the MCP tool table does not parse");
     return std::move(*parsed);
   }();
   return table;

@@ -10,6 +10,7 @@
 #include <string>
 #include <variant>
 
+#include "base/fatal.h"
 #include "base/utf8.h"
 #include "screen/pattern_dialect.h"
 
@@ -18,9 +19,7 @@ namespace mossbank::screen {
 namespace {
 
 [[noreturn]] void die(std::string_view message, std::string_view reason) {
-  std::fprintf(stderr, "mossbank: %.*s: %.*s\n", static_cast<int>(message.size()), message.data(),
-               static_cast<int>(reason.size()), reason.data());
-  std::abort();
+  fatal(std::string(message) + ": " + std::string(reason));
 }
 
 // Matching scratch space of one thread: match data with room for the

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <utility>
 #include <algorithm>
+#include <string>
+
+#include "base/fatal.h"
 
 namespace mossbank::term {
 
@@ -16,10 +19,7 @@ constexpr size_t kFittedPerClass = 128;
 constexpr size_t kFittedCellLimit = 256 * 1024;
 constexpr size_t kFitGranule = 8;
 
-[[noreturn]] void fault(const char* what) {
-  std::fprintf(stderr, "terminal: %s\n", what);
-  std::abort();
-}
+[[noreturn]] void fault(const char* what) { fatal(std::string("terminal: ") + what); }
 
 }  // namespace
 
@@ -178,10 +178,7 @@ void LineStore::shift_down(size_t from, size_t to, size_t k) {
 }
 
 void reset_tab_stops(Buffer& b, bool keep, uint32_t width) {
-  if (b.cols == 0) {
-    std::fprintf(stderr, "terminal: min > max. min = 0, max = %d\n", -1);
-    std::abort();
-  }
+  if (b.cols == 0) fault("tab stops asked of a buffer with no columns");
   uint32_t start = 0;
   if (!keep) {
     b.tab_stops.assign(b.cols, 0);

@@ -4,13 +4,6 @@
 
 namespace mossbank::run {
 
-double now_ms() {
-  using namespace std::chrono;
-  const auto since = system_clock::now().time_since_epoch();
-  if (since.count() < 0) return 0;
-  return static_cast<double>(duration_cast<microseconds>(since).count()) / 1000.0;
-}
-
 bool Waker::sleep_for(std::chrono::nanoseconds delay) {
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, delay, [&] { return ended_.load(); });

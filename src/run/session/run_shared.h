@@ -43,6 +43,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/clock.h"  // now_ms: the times sent to the daemon and the activity record
 #include "base/json.h"
 #include "base/threads.h"
 #include "daemon/http_client.h"
@@ -58,10 +59,6 @@ namespace mossbank::run {
 class AgentInput;
 class Poster;
 struct RunShared;
-
-// Milliseconds since the Unix epoch, as times sent to the daemon and the
-// activity record count them (0 before the epoch).
-double now_ms();
 
 // A wait that the end of the run cuts short.
 class Waker {

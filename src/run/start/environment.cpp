@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 
+#include "base/numbers.h"
 #include "base/text.h"
 
 namespace mossbank::run {
@@ -40,15 +41,9 @@ std::optional<int32_t> parse_i32(std::string_view text) {
     negative = text[0] == '-';
     text.remove_prefix(1);
   }
-  if (text.empty()) return std::nullopt;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-  }
-  int64_t value = 0;
-  for (char c : text) {
-    value = value * 10 + (c - '0');
-    if (value > int64_t{INT32_MAX} + 1) return std::nullopt;
-  }
+  std::optional<uint64_t> digits = parse_decimal(text, uint64_t{INT32_MAX} + 1);
+  if (!digits) return std::nullopt;
+  int64_t value = static_cast<int64_t>(*digits);
   if (negative) value = -value;
   if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
   return static_cast<int32_t>(value);

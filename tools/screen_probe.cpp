@@ -18,7 +18,7 @@
 // of the agent's layouts, or "generic"); read_terminal is the generic
 // reader alone.
 //
-// A developer tool, built with the benchmarks and never installed.
+// A developer tool that the screen reader tests also use; never installed.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
