@@ -156,12 +156,12 @@ std::vector<Reader> readers() {
          return finish_menu(std::move(partial), rows).options.size();
        }},
       {"read_terminal", [](const std::string&, const std::string& p) { return read_terminal(p).has_value(); }},
-      {"read_codex_menu", [](const std::string& s, const std::string&) { return read_codex_menu(s).has_value(); }},
-      {"read_grok_menu", [](const std::string& s, const std::string&) { return read_grok_menu(s).has_value(); }},
+      {"read_codex_menu", [](const std::string& s, const std::string&) { return read_menu("codex", s).has_value(); }},
+      {"read_grok_menu", [](const std::string& s, const std::string&) { return read_menu("grok", s).has_value(); }},
       {"read_opencode_screen",
-       [](const std::string& s, const std::string&) { return read_opencode_screen(s).has_value(); }},
+       [](const std::string& s, const std::string&) { return read_menu("opencode", s).has_value(); }},
       {"read_antigravity_menu",
-       [](const std::string& s, const std::string&) { return read_antigravity_menu(s).has_value(); }},
+       [](const std::string& s, const std::string&) { return read_menu("antigravity", s).has_value(); }},
       {"input_shows_text",
        [](const std::string&, const std::string& p) {
          return input_shows_text(p, "hello there, please look at the failing test", false);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "screen/agent_profiles.h"
 #include "screen/agent_readers.h"
 #include "screen/command_line.h"
 #include "screen/row_text.h"
@@ -82,13 +83,12 @@ std::optional<Menu> read_generic_menu(bool claude, std::string_view screen) {
 }  // namespace
 
 std::optional<Menu> read_menu(std::optional<std::string_view> agent, std::string_view screen) {
-  const std::string_view name = agent.value_or("");
-  if (name == "kilo" || name == "opencode" || name == "kilocode") return read_opencode_screen(screen);
-  if (name == "grok") return read_grok_menu(screen);
-  if (name == "codex") return read_codex_menu(screen);
-  if (name == "copilot") return read_copilot_menu(screen);
-  if (name == "antigravity") return read_antigravity_menu(screen);
-  return read_generic_menu(name == "claude", screen);
+  const AgentProfile* profile = agent_profile(agent);
+  if (profile != nullptr && profile->menus != nullptr) {
+    std::optional<LayoutMenu> found = read_layouts(*profile->menus, screen);
+    return found ? std::optional<Menu>(std::move(found->menu)) : std::nullopt;
+  }
+  return read_generic_menu(profile != nullptr && profile->claude_overlays, screen);
 }
 
 bool is_agent_command_center(std::optional<std::string_view> agent, std::string_view screen) {
@@ -133,8 +133,9 @@ bool claude_overlay(std::string_view screen, const Menu* menu) {
   return false;
 }
 
-std::optional<Menu> read_copilot_menu(std::string_view screen) {
-  const std::vector<TrimmedRow> rows = trim_side_bars(screen);
+namespace {
+
+std::optional<Menu> read_framed_list(std::span<const TrimmedRow> rows) {
   std::optional<NumberedBlock> block = read_numbered_block(rows, U"❯›");
   if (!block) return std::nullopt;
   std::optional<SelectedOption> selected = selected_option_index(*block, rows);
@@ -154,5 +155,11 @@ std::optional<Menu> read_copilot_menu(std::string_view screen) {
   }
   return finish_menu(std::move(partial), rows);
 }
+
+constexpr Layout kCopilotLayouts[] = {{"framed list", by_rows<read_framed_list>}};
+
+}  // namespace
+
+constinit const MenuLayouts copilot_menus{nullptr, kCopilotLayouts};
 
 }  // namespace mossbank::screen

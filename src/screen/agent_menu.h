@@ -1,19 +1,12 @@
 // Which menu an agent shows on its screen right now, read the way that
 // agent draws its menus.
 //
-// read_menu dispatches on the agent's name (exact, case-sensitive):
-//   "kilo", "opencode", "kilocode"  OpenCode's dialogs and lists
-//                                   (read_opencode_screen, agent_readers.h)
-//   "grok"                          Grok's hotkey, radio and numbered lists
-//                                   and argument picker (read_grok_menu)
-//   "codex"                         Codex's lists, its command center and
-//                                   the open-elsewhere notice (read_codex_menu)
-//   "copilot"                       framed numbered lists (read_copilot_menu)
-//   "antigravity"                   Antigravity's lists (read_antigravity_menu)
-//   any other name, or none         the generic reader (read_terminal), none
-//                                   while the "Search prompts" popup is open;
-//                                   for "claude" also without the menus of
-//                                   Claude Code's overlays
+// read_menu reads the screen by the layouts of the agent's row
+// (agent_profiles.h: Codex, Grok, OpenCode and its forks, Copilot,
+// Antigravity; agent_readers.h). An agent without layouts of its own, or no
+// agent, takes the generic reader (read_terminal), none while the "Search
+// prompts" popup is open; a row with claude_overlays also leaves out the
+// menus of Claude Code's overlays.
 // Every menu of the generic path goes through read_claude_trust, which puts
 // a folder-trust question before the workspace lines that Claude Code shows
 // above it. The menu's text (what the village answers menus by) comes from
@@ -43,8 +36,5 @@ Menu read_claude_trust(Menu menu);
 // (the background tasks, whose first entry is "● main") rather than to a
 // question. Without a menu given, read_terminal reads one from the screen.
 bool claude_overlay(std::string_view screen, const Menu* menu = nullptr);
-
-// Copilot's numbered lists with a "❯" or "›" cursor, drawn in a frame.
-std::optional<Menu> read_copilot_menu(std::string_view screen);
 
 }  // namespace mossbank::screen

@@ -12,15 +12,13 @@
 
 #include "base/text.h"
 #include "base/utf8.h"
-#include "screen/agent_tables.h"
+#include "screen/agent_profiles.h"
 
 namespace mossbank::screen {
 
 constinit const ScreenPattern launch_split_pattern{"{js_space}+"};
 
 namespace {
-
-using agent_tables::Names;
 
 constinit const ScreenPattern grok_second_name_pattern{
     "(?i-u)[\\\\/]\\.grok[\\\\/]bin[\\\\/]agent(\\.exe)?$", "Grok Build's second name"};
@@ -101,39 +99,34 @@ std::string to_lower(std::string_view text) {
 }
 
 std::optional<AgentName> alias_target(std::string_view stem) {
-  for (const auto& [alias, target] : agent_tables::aliases) {
-    if (alias == stem) return target;
+  for (const AgentProfile& profile : agent_profiles()) {
+    if (listed(profile.aliases, stem)) return profile.name;
   }
   return std::nullopt;
 }
 
 std::optional<AgentName> program_name(std::string_view stem) {
-  for (std::string_view name : agent_tables::program_names) {
-    if (name == stem) return name;
+  for (const AgentProfile& profile : agent_profiles()) {
+    if (profile.names_itself && profile.name == stem) return profile.name;
   }
   return std::nullopt;
 }
 
 Names agent_non_session_commands(std::string_view agent) {
-  if (agent == "grok") return agent_tables::grok_non_session_commands;
-  if (agent == "codex") return agent_tables::codex_non_session_commands;
-  if (agent == "claude") return agent_tables::claude_non_session_commands;
-  if (agent == "antigravity") return agent_tables::antigravity_non_session_commands;
-  return {};
+  const AgentProfile* profile = agent_profile(agent);
+  return profile != nullptr ? profile->non_session_commands : Names();
 }
 
 Names value_options(std::string_view agent) {
-  if (agent == "antigravity") return agent_tables::antigravity_value_options;
-  if (agent == "grok") return agent_tables::grok_value_options;
-  if (agent == "claude") return agent_tables::claude_value_options;
-  if (agent == "codex") return agent_tables::codex_value_options;
-  return agent_tables::default_value_options;
+  const AgentProfile* profile = agent_profile(agent);
+  if (profile == nullptr || profile->value_options.empty()) return agent_lists::default_value_options;
+  return profile->value_options;
 }
 
-bool is_shell(std::string_view stem) { return listed(agent_tables::shell_programs, stem); }
+bool is_shell(std::string_view stem) { return listed(agent_lists::shell_programs, stem); }
 
 bool is_launcher_or_shell(std::string_view stem) {
-  return listed(agent_tables::launcher_programs, stem) || is_shell(stem);
+  return listed(agent_lists::launcher_programs, stem) || is_shell(stem);
 }
 
 // The first argument after the program that is empty or not an option.
@@ -150,65 +143,6 @@ std::string with_forward_slashes(std::string_view path) {
   return out;
 }
 
-constexpr std::array<std::string_view, 18> kMuseValueOptions = {
-    "--agents",           "--provider",           "--preset",           "--model",
-    "--contributor-mode", "-c",                   "--config",           "--reasoning-effort",
-    "--base-url",         "--image",              "--workspace",        "--worktree-base",
-    "--worktree-existing", "--approval-mode",     "--permission-profile", "--approval-judge",
-    "--echo-delay-ms",    "--sandbox-network"};
-constexpr std::array<std::string_view, 11> kMuseNonSession = {
-    "exec",   "export",          "trace", "model-profile", "skills", "voice",
-    "plugins", "schema",         "session-message", "usage", "init"};
-
-constexpr std::array<std::string_view, 31> kCopilotValueOptions = {
-    "--add-dir",          "--add-github-mcp-tool", "--add-github-mcp-toolset",
-    "--additional-mcp-config", "--agent",          "--attachment",
-    "--auto-tier",        "--context",             "--disable-mcp-server",
-    "--dynamic-retrieval", "--enable-mcp-server",  "--extension-sdk-path",
-    "-i",                 "--interactive",         "--log-dir",
-    "--log-level",        "--max-ai-credits",      "--max-autopilot-continues",
-    "--mcp-github-auth",  "--mode",                "--model",
-    "-n",                 "--name",                "--output-format",
-    "--plugin-dir",       "-p",                    "--prompt",
-    "--reasoning-effort", "--session-id",          "--stream",
-    "--usage-output-file"};
-constexpr std::array<std::string_view, 3> kCopilotOneShot = {"-p", "--prompt", "--acp"};
-constexpr std::array<std::string_view, 11> kCopilotNonSession = {
-    "app",     "help",     "init",   "version", "workflow",    "sessions",
-    "memories", "plugin",  "skill",  "instruction", "lsp"};
-
-constexpr std::array<std::string_view, 21> kHermesValueOptions = {
-    "-z",       "--oneshot", "--usage-file", "--cpu-profile", "-m",  "--model", "--provider",
-    "--reasoning", "-t",     "--toolsets",   "--resume",      "-r",  "--in",    "--continue",
-    "-c",       "--skills",  "-s",           "-p",            "--profile", "-q", "--query"};
-constexpr std::array<std::string_view, 4> kHermesOneShot = {"-z", "--oneshot", "-q", "--query"};
-constexpr std::array<std::string_view, 1> kHermesSessionCommands = {"chat"};
-
-constexpr std::array<std::string_view, 13> kCursorValueOptions = {
-    "--api-key", "-H",        "--header",    "-e",        "--endpoint", "--output-format", "--mode",
-    "--model",   "--sandbox", "--workspace", "--add-dir", "--plugin-dir", "--worktree-base"};
-constexpr std::array<std::string_view, 3> kCursorOneShot = {"-p", "--print", "--list-models"};
-constexpr std::array<std::string_view, 15> kCursorNonSession = {
-    "install-shell-integration", "uninstall-shell-integration", "logout", "plugin", "worker",
-    "status", "whoami", "models", "team", "bedrock", "about", "create-chat", "generate-rule", "rule",
-    "help"};
-
-constexpr std::array<std::string_view, 5> kOpencodeValueOptions = {
-    "--server", "--session", "-s", "--prompt", "--log-level"};
-constexpr std::array<std::string_view, 1> kOpencodeOneShot = {"--completions"};
-constexpr std::array<std::string_view, 11> kOpencodeNonSession = {
-    "run", "acp", "api", "plugin", "models", "stats", "session", "service", "uninstall", "pair",
-    "reload"};
-
-const SessionRules kMuseRules{kMuseValueOptions, {}, kMuseNonSession, {}, {}, {}};
-const SessionRules kCopilotRules{kCopilotValueOptions, kCopilotOneShot, kCopilotNonSession,
-                                 {}, {}, {}};
-const SessionRules kHermesRules{kHermesValueOptions, kHermesOneShot, {}, {}, {},
-                                kHermesSessionCommands};
-const SessionRules kCursorRules{kCursorValueOptions, kCursorOneShot, kCursorNonSession, {}, {}, {}};
-const SessionRules kOpencodeRules{kOpencodeValueOptions, kOpencodeOneShot, kOpencodeNonSession,
-                                  {}, {}, {}};
-
 bool ruled_session(std::string_view agent, const SessionRules& rules,
                    std::span<const std::string> argv) {
   bool one_shot = false;
@@ -219,7 +153,7 @@ bool ruled_session(std::string_view agent, const SessionRules& rules,
     if (!arg.empty() && arg[0] == '-') {
       std::string_view name = option_name(arg);
       if (listed(rules.one_shot_options, name) ||
-          listed(agent_tables::version_help_flags, name)) {
+          listed(agent_lists::version_help_flags, name)) {
         one_shot = true;
       }
       if (listed(rules.value_options, name) && arg.find('=') == std::string::npos) ++k;
@@ -242,12 +176,12 @@ bool ruled_session(std::string_view agent, const SessionRules& rules,
 }  // namespace
 
 std::string program_stem(std::string_view path) {
-  return to_lower(cut_one_extension(last_component(path), agent_tables::stem_extensions));
+  return to_lower(cut_one_extension(last_component(path), agent_lists::stem_extensions));
 }
 
 std::string agent_name_of_program(std::string_view path) {
   std::string name =
-      to_lower(cut_one_extension(last_component(path), agent_tables::name_extensions));
+      to_lower(cut_one_extension(last_component(path), agent_lists::name_extensions));
   if (std::optional<AgentName> target = alias_target(name)) name = std::string(*target);
   if (name.empty()) name = "agent";
   return name;
@@ -264,11 +198,12 @@ std::optional<AgentName> known_agent_of_program(std::string_view path) {
 
 std::optional<AgentName> agent_of_package_path(std::string_view path) {
   const std::string haystack = with_forward_slashes(path) + "/";
-  for (const auto& [directory, agent] : agent_tables::npm_packages) {
+  for (const AgentProfile& profile : agent_profiles()) {
+    if (profile.npm_package.empty()) continue;
     std::string needle = "/";
-    needle += directory;
+    needle += profile.npm_package;
     needle += '/';
-    if (haystack.find(needle) != std::string::npos) return agent;
+    if (haystack.find(needle) != std::string::npos) return profile.name;
   }
   return std::nullopt;
 }
@@ -285,7 +220,7 @@ std::optional<AgentName> agent_of_command_line(std::span<const std::string> argv
   size_t own_args_start = 1;
   if (!agent) {
     bool script_path = false;
-    for (std::string_view ext : agent_tables::script_extensions) {
+    for (std::string_view ext : agent_lists::script_extensions) {
       script_path = script_path || ends_with_ascii_nocase(program, ext);
     }
     std::optional<AgentName> package = agent_of_package_path(program);
@@ -321,18 +256,16 @@ bool option_takes_value(std::string_view agent, std::string_view arg) {
 
 bool is_non_session_command(std::string_view agent, std::string_view word) {
   if (word.size() > 1 && word.starts_with("--")) word = option_name(word);
-  return listed(agent_tables::non_session_commands, word) ||
+  return listed(agent_lists::non_session_commands, word) ||
          listed(agent_non_session_commands(agent), word);
 }
 
 std::optional<std::string> first_command_word(std::string_view agent,
                                                    std::span<const std::string> args) {
+  const AgentProfile* profile = agent_profile(agent);
   for (size_t k = 0; k < args.size(); ++k) {
     const std::string& arg = args[k];
-    if (agent == "antigravity") {
-      std::string_view name = option_name(arg);
-      if (name == "-i" || name == "--prompt-interactive") return std::nullopt;
-    }
+    if (profile != nullptr && listed(profile->prompt_options, option_name(arg))) return std::nullopt;
     if (is_non_session_command(agent, arg)) return arg;
     if (arg == "--") return std::nullopt;
     if (arg.empty() || arg[0] != '-') return arg;
@@ -342,12 +275,8 @@ std::optional<std::string> first_command_word(std::string_view agent,
 }
 
 const SessionRules* session_rules(std::string_view agent) {
-  if (agent == "muse") return &kMuseRules;
-  if (agent == "copilot") return &kCopilotRules;
-  if (agent == "hermes") return &kHermesRules;
-  if (agent == "cursor") return &kCursorRules;
-  if (agent == "opencode") return &kOpencodeRules;
-  return nullptr;
+  const AgentProfile* profile = agent_profile(agent);
+  return profile != nullptr ? profile->session_rules : nullptr;
 }
 
 bool is_interactive_session(std::span<const std::string> argv) {
@@ -368,14 +297,15 @@ bool is_interactive_session(std::span<const std::string> argv) {
     const std::string& arg = args[k];
     if (arg == "--") break;
     std::string_view option = option_name(arg);
-    if (listed(agent_tables::print_flags, option) && !(option == "-p" && p_is_profile)) {
+    if (listed(agent_lists::print_flags, option) && !(option == "-p" && p_is_profile)) {
       return false;
     }
     if (option_takes_value(*agent, arg) && arg.find('=') == std::string::npos) ++k;
   }
-  if (*agent == "codex") {
+  if (const AgentProfile* profile = agent_profile(*agent);
+      profile != nullptr && !profile->one_shot_commands.empty()) {
     std::optional<std::string> word = first_command_word(*agent, args);
-    if (word && (*word == "exec" || *word == "e")) return false;
+    if (word && listed(profile->one_shot_commands, *word)) return false;
   }
   return true;
 }

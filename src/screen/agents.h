@@ -9,8 +9,8 @@
 // An agent is named by a static lower-case text (AgentName); there is no
 // enumeration. Recognition produces "claude", "codex", "copilot",
 // "opencode", "muse", "hermes", "grok", "antigravity" and "cursor"; per-agent
-// tables elsewhere may key on further names that agent_name_of_program passes
-// through ("kilo", "cline", ...). The tables are in agent_tables.h.
+// rows may key on further names that agent_name_of_program passes through
+// ("kilo", "cline", ...). The rows and lists are in agent_profiles.h.
 #pragma once
 
 #include <optional>
@@ -26,22 +26,21 @@ namespace mossbank::screen {
 using AgentName = std::string_view;
 
 // The last path component (after the last "/" or "\"), less one extension of
-// agent_tables::stem_extensions (ASCII case-insensitive), in lower case.
+// agent_lists::stem_extensions (ASCII case-insensitive), in lower case.
 std::string program_stem(std::string_view path);
 
 // The agent's display name: the last component less one of
-// agent_tables::name_extensions, lower-cased; "cursor-agent" is "cursor",
+// agent_lists::name_extensions, lower-cased; "cursor-agent" is "cursor",
 // "agy" is "antigravity"; "agent" when nothing is left. Any program gives a
 // name.
 std::string agent_name_of_program(std::string_view path);
 
-// By the program's stem: a program name or an alias; else Grok Build's
+// By the program's stem: the name of a row that names itself, or an alias; else Grok Build's
 // second name (".grok/bin/agent") or Codex's native binary
 // ("codex-x86_64-..."); else none.
 std::optional<AgentName> known_agent_of_program(std::string_view path);
 
-// The agent of the first npm package (agent_tables::npm_packages) whose
-// directory lies on the path.
+// The agent of the first row whose npm package directory lies on the path.
 std::optional<AgentName> agent_of_package_path(std::string_view path);
 
 // The agent an argument vector runs (through a launcher such as node or a
@@ -62,8 +61,8 @@ std::optional<std::string> first_command_word(std::string_view agent,
 // Whether the command line starts an interactive session.
 bool is_interactive_session(std::span<const std::string> argv);
 
-// How "muse", "copilot", "hermes", "cursor" and "opencode" tell a session
-// from a one-shot run.
+// How an agent with rules of its own (muse, copilot, hermes, cursor,
+// opencode) tells a session from a one-shot run.
 struct CommandOptions {
   std::string_view command;
   std::span<const std::string_view> options;
@@ -76,7 +75,7 @@ struct SessionRules {
   std::span<const std::string_view> required_options;
   std::span<const std::string_view> session_commands;  // when given, the first word must be one
 };
-// None for an agent without rules.
+// The row's rules; none for an agent without rules.
 const SessionRules* session_rules(std::string_view agent);
 
 // Splits a launch text into words (the run entry's use).

@@ -2,16 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "screen/agent_tables.h"
+#include "screen/agent_profiles.h"
 
 namespace mossbank::screen {
 namespace {
 
 using Argv = std::vector<std::string>;
-namespace tables = agent_tables;
 
 std::string show(const Argv& argv) {
   std::string out;
@@ -236,61 +236,39 @@ TEST(InteractiveSession, Rules) {
   }
 }
 
-// Each table complete: every entry has its effect, and the counts are those
-// of the lists.
+// The program that starts the row's agent by itself, or none.
+std::optional<std::string> program_of(const AgentProfile& row) {
+  if (row.names_itself) return std::string(row.name);
+  if (!row.aliases.empty()) return std::string(row.aliases.front());
+  return std::nullopt;
+}
+
+bool contains(std::span<const std::string_view> names, std::string_view word) {
+  return std::find(names.begin(), names.end(), word) != names.end();
+}
+
+// Every entry of every row has its effect.
 TEST(AgentTables, NonSessionCommands) {
-  const std::vector<std::string_view> common = {
-      "app-server", "exec-server", "mcp",     "mcp-server", "login", "logout", "update",
-      "upgrade",    "doctor",      "install", "completion", "features", "debug", "sandbox",
-      "config",     "auth",        "serve",   "gateway",    "setup", "--version", "-v",
-      "--help",     "-h"};
-  struct PerAgent {
-    const char* agent;
-    std::vector<std::string_view> words;
-    size_t table_size;
-  };
-  const PerAgent per_agent[] = {
-      {"grok",
-       {"agent", "clone", "completions", "cursor-worker", "du", "disk-usage", "export", "help",
-        "host-server", "inspect", "leader", "memory", "models", "plugin", "sessions", "trace",
-        "usage", "version", "v", "worker", "worktree", "wrap"},
-       tables::grok_non_session_commands.size()},
-      {"codex",
-       {"agents", "queue", "review", "plugin", "remote-control", "app", "apply", "a", "archive",
-        "delete", "unarchive", "migrate-rollouts", "cloud", "help"},
-       tables::codex_non_session_commands.size()},
-      {"claude",
-       {"--chrome-native-host", "attach", "daemon", "bg-pty-host", "agents", "logs", "stop", "rm"},
-       tables::claude_non_session_commands.size()},
-      {"antigravity",
-       {"-p", "--print", "--prompt", "--bg-updater", "--hub", "acp", "agent", "agents",
-        "changelog", "help", "install", "mcp", "mic-serve", "models", "plugin", "plugins",
-        "remote-control", "update"},
-       tables::antigravity_non_session_commands.size()},
-  };
-  ASSERT_EQ(common.size(), 23u);
-  EXPECT_EQ(tables::non_session_commands.size(), 23u);
-  for (std::string_view w : common) {
-    for (const char* agent : {"claude", "codex", "grok", "antigravity", "kilo"}) {
-      EXPECT_TRUE(is_non_session_command(agent, w)) << agent << " " << w;
+  for (const AgentProfile& row : agent_profiles()) {
+    const std::optional<std::string> program = program_of(row);
+    for (std::string_view w : agent_lists::non_session_commands) {
+      EXPECT_TRUE(is_non_session_command(row.name, w)) << row.name << " " << w;
+      if (program && !row.session_rules) {
+        EXPECT_EQ(agent_text({*program, "--model=x", std::string(w)}), "none") << row.name << " " << w;
+      }
     }
-    for (const char* program : {"claude", "codex", "grok", "agy"}) {
-      EXPECT_EQ(agent_text({program, "--model=x", std::string(w)}), "none") << program << " " << w;
-    }
-  }
-  const size_t expected_sizes[] = {22, 14, 8, 18};
-  for (size_t k = 0; k < 4; ++k) {
-    const PerAgent& p = per_agent[k];
-    EXPECT_EQ(p.words.size(), expected_sizes[k]) << p.agent;
-    EXPECT_EQ(p.table_size, expected_sizes[k]) << p.agent;
-    for (std::string_view w : p.words) {
-      EXPECT_TRUE(is_non_session_command(p.agent, w)) << p.agent << " " << w;
-      EXPECT_EQ(agent_text({p.agent, std::string(w)}), "none") << p.agent << " " << w;
+    for (std::string_view w : row.non_session_commands) {
+      EXPECT_TRUE(is_non_session_command(row.name, w)) << row.name << " " << w;
+      if (program) {
+        EXPECT_EQ(agent_text({*program, std::string(w)}), "none") << row.name << " " << w;
+      }
       // Another agent's word is a prompt, unless it is everyone's.
-      bool common_word = std::find(common.begin(), common.end(), w) != common.end();
-      EXPECT_EQ(is_non_session_command("kilo", w), common_word) << w;
+      EXPECT_EQ(is_non_session_command("kilo", w), contains(agent_lists::non_session_commands, w))
+          << w;
     }
   }
+  EXPECT_TRUE(is_non_session_command("codex", "cloud"));
+  EXPECT_FALSE(is_non_session_command("claude", "cloud"));
   // "--" options are compared by name.
   EXPECT_TRUE(is_non_session_command("claude", "--chrome-native-host=1"));
   EXPECT_TRUE(is_non_session_command("kilo", "--version=2"));
@@ -299,179 +277,93 @@ TEST(AgentTables, NonSessionCommands) {
 }
 
 TEST(AgentTables, ValueOptions) {
-  struct Case {
-    const char* agent;
-    std::vector<std::string_view> options;
-  };
-  const Case cases[] = {
-      {"kilo", {"-m", "--model"}},
-      {"antigravity",
-       {"--add-dir", "--app_data_dir", "--csrf_token", "--hub-port", "--agent", "--conversation",
-        "--effort", "-i", "--input-format", "--json-schema", "--log-file", "--mode",
-        "--output-format", "--print-timeout", "--project", "--prompt-interactive", "--settings"}},
-      {"grok",
-       {"--add-dir", "--agent", "--agents", "--allow", "--allowedTools", "--allowed-tools",
-        "--cwd", "--debug-file", "--deny", "--disallowedTools", "--disallowed-tools",
-        "--json-schema", "--leader-socket", "--max-turns", "--output-format", "-p", "--single",
-        "--permission-mode", "--prompt-file", "--prompt-json", "--reasoning-effort", "--effort",
-        "-r", "--resume", "--rules", "-s", "--session-id", "--sandbox",
-        "--system-prompt-override", "--system-prompt", "--tools", "-w", "--worktree",
-        "--worktree-ref", "--ref"}},
-      {"claude",
-       {"-m", "--model", "--settings", "--append-system-prompt", "--system-prompt",
-        "--session-id", "--permission-mode", "--permission-prompt-tool", "--output-format",
-        "--input-format", "--mcp-config", "--fallback-model", "--effort"}},
-      {"codex",
-       {"-m", "--model", "-c", "--config", "-p", "--profile", "-C", "--cd", "-s", "--sandbox",
-        "-a", "--ask-for-approval", "-i", "--image", "--enable", "--disable", "--add-dir",
-        "--local-provider"}},
-  };
-  const size_t expected_sizes[] = {2, 17, 35, 13, 18};
-  EXPECT_EQ(tables::default_value_options.size(), 2u);
-  EXPECT_EQ(tables::antigravity_value_options.size(), 17u);
-  EXPECT_EQ(tables::grok_value_options.size(), 35u);
-  EXPECT_EQ(tables::claude_value_options.size(), 13u);
-  EXPECT_EQ(tables::codex_value_options.size(), 18u);
-  for (size_t k = 0; k < 5; ++k) {
-    const Case& c = cases[k];
-    EXPECT_EQ(c.options.size(), expected_sizes[k]) << c.agent;
-    for (std::string_view o : c.options) {
-      EXPECT_TRUE(option_takes_value(c.agent, o)) << c.agent << " " << o;
-      // The option's value is never taken for a command word (antigravity's
+  for (const AgentProfile& row : agent_profiles()) {
+    const std::span<const std::string_view> options =
+        row.value_options.empty() ? std::span<const std::string_view>(agent_lists::default_value_options)
+                                  : row.value_options;
+    for (std::string_view o : options) {
+      EXPECT_TRUE(option_takes_value(row.name, o)) << row.name << " " << o;
+      // The option's value is never taken for a command word (an
       // interactive prompt ends the search instead).
-      const bool prompt = c.agent == std::string("antigravity") &&
-                          (o == "-i" || o == "--prompt-interactive");
       std::optional<std::string> word =
-          first_command_word(c.agent, Argv{std::string(o), "mcp", "prompt"});
-      EXPECT_EQ(word.value_or("none"), prompt ? "none" : "prompt") << c.agent << " " << o;
+          first_command_word(row.name, Argv{std::string(o), "mcp", "prompt"});
+      EXPECT_EQ(word.value_or("none"), contains(row.prompt_options, o) ? "none" : "prompt")
+          << row.name << " " << o;
     }
   }
+  EXPECT_TRUE(option_takes_value("kilo", "--model"));
+  EXPECT_FALSE(option_takes_value("kilo", "--effort"));
+  EXPECT_TRUE(option_takes_value("claude", "--effort"));
+  EXPECT_EQ(first_command_word("antigravity", Argv{"-i", "mcp"}), std::nullopt);
 }
 
 TEST(AgentTables, SessionRules) {
-  struct Expected {
-    const char* agent;
-    std::vector<std::string_view> value_options, one_shot, non_session, session_commands;
-  };
-  const Expected expected[] = {
-      {"muse",
-       {"--agents", "--provider", "--preset", "--model", "--contributor-mode", "-c", "--config",
-        "--reasoning-effort", "--base-url", "--image", "--workspace", "--worktree-base",
-        "--worktree-existing", "--approval-mode", "--permission-profile", "--approval-judge",
-        "--echo-delay-ms", "--sandbox-network"},
-       {},
-       {"exec", "export", "trace", "model-profile", "skills", "voice", "plugins", "schema",
-        "session-message", "usage", "init"},
-       {}},
-      {"copilot",
-       {"--add-dir", "--add-github-mcp-tool", "--add-github-mcp-toolset",
-        "--additional-mcp-config", "--agent", "--attachment", "--auto-tier", "--context",
-        "--disable-mcp-server", "--dynamic-retrieval", "--enable-mcp-server",
-        "--extension-sdk-path", "-i", "--interactive", "--log-dir", "--log-level",
-        "--max-ai-credits", "--max-autopilot-continues", "--mcp-github-auth", "--mode", "--model",
-        "-n", "--name", "--output-format", "--plugin-dir", "-p", "--prompt", "--reasoning-effort",
-        "--session-id", "--stream", "--usage-output-file"},
-       {"-p", "--prompt", "--acp"},
-       {"app", "help", "init", "version", "workflow", "sessions", "memories", "plugin", "skill",
-        "instruction", "lsp"},
-       {}},
-      {"hermes",
-       {"-z", "--oneshot", "--usage-file", "--cpu-profile", "-m", "--model", "--provider",
-        "--reasoning", "-t", "--toolsets", "--resume", "-r", "--in", "--continue", "-c",
-        "--skills", "-s", "-p", "--profile", "-q", "--query"},
-       {"-z", "--oneshot", "-q", "--query"},
-       {},
-       {"chat"}},
-      {"cursor",
-       {"--api-key", "-H", "--header", "-e", "--endpoint", "--output-format", "--mode", "--model",
-        "--sandbox", "--workspace", "--add-dir", "--plugin-dir", "--worktree-base"},
-       {"-p", "--print", "--list-models"},
-       {"install-shell-integration", "uninstall-shell-integration", "logout", "plugin", "worker",
-        "status", "whoami", "models", "team", "bedrock", "about", "create-chat", "generate-rule",
-        "rule", "help"},
-       {}},
-      {"opencode",
-       {"--server", "--session", "-s", "--prompt", "--log-level"},
-       {"--completions"},
-       {"run", "acp", "api", "plugin", "models", "stats", "session", "service", "uninstall",
-        "pair", "reload"},
-       {}},
-  };
-  // (value options, one-shot options, non-session commands, session commands)
-  const size_t counts[][4] = {{18, 0, 11, 0}, {31, 3, 11, 0}, {21, 4, 0, 1}, {13, 3, 15, 0},
-                              {5, 1, 11, 0}};
-  auto same = [](std::span<const std::string_view> a, const std::vector<std::string_view>& b) {
-    return std::vector<std::string_view>(a.begin(), a.end()) == b;
-  };
-  for (size_t k = 0; k < 5; ++k) {
-    const Expected& e = expected[k];
-    const SessionRules* rules = session_rules(e.agent);
-    ASSERT_NE(rules, nullptr) << e.agent;
-    EXPECT_EQ(rules->value_options.size(), counts[k][0]) << e.agent;
-    EXPECT_EQ(rules->one_shot_options.size(), counts[k][1]) << e.agent;
-    EXPECT_EQ(rules->non_session_commands.size(), counts[k][2]) << e.agent;
-    EXPECT_EQ(rules->session_commands.size(), counts[k][3]) << e.agent;
-    EXPECT_TRUE(same(rules->value_options, e.value_options)) << e.agent;
-    EXPECT_TRUE(same(rules->one_shot_options, e.one_shot)) << e.agent;
-    EXPECT_TRUE(same(rules->non_session_commands, e.non_session)) << e.agent;
-    EXPECT_TRUE(same(rules->session_commands, e.session_commands)) << e.agent;
-    EXPECT_TRUE(rules->command_options.empty()) << e.agent;
-    EXPECT_TRUE(rules->required_options.empty()) << e.agent;
-
-    const std::string program = e.agent == std::string("cursor") ? "cursor-agent" : e.agent;
-    const std::string first_word = e.session_commands.empty() ? "work" : "chat";
-    for (std::string_view o : e.one_shot) {
-      EXPECT_FALSE(is_interactive_session(Argv{program, std::string(o)})) << e.agent << " " << o;
+  bool any = false;
+  for (const AgentProfile& row : agent_profiles()) {
+    const SessionRules* rules = session_rules(row.name);
+    EXPECT_EQ(rules, row.session_rules) << row.name;
+    if (rules == nullptr) continue;
+    any = true;
+    const std::optional<std::string> program = program_of(row);
+    ASSERT_TRUE(program) << row.name;
+    const std::string first_word = rules->session_commands.empty() ? "work" : "chat";
+    EXPECT_TRUE(is_interactive_session(Argv{*program})) << row.name;
+    for (std::string_view o : rules->one_shot_options) {
+      EXPECT_FALSE(is_interactive_session(Argv{*program, std::string(o)})) << row.name << " " << o;
     }
-    for (std::string_view o : e.value_options) {
-      bool one_shot = std::find(e.one_shot.begin(), e.one_shot.end(), o) != e.one_shot.end();
+    for (std::string_view o : rules->value_options) {
       // The value is consumed: "help" is not the first word.
-      EXPECT_EQ(is_interactive_session(Argv{program, std::string(o), "help", first_word}),
-                !one_shot)
-          << e.agent << " " << o;
+      EXPECT_EQ(is_interactive_session(Argv{*program, std::string(o), "help", first_word}),
+                !contains(rules->one_shot_options, o))
+          << row.name << " " << o;
     }
-    for (std::string_view w : e.non_session) {
-      EXPECT_FALSE(is_interactive_session(Argv{program, std::string(w)})) << e.agent << " " << w;
+    for (std::string_view w : rules->non_session_commands) {
+      EXPECT_FALSE(is_interactive_session(Argv{*program, std::string(w)})) << row.name << " " << w;
+    }
+    for (std::string_view w : rules->session_commands) {
+      EXPECT_TRUE(is_interactive_session(Argv{*program, std::string(w)})) << row.name << " " << w;
+      EXPECT_FALSE(is_interactive_session(Argv{*program, "work"})) << row.name;
+    }
+    for (std::string_view f : agent_lists::version_help_flags) {
+      EXPECT_FALSE(is_interactive_session(Argv{*program, std::string(f)})) << row.name << " " << f;
     }
   }
+  EXPECT_TRUE(any);
+  EXPECT_NE(session_rules("hermes"), nullptr);
   EXPECT_EQ(session_rules("claude"), nullptr);
   EXPECT_EQ(session_rules("kilo"), nullptr);
-  for (std::string_view f : tables::version_help_flags) {
-    EXPECT_FALSE(is_interactive_session(Argv{"opencode", std::string(f)})) << f;
-  }
-  EXPECT_EQ(tables::version_help_flags.size(), 5u);
+  EXPECT_EQ(session_rules("Hermes"), nullptr);
 }
 
 TEST(AgentTables, ProgramsLaunchersAndPackages) {
-  EXPECT_EQ(tables::program_names.size(), 8u);
-  for (std::string_view name : tables::program_names) {
-    EXPECT_EQ(known_agent_of_program(std::string("/bin/") + std::string(name) + ".exe"), name);
+  for (const AgentProfile& row : agent_profiles()) {
+    if (row.names_itself) {
+      EXPECT_EQ(known_agent_of_program("/bin/" + std::string(row.name) + ".exe"), row.name);
+    } else {
+      EXPECT_EQ(known_agent_of_program("/bin/" + std::string(row.name)), std::nullopt) << row.name;
+    }
+    for (std::string_view alias : row.aliases) {
+      EXPECT_EQ(known_agent_of_program("/bin/" + std::string(alias)), row.name) << alias;
+      EXPECT_EQ(agent_name_of_program(alias), row.name) << alias;
+    }
+    if (row.npm_package.empty()) continue;
+    std::string script = "/lib/node_modules/" + std::string(row.npm_package) + "/bin/start.js";
+    EXPECT_EQ(agent_of_package_path(script), row.name) << row.npm_package;
+    EXPECT_EQ(agent_text({script}), row.name) << row.npm_package;
   }
-  EXPECT_EQ(tables::aliases.size(), 2u);
-  EXPECT_EQ(tables::npm_packages.size(), 4u);
-  for (const auto& [directory, agent] : tables::npm_packages) {
-    std::string script = "/lib/node_modules/" + std::string(directory) + "/bin/start.js";
-    EXPECT_EQ(agent_of_package_path(script), agent) << directory;
-    EXPECT_EQ(agent_text({script}), agent) << directory;
-  }
-  EXPECT_EQ(tables::launcher_programs.size() + tables::shell_programs.size(), 12u);
   const std::string codex = "/lib/node_modules/@openai/codex/bin/codex.js";
-  for (std::string_view launcher : tables::launcher_programs) {
+  for (std::string_view launcher : agent_lists::launcher_programs) {
     EXPECT_EQ(agent_text({std::string(launcher), codex}), "codex") << launcher;
     EXPECT_EQ(agent_text({std::string(launcher) + ".exe", "-c", codex}), "codex") << launcher;
   }
-  for (std::string_view shell : tables::shell_programs) {
+  for (std::string_view shell : agent_lists::shell_programs) {
     EXPECT_EQ(agent_text({std::string(shell), codex}), "codex") << shell;
     EXPECT_EQ(agent_text({std::string(shell), "-ec", codex}), "none") << shell;
   }
   EXPECT_EQ(agent_text({"perl", codex}), "none");
-  EXPECT_EQ(tables::print_flags.size(), 6u);
-  for (std::string_view flag : tables::print_flags) {
+  for (std::string_view flag : agent_lists::print_flags) {
     EXPECT_FALSE(is_interactive_session(Argv{"claude", std::string(flag)})) << flag;
   }
-  EXPECT_EQ(tables::stem_extensions.size(), 8u);
-  EXPECT_EQ(tables::name_extensions.size(), 5u);
-  EXPECT_EQ(tables::script_extensions.size(), 3u);
 }
 
 TEST(LaunchSplit, SplitsAtJavaScriptWhiteSpace) {

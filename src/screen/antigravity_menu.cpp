@@ -172,22 +172,19 @@ std::optional<Menu> read_plain_list(std::span<const TrimmedRow> rows) {
   return read_claude_trust(finish_menu(std::move(partial), rows));
 }
 
+// Blank rows at the bottom are no part of a menu; a blank screen has none.
+bool without_blank_bottom(std::vector<TrimmedRow>& rows) {
+  while (!rows.empty() && rows.back().trimmed.empty()) rows.pop_back();
+  return !rows.empty();
+}
+
+constexpr Layout kAntigravityLayouts[] = {
+    {"numbered", by_rows<read_numbered_list>},
+    {"plain list", by_rows<read_plain_list>},
+};
+
 }  // namespace
 
-std::optional<LayoutMenu> read_antigravity_layouts(std::string_view screen) {
-  std::vector<TrimmedRow> rows = trim_side_bars(screen);
-  while (!rows.empty() && rows.back().trimmed.empty()) rows.pop_back();
-  if (rows.empty()) return std::nullopt;
-  if (std::optional<Menu> menu = read_numbered_list(rows))
-    return LayoutMenu{std::move(*menu), "numbered"};
-  if (std::optional<Menu> menu = read_plain_list(rows))
-    return LayoutMenu{std::move(*menu), "plain list"};
-  return std::nullopt;
-}
-
-std::optional<Menu> read_antigravity_menu(std::string_view screen) {
-  std::optional<LayoutMenu> found = read_antigravity_layouts(screen);
-  return found ? std::optional<Menu>(std::move(found->menu)) : std::nullopt;
-}
+constinit const MenuLayouts antigravity_menus{without_blank_bottom, kAntigravityLayouts};
 
 }  // namespace mossbank::screen

@@ -35,7 +35,7 @@ Rows numbered(size_t count, size_t cursor = 0) {
 const std::string kHint = "↑/↓ Navigate · enter Select · esc Cancel";
 
 TEST(AntigravityMenu, NumberedList) {
-  std::optional<Menu> menu = read_antigravity_menu(
+  std::optional<Menu> menu = read_menu("antigravity", 
       screen(concat(concat({"Choose a model"}, numbered(3, 1)), {"", kHint})));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Choose a model");
@@ -79,7 +79,7 @@ TEST(AntigravityMenu, NumberedListNavigationAndHint) {
        "Choose"},
   };
   for (const Case& c : cases) {
-    std::optional<Menu> menu = read_antigravity_menu(screen(c.rows));
+    std::optional<Menu> menu = read_menu("antigravity", screen(c.rows));
     if (!c.navigation) {
       EXPECT_EQ(menu, std::nullopt) << c.name;
       continue;
@@ -105,7 +105,7 @@ TEST(AntigravityMenu, NumberedListNotAQuestion) {
       {"no cursor", {"1. Model 1", "2. Model 2", kHint}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(read_antigravity_menu(screen(c.rows)), std::nullopt) << c.name;
+    EXPECT_EQ(read_menu("antigravity", screen(c.rows)), std::nullopt) << c.name;
   }
 }
 
@@ -120,7 +120,7 @@ const Rows kTrust = {
 };
 
 TEST(AntigravityMenu, TrustQuestion) {
-  std::optional<Menu> menu = read_antigravity_menu(screen(kTrust));
+  std::optional<Menu> menu = read_menu("antigravity", screen(kTrust));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Do you trust the files in this folder?\n  /home/me/project");
   EXPECT_EQ(labels(*menu), (Rows{"Yes, I trust this folder", "No, exit"}));
@@ -139,7 +139,7 @@ TEST(AntigravityMenu, TrustQuestion) {
                         "  (remembered per folder)",
                         "",
                         "↑/↓ Navigate · enter Confirm"};
-  menu = read_antigravity_menu(screen(crowded));
+  menu = read_menu("antigravity", screen(crowded));
   ASSERT_TRUE(menu);
   EXPECT_EQ(labels(*menu), (Rows{"No, exit", "Yes, I trust this folder"}));
   EXPECT_EQ(menu->selected, 1u);
@@ -148,7 +148,7 @@ TEST(AntigravityMenu, TrustQuestion) {
   // Without the confirm hint the list stays whole.
   Rows whole = crowded;
   whole.back() = "↑/↓ Navigate";
-  menu = read_antigravity_menu(screen(whole));
+  menu = read_menu("antigravity", screen(whole));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->options.size(), 4u);
 }
@@ -163,7 +163,7 @@ TEST(AntigravityMenu, TrustQuestionGoesFirstBeforeTheWorkspace) {
                      "  No, exit",
                      "",
                      "↑/↓ Navigate · enter Confirm"};
-  std::optional<Menu> menu = read_antigravity_menu(screen(rows));
+  std::optional<Menu> menu = read_menu("antigravity", screen(rows));
   ASSERT_TRUE(menu);
   EXPECT_EQ(
       menu->title,
@@ -175,7 +175,7 @@ TEST(AntigravityMenu, PlainList) {
   const Rows settings = {
       "Settings",           "Search:", "> Theme        dark",        "  Editor       vim",
       "  Telemetry    off", "",        "↑/↓ Navigate · enter Select"};
-  std::optional<Menu> menu = read_antigravity_menu(screen(settings));
+  std::optional<Menu> menu = read_menu("antigravity", screen(settings));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Settings");
   EXPECT_EQ(labels(*menu), (Rows{"Theme", "Editor", "Telemetry"}));
@@ -205,10 +205,10 @@ TEST(AntigravityMenu, PlainList) {
        false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(read_antigravity_menu(screen(c.rows)).has_value(), c.menu) << c.name;
+    EXPECT_EQ(read_menu("antigravity", screen(c.rows)).has_value(), c.menu) << c.name;
   }
-  EXPECT_EQ(read_antigravity_menu(""), std::nullopt);
-  EXPECT_EQ(read_antigravity_menu("\n\n   \n"), std::nullopt);
+  EXPECT_EQ(read_menu("antigravity", ""), std::nullopt);
+  EXPECT_EQ(read_menu("antigravity", "\n\n   \n"), std::nullopt);
 }
 
 }  // namespace

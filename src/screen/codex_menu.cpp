@@ -224,24 +224,19 @@ std::optional<Menu> read_codex_numbered(std::span<const TrimmedRow> rows) {
   return finish_menu(std::move(partial), rows);
 }
 
+bool renumbered(std::vector<TrimmedRow>& rows) {
+  renumber(rows);
+  return true;
+}
+
+constexpr Layout kCodexLayouts[] = {
+    {"command center", by_rows<read_command_center>},
+    {"open in another app", by_rows<read_open_elsewhere>},
+    {"numbered", by_rows<read_codex_numbered>},
+};
+
 }  // namespace
 
-std::optional<LayoutMenu> read_codex_layouts(std::string_view screen) {
-  std::vector<TrimmedRow> rows = trim_side_bars(screen);
-  renumber(rows);
-  if (std::optional<Menu> menu = read_command_center(rows))
-    return LayoutMenu{std::move(*menu), "command center"};
-  if (std::optional<Menu> menu = read_open_elsewhere(rows)) {
-    return LayoutMenu{std::move(*menu), "open in another app"};
-  }
-  if (std::optional<Menu> menu = read_codex_numbered(rows))
-    return LayoutMenu{std::move(*menu), "numbered"};
-  return std::nullopt;
-}
-
-std::optional<Menu> read_codex_menu(std::string_view screen) {
-  std::optional<LayoutMenu> found = read_codex_layouts(screen);
-  return found ? std::optional<Menu>(std::move(found->menu)) : std::nullopt;
-}
+constinit const MenuLayouts codex_menus{renumbered, kCodexLayouts};
 
 }  // namespace mossbank::screen

@@ -36,7 +36,7 @@ const Rows kApproval = {
 };
 
 TEST(CodexMenu, NumberedApproval) {
-  std::optional<Menu> menu = read_codex_menu(full_screen(kApproval));
+  std::optional<Menu> menu = read_menu("codex", full_screen(kApproval));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Would you like to run the following command?\n\n$ touch notes.txt");
   EXPECT_EQ(labels(*menu),
@@ -80,7 +80,7 @@ TEST(CodexMenu, TitleStopsAtTranscriptItems) {
   };
   for (const Case& c : cases) {
     const Rows bottom = concat(concat({"• Ran tests"}, c.above), {"› 1. Yes", "  2. No"});
-    std::optional<Menu> menu = read_codex_menu(full_screen(bottom));
+    std::optional<Menu> menu = read_menu("codex", full_screen(bottom));
     ASSERT_TRUE(menu) << c.name;
     EXPECT_EQ(menu->title, c.title) << c.name;
   }
@@ -110,7 +110,7 @@ TEST(CodexMenu, UnnumberedSelectedLastOptionGetsItsNumber) {
   };
   for (const Case& c : cases) {
     std::optional<Menu> menu =
-        read_codex_menu(full_screen(concat({"• Ran tests", "Pick one"}, c.rows)));
+        read_menu("codex", full_screen(concat({"• Ran tests", "Pick one"}, c.rows)));
     if (!c.labels) {
       EXPECT_EQ(menu, std::nullopt) << c.name;
       continue;
@@ -151,7 +151,7 @@ TEST(CodexMenu, BackToTheCommandCenterIsHidden) {
   };
   for (const Case& c : cases) {
     const Rows bottom = concat(concat(trust_top, c.options), {"", "  enter continue · esc back"});
-    std::optional<Menu> menu = read_codex_menu(full_screen(concat({"• Ran tests"}, bottom)));
+    std::optional<Menu> menu = read_menu("codex", full_screen(concat({"• Ran tests"}, bottom)));
     ASSERT_TRUE(menu) << c.name;
     EXPECT_EQ(labels(*menu), c.labels) << c.name;
     EXPECT_EQ(menu->selected, c.selected) << c.name;
@@ -177,11 +177,11 @@ TEST(CodexMenu, AListAboveTheComposerIsTranscript) {
       {"  ? for shortcuts", true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(read_codex_menu(full_screen(concat(list, {c.composer}))).has_value(), c.menu)
+    EXPECT_EQ(read_menu("codex", full_screen(concat(list, {c.composer}))).has_value(), c.menu)
         << c.composer;
   }
   // Selected by highlight only: no Codex menu.
-  EXPECT_EQ(read_codex_menu(full_screen({"Pick one", "\x1b[7m1. Yes\x1b[0m", "2. No"})),
+  EXPECT_EQ(read_menu("codex", full_screen({"Pick one", "\x1b[7m1. Yes\x1b[0m", "2. No"})),
             std::nullopt);
 }
 
@@ -222,7 +222,7 @@ TEST(CodexMenu, AgentCommandCenter) {
   };
   for (const Case& c : cases) {
     const std::string screen = full_screen(c.rows);
-    std::optional<Menu> menu = read_codex_menu(screen);
+    std::optional<Menu> menu = read_menu("codex", screen);
     EXPECT_EQ(is_agent_command_center("codex", screen), c.center) << c.name;
     if (!c.center) {
       EXPECT_TRUE(!menu || menu->title != "Agent command center") << c.name;
@@ -251,7 +251,7 @@ TEST(CodexMenu, CommandCenterComesBeforeAList) {
   // The center's session list can hold numbered rows; the center wins.
   Rows rows = center("Agent command center", "? help   esc back   ↑/↓ move   enter open   n new");
   rows.insert(rows.begin() + 4, {"› 1. Yes", "  2. No"});
-  std::optional<Menu> menu = read_codex_menu(full_screen(rows));
+  std::optional<Menu> menu = read_menu("codex", full_screen(rows));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Agent command center");
 }
@@ -290,7 +290,7 @@ TEST(CodexMenu, OpenInAnotherApp) {
        false},
   };
   for (const Case& c : cases) {
-    std::optional<Menu> menu = read_codex_menu(full_screen(c.rows));
+    std::optional<Menu> menu = read_menu("codex", full_screen(c.rows));
     if (!c.menu) {
       EXPECT_EQ(menu, std::nullopt) << c.name;
       continue;

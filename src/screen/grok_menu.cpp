@@ -281,25 +281,15 @@ std::optional<Menu> read_argument_picker(std::span<const TrimmedRow> rows) {
   return finish_menu(std::move(partial), rows);
 }
 
+constexpr Layout kGrokLayouts[] = {
+    {"trust hotkeys", by_rows<read_trust_hotkeys>},
+    {"radio list", by_rows<read_radio_list>},
+    {"numbered", by_rows<read_grok_numbered>},
+    {"argument picker", by_rows<read_argument_picker>},
+};
+
 }  // namespace
 
-std::optional<LayoutMenu> read_grok_layouts(std::string_view screen) {
-  const std::vector<TrimmedRow> rows = trim_side_bars(screen);
-  if (std::optional<Menu> menu = read_trust_hotkeys(rows))
-    return LayoutMenu{std::move(*menu), "trust hotkeys"};
-  if (std::optional<Menu> menu = read_radio_list(rows))
-    return LayoutMenu{std::move(*menu), "radio list"};
-  if (std::optional<Menu> menu = read_grok_numbered(rows))
-    return LayoutMenu{std::move(*menu), "numbered"};
-  if (std::optional<Menu> menu = read_argument_picker(rows)) {
-    return LayoutMenu{std::move(*menu), "argument picker"};
-  }
-  return std::nullopt;
-}
-
-std::optional<Menu> read_grok_menu(std::string_view screen) {
-  std::optional<LayoutMenu> found = read_grok_layouts(screen);
-  return found ? std::optional<Menu>(std::move(found->menu)) : std::nullopt;
-}
+constinit const MenuLayouts grok_menus{nullptr, kGrokLayouts};
 
 }  // namespace mossbank::screen

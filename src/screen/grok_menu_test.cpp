@@ -26,7 +26,7 @@ const Rows kTrust = {
 };
 
 TEST(GrokMenu, TrustQuestionWithHotkeys) {
-  std::optional<Menu> menu = read_grok_menu(full_screen(kTrust));
+  std::optional<Menu> menu = read_menu("grok", full_screen(kTrust));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title,
             "Do you trust the contents of this directory?\nGrok will be able to read and change "
@@ -59,7 +59,7 @@ TEST(GrokMenu, TrustQuestionNeedsItsExactRowAboveTwoHotkeyRows) {
        {"Do you trust the contents of this directory?", "Yes   y", "No   n"}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(read_grok_menu(full_screen(c.rows)), std::nullopt) << c.name;
+    EXPECT_EQ(read_menu("grok", full_screen(c.rows)), std::nullopt) << c.name;
   }
 }
 
@@ -74,7 +74,7 @@ Rows radio(const Rows& options,
 }
 
 TEST(GrokMenu, LetteredRadioList) {
-  std::optional<Menu> menu = read_grok_menu(full_screen(
+  std::optional<Menu> menu = read_menu("grok", full_screen(
       radio({"a (●) Yes, run it", "b (○) Yes, and allow rm for this session   session only",
              "c (○) No, tell grok what to do differently (esc)"},
             "↑/↓ select · enter confirm · esc cancel · Ctrl+o:always-approve")));
@@ -124,7 +124,7 @@ TEST(GrokMenu, RadioSelection) {
       {"digits as letters", {"1 (●) Yes", "2 (○) No"}, "", 0, false},
   };
   for (const Case& c : cases) {
-    std::optional<Menu> menu = read_grok_menu(full_screen(radio(c.options, c.hint)));
+    std::optional<Menu> menu = read_menu("grok", full_screen(radio(c.options, c.hint)));
     if (!c.selected) {
       EXPECT_EQ(menu, std::nullopt) << c.name;
       continue;
@@ -163,7 +163,7 @@ TEST(GrokMenu, RadioListShape) {
        "Pick one"},
   };
   for (const Case& c : cases) {
-    std::optional<Menu> menu = read_grok_menu(full_screen(concat({"⏺ done", ""}, c.rows)));
+    std::optional<Menu> menu = read_menu("grok", full_screen(concat({"⏺ done", ""}, c.rows)));
     if (!c.title) {
       EXPECT_EQ(menu, std::nullopt) << c.name;
       continue;
@@ -206,7 +206,7 @@ TEST(GrokMenu, NumberedList) {
   for (const Case& c : cases) {
     // No blank-row limit here: the rule above ends the title.
     std::optional<Menu> menu =
-        read_grok_menu(full_screen(concat({"⏺ done", "────────────────"}, c.rows)));
+        read_menu("grok", full_screen(concat({"⏺ done", "────────────────"}, c.rows)));
     if (!c.title) {
       EXPECT_EQ(menu, std::nullopt) << c.name;
       continue;
@@ -236,7 +236,7 @@ TEST(GrokMenu, ArgumentPicker) {
   const std::string screen = full_screen(
       picker({"    grok-4          Most capable model", "  ❯ grok-3-mini     Fast and cheap",
               "    grok-code       Tuned for code   (beta)"}));
-  std::optional<Menu> menu = read_grok_menu(screen);
+  std::optional<Menu> menu = read_menu("grok", screen);
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "/model gr");
   EXPECT_EQ(labels(*menu), (Rows{"grok-4", "grok-3-mini", "grok-code"}));
@@ -269,21 +269,21 @@ TEST(GrokMenu, ArgumentPickerShape) {
        picker({"  ❯ grok-4", "    grok-3"}, "────────────12──"), false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(read_grok_menu(full_screen(c.rows)).has_value(), c.menu) << c.name;
+    EXPECT_EQ(read_menu("grok", full_screen(c.rows)).has_value(), c.menu) << c.name;
   }
   // The argument row must be inside the box under the rule.
   Rows no_box = picker({"  ❯ grok-4", "    grok-3"});
   no_box[no_box.size() - 3] = "──────────────────────────────────────";
-  EXPECT_EQ(read_grok_menu(full_screen(no_box)), std::nullopt);
+  EXPECT_EQ(read_menu("grok", full_screen(no_box)), std::nullopt);
   Rows outside = picker({"  ❯ grok-4", "    grok-3"});
   outside[outside.size() - 2] = "❯ /model gr";
-  EXPECT_EQ(read_grok_menu(full_screen(outside)), std::nullopt);
+  EXPECT_EQ(read_menu("grok", full_screen(outside)), std::nullopt);
   // The numbered rule at most 20 rows above the plain rule.
   Rows far = picker(Rows(19, "    grok-x"));
   far[3] = "  ❯ grok-4";
-  EXPECT_TRUE(read_grok_menu(full_screen(far)));
+  EXPECT_TRUE(read_menu("grok", full_screen(far)));
   far.insert(far.begin() + 4, "    grok-y");
-  EXPECT_EQ(read_grok_menu(full_screen(far)), std::nullopt);
+  EXPECT_EQ(read_menu("grok", full_screen(far)), std::nullopt);
 }
 
 }  // namespace

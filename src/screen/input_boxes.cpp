@@ -1,6 +1,7 @@
 #include "screen/input_boxes.h"
 
 #include "base/text.h"
+#include "screen/agent_profiles.h"
 #include "screen/command_line.h"
 #include "screen/row_text.h"
 #include "screen/terminal_reader.h"
@@ -20,9 +21,14 @@ constinit const ScreenPattern grok_cleanup{
     "[ \\t]+(?:\\x1b\\[[0-9;:?]*[A-Za-z])*│(?:\\x1b\\[[0-9;:?]*[A-Za-z]|[ \\t])*$",
     kBoxPatternFailure};
 bool has_bar(std::string_view row) { return row.find("│") != std::string_view::npos; }
-constinit const BoxPatterns grok_box{grok_prompt,  grok_continuation, grok_bottom, grok_placeholder,
-                                     grok_cleanup, nullptr,           nullptr,     has_bar,
-                                     nullptr};
+
+}  // namespace
+
+constinit const BoxPatterns grok_box_patterns{
+    grok_prompt, grok_continuation, grok_bottom, grok_placeholder, grok_cleanup,
+    nullptr,     nullptr,           has_bar,     nullptr};
+
+namespace {
 
 // Codex: "› text" with two-blank continuation rows and a status row below.
 constinit const ScreenPattern codex_prompt{"^(›(?:[ \\t]|$))", kBoxPatternFailure};
@@ -52,9 +58,14 @@ bool has_braille(std::string_view row) {
 bool mentions_command_center(std::string_view screen) {
   return ascii_lower(screen).find("command center") != std::string::npos;
 }
-constinit const BoxPatterns codex_box{codex_prompt,     codex_continuation, codex_bottom,
-                                      codex_placeholder, codex_cleanup,     &codex_exclusion,
-                                      &codex_footer,     has_braille,       mentions_command_center};
+
+}  // namespace
+
+constinit const BoxPatterns codex_box_patterns{
+    codex_prompt,  codex_continuation, codex_bottom, codex_placeholder,      codex_cleanup,
+    &codex_exclusion, &codex_footer,   has_braille,  mentions_command_center};
+
+namespace {
 
 // OpenCode's side box, from the bottom up: the edge, a status row, an empty
 // bar row, the input row, another empty bar row.
@@ -84,8 +95,9 @@ std::vector<std::string> box_rows_of(std::string_view text) {
   return rows;
 }
 
-bool is_agent(std::optional<AgentName> agent, std::string_view name) {
-  return agent && *agent == name;
+bool box_is(std::optional<AgentName> agent, InputBoxKind kind) {
+  const AgentProfile* profile = agent_profile(agent);
+  return profile != nullptr && profile->input_box == kind;
 }
 
 // The bare box's rows: cleanup matches replaced in each line (escapes still
@@ -153,9 +165,8 @@ std::optional<size_t> last_non_empty(const std::vector<std::string>& rows) {
 }  // namespace
 
 const BoxPatterns* box_patterns_for(std::string_view agent) {
-  if (agent == "grok") return &grok_box;
-  if (agent == "codex") return &codex_box;
-  return nullptr;
+  const AgentProfile* profile = agent_profile(agent);
+  return profile != nullptr ? profile->bare_box : nullptr;
 }
 
 std::optional<size_t> find_box_bottom(const std::vector<std::string>& rows,
@@ -210,13 +221,13 @@ bool has_input_box(std::optional<AgentName> agent, std::string_view screen, bool
                                : (one_row && set->placeholder.is_match(box.text)) || !box.text.empty();
     return counts && !is_approval_prompt(agent, screen);
   }
-  if (is_agent(agent, "claude")) return has_claude_prompt_box(screen, shell_mode);
+  if (box_is(agent, InputBoxKind::kClaudePrompt)) return has_claude_prompt_box(screen, shell_mode);
   return !is_approval_prompt(agent, screen);
 }
 
 bool input_box_is_empty(std::optional<AgentName> agent, std::string_view screen) {
   if (!agent) return false;
-  if (*agent == "claude") {
+  if (box_is(agent, InputBoxKind::kClaudePrompt)) {
     if (!has_claude_prompt_box(screen, false) || is_shell_mode_prompt(screen)) return false;
     return read_command(screen, false, std::nullopt, false).empty();
   }
@@ -239,7 +250,7 @@ bool input_box_is_empty(std::optional<AgentName> agent, std::string_view screen)
 }
 
 std::optional<std::string> read_side_box(std::optional<AgentName> agent, std::string_view screen) {
-  if (!is_agent(agent, "opencode")) return std::nullopt;
+  if (!box_is(agent, InputBoxKind::kSide)) return std::nullopt;
   const std::vector<std::string> rows = box_rows_of(strip_escapes(screen));
   std::optional<size_t> edge;
   for (size_t k = rows.size(); k-- > 0;) {
@@ -264,7 +275,7 @@ std::optional<std::string> read_side_box(std::optional<AgentName> agent, std::st
 }
 
 std::optional<InputBox> read_ruled_box(std::optional<AgentName> agent, std::string_view screen) {
-  if (!is_agent(agent, "antigravity")) return std::nullopt;
+  if (!box_is(agent, InputBoxKind::kRuled)) return std::nullopt;
   const std::vector<std::string> rows = box_rows_of(strip_escapes(screen));
   std::optional<size_t> last = last_non_empty(rows);
   if (!last || *last < 2 || ruled_rule.is_match(rows[*last]) || !ruled_rule.is_match(rows[*last - 1])) {

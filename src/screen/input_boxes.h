@@ -1,7 +1,7 @@
 // The agents' input boxes: is one on screen, ready for typing, and does it
 // hold typed text?
 //
-// Each agent draws its box its own way:
+// Each agent draws its box its own way (its row's input_box names which):
 //   grok, codex    a bare box that seven patterns describe (BoxPatterns):
 //                  the prompt row, continuation rows, the row that closes
 //                  the box below, the placeholder of an empty box, ...
@@ -48,7 +48,11 @@ struct BoxPatterns {
   bool (*exclusion_may_match)(std::string_view screen);
 };
 
-// The set of "grok" or "codex"; none for every other agent.
+// Grok's and Codex's bare boxes.
+extern const BoxPatterns grok_box_patterns;
+extern const BoxPatterns codex_box_patterns;
+
+// The set of the agent's row (bare_box); none for an agent without one.
 const BoxPatterns* box_patterns_for(std::string_view agent);
 
 // The row that closes a bare box: the last non-empty row (from row 1 on) or

@@ -476,27 +476,15 @@ std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const Trim
   return finish_menu(std::move(partial), rows);
 }
 
+constexpr Layout kOpencodeLayouts[] = {
+    {"numbered question", by_rows<read_numbered_question>},
+    {"dialog", read_opencode_menu},
+    {"permission tabs", by_rows<read_permission_tabs>},
+    {"dialog beside", read_dialog_beside},
+};
+
 }  // namespace
 
-std::optional<LayoutMenu> read_opencode_layouts(std::string_view screen) {
-  const std::vector<TrimmedRow> rows = trim_side_bars(screen);
-  if (std::optional<Menu> menu = read_numbered_question(rows)) {
-    return LayoutMenu{std::move(*menu), "numbered question"};
-  }
-  if (std::optional<Menu> menu = read_opencode_menu(screen, rows))
-    return LayoutMenu{std::move(*menu), "dialog"};
-  if (std::optional<Menu> menu = read_permission_tabs(rows)) {
-    return LayoutMenu{std::move(*menu), "permission tabs"};
-  }
-  if (std::optional<Menu> menu = read_dialog_beside(screen, rows)) {
-    return LayoutMenu{std::move(*menu), "dialog beside"};
-  }
-  return std::nullopt;
-}
-
-std::optional<Menu> read_opencode_screen(std::string_view screen) {
-  std::optional<LayoutMenu> found = read_opencode_layouts(screen);
-  return found ? std::optional<Menu>(std::move(found->menu)) : std::nullopt;
-}
+constinit const MenuLayouts opencode_menus{nullptr, kOpencodeLayouts};
 
 }  // namespace mossbank::screen

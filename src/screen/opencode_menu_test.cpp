@@ -24,7 +24,7 @@ std::optional<Menu> read_all(const std::string& screen) {
   std::optional<Menu> menu = read_menu("opencode", screen);
   EXPECT_EQ(read_menu("kilo", screen), menu);
   EXPECT_EQ(read_menu("kilocode", screen), menu);
-  EXPECT_EQ(read_opencode_screen(screen), menu);
+  EXPECT_EQ(read_menu("opencode", screen), menu);
   return menu;
 }
 
@@ -144,7 +144,7 @@ TEST(OpenCodeMenu, DialogAtTheLeftIsReadWithoutCutting) {
   EXPECT_EQ(menu->selected_row, 7u);
   EXPECT_EQ(js_trim(menu->rows[7]), "● Stand-in model");
   // Without colours there is no highlight to find.
-  EXPECT_EQ(read_opencode_screen(strip_escapes(screen)), std::nullopt);
+  EXPECT_EQ(read_menu("opencode", strip_escapes(screen)), std::nullopt);
 }
 
 TEST(OpenCodeMenu, DialogInTheMiddleIsReadFromItsOwnColumns) {

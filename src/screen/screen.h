@@ -3,7 +3,7 @@
 //   screen_pattern.h  the readers' pattern dialect, compiled once per process
 //   text_utils.h      escapes, rows and JavaScript-style trims of screen text
 //   agents.h          which agent a command line runs; session or one-shot
-//   agent_tables.h    the tables recognition works from
+//   agent_profiles.h  one row per agent: what differs between the agents
 //   session_ids.h     session ids and the conversation a command line opens
 //   styled_rows.h     styled screen rows: plain text plus runs of colour and
 //                     inverse video (read_styled_row, parse_sgr)
@@ -20,8 +20,8 @@
 //   input_boxes.h     has_input_box and input_box_is_empty for every agent's
 //                     box (bare, side, ruled, Claude's prompt row)
 //   agent_menu.h      read_menu: the menu an agent shows, read by agent
-//   agent_readers.h   the readers of Codex, Grok, OpenCode and Antigravity
-//                     screens that read_menu dispatches to
+//   agent_readers.h   the agents' menu layouts that read_menu tries by the
+//                     agent's row
 //   approval.h        is_approval_prompt and awaiting_approval
 //   typing_profile.h  which keys interrupt an agent; whether it takes pasted lines
 //   key_filter.h      the filter every typed key passes on its way to the agent
@@ -37,6 +37,7 @@
 #pragma once
 
 #include "screen/agent_menu.h"
+#include "screen/agent_profiles.h"
 #include "screen/agent_readers.h"
 #include "screen/agents.h"
 #include "screen/approval.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "screen/agent_profiles.h"
 #include "screen/agents.h"
 #include "screen/screen_pattern.h"
 
@@ -12,13 +13,6 @@ namespace {
 
 constinit const ScreenPattern session_id_pattern{
     "^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$", "the session id pattern"};
-
-constexpr std::array<std::string_view, 1> kSessionIdOption = {"--session-id"};
-constexpr std::array<std::string_view, 3> kClaudeResumeOptions = {"--resume", "-r",
-                                                                  "--session-id"};
-constexpr std::array<std::string_view, 1> kCodexOptions = {"resume"};
-constexpr std::array<std::string_view, 1> kGrokOptions = {"--resume"};
-constexpr std::array<std::string_view, 1> kAntigravityOptions = {"--conversation"};
 
 bool is_lower_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
@@ -88,31 +82,36 @@ std::optional<std::string> option_value(std::span<const std::string> args,
 
 std::optional<std::string> session_id_of_args(std::string_view agent,
                                               std::span<const std::string> args) {
-  if (agent == "claude") {
-    if (std::optional<std::string> id = option_value(args, kSessionIdOption)) return id;
-    if (std::find(args.begin(), args.end(), "--fork-session") != args.end()) return std::nullopt;
-    return option_value(args, kClaudeResumeOptions);
+  const AgentProfile* profile = agent_profile(agent);
+  if (profile == nullptr) return std::nullopt;
+  if (!profile->new_session_options.empty()) {
+    if (std::optional<std::string> id = option_value(args, profile->new_session_options)) return id;
   }
-  if (agent == "codex") return option_value(args, kCodexOptions);
-  if (agent == "grok") return option_value(args, kGrokOptions);
-  if (agent == "antigravity") return option_value(args, kAntigravityOptions);
-  return std::nullopt;
+  if (!profile->fork_option.empty() &&
+      std::find(args.begin(), args.end(), profile->fork_option) != args.end()) {
+    return std::nullopt;
+  }
+  return option_value(args, profile->session_id_options);
 }
 
 bool has_session_option(std::string_view agent, std::span<const std::string> args) {
+  const AgentProfile* profile = agent_profile(agent);
+  const Names exact = profile != nullptr ? profile->exact_session_options : Names();
   return std::any_of(args.begin(), args.end(), [&](const std::string& arg) {
-    return listed(session_options, option_name(arg)) || (agent == "grok" && arg == "-s");
+    return listed(session_options, option_name(arg)) || listed(exact, arg);
   });
 }
 
 RunSession run_session(std::string_view program, std::vector<std::string> args,
                        std::string_view run_id) {
   const std::string agent = agent_name_of_program(program);
+  const AgentProfile* profile = agent_profile(agent);
+  const SessionIdStart start = profile != nullptr ? profile->session_id_start : SessionIdStart::kNever;
   bool extend = false;
   if (!has_session_option(agent, args)) {
-    if (agent == "claude") {
+    if (start == SessionIdStart::kAlways) {
       extend = true;
-    } else if (agent == "grok") {
+    } else if (start == SessionIdStart::kInteractive) {
       std::vector<std::string> argv;
       argv.reserve(args.size() + 1);
       argv.emplace_back(program);

@@ -18,7 +18,8 @@
 
 namespace mossbank::screen {
 
-// Arguments that choose the conversation; for Grok also exactly "-s".
+// Arguments that choose the conversation; also the row's
+// exact_session_options (Grok's "-s").
 inline constexpr std::array<std::string_view, 6> session_options = {
     "--resume", "-r", "--continue", "-c", "--session-id", "--fork-session"};
 
@@ -41,8 +42,8 @@ std::optional<std::string> option_value(std::span<const std::string> args,
                                         std::span<const std::string_view> names);
 
 // The conversation the agent's arguments name, by its display name
-// (agent_name_of_program): "claude", "codex", "grok" and "antigravity" are
-// searched; any other agent has none.
+// (agent_name_of_program) and the session options of its row; an agent
+// without them has none.
 std::optional<std::string> session_id_of_args(std::string_view agent,
                                               std::span<const std::string> args);
 

@@ -1,7 +1,8 @@
 // Which keys interrupt an agent, and whether the village may type a text of
-// several lines into it, by the agent's name.
+// several lines into it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -10,6 +11,10 @@ namespace mossbank::screen {
 
 // Written to the agent one after another (80 ms apart) to interrupt it.
 enum class InterruptKey : uint8_t { kEsc = 0, kCtrlC = 1 };
+
+inline constexpr std::array<InterruptKey, 1> kEscKey = {InterruptKey::kEsc};
+inline constexpr std::array<InterruptKey, 2> kEscEscKeys = {InterruptKey::kEsc, InterruptKey::kEsc};
+inline constexpr std::array<InterruptKey, 1> kCtrlCKey = {InterruptKey::kCtrlC};
 
 // "\x1b" or "\x03".
 std::string_view interrupt_key_bytes(InterruptKey key);
@@ -22,8 +27,9 @@ struct TypingProfile {
   bool is_codex = false;
 };
 
-// By the exact name ("Claude" is not "claude"); any text is accepted, and a
-// name without a row of its own gets Esc and typing 2.
+// The agent's row's (agent_profiles.h), by the exact name ("Claude" is not
+// "claude"); any text is accepted, and a name without a row gets Esc and
+// typing 2.
 TypingProfile typing_profile(std::string_view name);
 
 }  // namespace mossbank::screen
