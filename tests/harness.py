@@ -182,6 +182,12 @@ class Pty:
         with self._cond:
             return bytes(self._out)
 
+    @property
+    def output_length(self):
+        """How many bytes the program wrote so far (without copying them)."""
+        with self._cond:
+            return len(self._out)
+
     def text(self):
         return self.output.decode("utf-8", "replace")
 

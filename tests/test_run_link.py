@@ -12,6 +12,7 @@ ends early), upper bounds loose enough for a loaded machine.
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -234,6 +235,30 @@ class Stop(LinkedRun):
         self.assertEqual(term.wait(20), 0)
         # The hard-kill timer does not hold the end up.
         self.assertLess(time.monotonic() - stopped_at, 3.0)
+
+
+class Detach(LinkedRun):
+    def test_an_application_update_closes_both_streams_at_once(self):
+        # The wrapper runs from inside the application's bundle; the update
+        # takes its program away, and after the watch's 29 s the run lets go
+        # of the village. The stand-in never pings: a stream left open would
+        # stay open.
+        exe = os.path.join(self.dir.name, "Mossbank.app", "Contents", "Resources", "cli", "bin", "mossbank")
+        os.makedirs(os.path.dirname(exe))
+        shutil.copy(self.bin, exe)
+        term = harness.Pty([exe, "run", self.agent(SIZE_AGENT)], harness.clean_env(self.daemon.home))
+        self.addCleanup(term.close)
+        term.expect("size 80x24", timeout=20)
+        stream = self.stream()
+        stream.send("command", {"type": "watch", "join": "panel"})
+        output = self.daemon.outputs.wait_open(timeout=20)
+        os.remove(exe)
+        self.assertTrue(output.wait_closed(90), "the output stream is still open")
+        self.assertTrue(stream.wait_closed(20), "the command stream is still open")
+        self.assertEqual(self.daemon.commands.open_streams(), [])
+        self.assertIsNone(term.exit_code)  # the run goes on without the village
+        term.write(b"\x04")
+        self.assertEqual(term.wait(20), 0)
 
 
 class Sizes(LinkedRun):

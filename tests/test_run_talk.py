@@ -346,6 +346,24 @@ class Receipts(TalkRun):
                          {"requestId": request, "stage": "untaken", "where": "box"})
 
 
+class Asked(TalkRun):
+    def test_a_talk_while_the_agent_already_works_makes_the_turn_asked(self):
+        # The agent works before the talk is sent: no new work starts with
+        # it, so the village learns that the turn is its own from this post.
+        self.start(agent="opencode")
+        self.control("work 120")
+        activity = self.path("/activity")
+        self.daemon.wait_until(
+            lambda: [r for r in self.daemon.requests(activity, method="POST")
+                     if r.complete and r.json() == {"working": True, "asked": False}],
+            PATIENCE, "the agent at work")
+        self.assertEqual(self.talk("while you work"), "sent")
+        self.daemon.wait_until(
+            lambda: [r for r in self.daemon.requests(activity, method="POST")
+                     if r.complete and r.json() == {"working": True, "asked": True}],
+            PATIENCE, "the turn marked asked")
+
+
 class HandTypedLines(TalkRun):
     def test_enter_by_hand_posts_the_line_or_the_new_conversation(self):
         self.start()

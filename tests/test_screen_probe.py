@@ -170,6 +170,8 @@ CASES = [
     ("opencode", "agents/opencode/menu-models-closed-120x40.raw", None, EMPTY_BOX),
     ("opencode", "agents/opencode/menu-models-120x40.raw", None,
      {"read_side_box": None, "input_box_is_empty": False}),
+    ("opencode", "agents/opencode/auth-dialog-over-draft-120x40.raw", None,
+     {"read_side_box": "hello world", "input_box_is_empty": False}),
 
     # Kilo draws OpenCode's side box, but only "opencode" has the side-box
     # reader; its box is there for has_input_box.
@@ -276,6 +278,12 @@ LAYOUTS = [
      lambda m: (m["title"], labels(m)[-1], m["selected"], m["highlight_selection"],
                 m["options"][0]["detail"])
      == ("Select model", "● Stand-in model", len(m["options"]) - 1, True, "Free")),
+    # The dialog over the home screen: the draft in the input box below it
+    # lies in the dialog's columns, on the box's background, and is no option.
+    ("opencode", "agents/opencode/auth-dialog-over-draft-120x40.raw", "dialog",
+     lambda m: (m["title"], labels(m), m["selected"], m["cancel"], len(m["rows"]))
+     == ("Select auth method", ["ChatGPT Pro/Plus (browser)", "ChatGPT Pro/Plus (headless)",
+                                "Manually enter API Key"], 0, 1, 7)),
     ("kilo", "agents/kilo/menu-models-120x40.raw", "dialog",
      lambda m: labels(m)[-1] == "● Stand-in model" and m["selected"] == len(m["options"]) - 1),
     # The model's question: the selected choice in a colour of its own

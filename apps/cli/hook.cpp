@@ -154,7 +154,7 @@ const HttpReply* reply_of(const std::optional<HttpResponse>& response) {
   return std::get_if<HttpReply>(&*response);
 }
 
-bool is_2xx(const HttpReply& r) { return r.status >= 200 && r.status <= 299; }
+bool is_2xx(const HttpReply& r) { return is_success(r.status); }
 
 std::optional<HttpResponse> send_hook_request(const HookDeps& deps, const HookArgs& args) {
   auto request = build_hook_request(args, deps.home, deps.env, deps.user_home);

@@ -4,31 +4,14 @@ namespace mossbank {
 
 namespace {
 
-// What a lead byte asks of the bytes after it: how many bytes the sequence
-// takes (0 when the byte cannot begin one) and the range of the second byte,
-// which excludes overlong forms, surrogates and code points past U+10FFFF.
-struct Lead {
-  size_t need = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-};
-
-Lead lead_of(unsigned char c) {
-  if (c >= 0xC2 && c <= 0xDF) return {2};
-  if (c >= 0xE0 && c <= 0xEF) return {3, static_cast<unsigned char>(c == 0xE0 ? 0xA0 : 0x80),
-                                      static_cast<unsigned char>(c == 0xED ? 0x9F : 0xBF)};
-  if (c >= 0xF0 && c <= 0xF4) return {4, static_cast<unsigned char>(c == 0xF0 ? 0x90 : 0x80),
-                                      static_cast<unsigned char>(c == 0xF4 ? 0x8F : 0xBF)};
-  return {};
-}
-
 // The number of bytes from the start of `s` that follow the lead byte's
 // rule, at most the sequence's length.
-size_t valid_prefix(std::string_view s, const Lead& lead) {
+size_t valid_prefix(std::string_view s, const Utf8Lead& lead) {
   auto b = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
   size_t i = 1;
   if (i < s.size() && b(i) >= lead.lo && b(i) <= lead.hi) {
     ++i;
-    while (i < lead.need && i < s.size() && b(i) >= 0x80 && b(i) <= 0xBF) ++i;
+    while (i < lead.length && i < s.size() && b(i) >= 0x80 && b(i) <= 0xBF) ++i;
   }
   return i;
 }
@@ -39,9 +22,9 @@ size_t utf8_sequence_length(std::string_view s) {
   if (s.empty()) return 0;
   unsigned char c = static_cast<unsigned char>(s[0]);
   if (c < 0x80) return 1;
-  Lead lead = lead_of(c);
-  if (lead.need == 0) return 0;
-  return valid_prefix(s, lead) == lead.need ? lead.need : 0;
+  Utf8Lead lead = utf8_lead(c);
+  if (lead.length == 0) return 0;
+  return valid_prefix(s, lead) == lead.length ? lead.length : 0;
 }
 
 bool is_valid_utf8(std::string_view s) {
@@ -61,8 +44,8 @@ bool is_valid_utf8(std::string_view s) {
 // Length of the longest prefix of `s` that could begin a valid sequence (at
 // least 1): the bytes that one U+FFFD replaces.
 static size_t maximal_invalid_subpart(std::string_view s) {
-  Lead lead = lead_of(static_cast<unsigned char>(s[0]));
-  return lead.need == 0 ? 1 : valid_prefix(s, lead);
+  Utf8Lead lead = utf8_lead(static_cast<unsigned char>(s[0]));
+  return lead.length == 0 ? 1 : valid_prefix(s, lead);
 }
 
 std::string utf8_lossy(std::string_view s) {

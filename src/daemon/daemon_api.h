@@ -20,6 +20,13 @@ inline constexpr std::string_view kStatePath = "/api/state";
 inline constexpr std::string_view kInboxPath = "/api/inbox";
 inline constexpr std::string_view kTalkToolPath = "/api/residents/talk-tool";
 
+// The level of the daemon's interface this tool speaks: what the run
+// registers as its own, and the lowest a village it links to may offer.
+inline constexpr int kApiLevel = 211;
+
+// An answer the daemon took: 2xx.
+constexpr bool is_success(int status) { return status >= 200 && status <= 299; }
+
 // Statuses the tool acts on beyond 2xx.
 inline constexpr int kStatusUnauthorized = 401;
 inline constexpr int kStatusNotFound = 404;

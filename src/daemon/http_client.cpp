@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,10 +24,11 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 #ifdef MSG_NOSIGNAL
-constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+constexpr int kBlockingSendFlags = MSG_NOSIGNAL;
 #else
-constexpr int kSendFlags = MSG_DONTWAIT;  // macOS: SO_NOSIGPIPE is set on the socket
+constexpr int kBlockingSendFlags = 0;  // macOS: SO_NOSIGPIPE is set on the socket
 #endif
+constexpr int kSendFlags = kBlockingSendFlags | MSG_DONTWAIT;
 
 constexpr size_t kReadStep = 16384;
 
@@ -100,16 +102,6 @@ std::optional<uint16_t> parse_status(std::string_view first_line) {
   auto v = parse_unsigned(first_line.substr(i, end - i), 10, 65535);
   if (!v) return std::nullopt;
   return static_cast<uint16_t>(*v);
-}
-
-// The chunk size a chunk line announces; none when the line can never be one.
-std::optional<uint64_t> parse_chunk_size(std::string_view line) {
-  if (!is_valid_utf8(line)) return std::nullopt;
-  line = line.substr(0, line.find(';'));
-  std::string_view digits = trim_unicode_space(line);
-  std::string_view bare = !digits.empty() && digits[0] == '+' ? digits.substr(1) : digits;
-  if (bare.size() > 16) return std::nullopt;
-  return parse_unsigned(digits, 16, UINT64_MAX);
 }
 
 int write_all(int fd, std::string_view bytes, std::chrono::nanoseconds timeout) {
@@ -234,17 +226,17 @@ std::optional<std::string> header_value_bytes(std::string_view value) {
   return out;
 }
 
-std::optional<std::string> write_request_head(const HttpRequest& request, bool keep_alive) {
+std::optional<std::string> request_head(std::string_view method, std::string_view path,
+                                        uint16_t port, const HttpHeaders& headers) {
   std::string out;
-  out.reserve(128 + request.path.size() + (request.body ? request.body->size() : 0));
-  out += request.method;
+  out.reserve(64 + path.size());
+  out += method;
   out += ' ';
-  out += request.path;
+  out += path;
   out += " HTTP/1.1\r\nhost: 127.0.0.1:";
-  out += std::to_string(request.port);
-  out += keep_alive ? "\r\nconnection: keep-alive\r\n" : "\r\nconnection: close\r\n";
-  out += "accept: */*\r\n";
-  for (const auto& [name, value] : request.headers) {
+  out += std::to_string(port);
+  out += "\r\n";
+  for (const auto& [name, value] : headers) {
     auto bytes = header_value_bytes(value);
     if (!bytes) return std::nullopt;
     out += name;
@@ -252,13 +244,19 @@ std::optional<std::string> write_request_head(const HttpRequest& request, bool k
     out += *bytes;
     out += "\r\n";
   }
-  if (request.body) {
-    out += "content-length: ";
-    out += std::to_string(request.body->size());
-    out += "\r\n";
-  }
   out += "\r\n";
-  if (request.body) out += *request.body;
+  return out;
+}
+
+std::optional<std::string> write_request_head(const HttpRequest& request, bool keep_alive) {
+  HttpHeaders headers;
+  headers.reserve(request.headers.size() + 3);
+  headers.emplace_back("connection", keep_alive ? "keep-alive" : "close");
+  headers.emplace_back("accept", "*/*");
+  headers.insert(headers.end(), request.headers.begin(), request.headers.end());
+  if (request.body) headers.emplace_back("content-length", std::to_string(request.body->size()));
+  std::optional<std::string> out = request_head(request.method, request.path, request.port, headers);
+  if (out && request.body) *out += *request.body;
   return out;
 }
 
@@ -282,6 +280,48 @@ const std::string* find_header(const HttpHeaders& headers, std::string_view lowe
   for (const auto& [name, value] : headers)
     if (name == lower_name) return &value;
   return nullptr;
+}
+
+std::optional<ResponseHead> parse_response_head(std::string_view head) {
+  auto status = parse_status(head.substr(0, head.find("\r\n")));
+  if (!status) return std::nullopt;
+  return ResponseHead{*status, collect_response_headers(head)};
+}
+
+std::optional<StreamHead> read_response_head(int fd) {
+  std::string bytes;
+  char buffer[8192];
+  size_t scanned = 0;
+  for (;;) {
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    bytes.append(buffer, static_cast<size_t>(n));
+    if (size_t end = bytes.find("\r\n\r\n", scanned); end != std::string::npos) {
+      std::optional<ResponseHead> head = parse_response_head(std::string_view(bytes).substr(0, end));
+      if (!head) return std::nullopt;
+      return StreamHead{std::move(*head), bytes.substr(end + 4)};
+    }
+    if (bytes.size() > kMaxStreamHead) return std::nullopt;
+    scanned = bytes.size() < 3 ? 0 : bytes.size() - 3;
+  }
+}
+
+bool send_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::send(fd, bytes.data(), bytes.size(), kBlockingSendFlags);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool set_read_timeout(int fd, std::chrono::milliseconds timeout) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+  return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
 ResponseReader::Progress ResponseReader::fail() { return progress_ = Progress::failed; }
@@ -324,10 +364,10 @@ ResponseReader::Progress ResponseReader::frame() {
     // Waiting could not mend a head that is not UTF-8 or has no status.
     if (!is_valid_utf8(head)) return fail();
     std::string_view first = head.substr(0, head.find("\r\n"));
-    auto status = parse_status(first);
-    if (!status) return fail();
-    status_ = *status;
-    headers_ = collect_response_headers(head);
+    std::optional<ResponseHead> parsed = parse_response_head(head);
+    if (!parsed) return fail();
+    status_ = parsed->status;
+    headers_ = std::move(parsed->headers);
     http11_ = ascii_lower(first.substr(0, 9)) == "http/1.1 ";
     for (const auto& [name, value] : headers_)
       if (name == "connection" && ascii_lower(value) == "close") close_ = true;
@@ -362,29 +402,16 @@ ResponseReader::Progress ResponseReader::frame() {
       if (buffer_.size() - (head_end_ + 4) < length_) return Progress::need_more;
       end_ = head_end_ + 4 + static_cast<size_t>(length_);
       return Progress::complete;
-    case Body::chunked:
-      for (;;) {
-        size_t crlf = buffer_.find("\r\n", chunk_at_);
-        if (crlf == std::string::npos) return Progress::need_more;
-        auto size = parse_chunk_size(std::string_view(buffer_).substr(chunk_at_, crlf - chunk_at_));
-        if (!size) return fail();
-        size_t data_at = crlf + 2;
-        if (*size == 0) {
-          // The last chunk; trailers are not supported.
-          std::string_view rest = std::string_view(buffer_).substr(data_at, 2);
-          if (rest != std::string_view("\r\n").substr(0, rest.size())) return fail();
-          if (rest.size() < 2) return Progress::need_more;
-          end_ = data_at + 2;
-          return Progress::complete;
-        }
-        // A size beyond the limit also covers every size that would overflow.
-        if (*size > kMaxResponseBytes) return fail();
-        size_t data_end = data_at + static_cast<size_t>(*size);
-        if (buffer_.size() < data_end + 2) return Progress::need_more;
-        if (buffer_.compare(data_end, 2, "\r\n") != 0) return fail();
-        chunked_body_.append(buffer_, data_at, static_cast<size_t>(*size));
-        chunk_at_ = data_end + 2;
-      }
+    case Body::chunked: {
+      size_t used = 0;
+      const ChunkedDecoder::Status status =
+          chunked_.feed(std::string_view(buffer_).substr(chunk_at_), chunked_body_, &used);
+      chunk_at_ += used;
+      if (status == ChunkedDecoder::Status::failed) return fail();
+      if (status == ChunkedDecoder::Status::more) return Progress::need_more;
+      end_ = chunk_at_;
+      return Progress::complete;
+    }
   }
   return Progress::need_more;
 }

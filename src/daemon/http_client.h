@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "daemon/chunked.h"
 
 namespace mossbank {
 
@@ -86,6 +87,14 @@ inline constexpr std::chrono::milliseconds kKeepAliveWindow{2000};
 std::variant<UniqueFd, HttpFailure> connect_loopback(uint16_t port,
                                                    std::chrono::nanoseconds timeout);
 
+// For the run's streaming sockets (from connect_loopback), which carry one
+// long exchange each rather than a request and its answer:
+// writes all of `bytes`, blocking, without raising SIGPIPE; false once a
+// write fails or the peer has closed.
+bool send_all(int fd, std::string_view bytes);
+// Bounds each read on the socket (SO_RCVTIMEO); 0 waits without end.
+bool set_read_timeout(int fd, std::chrono::milliseconds timeout);
+
 // Holds at most one kept-alive socket for send_pooled. The clock is the
 // monotonic clock; tests may pass their own to step over the 2 s window.
 class PooledConnection {
@@ -109,6 +118,13 @@ class PooledConnection {
 HttpResponse send_once(const HttpRequest& request);
 HttpResponse send_pooled(PooledConnection& pool, const HttpRequest& request);
 
+// A request head as it goes on the wire: "<method> <path> HTTP/1.1\r\n",
+// "host: 127.0.0.1:<port>\r\n", each header as "<name>: <value>\r\n" in
+// order, "\r\n". None when a header value is invalid. Every request the
+// tool makes starts with one.
+std::optional<std::string> request_head(std::string_view method, std::string_view path,
+                                        uint16_t port, const HttpHeaders& headers);
+
 // The request's head and body as they go on the wire; none when a header
 // value is invalid.
 std::optional<std::string> write_request_head(const HttpRequest& request, bool keep_alive);
@@ -128,6 +144,28 @@ HttpHeaders collect_response_headers(std::string_view head);
 
 // The value of the first header named `lower_name`, or nullptr.
 const std::string* find_header(const HttpHeaders& headers, std::string_view lower_name);
+
+// A response head: the status (the status line's second blank-separated
+// field, decimal, an optional "+") and the headers (collect_response_headers).
+struct ResponseHead {
+  uint16_t status = 0;
+  HttpHeaders headers;
+};
+
+// From the head's bytes before its blank line; none without a status.
+std::optional<ResponseHead> parse_response_head(std::string_view head);
+
+inline constexpr size_t kMaxStreamHead = 64 * 1024;
+
+// Reads a response head off a streaming socket, in reads of up to 8 KiB, to
+// its blank line: the head and the bytes read beyond it (the body's start).
+// None on a read error, the end of the stream, a head past kMaxStreamHead,
+// or no status.
+struct StreamHead {
+  ResponseHead head;
+  std::string rest;
+};
+std::optional<StreamHead> read_response_head(int fd);
 
 // Reads one response from bytes as they arrive. Exposed for the fuzzer and
 // the tests; send_once/send_pooled drive it from the socket.
@@ -163,7 +201,8 @@ class ResponseReader {
   bool close_ = false;  // "connection: close"
   enum class Body { none, chunked, length, to_end } body_kind_ = Body::none;
   uint64_t length_ = 0;
-  size_t chunk_at_ = 0;  // next chunk line, while walking a chunked body
+  size_t chunk_at_ = 0;  // the first byte of a chunked body not yet decoded
+  ChunkedDecoder chunked_{ChunkedRules::answer(kMaxResponseBytes)};
   std::string chunked_body_;
   size_t end_ = 0;  // end of the framed answer
 };

@@ -1,5 +1,7 @@
 #include "daemon/http_client.h"
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -82,6 +84,53 @@ TEST(RequestHead, BytesOnTheWire) {
   EXPECT_EQ(requests[2].bytes, "POST /api/inbox HTTP/1.1\r\n" + host +
                                    "connection: keep-alive\r\naccept: */*\r\n"
                                    "content-length: 0\r\n\r\n");
+}
+
+TEST(RequestHead, AsTheStreamsWriteIt) {
+  EXPECT_EQ(request_head("GET", "/api/runs/r/commands", 4321,
+                         {{"accept", "text/event-stream"}, {"x-mossbank-token", "caf\xc3\xa9"}}),
+            "GET /api/runs/r/commands HTTP/1.1\r\nhost: 127.0.0.1:4321\r\n"
+            "accept: text/event-stream\r\nx-mossbank-token: caf\xe9\r\n\r\n");
+  EXPECT_EQ(request_head("POST", "/", 1, {{"x-mossbank-token", "a\nb"}}), std::nullopt);
+}
+
+TEST(StreamHead, ReadOffASocket) {
+  struct Case {
+    const char* what;
+    std::string wire;
+    std::optional<uint16_t> status;
+    std::string rest;
+  };
+  const std::vector<Case> cases = {
+      {"head and the body's start", "HTTP/1.1 200 OK\r\nX-A:  1 \r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel",
+       200, "5\r\nhel"},
+      {"a plus sign", "HTTP/1.1 +404 Not Found\r\n\r\n", 404, ""},
+      {"no status", "garbage\r\n\r\n", std::nullopt, ""},
+      {"the stream ends inside the head", "HTTP/1.1 200 OK\r\nX-A: 1\r\n", std::nullopt, ""},
+      {"a head past the bound", "HTTP/1.1 200 OK\r\nX-A: " + std::string(kMaxStreamHead, 'a'),
+       std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    UniqueFd ours(fds[0]);
+    UniqueFd theirs(fds[1]);
+    std::thread writer([&] {
+      send_all(theirs.get(), c.wire);
+      ::shutdown(theirs.get(), SHUT_WR);
+    });
+    std::optional<StreamHead> head = read_response_head(ours.get());
+    ::shutdown(ours.get(), SHUT_RDWR);
+    writer.join();
+    ASSERT_EQ(head.has_value(), c.status.has_value()) << c.what;
+    if (!head) continue;
+    EXPECT_EQ(head->head.status, *c.status) << c.what;
+    EXPECT_EQ(head->rest, c.rest) << c.what;
+    if (*c.status == 200) {
+      EXPECT_EQ(head->head.headers,
+                (HttpHeaders{{"x-a", "1"}, {"transfer-encoding", "chunked"}})) << c.what;
+    }
+  }
 }
 
 TEST(RequestHead, InvalidHeaderValuesFailWithoutConnecting) {

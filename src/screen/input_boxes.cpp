@@ -101,9 +101,12 @@ std::vector<std::string> bare_box_rows(const BoxPatterns& set, std::string_view 
   return box_rows_of(strip_escapes(cleaned));
 }
 
+// The exclusion reads the text without escapes, and so does its quick test:
+// a style change inside the words must not hide them.
 bool excluded(const BoxPatterns& set, std::string_view screen) {
-  if (set.exclusion == nullptr || !set.exclusion_may_match(screen)) return false;
-  return set.exclusion->is_match(strip_escapes(screen));
+  if (set.exclusion == nullptr) return false;
+  const std::string plain = strip_escapes(screen);
+  return set.exclusion_may_match(plain) && set.exclusion->is_match(plain);
 }
 
 struct BareBoxScan {

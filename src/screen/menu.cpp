@@ -243,11 +243,15 @@ MenuOption NumberedBlock::menu_option(size_t k) const {
   auto [final_label, key] = key_suffix(label);
   MenuOption option;
   option.label = std::to_string(entry.option.number) + ". " + final_label;
+  // Rows keep the no-break spaces some agents pad with: each part is trimmed
+  // the JavaScript way before the parts are joined.
   std::vector<std::string> detail;
-  if (!hint.empty()) detail.push_back(std::move(hint));
-  for (const std::string& row : entry.continuation) {
-    if (!row.empty()) detail.push_back(row);
-  }
+  auto add_part = [&](std::string_view part) {
+    part = js_trim(part);
+    if (!part.empty()) detail.emplace_back(part);
+  };
+  add_part(hint);
+  for (const std::string& row : entry.continuation) add_part(row);
   if (!detail.empty()) option.detail = join(detail, " ");
   option.key = std::move(key);
   option.kind = free_text_kind(final_label);

@@ -255,6 +255,26 @@ TEST(ReadNumberedBlock, ContinuationRowsBecomeTheDetail) {
   EXPECT_EQ(block->last_row, 5u);
 }
 
+TEST(ReadNumberedBlock, DetailPartsAreTrimmedTheJavaScriptWay) {
+  // No-break spaces are not the blanks trim_side_bars takes off.
+  std::vector<TrimmedRow> rows = trim_side_bars(screen_of({
+      "› 1. Allow   once\u00a0",
+      "     for this\u00a0command only\u00a0\u3000",
+      "     \u00a0",
+      "  2. Deny\u00a0",
+      "     \u00a0and stop\u00a0",
+  }));
+  std::optional<NumberedBlock> block = read_numbered_block(rows, U"›");
+  ASSERT_TRUE(block);
+  PartialMenu partial = numbered_block_menu(*block, 0, "Run it?", std::nullopt, kNavigateArrows);
+  Menu menu = finish_menu(partial, rows);
+  ASSERT_EQ(menu.options.size(), 2u);
+  EXPECT_EQ(menu.options[0].detail, "once for this\u00a0command only");
+  EXPECT_EQ(menu.options[1].label, "2. Deny");
+  EXPECT_EQ(menu.options[1].detail, "and stop");
+  EXPECT_EQ(menu.text, "Run it?\n1. Allow\n2. Deny");
+}
+
 TEST(FrameRows, StopsSkipsAndBlankRuns) {
   std::vector<TrimmedRow> rows = trim_side_bars(screen_of({
       "╭──────────╮",      // 0 box edge: ends the walk

@@ -311,26 +311,40 @@ std::optional<Menu> read_dialog_beside(std::string_view screen, std::span<const 
 // The candidate's lead background, none when it has none.
 const std::optional<std::string>& background(const TrimmedRow& row) { return row.row.lead_bg; }
 
+// Whether a row is drawn on the background `bg`: a row of text by its lead
+// background, a blank row by its cell at `column`; blanks without a
+// background of their own count as on it when `plain_blanks` is set.
+bool drawn_on(const TrimmedRow& row, size_t column, const std::optional<std::string>& bg,
+              bool plain_blanks) {
+  if (!row.trimmed.empty()) return row.row.lead_bg == bg;
+  for (const StyledRun& run : row.row.runs) {
+    if (run.start <= column && column < run.end) return run.bg ? run.bg == bg : plain_blanks;
+  }
+  return plain_blanks;
+}
+
 // Of the candidate rows (screen rows, top to bottom), those on the title's
 // background and their neighbours: a highlighted row between the dialog's
 // rows has a background of its own. A candidate without the title's
-// background is kept when the screen row directly above or below it is the
-// title row or on that background; an empty row there counts as on it only
-// for a marked candidate (the dialog's padding around a highlight), so that
-// an unmarked row outside the dialog ends the list.
+// background is kept when the screen row directly below it is drawn on that
+// background, or the row directly above is the title row or a row of text
+// on it. A blank padding row above does not keep it: what lies under the
+// dialog's last padding row (the user's text in the input box behind the
+// dialog) is outside. Blanks drawn without any background count as the
+// dialog's only for a marked candidate (the padding around a highlight), so
+// that an unmarked row outside the dialog ends the list too. The list ends
+// at the first candidate that fails this.
 std::vector<size_t> on_dialog_background(std::span<const TrimmedRow> rows, size_t title_row,
                                          const std::vector<size_t>& candidates) {
   const std::optional<std::string>& title_bg = background(rows[title_row]);
-  auto on_background = [&](size_t r, bool marked) {
-    if (r == title_row || background(rows[r]) == title_bg) return true;
-    return marked && rows[r].trimmed.empty();
-  };
+  const size_t column = rows[title_row].offset;
   std::vector<size_t> kept;
   for (size_t r : candidates) {
     if (background(rows[r]) != title_bg) {
-      const bool marked = rows[r].row.lead_marked;
-      const bool above = r > 0 && on_background(r - 1, marked);
-      const bool below = r + 1 < rows.size() && on_background(r + 1, marked);
+      const TrimmedRow& up = rows[r - 1];
+      const bool above = r - 1 == title_row || (!up.trimmed.empty() && up.row.lead_bg == title_bg);
+      const bool below = r + 1 < rows.size() &&
+                         drawn_on(rows[r + 1], column, title_bg, rows[r].row.lead_marked);
       if (!above && !below) break;
     }
     kept.push_back(r);

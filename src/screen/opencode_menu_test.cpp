@@ -247,12 +247,24 @@ TEST(OpenCodeMenu, DialogBackgroundNeighbours) {
   const std::string build = styled("97;" + kPanel, "build");
   const std::string plan = styled("97;" + kPanel, "plan");
   const std::string picked = styled("30;48;5;214", "● review");
+  // The dialog's padding painted on its background, and the input box
+  // behind the dialog on a background of its own, the user's draft in it.
+  const std::string padding = styled("97;" + kPanel, std::string(33, ' '));
+  const std::string draft = styled("90;48;5;234", padded("hello world", 33));
+  const std::string box = styled("97;48;5;234", std::string(33, ' '));
   struct Case {
     const char* name;
     Rows rows;
     std::optional<Rows> labels;  // none: no menu
   };
   const Case cases[] = {
+      {"a draft under the dialog's last padding row",
+       panel({build, picked, plan, padding}, {draft, box}), Rows{"build", "● review", "plan"}},
+      {"the highlight last, a draft under the padding",
+       panel({build, plan, picked, padding}, {draft, box}), Rows{"build", "plan", "● review"}},
+      {"a highlight between painted padding rows",
+       panel({build, padding, picked, padding, plan, padding}, {draft, box}),
+       Rows{"build", "● review", "plan"}},
       {"a highlight between the dialog's rows", panel({build, picked, plan}),
        Rows{"build", "● review", "plan"}},
       {"a highlight between padding rows", panel({build, "", picked, "", plan}),
@@ -262,6 +274,8 @@ TEST(OpenCodeMenu, DialogBackgroundNeighbours) {
       // it ends the list, so the highlight stays the only other colour.
       {"a row outside the dialog", panel({build, picked, plan}, {"", "outside the dialog"}),
        Rows{"build", "● review", "plan"}},
+      {"a blank row under the outside row",
+       panel({build, picked, plan}, {"", "outside the dialog", ""}), Rows{"build", "● review", "plan"}},
       {"the outside row right below", panel({build, picked, plan}, {"outside the dialog"}),
        std::nullopt},
   };

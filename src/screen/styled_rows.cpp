@@ -147,7 +147,8 @@ StyledRow read_styled_row(std::string_view row) {
   auto add_run = [&](std::string_view piece) {
     if (piece.empty()) return;
     const size_t n = char_count(piece);
-    out.runs.push_back(StyledRun{style.fg, chars, chars + n, style.inverse || style.has_background});
+    out.runs.push_back(
+        StyledRun{style.fg, chars, chars + n, style.inverse || style.has_background, style.bg});
     out.text += piece;
     chars += n;
     if (!lead && !is_blank_or_bars(piece)) {
@@ -161,8 +162,11 @@ StyledRow read_styled_row(std::string_view row) {
   size_t esc = pos;
   while ((esc = row.find('\x1b', esc)) != std::string_view::npos) {
     size_t n = csi_length_at(row, esc);
-    if (n == 0 || row[esc + n - 1] != 'm') {
-      ++esc;  // a lone ESC or an unknown sequence stays in the text
+    // A lone ESC, an unknown sequence or an "m" sequence with a "?" (no SGR)
+    // stays in the text.
+    if (n == 0 || row[esc + n - 1] != 'm' ||
+        row.substr(esc + 2, n - 3).find('?') != std::string_view::npos) {
+      ++esc;
       continue;
     }
     add_run(row.substr(pos, esc - pos));

@@ -31,6 +31,7 @@ struct StyledRun {
   size_t start = 0;  // characters; end exclusive
   size_t end = 0;
   bool marked = false;  // inverse video, or a background colour
+  std::optional<std::string> bg;  // the run's background key
 };
 
 struct StyledRow {

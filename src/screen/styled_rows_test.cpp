@@ -84,6 +84,10 @@ TEST(ReadStyledRow, RunsAndLeadLook) {
       {"lone ESC is text", "a\x1b b\x1b[31mc", "a\x1b bc", {{none, 0, 4, false}, {"31", 4, 5, false}},
        none, none, false},
       {"private mode removed", "\x1b[?25la", "a", {{none, 0, 1, false}}, none, none, false},
+      {"a private m sequence is text, not a colour", "\x1b[31mx\x1b[?1my", "x\x1b[?1my",
+       {{"31", 0, 7, false}}, "31", none, false},
+      {"a private m sequence does not reset", "\x1b[7m\x1b[?0mA", "\x1b[?0mA", {{none, 0, 6, true}},
+       none, none, true},
       {"blank row", "", "", {}, none, none, false},
   };
   for (const Case& c : cases) {
@@ -94,6 +98,14 @@ TEST(ReadStyledRow, RunsAndLeadLook) {
     EXPECT_EQ(row.lead_bg, c.lead_bg) << c.name;
     EXPECT_EQ(row.lead_marked, c.lead_marked) << c.name;
   }
+}
+
+TEST(ReadStyledRow, RunsKeepTheirBackground) {
+  StyledRow row = read_styled_row("\x1b[48;5;236m  \x1b[49mx\x1b[44;7my\x1b[0mz");
+  using Keys = std::vector<std::optional<std::string>>;
+  Keys bgs;
+  for (const StyledRun& run : row.runs) bgs.push_back(run.bg);
+  EXPECT_EQ(bgs, (Keys{"48;5;236", std::nullopt, "44", std::nullopt}));
 }
 
 TEST(ReadStyledRows, NoStyleCarriesOverToTheNextRow) {

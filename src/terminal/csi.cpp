@@ -4,18 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "terminal/edit.h"
 #include "terminal/printing.h"
+#include "terminal/sequences.h"
 #include "terminal/utf8.h"
 
 namespace mossbank::term {
 
 namespace {
-
-constexpr uint32_t key_of(char final_byte, uint32_t intermediates = 0) {
-  return static_cast<uint8_t>(final_byte) | intermediates << 8;
-}
-constexpr uint32_t kPrivate = '?';
-constexpr uint32_t kGreater = '>';
 
 // A count parameter: values below 1 count as 1.
 uint32_t count(const Parser& p, size_t i = 0) {
@@ -25,175 +21,6 @@ uint32_t count(const Parser& p, size_t i = 0) {
 
 void reply(Terminal& t, const std::string& text) {
   if (t.replies) *t.replies += text;
-}
-
-// Positions are computed in 64 bits so that no parameter can overflow them.
-void set_cursor_position(Terminal& t, int64_t col, int64_t row) {
-  Buffer& b = t.active();
-  b.cursor_col = static_cast<uint32_t>(std::clamp<int64_t>(col, 0, b.cols));
-  b.cursor_row = static_cast<uint32_t>(std::clamp<int64_t>(row, 0, b.rows));
-  clamp_cursor(t, false);
-}
-
-// ---- Cursor movement --------------------------------------------------------
-
-void cursor_up(Terminal& t, uint32_t n) {
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  int64_t row = int64_t{b.cursor_row} - n;
-  if (b.cursor_row >= b.region_top) row = std::max<int64_t>(row, b.region_top);
-  set_cursor_position(t, b.cursor_col, row);
-}
-
-void cursor_down(Terminal& t, uint32_t n) {
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  int64_t row = int64_t{b.cursor_row} + n;
-  if (b.cursor_row <= b.region_bottom) row = std::min<int64_t>(row, b.region_bottom);
-  set_cursor_position(t, b.cursor_col, row);
-}
-
-void cursor_right(Terminal& t, int64_t n) {
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  set_cursor_position(t, int64_t{b.cursor_col} + n, b.cursor_row);
-}
-
-// ---- Erasing ----------------------------------------------------------------
-
-void erase_whole_row(Terminal& t, uint32_t row, bool selective) {
-  Buffer& b = t.active();
-  Line* line = buffer_get_line(b, b.screen_index(row));
-  if (!line) return;
-  erase_line_cells(*line, t.erase_pen, selective);
-  line->wrapped = false;
-}
-
-void erase_in_display(Terminal& t, int32_t mode, bool selective) {
-  update_erase_pen(t);
-  clamp_cursor(t, true);
-  Buffer& b = t.active();
-  const uint32_t row = b.cursor_row, col = b.cursor_col;
-  switch (mode) {
-    case 0: {
-      Line& line = screen_line(b, row);
-      fill_cells(line, col, b.cols, t.erase_pen, selective);
-      if (col == 0) line.wrapped = false;
-      for (uint32_t r = row + 1; r < b.rows; ++r) erase_whole_row(t, r, selective);
-      break;
-    }
-    case 1: {
-      Line& line = screen_line(b, row);
-      fill_cells(line, 0, col + 1, t.erase_pen, selective);
-      line.wrapped = false;
-      if (col + 1 >= b.cols && row + 1 < b.rows)
-        if (Line* next = buffer_get_line(b, b.screen_index(row + 1))) next->wrapped = false;
-      for (uint32_t r = 0; r < row; ++r) erase_whole_row(t, r, selective);
-      break;
-    }
-    case 2:
-      for (uint32_t r = 0; r < b.rows; ++r) erase_whole_row(t, r, selective);
-      break;
-    case 3:
-      if (b.lines.count() > b.rows && b.scroll_back > 0) {
-        const uint32_t dropped = b.scroll_back;
-        b.lines.drop_oldest(dropped);
-        b.scroll_back = 0;
-        // The saved cursor stays on the row it was saved on.
-        b.saved.row = std::max<int64_t>(0, b.saved.row - dropped);
-      }
-      break;
-    default:
-      break;
-  }
-}
-
-void erase_in_line(Terminal& t, int32_t mode, bool selective) {
-  update_erase_pen(t);
-  clamp_cursor(t, true);
-  Buffer& b = t.active();
-  Line& line = screen_line(b, b.cursor_row);
-  const uint32_t col = b.cursor_col;
-  switch (mode) {
-    case 0:
-      fill_cells(line, col, b.cols, t.erase_pen, selective);
-      if (col == 0) line.wrapped = false;
-      break;
-    case 1:
-      fill_cells(line, 0, col + 1, t.erase_pen, selective);
-      break;
-    case 2:
-      erase_line_cells(line, t.erase_pen, selective);
-      line.wrapped = false;
-      break;
-    default:
-      break;
-  }
-}
-
-void erase_characters(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
-  if (!line) return;
-  uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{b.cursor_col} + n, b.cols));
-  fill_cells(*line, b.cursor_col, end, t.erase_pen, false);
-}
-
-// ---- Lines and columns ------------------------------------------------------
-
-bool in_region(const Buffer& b) { return b.cursor_row >= b.region_top && b.cursor_row <= b.region_bottom; }
-
-// Rows [top, bottom] of the screen lose k rows at one end and get k blank
-// rows at the other.
-void shift_rows(Terminal& t, uint32_t top, uint32_t bottom, uint32_t k, bool up, const Pen& pen) {
-  Buffer& b = t.active();
-  if (top > bottom || bottom >= b.rows) return;
-  const size_t from = b.screen_index(top), to = b.screen_index(bottom);
-  line_for_write(b, to);
-  k = std::min(k, bottom - top + 1);
-  if (up) {
-    b.lines.shift_up(from, to, k);
-    for (size_t i = to + 1 - k; i <= to; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
-  } else {
-    b.lines.shift_down(from, to, k);
-    for (size_t i = from; i < from + k; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
-  }
-}
-
-void insert_lines(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), false, t.erase_pen);
-  b.cursor_col = 0;
-}
-
-void delete_lines(Terminal& t, uint32_t n) {
-  update_erase_pen(t);
-  clamp_cursor(t, false);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  shift_rows(t, b.cursor_row, b.region_bottom, std::min(n, b.rows), true, t.erase_pen);
-  b.cursor_col = 0;
-}
-
-// SL, SR, DECIC and DECDC: columns of every row of the region.
-void shift_columns(Terminal& t, uint32_t col, uint32_t n, bool insert) {
-  update_erase_pen(t);
-  Buffer& b = t.active();
-  if (!in_region(b)) return;
-  for (uint32_t r = b.region_top; r <= b.region_bottom && r < b.rows; ++r) {
-    Line& line = screen_line(b, r);
-    if (insert) {
-      insert_blank_cells(line, col, n, t.erase_pen);
-    } else {
-      delete_cells(line, col, n, t.erase_pen);
-    }
-    line.wrapped = false;
-  }
 }
 
 void repeat_last(Terminal& t, uint32_t n) {
@@ -439,24 +266,24 @@ void leave_alternate_screen(Terminal& t) {
 
 void set_ansi_modes(Terminal& t, const Parser& p, bool on) {
   for (size_t i = 0; i < p.param_count; ++i) {
-    if (p.param(i) == 4) t.modes.insert = on;
-    if (p.param(i) == 20) t.modes.newline = on;
+    if (p.param(i) == ansi_mode::IRM) t.modes.insert = on;
+    if (p.param(i) == ansi_mode::LNM) t.modes.newline = on;
   }
 }
 
 void set_dec_mode(Terminal& t, int32_t mode, bool on) {
   TerminalModes& m = t.modes;
   switch (mode) {
-    case 1:
+    case dec_mode::DECCKM:
       m.cursor_keys_application = on;
       break;
-    case 2:
+    case dec_mode::DECANM:
       if (on) {
         t.charsets = {-1, -1, -1, -1};
         t.active_charset = -1;
       }
       break;
-    case 6:
+    case dec_mode::DECOM:
       m.origin = on;
       if (on) {
         t.active().cursor_col = 0;
@@ -467,58 +294,58 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
       }
       clamp_cursor(t, false);
       break;
-    case 7:
+    case dec_mode::DECAWM:
       m.auto_wrap = on;
       break;
-    case 9:
+    case dec_mode::MOUSE_X10:
       m.mouse_tracking = on ? 1 : 0;
       break;
-    case 12:
+    case dec_mode::CURSOR_BLINK:
       m.cursor_blink = on;
       break;
-    case 25:
+    case dec_mode::DECTCEM:
       m.cursor_hidden = !on;
       t.presentation.cursor_hidden = !on;
       break;
-    case 45:
+    case dec_mode::REVERSE_WRAP:
       m.reverse_wrap = on;
       break;
-    case 47:
-    case 1047:
+    case dec_mode::ALT_SCREEN:
+    case dec_mode::ALT_SCREEN_1047:
       if (on) {
         enter_alternate_screen(t);
       } else {
         leave_alternate_screen(t);
       }
       break;
-    case 66:
+    case dec_mode::DECNKM:
       m.keypad_application = on;
       break;
-    case 1000:
-    case 1002:
-    case 1003:
-      m.mouse_tracking = on ? static_cast<uint8_t>(mode == 1000 ? 2 : mode == 1002 ? 3 : 4) : 0;
+    case dec_mode::MOUSE_NORMAL:
+    case dec_mode::MOUSE_BUTTON_EVENT:
+    case dec_mode::MOUSE_ANY_EVENT:
+      m.mouse_tracking = on ? static_cast<uint8_t>(mode == dec_mode::MOUSE_NORMAL ? 2 : mode == dec_mode::MOUSE_BUTTON_EVENT ? 3 : 4) : 0;
       break;
-    case 1004:
+    case dec_mode::FOCUS_EVENTS:
       m.focus_events = on;
       break;
-    case 1006:
-    case 1016:
-      m.mouse_encoding = on ? (mode == 1006 ? 1 : 2) : 0;
+    case dec_mode::MOUSE_SGR:
+    case dec_mode::MOUSE_SGR_PIXELS:
+      m.mouse_encoding = on ? (mode == dec_mode::MOUSE_SGR ? 1 : 2) : 0;
       if (on) {
         t.presentation.mouse_encoding_mode = static_cast<uint32_t>(mode);
       } else {
         t.presentation.mouse_encoding_mode.reset();
       }
       break;
-    case 1048:
+    case dec_mode::SAVE_CURSOR:
       if (on) {
         save_cursor(t);
       } else {
         restore_cursor(t);
       }
       break;
-    case 1049:
+    case dec_mode::ALT_SCREEN_SAVE_CURSOR:
       if (on) {
         save_cursor(t);
         enter_alternate_screen(t);
@@ -527,10 +354,10 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
         restore_cursor(t);
       }
       break;
-    case 2004:
+    case dec_mode::BRACKETED_PASTE:
       m.bracketed_paste = on;
       break;
-    case 2026:
+    case dec_mode::SYNCHRONIZED_OUTPUT:
       m.synchronized_output = on;
       break;
     default:
@@ -545,40 +372,40 @@ uint32_t flag(bool on) { return on ? 1 : 2; }
 uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
   const TerminalModes& m = t.modes;
   switch (mode) {
-    case 1: return flag(m.cursor_keys_application);
-    case 6: return flag(m.origin);
-    case 7: return flag(m.auto_wrap);
-    case 8: return 3;
-    case 9: return flag(m.mouse_tracking == 1);
-    case 12: return flag(m.cursor_blink);
-    case 25: return flag(!m.cursor_hidden);
-    case 45: return flag(m.reverse_wrap);
-    case 47:
-    case 1047:
-    case 1049: return flag(m.alternate_screen);
-    case 66: return flag(m.keypad_application);
-    case 67: return 4;
-    case 1000: return flag(m.mouse_tracking == 2);
-    case 1002: return flag(m.mouse_tracking == 3);
-    case 1003: return flag(m.mouse_tracking == 4);
-    case 1004: return flag(m.focus_events);
-    case 1005:
-    case 1015: return 4;
-    case 1006: return flag(m.mouse_encoding == 1);
-    case 1016: return flag(m.mouse_encoding == 2);
-    case 1048: return 1;
-    case 2004: return flag(m.bracketed_paste);
-    case 2026: return flag(m.synchronized_output);
+    case dec_mode::DECCKM: return flag(m.cursor_keys_application);
+    case dec_mode::DECOM: return flag(m.origin);
+    case dec_mode::DECAWM: return flag(m.auto_wrap);
+    case dec_mode::DECARM: return 3;
+    case dec_mode::MOUSE_X10: return flag(m.mouse_tracking == 1);
+    case dec_mode::CURSOR_BLINK: return flag(m.cursor_blink);
+    case dec_mode::DECTCEM: return flag(!m.cursor_hidden);
+    case dec_mode::REVERSE_WRAP: return flag(m.reverse_wrap);
+    case dec_mode::ALT_SCREEN:
+    case dec_mode::ALT_SCREEN_1047:
+    case dec_mode::ALT_SCREEN_SAVE_CURSOR: return flag(m.alternate_screen);
+    case dec_mode::DECNKM: return flag(m.keypad_application);
+    case dec_mode::DECBKM: return 4;
+    case dec_mode::MOUSE_NORMAL: return flag(m.mouse_tracking == 2);
+    case dec_mode::MOUSE_BUTTON_EVENT: return flag(m.mouse_tracking == 3);
+    case dec_mode::MOUSE_ANY_EVENT: return flag(m.mouse_tracking == 4);
+    case dec_mode::FOCUS_EVENTS: return flag(m.focus_events);
+    case dec_mode::MOUSE_UTF8:
+    case dec_mode::MOUSE_URXVT: return 4;
+    case dec_mode::MOUSE_SGR: return flag(m.mouse_encoding == 1);
+    case dec_mode::MOUSE_SGR_PIXELS: return flag(m.mouse_encoding == 2);
+    case dec_mode::SAVE_CURSOR: return 1;
+    case dec_mode::BRACKETED_PASTE: return flag(m.bracketed_paste);
+    case dec_mode::SYNCHRONIZED_OUTPUT: return flag(m.synchronized_output);
     default: return 0;
   }
 }
 
 uint32_t ansi_mode_value(const Terminal& t, int32_t mode) {
   switch (mode) {
-    case 2: return 4;
-    case 4: return flag(t.modes.insert);
-    case 12: return 3;
-    case 20: return flag(t.modes.newline);
+    case ansi_mode::KAM: return 4;
+    case ansi_mode::IRM: return flag(t.modes.insert);
+    case ansi_mode::SRM: return 3;
+    case ansi_mode::LNM: return flag(t.modes.newline);
     default: return 0;
   }
 }
@@ -591,165 +418,158 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
   Buffer& b = t.active();
   const int32_t n = p.param(0);
   switch (key) {
-    case key_of('A'):
+    case csi::CUU:
       cursor_up(t, count(p));
       break;
-    case key_of('B'):
+    case csi::CUD:
       cursor_down(t, count(p));
       break;
-    case key_of('C'):
-    case key_of('a'):
+    case csi::CUF:
+    case csi::HPR:
       cursor_right(t, count(p));
       break;
-    case key_of('D'):
+    case csi::CUB:
       cursor_right(t, -int64_t{count(p)});
       break;
-    case key_of('E'):
+    case csi::CNL:
       cursor_down(t, count(p));
       t.active().cursor_col = 0;
       break;
-    case key_of('F'):
+    case csi::CPL:
       cursor_up(t, count(p));
       t.active().cursor_col = 0;
       break;
-    case key_of('G'):
-    case key_of('`'):
+    case csi::CHA:
+    case csi::HPA:
       set_cursor_position(t, int64_t{count(p)} - 1, b.cursor_row);
       break;
-    case key_of('d'):
+    case csi::VPA:
       set_cursor_position(t, b.cursor_col,
                           int64_t{count(p)} - 1 + (t.modes.origin ? b.region_top : 0));
       break;
-    case key_of('e'):
+    case csi::VPR:
       clamp_cursor(t, false);
       set_cursor_position(t, b.cursor_col, int64_t{b.cursor_row} + count(p));
       break;
-    case key_of('H'):
-    case key_of('f'):
+    case csi::CUP:
+    case csi::HVP:
       set_cursor_position(t, int64_t{count(p, 1)} - 1,
                           int64_t{count(p, 0)} - 1 + (t.modes.origin ? b.region_top : 0));
       break;
-    case key_of('I'):
+    case csi::CHT:
       if (b.cursor_col < b.cols)
         for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = next_tab_stop(b);
       break;
-    case key_of('Z'):
+    case csi::CBT:
       // A missing count means one, as for every other count.
       if (b.cursor_col < b.cols)
         for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = previous_tab_stop(b);
       break;
-    case key_of('J'):
+    case csi::ED:
       erase_in_display(t, n, false);
       break;
-    case key_of('J', kPrivate):
+    case csi::DECSED:
       erase_in_display(t, n, true);
       break;
-    case key_of('K'):
+    case csi::EL:
       erase_in_line(t, n, false);
       break;
-    case key_of('K', kPrivate):
+    case csi::DECSEL:
       erase_in_line(t, n, true);
       break;
-    case key_of('X'):
+    case csi::ECH:
       erase_characters(t, count(p));
       break;
-    case key_of('@'):
-      update_erase_pen(t);
-      clamp_cursor(t, false);
-      insert_blank_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
+    case csi::ICH:
+      insert_characters(t, count(p));
       break;
-    case key_of('P'):
-      update_erase_pen(t);
-      clamp_cursor(t, false);
-      delete_cells(screen_line(b, b.cursor_row), b.cursor_col, count(p), t.erase_pen);
+    case csi::DCH:
+      delete_characters(t, count(p));
       break;
-    case key_of('L'):
+    case csi::IL:
       insert_lines(t, count(p));
       break;
-    case key_of('M'):
+    case csi::DL:
       delete_lines(t, count(p));
       break;
-    case key_of('S'):
-      update_erase_pen(t);
-      shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), true, t.erase_pen);
+    case csi::SU:
+      scroll_region_up(t, count(p));
       break;
-    case key_of('T'):
-      shift_rows(t, b.region_top, b.region_bottom, std::min(count(p), b.rows), false, Pen{});
+    case csi::SD:
+      scroll_region_down(t, count(p));
       break;
-    case key_of('@', ' '):
-      shift_columns(t, 0, count(p), false);
+    case csi::SL:
+      scroll_left(t, count(p));
       break;
-    case key_of('A', ' '):
-      shift_columns(t, 0, count(p), true);
+    case csi::SR:
+      scroll_right(t, count(p));
       break;
-    case key_of('}', '\''):
-      clamp_cursor(t, false);
-      shift_columns(t, b.cursor_col, count(p), true);
+    case csi::DECIC:
+      insert_columns(t, count(p));
       break;
-    case key_of('~', '\''):
-      clamp_cursor(t, false);
-      shift_columns(t, b.cursor_col, count(p), false);
+    case csi::DECDC:
+      delete_columns(t, count(p));
       break;
-    case key_of('b'):
+    case csi::REP:
       repeat_last(t, count(p));
       break;
-    case key_of('r'):
+    case csi::DECSTBM:
       set_margins(t, p);
       break;
-    case key_of('g'):
+    case csi::TBC:
       if (n == 0 && b.cursor_col < b.tab_stops.size()) b.tab_stops[b.cursor_col] = 0;
       if (n == 3) std::fill(b.tab_stops.begin(), b.tab_stops.end(), 0);
       break;
-    case key_of('s'):
+    case csi::SCOSC:
       save_cursor(t);
       break;
-    case key_of('u'):
+    case csi::SCORC:
       restore_cursor(t);
       break;
-    case key_of('q', ' '):
+    case csi::DECSCUSR:
       t.presentation.cursor_style = n < 0 ? 0 : static_cast<uint32_t>(n);
       break;
-    case key_of('q', '"'):
+    case csi::DECSCA:
       if (n == 1) t.pen.bg |= kProtected;
       if (n == 0 || n == 2) t.pen.bg &= ~kProtected;
       break;
-    case key_of('p', '!'):
+    case csi::DECSTR:
       soft_reset(t);
       break;
-    case key_of('m'):
+    case csi::SGR:
       select_graphic_rendition(t, p);
       break;
-    case key_of('h'):
+    case csi::SM:
       set_ansi_modes(t, p, true);
       break;
-    case key_of('l'):
+    case csi::RM:
       set_ansi_modes(t, p, false);
       break;
-    case key_of('h', kPrivate):
+    case csi::DECSET:
       for (size_t i = 0; i < p.param_count; ++i) set_dec_mode(t, p.param(i), true);
       break;
-    case key_of('l', kPrivate):
+    case csi::DECRST:
       for (size_t i = 0; i < p.param_count; ++i) set_dec_mode(t, p.param(i), false);
       break;
-    case key_of('c'):
+    case csi::DA1:
       if (only_zero(p)) reply(t, "\x1b[?1;2c");
       break;
-    case key_of('c', kGreater):
+    case csi::DA2:
       if (only_zero(p)) reply(t, "\x1b[>0;276;0c");
       break;
-    case key_of('n'):
+    case csi::DSR:
       if (n == 5) reply(t, "\x1b[0n");
       if (n == 6)
         reply(t, "\x1b[" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
       break;
-    case key_of('n', kPrivate):
+    case csi::DECDSR:
       if (n == 6)
         reply(t, "\x1b[?" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
       break;
-    case key_of('p', '$'):
+    case csi::DECRQM_ANSI:
       reply(t, "\x1b[" + std::to_string(n) + ";" + std::to_string(ansi_mode_value(t, n)) + "$y");
       break;
-    case key_of('p', kPrivate << 8 | '$'):
+    case csi::DECRQM:
       reply(t, "\x1b[?" + std::to_string(n) + ";" + std::to_string(dec_mode_value(t, n)) + "$y");
       break;
     default:

@@ -14,11 +14,15 @@
 #include <string>
 
 #include "terminal/parser.h"
+#include "terminal/sequences.h"
 #include "terminal/utf8.h"
 
 namespace mossbank::term {
 
 namespace feed_detail {
+
+// The one DCS string the terminal answers: a request for a setting.
+inline constexpr uint32_t kDecrqss = seq_key('q', '$');
 
 inline int32_t saturating_digit(int32_t value, uint32_t digit) {
   int64_t v = int64_t{value} * 10 + digit;
@@ -93,6 +97,122 @@ inline uint32_t next_cp(const uint8_t*& p, const uint8_t* end) {
   return cp;
 }
 
+// ---- The steps of the feed loop. Those that take a run of code points
+// return where the run stopped.
+
+// The run of parameter bytes (digits, ';' and ':') at p.
+[[gnu::always_inline]] inline const uint8_t* param_run(Parser& ps, const uint8_t* p, const uint8_t* end) {
+  while (p < end && *p >= 0x30 && *p <= 0x3B) param_byte(ps, *p++);
+  return p;
+}
+
+inline void osc_start(Parser& ps) {
+  ps.osc_number = -1;
+  ps.osc_text.clear();
+  ps.osc_overflow = false;
+  ps.osc_phase = 1;
+}
+
+// The run of code points that are neither C0 nor C1 controls: the OSC
+// number, then its text.
+[[gnu::always_inline]] inline const uint8_t* osc_put(Parser& ps, const uint8_t* q, const uint8_t* end) {
+  while (q < end) {
+    uint8_t c = *q;
+    if (c < 0x80) {
+      if (c < 0x20) break;
+      if (ps.osc_phase == 2) {
+        const uint8_t* r = q + 1;
+        while (r < end && *r >= 0x20 && *r < 0x80) ++r;
+        osc_append(ps, reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
+        q = r;
+        continue;
+      }
+      if (ps.osc_phase == 1) {
+        if (c >= '0' && c <= '9') {
+          ps.osc_number = saturating_digit(std::max(ps.osc_number, 0), c - '0');
+        } else {
+          ps.osc_phase = c == ';' ? 2 : 3;
+        }
+      }
+      ++q;
+      continue;
+    }
+    const uint8_t* r = q;
+    uint32_t u = next_cp(r, end);
+    if (u >= 0x80 && u <= 0x9F) break;
+    if (ps.osc_phase == 1) {
+      ps.osc_phase = 3;
+    } else if (ps.osc_phase == 2) {
+      if (u == kReplacement) {
+        osc_append(ps, "\xEF\xBF\xBD", 3);
+      } else {
+        osc_append(ps, reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
+      }
+    }
+    q = r;
+  }
+  return q;
+}
+
+// CAN and SUB abort a string without dispatching it.
+inline bool aborts_string(uint32_t terminator) { return terminator == ctl::CAN || terminator == ctl::SUB; }
+
+// A string ended by ESC goes on in the escape state, so that the "\" of an
+// ESC \ terminator is read as an ESC sequence (which does nothing).
+inline uint32_t state_after_string(uint32_t terminator, uint32_t next_state) {
+  return terminator == ctl::ESC ? static_cast<uint32_t>(State::escape) : next_state;
+}
+
+template <class Sink>
+void osc_end(Parser& ps, Sink& sink, uint32_t terminator) {
+  if (ps.osc_phase != 0 && ps.osc_phase != 3 && !ps.osc_overflow && !aborts_string(terminator))
+    sink.osc(ps.osc_number, ps.osc_text);
+  reset_osc(ps);
+  parser_clear(ps);
+}
+
+inline void dcs_hook(Parser& ps, uint32_t final_byte) {
+  if ((final_byte | ps.intermediates << 8) == kDecrqss) {
+    ps.dcs_text.emplace();
+  } else {
+    ps.dcs_text.reset();
+  }
+  ps.dcs_units = 0;
+}
+
+// The run of code points up to a CAN, SUB, ESC or C1 control; a DECRQSS
+// keeps its first two UTF-16 units and counts the rest.
+[[gnu::always_inline]] inline const uint8_t* dcs_put(Parser& ps, const uint8_t* q, const uint8_t* end) {
+  while (q < end) {
+    const uint8_t* r = q;
+    uint32_t u = next_cp(r, end);
+    if (u == ctl::CAN || u == ctl::SUB || u == ctl::ESC || (u >= 0x80 && u <= 0x9F)) break;
+    if (ps.dcs_text) {
+      uint32_t add = u > 0xFFFF ? 2 : 1;
+      ps.dcs_units = ps.dcs_units > UINT32_MAX - add ? UINT32_MAX : ps.dcs_units + add;
+      if (ps.dcs_units <= 2) {
+        if (u == kReplacement) {
+          ps.dcs_text->append("\xEF\xBF\xBD");
+        } else {
+          ps.dcs_text->append(reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
+        }
+      }
+    }
+    q = r;
+  }
+  return q;
+}
+
+template <class Sink>
+void dcs_unhook(Parser& ps, Sink& sink, uint32_t terminator) {
+  if (ps.dcs_text && !aborts_string(terminator) && ps.dcs_units <= kMaxDcsUnits) {
+    if (ps.dcs_units > 2) ps.dcs_text->clear();
+    sink.dcs_request(*ps.dcs_text);
+  }
+  ps.dcs_text.reset();
+  parser_clear(ps);
+}
+
 }  // namespace feed_detail
 
 template <class Sink>
@@ -104,7 +224,7 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
     const uint8_t* next = p;
     const uint32_t cp = next_cp(next, end);
     const uint8_t entry = table[state * 256 + (cp < 160 ? cp : 160)];
-    const uint32_t next_state = entry & 0x0F;
+    uint32_t next_state = entry & 0x0F;
     switch (static_cast<Action>(entry >> 4)) {
       case Action::none:
       case Action::ignore:
@@ -121,12 +241,9 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
       case Action::collect:
         ps.intermediates = ps.intermediates << 8 | cp;
         break;
-      case Action::param: {
-        const uint8_t* q = p;
-        while (q < end && *q >= 0x30 && *q <= 0x3B) param_byte(ps, *q++);
-        next = q;
+      case Action::param:
+        next = param_run(ps, p, end);
         break;
-      }
       case Action::csi_dispatch:
         sink.csi(cp | ps.intermediates << 8, ps);
         break;
@@ -134,105 +251,24 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
         sink.esc(cp | ps.intermediates << 8);
         break;
       case Action::osc_start:
-        ps.osc_number = -1;
-        ps.osc_text.clear();
-        ps.osc_overflow = false;
-        ps.osc_phase = 1;
+        osc_start(ps);
         break;
-      case Action::osc_put: {
-        // The run of code points that are neither C0 nor C1 controls.
-        const uint8_t* q = p;
-        while (q < end) {
-          uint8_t c = *q;
-          if (c < 0x80) {
-            if (c < 0x20) break;
-            if (ps.osc_phase == 2) {
-              const uint8_t* r = q + 1;
-              while (r < end && *r >= 0x20 && *r < 0x80) ++r;
-              osc_append(ps, reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
-              q = r;
-              continue;
-            }
-            if (ps.osc_phase == 1) {
-              if (c >= '0' && c <= '9') {
-                ps.osc_number = saturating_digit(std::max(ps.osc_number, 0), c - '0');
-              } else {
-                ps.osc_phase = c == ';' ? 2 : 3;
-              }
-            }
-            ++q;
-            continue;
-          }
-          const uint8_t* r = q;
-          uint32_t u = next_cp(r, end);
-          if (u >= 0x80 && u <= 0x9F) break;
-          if (ps.osc_phase == 1) {
-            ps.osc_phase = 3;
-          } else if (ps.osc_phase == 2) {
-            if (u == kReplacement) {
-              osc_append(ps, "\xEF\xBF\xBD", 3);
-            } else {
-              osc_append(ps, reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
-            }
-          }
-          q = r;
-        }
-        next = q;
+      case Action::osc_put:
+        next = osc_put(ps, p, end);
         break;
-      }
       case Action::osc_end:
-        if (ps.osc_phase != 0 && ps.osc_phase != 3 && !ps.osc_overflow && cp != 0x18 && cp != 0x1A)
-          sink.osc(ps.osc_number, ps.osc_text);
-        reset_osc(ps);
-        parser_clear(ps);
-        if (cp == 0x1B) {
-          state = static_cast<uint32_t>(State::escape);
-          p = next;
-          continue;
-        }
+        osc_end(ps, sink, cp);
+        next_state = state_after_string(cp, next_state);
         break;
       case Action::dcs_hook:
-        if (cp == 'q' && ps.intermediates == '$') {
-          ps.dcs_text.emplace();
-        } else {
-          ps.dcs_text.reset();
-        }
-        ps.dcs_units = 0;
+        dcs_hook(ps, cp);
         break;
-      case Action::dcs_put: {
-        const uint8_t* q = p;
-        while (q < end) {
-          const uint8_t* r = q;
-          uint32_t u = next_cp(r, end);
-          if (u == 0x18 || u == 0x1A || u == 0x1B || (u >= 0x80 && u <= 0x9F)) break;
-          if (ps.dcs_text) {
-            uint32_t add = u > 0xFFFF ? 2 : 1;
-            ps.dcs_units = ps.dcs_units > UINT32_MAX - add ? UINT32_MAX : ps.dcs_units + add;
-            if (ps.dcs_units <= 2) {
-              if (u == kReplacement) {
-                ps.dcs_text->append("\xEF\xBF\xBD");
-              } else {
-                ps.dcs_text->append(reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
-              }
-            }
-          }
-          q = r;
-        }
-        next = q;
+      case Action::dcs_put:
+        next = dcs_put(ps, p, end);
         break;
-      }
       case Action::dcs_unhook:
-        if (ps.dcs_text && cp != 0x18 && cp != 0x1A && ps.dcs_units <= kMaxDcsUnits) {
-          if (ps.dcs_units > 2) ps.dcs_text->clear();
-          sink.dcs_request(*ps.dcs_text);
-        }
-        ps.dcs_text.reset();
-        parser_clear(ps);
-        if (cp == 0x1B) {
-          state = static_cast<uint32_t>(State::escape);
-          p = next;
-          continue;
-        }
+        dcs_unhook(ps, sink, cp);
+        next_state = state_after_string(cp, next_state);
         break;
     }
     state = next_state;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "terminal/edit.h"
+#include "terminal/sequences.h"
 #include "terminal/utf8.h"
 #include "terminal/widths.h"
 
@@ -376,97 +378,6 @@ void print_chars(Terminal& t, const uint32_t* cps, size_t n) {
   pr.finish();
 }
 
-// ---- Cursor and scrolling -------------------------------------------------
-
-void clamp_cursor(Terminal& t, bool allow_pending) {
-  Buffer& b = t.active();
-  b.cursor_col = std::min(b.cursor_col, allow_pending ? b.cols : b.cols - 1);
-  if (t.modes.origin) {
-    b.cursor_row = std::min(std::max(b.cursor_row, b.region_top), std::max(b.region_top, b.region_bottom));
-  } else {
-    b.cursor_row = std::min(b.cursor_row, b.rows - 1);
-  }
-}
-
-void update_erase_pen(Terminal& t) { t.erase_pen = Pen{0, 0, 0, t.pen.bg & kColourMask}; }
-
-void scroll_up(Terminal& t, const Pen& pen, bool wrapped) {
-  Buffer& b = t.active();
-  LineStore& store = b.lines;
-  std::unique_ptr<Line> blank = store.make_line(b.cols, pen, wrapped);
-  Line* fresh = blank.get();
-  const size_t top = b.screen_index(b.region_top);
-  const size_t bottom = b.screen_index(b.region_bottom);
-  line_for_write(b, bottom);
-  if (b.region_top > 0) {
-    line_for_write(b, top);
-    store.rotate_up(top, bottom);
-    store.store(bottom, std::move(blank));
-    return;
-  }
-  if (bottom + 1 < store.count()) {
-    bool was_full = store.full();
-    store.insert(bottom + 1, std::move(blank));
-    if (!was_full) ++b.scroll_back;
-  } else if (!store.full()) {
-    store.push(std::move(blank));
-    ++b.scroll_back;
-  } else {
-    store.push(std::move(blank));  // the oldest line falls out
-  }
-  if (b.scroll_back > 0)
-    if (Line* scrolled = store.get(b.scroll_back - 1)) store.fit_scrolled(*scrolled, *fresh);
-}
-
-void index_down(Terminal& t) {
-  clamp_cursor(t, false);
-  update_erase_pen(t);
-  Buffer& b = t.active();
-  if (b.cursor_row == b.region_bottom) {
-    scroll_up(t, t.erase_pen, false);
-  } else if (b.cursor_row + 1 < b.rows) {
-    ++b.cursor_row;
-  }
-  clamp_cursor(t, false);
-}
-
-void reverse_index(Terminal& t) {
-  clamp_cursor(t, false);
-  update_erase_pen(t);
-  Buffer& b = t.active();
-  if (b.cursor_row != b.region_top) {
-    if (b.cursor_row > 0) --b.cursor_row;
-    clamp_cursor(t, false);
-    return;
-  }
-  const size_t top = b.screen_index(b.region_top);
-  const size_t bottom = b.screen_index(std::max(b.region_top, b.region_bottom));
-  line_for_write(b, bottom);
-  line_for_write(b, top);
-  b.lines.rotate_down(top, bottom);
-  b.lines.store(top, b.lines.make_line(b.cols, t.erase_pen, false));
-}
-
-void save_cursor(Terminal& t) {
-  Buffer& b = t.active();
-  b.saved.row = int64_t{b.cursor_row} + b.scroll_back;
-  b.saved.col = b.cursor_col;
-  b.saved.fg = t.pen.fg;
-  b.saved.bg = t.pen.bg;
-  b.saved.charset = t.active_charset;
-}
-
-void restore_cursor(Terminal& t) {
-  Buffer& b = t.active();
-  b.cursor_col = b.saved.col;
-  int64_t row = b.saved.row - int64_t{b.scroll_back};
-  b.cursor_row = row < 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(row, UINT32_MAX));
-  t.pen.fg = b.saved.fg;
-  t.pen.bg = b.saved.bg;
-  t.active_charset = static_cast<int8_t>(b.saved.charset);
-  clamp_cursor(t, false);
-}
-
 void full_reset(Terminal& t) {
   Terminal fresh = terminal_new(t.cols, t.rows);
   fresh.title = std::move(t.title);
@@ -488,69 +399,16 @@ void full_reset(Terminal& t) {
 
 namespace {
 
-void backspace(Terminal& t) {
-  Buffer& b = t.active();
-  if (!t.modes.reverse_wrap) {
-    clamp_cursor(t, false);
-    if (b.cursor_col > 0) --b.cursor_col;
-    return;
-  }
-  clamp_cursor(t, true);
-  if (b.cursor_col > 0) {
-    --b.cursor_col;
-  } else if (b.cursor_row > b.region_top && b.cursor_row <= b.region_bottom) {
-    Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
-    if (line && line->wrapped) {
-      line->wrapped = false;
-      --b.cursor_row;
-      b.cursor_col = b.cols - 1;
-      const Line& above = line_or_empty(b, b.screen_index(b.cursor_row));
-      Cell c = cell_at(above, b.cursor_col);
-      if (!c.has_content() && c.width() != 0 && b.cursor_col > 0) --b.cursor_col;
-    }
-  }
-  clamp_cursor(t, false);
-}
-
-void line_feed(Terminal& t) {
-  update_erase_pen(t);
-  Buffer& b = t.active();
-  if (t.modes.newline) b.cursor_col = 0;
-  if (b.cursor_row == b.region_bottom) {
-    scroll_up(t, t.erase_pen, false);
-  } else if (b.cursor_row + 1 < b.rows) {
-    ++b.cursor_row;
-    if (Line* line = buffer_get_line(b, b.screen_index(b.cursor_row))) line->wrapped = false;
-  }
-  if (b.cursor_col >= b.cols) b.cursor_col = b.cols - 1;
-}
-
 void set_shift(Terminal& t, uint8_t shift) {
   t.shift = shift;
   t.active_charset = t.charsets[shift];
 }
 
-void designate(Terminal& t, int slot, uint32_t final_byte) {
+void designate_set(Terminal& t, int slot, uint32_t final_byte) {
   int set = charset_for_final(final_byte);
   if (set == -2) return;
   t.charsets[static_cast<size_t>(slot)] = static_cast<int8_t>(set);
   if (t.shift == slot) t.active_charset = static_cast<int8_t>(set);
-}
-
-void screen_alignment(Terminal& t) {
-  Buffer& b = t.active();
-  uint32_t home = t.modes.origin ? b.region_top : 0;
-  for (uint32_t r = home; r < home + b.rows; ++r) {
-    Line* line = buffer_get_line(b, b.screen_index(r));
-    if (!line) continue;
-    line->text.clear();
-    line->attrs.clear();
-    line->wrapped = false;
-    line->cells.assign(line->width, Cell{'E' | 1u << kWidthShift, t.pen.fg, t.pen.bg});
-  }
-  b.cursor_col = 0;
-  b.cursor_row = home;
-  clamp_cursor(t, false);
 }
 
 }  // namespace
@@ -558,34 +416,34 @@ void screen_alignment(Terminal& t) {
 void execute_control(Terminal& t, uint32_t code) {
   Buffer& b = t.active();
   switch (code) {
-    case 0x08:
+    case ctl::BS:
       backspace(t);
       break;
-    case 0x09:
+    case ctl::HT:
       if (b.cursor_col < b.cols) b.cursor_col = next_tab_stop(b);
       break;
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
+    case ctl::LF:
+    case ctl::VT:
+    case ctl::FF:
       line_feed(t);
       break;
-    case 0x0D:
+    case ctl::CR:
       b.cursor_col = 0;
       break;
-    case 0x0E:
+    case ctl::SO:
       set_shift(t, 1);
       break;
-    case 0x0F:
+    case ctl::SI:
       set_shift(t, 0);
       break;
-    case 0x84:
+    case ctl::IND:
       index_down(t);
       break;
-    case 0x85:
+    case ctl::NEL:
       b.cursor_col = 0;
       index_down(t);
       break;
-    case 0x88:
+    case ctl::HTS:
       set_tab_stop(b);
       break;
     default:
@@ -594,77 +452,69 @@ void execute_control(Terminal& t, uint32_t code) {
 }
 
 void esc_dispatch(Terminal& t, uint32_t key) {
+  switch (key) {
+    case esc::DECSC:
+      save_cursor(t);
+      return;
+    case esc::DECRC:
+      restore_cursor(t);
+      return;
+    case esc::DECKPAM:
+      t.modes.keypad_application = true;
+      return;
+    case esc::DECKPNM:
+      t.modes.keypad_application = false;
+      return;
+    // The 7-bit forms of the C1 controls: ESC D is 0x84, and so on.
+    case esc::IND:
+    case esc::NEL:
+    case esc::HTS:
+      execute_control(t, key + 0x40);
+      return;
+    case esc::RI:
+      reverse_index(t);
+      return;
+    case esc::RIS:
+      full_reset(t);
+      return;
+    case esc::LS2:
+    case esc::LS2R:
+      set_shift(t, 2);
+      return;
+    case esc::LS3:
+    case esc::LS3R:
+      set_shift(t, 3);
+      return;
+    case esc::LS1R:
+      set_shift(t, 1);
+      return;
+    case esc::DECALN:
+      screen_alignment(t);
+      return;
+    case esc::DOCS_DEFAULT:
+    case esc::DOCS_UTF8:
+      t.shift = 0;
+      t.charsets[0] = -1;
+      t.active_charset = -1;
+      return;
+    default:
+      break;
+  }
   const uint32_t final_byte = key & 0xFF;
-  const uint32_t inter = key >> 8;
-  switch (inter) {
-    case 0:
-      switch (final_byte) {
-        case '7':
-          save_cursor(t);
-          break;
-        case '8':
-          restore_cursor(t);
-          break;
-        case '=':
-          t.modes.keypad_application = true;
-          break;
-        case '>':
-          t.modes.keypad_application = false;
-          break;
-        case 'D':
-          index_down(t);
-          break;
-        case 'E':
-          t.active().cursor_col = 0;
-          index_down(t);
-          break;
-        case 'H':
-          set_tab_stop(t.active());
-          break;
-        case 'M':
-          reverse_index(t);
-          break;
-        case 'c':
-          full_reset(t);
-          break;
-        case 'n':
-        case '}':
-          set_shift(t, 2);
-          break;
-        case 'o':
-        case '|':
-          set_shift(t, 3);
-          break;
-        case '~':
-          set_shift(t, 1);
-          break;
-        default:
-          break;
-      }
+  switch (key >> 8) {
+    case designate::G0:
+      designate_set(t, 0, final_byte);
       break;
-    case '#':
-      if (final_byte == '8') screen_alignment(t);
+    case designate::G1:
+    case designate::G1_96:
+      designate_set(t, 1, final_byte);
       break;
-    case '%':
-      if (final_byte == '@' || final_byte == 'G') {
-        t.shift = 0;
-        t.charsets[0] = -1;
-        t.active_charset = -1;
-      }
+    case designate::G2:
+    case designate::G2_96:
+      designate_set(t, 2, final_byte);
       break;
-    case '(':
-      designate(t, 0, final_byte);
-      break;
-    case ')':
-    case '-':
-      designate(t, 1, final_byte);
-      break;
-    case '*':
-    case '.':
-      designate(t, 2, final_byte);
-      break;
-    case '+':
-      designate(t, 3, final_byte);
+    case designate::G3:
+      designate_set(t, 3, final_byte);
       break;
     default:
       break;

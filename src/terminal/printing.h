@@ -1,6 +1,5 @@
 // What the parser's print, execute and ESC-dispatch actions do to the
-// terminal, and the cursor and scrolling steps the control sequences share.
-// Everything works on the active buffer.
+// terminal. Everything works on the active buffer.
 #pragma once
 
 #include <cstddef>
@@ -19,19 +18,7 @@ void print_chars(Terminal& t, const uint32_t* cps, size_t n);
 void execute_control(Terminal& t, uint32_t code);
 void esc_dispatch(Terminal& t, uint32_t key);
 
-// Column at most cols (allow_pending) or cols-1; row inside the screen, or
-// inside the scroll region in origin mode.
-void clamp_cursor(Terminal& t, bool allow_pending);
-void save_cursor(Terminal& t);
-void restore_cursor(Terminal& t);
-void index_down(Terminal& t);
-void reverse_index(Terminal& t);
 void full_reset(Terminal& t);
-// Sets the erase pen's background colour from the pen's.
-void update_erase_pen(Terminal& t);
-// Scrolls the active buffer's region up one line; the new bottom row is a
-// blank in `pen` with the given wrapped flag.
-void scroll_up(Terminal& t, const Pen& pen, bool wrapped);
 
 // Charset tables: index into the national sets, -1 = ASCII.
 int charset_for_final(uint32_t final_byte);  // -2 when the final names no set

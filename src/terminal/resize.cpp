@@ -8,9 +8,7 @@
 
 #include "terminal/terminal.h"
 
-namespace mossbank {
-
-using namespace term;
+namespace mossbank::term {
 
 namespace {
 
@@ -259,4 +257,4 @@ void terminal_resize(Terminal& t, uint32_t cols, uint32_t rows) {
   reset_tab_stops(t.alternate, true, cols);
 }
 
-}  // namespace mossbank
+}  // namespace mossbank::term

@@ -5,9 +5,7 @@
 
 #include "terminal/terminal.h"
 
-namespace mossbank {
-
-using namespace term;
+namespace mossbank::term {
 
 namespace {
 
@@ -129,4 +127,4 @@ std::string screen_lines_marked(const Terminal& t) {
   });
 }
 
-}  // namespace mossbank
+}  // namespace mossbank::term

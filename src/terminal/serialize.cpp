@@ -8,9 +8,7 @@
 
 #include "terminal/terminal.h"
 
-namespace mossbank {
-
-using namespace term;
+namespace mossbank::term {
 
 namespace {
 
@@ -186,15 +184,23 @@ Seen seen_at(const Line* line, uint32_t col, std::string& scratch) {
   return s;
 }
 
+bool same_bg(const Pen& a, const Pen& b) { return colour(a.bg) == colour(b.bg); }
+
+// Writes a buffer's rows: the cells, then between rows either a line break
+// or the reproduction of a soft wrap, then the move to the buffer's cursor.
 struct RowWriter {
   std::string out;
-  Pen cur;
-  uint32_t run = 0;
-  int64_t row = 0;
+  Pen cur;           // the pen of the last written cell
+  uint32_t run = 0;  // pending blank columns
+  int64_t row = 0;   // the receiving terminal's cursor, in absolute rows
   uint32_t col = 0;
+  // Where the last written content ends, for cutting off trailing rows.
   size_t content_len = 0;
   int64_t content_row = 0;
   uint32_t content_col = 0;
+  // More rows are written than the screen holds: the receiver scrolls.
+  bool scrolls = false;
+  std::string scratch;
 
   void mark_content() {
     content_len = out.size();
@@ -209,88 +215,74 @@ struct RowWriter {
     run = 0;
     mark_content();
   }
-};
 
-bool same_bg(const Pen& a, const Pen& b) { return colour(a.bg) == colour(b.bg); }
-
-std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only) {
-  const size_t count = b.lines.count();
-  if (count == 0) return {};
-  const size_t first = screen_only && count >= b.rows ? count - b.rows : 0;
-  const bool scrolls = count - first > b.rows;
-  RowWriter w;
-  w.out.reserve((count - first) * (b.cols + 16));
-  w.row = static_cast<int64_t>(first);
-  w.content_row = w.row;
-  std::string scratch;
-  for (size_t i = first; i < count; ++i) {
-    const Line* line = buffer_get_line(b, i);
-    const uint32_t width = line ? std::min(line->width, b.cols) : b.cols;
-    for (uint32_t c = 0; c < width && line;) {
-      Seen s = seen_at(line, c, scratch);
-      const uint32_t step = s.width == 0 ? 1 : s.width;
-      if (s.width == 0) {
+  // Columns 0 .. width-1 of a line: blanks in the current background
+  // gather into the pending run; anything else flushes it first.
+  void write_cells(const Line& line, uint32_t width) {
+    for (uint32_t c = 0; c < width;) {
+      Seen s = seen_at(&line, c, scratch);
+      if (s.width == 0) {  // a spacer
         c += 1;
         continue;
       }
+      c += s.width;
       const bool blank = s.text.empty();
-      if (blank && same_bg(s.pen, w.cur)) {
-        w.run += s.width;
-        c += step;
+      if (blank && same_bg(s.pen, cur)) {
+        run += s.width;
         continue;
       }
-      const bool differs = !same_look(s.pen, w.cur);
+      const bool differs = !same_look(s.pen, cur);
       if (blank || differs) {
-        w.flush_run();
-        if (differs) write_sgr_diff(w.out, s.pen, w.cur);
-        w.cur = s.pen;
-        w.mark_content();
+        flush_run();
+        if (differs) write_sgr_diff(out, s.pen, cur);
+        cur = s.pen;
+        mark_content();
         if (blank) {
-          w.run = s.width;
-          c += step;
+          run = s.width;
           continue;
         }
       }
-      w.flush_run();
-      w.out += s.text;
-      w.col += s.width;
-      w.mark_content();
-      c += step;
+      flush_run();
+      out += s.text;
+      col += s.width;
+      mark_content();
     }
-    if (w.run > 0 && colour(w.cur.bg) != 0) {
-      append_csi(w.out, w.run, 'X');
-      w.mark_content();
+  }
+
+  // A pending run at the end of a line is erased, never moved over.
+  void end_line() {
+    if (run > 0 && colour(cur.bg) != 0) {
+      append_csi(out, run, 'X');
+      mark_content();
     }
-    if (i + 1 == count) break;
-    const Line* next = buffer_get_line(b, i + 1);
-    const uint32_t n = w.run;
-    w.run = 0;
-    // When more rows are written than the screen holds, the receiving
-    // terminal scrolls, and a scroll fills the new row with the current
-    // background: keep it the default at every place that may scroll.
-    auto default_background = [&] {
-      if (!scrolls || colour(w.cur.bg) == 0) return false;
-      w.out += "\x1b[49m";
-      w.cur.bg &= ~kColourMask;
-      return true;
-    };
-    if (!next || !next->wrapped) {
-      default_background();
-      w.out += "\r\n";
-      ++w.row;
-      w.col = 0;
-      continue;
-    }
-    // The next row continues this one: let the receiving terminal wrap by
-    // itself when it would land the same way, else write a filler that
-    // wraps and erase it again.
+  }
+
+  // When the receiving terminal scrolls, a scroll fills the new row with
+  // the current background: keep it the default at every place that may
+  // scroll.
+  bool default_background() {
+    if (!scrolls || colour(cur.bg) == 0) return false;
+    out += "\x1b[49m";
+    cur.bg &= ~kColourMask;
+    return true;
+  }
+
+  void line_break() {
+    default_background();
+    out += "\r\n";
+  }
+
+  // Whether the receiving terminal, printing the next row's first cell
+  // after this row with n blank columns pending, wraps onto the next row
+  // by itself and lands the same way.
+  bool wraps_by_itself(const Line* line, uint32_t width, const Line* next, uint32_t n) {
     Seen a = seen_at(line, width - 1, scratch);
     std::string scratch_b;
     Seen bb = width >= 2 ? seen_at(line, width - 2, scratch_b) : Seen{};
     std::string scratch_n;
     Seen nn = seen_at(next, 0, scratch_n);
     const bool n_wide = nn.width == 2;
-    const bool a_fits = (!a.text.empty() || a.spacer) && same_bg(a.pen, w.cur);
+    const bool a_fits = (!a.text.empty() || a.spacer) && same_bg(a.pen, cur);
     const bool b_blank = bb.text.empty() && !bb.spacer;
     bool wraps_itself = n == 0 || (n <= 1 && n_wide && !nn.text.empty());
     if (!n_wide) {
@@ -298,41 +290,84 @@ std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only)
     } else if (b_blank) {
       wraps_itself = wraps_itself && a_fits;
     } else {
-      wraps_itself = wraps_itself && same_bg(a.pen, w.cur) && (a_fits || same_bg(bb.pen, w.cur));
+      wraps_itself = wraps_itself && same_bg(a.pen, cur) && (a_fits || same_bg(bb.pen, cur));
     }
     // Only text makes the receiving terminal wrap; a continuation that
     // starts with a blank would be moved to with the cursor, which does not.
     wraps_itself = wraps_itself && !nn.text.empty();
     if (scrolls && colour(nn.pen.bg) != 0) wraps_itself = false;
-    if (!wraps_itself) {
-      w.out.append(n + 1, '-');
-      w.out += "\x1b[1D\x1b[1X";
-      if (n > 0) {
-        w.out += "\x1b[A";
-        append_csi(w.out, width - n, 'C');
-        append_csi(w.out, n, 'X');
-        append_csi(w.out, width - n, 'D');
-        w.out += "\x1b[B";
-      }
-      // ECH, not EL: erasing from column 0 with EL would undo the wrap.
-      if (default_background()) append_csi(w.out, width, 'X');
+    return wraps_itself;
+  }
+
+  // A filler that fills the row and wraps, erased again: n+1 dashes, the
+  // one that wrapped removed, and the n that stand on blank columns
+  // erased from the row above.
+  void write_wrap_filler(uint32_t width, uint32_t n) {
+    out.append(n + 1, '-');
+    out += "\x1b[1D\x1b[1X";
+    if (n > 0) {
+      out += "\x1b[A";
+      append_csi(out, width - n, 'C');
+      append_csi(out, n, 'X');
+      append_csi(out, width - n, 'D');
+      out += "\x1b[B";
     }
-    ++w.row;
-    w.col = 0;
+    // ECH, not EL: erasing from column 0 with EL would undo the wrap.
+    if (default_background()) append_csi(out, width, 'X');
   }
-  int64_t final_row = w.row;
-  uint32_t final_col = w.col;
-  if (count - first <= b.rows) {
-    w.out.resize(w.content_len);
-    final_row = w.content_row;
-    final_col = w.content_col;
+
+  // What goes between a line and the next; the position ends at column 0
+  // of the next row.
+  void write_separator(const Line* line, uint32_t width, const Line* next) {
+    const uint32_t n = run;
+    run = 0;
+    if (!next || !next->wrapped) {
+      line_break();
+    } else if (!wraps_by_itself(line, width, next, n)) {
+      write_wrap_filler(width, n);
+    }
+    ++row;
+    col = 0;
   }
-  const int64_t target_row = int64_t{b.scroll_back} + b.cursor_row;
-  if (target_row > final_row) append_csi(w.out, static_cast<uint64_t>(target_row - final_row), 'B');
-  if (target_row < final_row) append_csi(w.out, static_cast<uint64_t>(final_row - target_row), 'A');
-  if (b.cursor_col > final_col) append_csi(w.out, b.cursor_col - final_col, 'C');
-  if (b.cursor_col < final_col) append_csi(w.out, final_col - b.cursor_col, 'D');
-  write_sgr_diff(w.out, t.pen, w.cur);
+
+  // From the final position to the buffer's cursor, rows first; then the
+  // terminal's pen. When every written row fits on the screen, the rows
+  // after the last content are left out.
+  void finish(const Terminal& t, const Buffer& b, bool fits) {
+    int64_t final_row = row;
+    uint32_t final_col = col;
+    if (fits) {
+      out.resize(content_len);
+      final_row = content_row;
+      final_col = content_col;
+    }
+    const int64_t target_row = int64_t{b.scroll_back} + b.cursor_row;
+    if (target_row > final_row) append_csi(out, static_cast<uint64_t>(target_row - final_row), 'B');
+    if (target_row < final_row) append_csi(out, static_cast<uint64_t>(final_row - target_row), 'A');
+    if (b.cursor_col > final_col) append_csi(out, b.cursor_col - final_col, 'C');
+    if (b.cursor_col < final_col) append_csi(out, final_col - b.cursor_col, 'D');
+    write_sgr_diff(out, t.pen, cur);
+  }
+};
+
+std::string serialize_rows(const Terminal& t, const Buffer& b, bool screen_only) {
+  const size_t count = b.lines.count();
+  if (count == 0) return {};
+  const size_t first = screen_only && count >= b.rows ? count - b.rows : 0;
+  RowWriter w;
+  w.scrolls = count - first > b.rows;
+  w.out.reserve((count - first) * (b.cols + 16));
+  w.row = static_cast<int64_t>(first);
+  w.content_row = w.row;
+  for (size_t i = first; i < count; ++i) {
+    const Line* line = buffer_get_line(b, i);
+    const uint32_t width = line ? std::min(line->width, b.cols) : b.cols;
+    if (line) w.write_cells(*line, width);
+    w.end_line();
+    if (i + 1 == count) break;
+    w.write_separator(line, width, buffer_get_line(b, i + 1));
+  }
+  w.finish(t, b, count - first <= b.rows);
   return std::move(w.out);
 }
 
@@ -503,4 +538,4 @@ std::string serialize_presentation(const Terminal& t) {
   return out;
 }
 
-}  // namespace mossbank
+}  // namespace mossbank::term

@@ -9,9 +9,7 @@
 #include "terminal/parser_feed.h"
 #include "terminal/printing.h"
 
-namespace mossbank {
-
-using namespace term;
+namespace mossbank::term {
 
 namespace {
 
@@ -96,4 +94,4 @@ TerminalCursor terminal_cursor(const Terminal& t) {
   return TerminalCursor{b.cursor_col, b.cursor_row};
 }
 
-}  // namespace mossbank
+}  // namespace mossbank::term

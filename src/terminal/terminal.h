@@ -39,7 +39,7 @@
 #include "terminal/parser.h"
 #include "terminal/utf8.h"
 
-namespace mossbank {
+namespace mossbank::term {
 
 // The mode flags, in the order the state record keeps them.
 struct TerminalModes {
@@ -74,19 +74,19 @@ struct LinkKeyHash {
 };
 
 struct Terminal {
-  term::Buffer primary;
-  term::Buffer alternate;
+  Buffer primary;
+  Buffer alternate;
   std::string title;
   std::string icon_name;
   Presentation presentation;
-  term::Parser parser;
+  Parser parser;
   std::optional<std::string> replies;  // absent = replies off
   std::unordered_map<std::string, uint32_t, LinkKeyHash> hyperlinks;
   std::deque<std::string> hyperlink_order;  // keys, oldest first (the map is bounded)
   uint32_t cols = 0;
   uint32_t rows = 0;
-  term::Pen pen;
-  term::Pen erase_pen;
+  Pen pen;
+  Pen erase_pen;
   std::array<int8_t, 4> charsets{-1, -1, -1, -1};  // G0-G3; -1 = ASCII
   uint8_t shift = 0;                               // which of G0-G3 is in GL
   int8_t active_charset = -1;
@@ -95,8 +95,8 @@ struct Terminal {
                              // kPrintedLastColumn
   TerminalModes modes;
 
-  term::Buffer& active() { return modes.alternate_screen ? alternate : primary; }
-  const term::Buffer& active() const { return modes.alternate_screen ? alternate : primary; }
+  Buffer& active() { return modes.alternate_screen ? alternate : primary; }
+  const Buffer& active() const { return modes.alternate_screen ? alternate : primary; }
 };
 
 inline constexpr uint32_t kMaxTerminalSide = 4096;
@@ -128,4 +128,24 @@ std::string screen_lines_marked(const Terminal& t);
 std::string serialize(const Terminal& t, bool screen_only);
 std::string serialize_presentation(const Terminal& t);
 
+}  // namespace mossbank::term
+
+// The public names, for the modules that use the terminal.
+namespace mossbank {
+using term::kMaxTerminalSide;
+using term::Terminal;
+using term::TerminalCursor;
+using term::TerminalModes;
+
+using term::screen_lines;
+using term::screen_lines_marked;
+using term::screen_lines_styled;
+using term::serialize;
+using term::serialize_presentation;
+using term::terminal_capture_replies;
+using term::terminal_cursor;
+using term::terminal_new;
+using term::terminal_process;
+using term::terminal_resize;
+using term::terminal_take_replies;
 }  // namespace mossbank

@@ -6,11 +6,11 @@
 
 #include "terminal/test_support.h"
 
-namespace mossbank {
+namespace mossbank::term {
 namespace {
 
-using term::testing::fixture;
-std::string first_row_of(const Terminal& t) { return term::testing::first_row(t); }
+using testing::fixture;
+std::string first_row_of(const Terminal& t) { return testing::first_row(t); }
 
 // Everything a reader can see, for comparing two terminals.
 std::string observable(const Terminal& t) {
@@ -97,7 +97,7 @@ TEST(Terminal, MemoryStaysBoundedOnEndlessInput) {
   std::string marks;
   for (int i = 0; i < 100000; ++i) marks += "\xCC\x81";
   for (int i = 0; i < 20; ++i) terminal_process(t, marks);
-  const term::Line& row = term::testing::screen_row(t, 0);
+  const Line& row = testing::screen_row(t, 0);
   EXPECT_LE(row.text.arena_bytes(), 256u);
   // A 10 MB OSC string is dropped with its memory.
   terminal_process(t, "\x1b]2;");
@@ -118,4 +118,4 @@ TEST(Terminal, MemoryStaysBoundedOnEndlessInput) {
 }
 
 }  // namespace
-}  // namespace mossbank
+}  // namespace mossbank::term

@@ -3,32 +3,21 @@
 #include <cstddef>
 #include <cstring>
 
-namespace mossbank {
+#include "base/utf8.h"
 
-uint32_t term::decode_utf8_slow(const uint8_t*& p, const uint8_t* end) {
-  uint8_t b0 = *p;
-  uint32_t need;
-  uint32_t cp;
-  uint8_t lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    cp = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    cp = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
+namespace mossbank::term {
+
+uint32_t decode_utf8_slow(const uint8_t*& p, const uint8_t* end) {
+  const uint8_t b0 = *p;
+  const Utf8Lead lead = utf8_lead(b0);
+  if (lead.length < 2) {
     ++p;
     return kReplacement;
   }
+  uint32_t cp = utf8_lead_bits(b0, lead.length);
+  uint8_t lo = lead.lo, hi = lead.hi;
   const uint8_t* q = p + 1;
-  for (uint32_t k = 0; k < need; ++k, ++q) {
+  for (uint32_t k = 1; k < lead.length; ++k, ++q) {
     if (q == end) return kIncomplete;
     uint8_t b = *q;
     if (b < lo || b > hi) {
@@ -77,21 +66,18 @@ size_t valid_prefix(const uint8_t* begin, const uint8_t* end, bool& incomplete_t
       p += 2;
       continue;
     }
-    if (b0 >= 0xE0 && b0 <= 0xEF && left >= 3) {
-      const uint8_t lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
-      if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80) break;
-      p += 3;
-      continue;
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4 && left >= 4) {
-      const uint8_t lo = b0 == 0xF0 ? 0x90 : 0x80, hi = b0 == 0xF4 ? 0x8F : 0xBF;
-      if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80) break;
-      p += 4;
+    // The rest by the general rules: three-byte sequences next to the
+    // overlong and surrogate ranges, and four-byte ones.
+    const Utf8Lead lead = utf8_lead(b0);
+    if (lead.length >= 3 && left >= lead.length) {
+      if (p[1] < lead.lo || p[1] > lead.hi || (p[2] & 0xC0) != 0x80) break;
+      if (lead.length == 4 && (p[3] & 0xC0) != 0x80) break;
+      p += lead.length;
       continue;
     }
     // Near the end, or an invalid lead byte.
     const uint8_t* q = p;
-    if (term::decode_utf8(q, end) == term::kIncomplete) incomplete_tail = true;
+    if (decode_utf8(q, end) == kIncomplete) incomplete_tail = true;
     break;
   }
   return static_cast<size_t>(p - begin);
@@ -120,13 +106,13 @@ std::string_view Utf8Repair::feed(std::string_view bytes) {
     joined.append(bytes.substr(0, take));
     const auto* j = reinterpret_cast<const uint8_t*>(joined.data());
     const uint8_t* jp = j;
-    uint32_t cp = term::decode_utf8(jp, j + joined.size());
-    if (cp == term::kIncomplete) {
+    uint32_t cp = decode_utf8(jp, j + joined.size());
+    if (cp == kIncomplete) {
       tail_ = joined;  // still incomplete: every byte was consumed
       return {};
     }
     size_t used = static_cast<size_t>(jp - j);
-    if (cp == term::kReplacement && !(used == 3 && joined.compare(0, 3, "\xEF\xBF\xBD") == 0)) {
+    if (cp == kReplacement && !(used == 3 && joined.compare(0, 3, "\xEF\xBF\xBD") == 0)) {
       out_.append("\xEF\xBF\xBD");
     } else {
       out_.append(joined, 0, used);
@@ -148,11 +134,11 @@ std::string_view Utf8Repair::feed(std::string_view bytes) {
       break;
     }
     const uint8_t* q = in;
-    term::decode_utf8(q, end);
+    decode_utf8(q, end);
     out_.append("\xEF\xBF\xBD");
     in = q;
   }
   return out_;
 }
 
-}  // namespace mossbank
+}  // namespace mossbank::term

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace mossbank {
+namespace mossbank::term {
 
 // Makes a byte stream valid UTF-8 read by read: each invalid sequence (its
 // maximal valid prefix, or one byte) becomes U+FFFD, and an incomplete
@@ -22,8 +22,6 @@ class Utf8Repair {
   std::string out_;
   std::string tail_;
 };
-
-namespace term {
 
 inline constexpr uint32_t kReplacement = 0xFFFD;
 inline constexpr uint32_t kIncomplete = 0xFFFFFFFF;
@@ -55,5 +53,8 @@ uint32_t decode_utf8_slow(const uint8_t*& p, const uint8_t* end);
   return decode_utf8_slow(p, end);
 }
 
-}  // namespace term
+}  // namespace mossbank::term
+
+namespace mossbank {
+using term::Utf8Repair;  // public: the run reads the pseudo-terminal through it
 }  // namespace mossbank

@@ -497,6 +497,23 @@ def record_opencode_like(rec, placeholder):
 
 def record_opencode(rec):
     record_opencode_like(rec, r"Ask anything")
+    # A dialog over the home screen, the user's draft in the input box under
+    # it (inside the dialog's columns, outside its rows).
+    with rec.session("ready", 120, 40) as s:
+        s.wait(r"^\s*┃\s+Ask anything")
+        s.type("hello world")
+        s.wait(r"┃\s+hello world")
+        s.keys("C-p")
+        s.wait(r"Commands\s+esc")
+        s.type("connect")
+        s.wait(r"Connect provider")
+        s.keys("Enter")
+        s.wait(r"Connect a provider")
+        s.keys("Down", "Down")
+        s.keys("Enter")
+        s.snap("auth-dialog-over-draft", r"(?s)Select auth method.*Manually enter API Key.*┃\s+hello world",
+               what="the /connect dialog's \"Select auth method\" (OpenAI chosen) over the home screen, "
+                    "\"hello world\" typed in the input box below it")
 
 
 def record_kilo(rec):

@@ -99,7 +99,7 @@ void village_size_again(RunShared& run) {
 // The village panel's typing: through the key filter, as the user's keys go.
 // False when the post of a typed line could not be started.
 bool village_input(RunShared& run, std::string_view data) {
-  const screen::FilteredKeys keys = filter_village_input(run, data, screen::KeyClock::now());
+  screen::FilteredKeys keys = filter_village_input(run, data, screen::KeyClock::now());
   if (!keys.bytes.empty()) {
     village_size_again(run);
     {
@@ -109,8 +109,8 @@ bool village_input(RunShared& run, std::string_view data) {
     hold_state_briefly(run);
   }
   const bool told = !keys.submitted || tell_typed_line(run, now_ms());
-  if (!keys.bytes.empty() && run.input) run.input->write(keys.bytes);
-  return told;
+  if (keys.bytes.empty()) return told;
+  return run.village_input.write(run.input, std::move(keys.bytes)) && told;
 }
 
 void watch(RunShared& run, const std::string& join) {
@@ -291,9 +291,11 @@ void send_watch_frame(RunShared& run, std::optional<Frame> snapshot) {
   }
   if (p.closed) return;
   // Room for the snapshot and 8 MiB after it, so a large screen does not
-  // cut the stream it is meant for.
+  // cut the stream it is meant for. Counted from what the daemon has read,
+  // not from what waits: a daemon that never reads and watches again and
+  // again is still cut.
   if (p.subscriber)
-    p.limit = p.subscriber->queued_bytes() + encode_frame(*snapshot).size() + kBacklogLimit;
+    p.limit = std::max(p.limit, encode_frame(*snapshot).size() + kBacklogLimit);
   publish_frame(run, std::move(*snapshot));
 }
 

@@ -481,7 +481,11 @@ TEST_F(CommandsTest, WatchSendsASnapshot) {
   const std::string frame = encode_frame(snapshot_frame("panel-1", 1234, 0, 80, 24, screen));
   EXPECT_EQ(subscriber->sent[0], frame);
   EXPECT_TRUE(run.publisher.enabled);
-  EXPECT_EQ(run.publisher.limit, 100 + frame.size() + kBacklogLimit);
+  EXPECT_EQ(run.publisher.limit, frame.size() + kBacklogLimit);
+  // Watch after watch while nothing is read: the limit stays where it was.
+  subscriber->queued = 7u << 20;
+  handle(R"({"type":"watch","join":"panel-1"})");
+  EXPECT_EQ(run.publisher.limit, frame.size() + kBacklogLimit);
 }
 
 TEST_F(CommandsTest, WatchWithoutAStreamMarksTheWatch) {

@@ -11,6 +11,7 @@
 #include "base/files.h"
 #include "base/text.h"
 #include "base/unique_fd.h"
+#include "daemon/chunked.h"
 #include "daemon/config.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
@@ -18,7 +19,6 @@
 #include "daemon/proof.h"
 #include "run/link/commands.h"
 #include "run/link/posts.h"
-#include "run/link/socket_io.h"
 #include "run/link/sse.h"
 
 namespace mossbank::run {
@@ -28,7 +28,8 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr size_t kReadSize = 8192;
-constexpr size_t kMaxHeadLine = 64 * 1024;
+// A chunk of the command stream above this ends the stream as an error.
+constexpr uint64_t kMaxChunk = 0x100000;
 
 bool village_owned(RunShared& run) {
   std::lock_guard lock(run.registration_mutex);
@@ -47,81 +48,18 @@ bool tray_stopped(RunShared& run) {
   return by != marker->end() && by->is_string() && by->get_ref<const std::string&>() == "tray";
 }
 
-// Reads the command stream: lines of the answer's head, then the body, in
-// reads of up to kReadSize bytes.
-class StreamReader {
- public:
-  explicit StreamReader(int fd) : fd_(fd) {}
-
-  // The next line without its "\n"; what is left at the end of the stream
-  // (possibly empty); none on a read error or a line past kMaxHeadLine.
-  std::optional<std::string> read_line() {
-    for (;;) {
-      size_t newline = buffer_.find('\n', start_);
-      if (newline != std::string::npos) {
-        std::string line = buffer_.substr(start_, newline - start_);
-        start_ = newline + 1;
-        return line;
-      }
-      if (buffer_.size() - start_ > kMaxHeadLine) return std::nullopt;
-      buffer_.erase(0, start_);
-      start_ = 0;
-      ssize_t n = fill();
-      if (n < 0) return std::nullopt;
-      if (n == 0) {
-        std::string rest = std::move(buffer_);
-        buffer_.clear();
-        return rest;
-      }
-    }
-  }
-
-  // What is buffered beyond the head, then one read; 0 bytes at the end of
-  // the stream, none on an error (the read time-out included).
-  std::optional<std::string> read_some() {
-    if (start_ < buffer_.size()) {
-      std::string rest = buffer_.substr(start_);
-      buffer_.clear();
-      start_ = 0;
-      return rest;
-    }
-    buffer_.clear();
-    start_ = 0;
-    ssize_t n = fill();
+// The command stream's body, after what came with the head: one read of
+// up to kReadSize bytes at a time; empty at its end, none on an error (the
+// read time-out included).
+std::optional<std::string> read_some(int fd, std::string& rest) {
+  if (!rest.empty()) return std::exchange(rest, std::string());
+  char chunk[kReadSize];
+  for (;;) {
+    ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
-    return std::move(buffer_);
+    return std::string(chunk, static_cast<size_t>(n));
   }
-
- private:
-  ssize_t fill() {
-    char chunk[kReadSize];
-    for (;;) {
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
-      return n;
-    }
-  }
-
-  int fd_;
-  std::string buffer_;
-  size_t start_ = 0;
-};
-
-uint16_t status_of(std::string_view status_line) {
-  std::string_view text = trim_unicode_space(status_line);
-  size_t first = text.find(' ');
-  if (first == std::string_view::npos) return 0;
-  std::string_view field = text.substr(first + 1);
-  field = field.substr(0, field.find(' '));
-  if (field.starts_with('+')) field.remove_prefix(1);
-  if (field.empty() || field.size() > 5) return 0;
-  uint32_t value = 0;
-  for (char c : field) {
-    if (c < '0' || c > '9') return 0;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  return value > 65535 ? 0 : static_cast<uint16_t>(value);
 }
 
 // Puts a duplicate of the stream's socket in the stream slot (or -1).
@@ -155,6 +93,9 @@ class Attempt {
     std::optional<DaemonConfig> config = read_config(link.home);
     if (!config) return std::nullopt;
     if (!daemon_proves_itself(config->port, config->token)) return std::nullopt;
+    // The proof takes a while; a run that ended or detached meanwhile
+    // registers nothing.
+    if (link.stop.load() || link.closed.load()) return std::nullopt;
     Route route{config->port, config->token};
     link.set_route(route);
 
@@ -164,14 +105,16 @@ class Attempt {
       registration = run_.registration;
     }
     RunAnswer answer = send_run_request(link, route, "POST", std::string(kRunsPath), &registration);
-    if (!answer.answered || answer.status < 200 || answer.status > 299) return std::nullopt;
+    if (!answer.answered || !is_success(answer.status)) return std::nullopt;
     {
       std::lock_guard lock(link.route_mutex);
       link.registered = route;
     }
 
-    std::optional<std::string> token = header_value_bytes(route.token);
-    if (!token) return std::nullopt;
+    const std::optional<std::string> head =
+        request_head("GET", run_path(link.run_id, "/commands"), route.port,
+                     {{"accept", "text/event-stream"}, {std::string(kTokenHeader), route.token}});
+    if (!head) return std::nullopt;
     auto connected = connect_loopback(route.port, settings_.connect_timeout);
     auto* socket = std::get_if<UniqueFd>(&connected);
     if (socket == nullptr) return std::nullopt;
@@ -181,29 +124,15 @@ class Attempt {
     fill_stream_slot(link, stream.get());
     if (link.stop.load()) return std::nullopt;
 
-    const std::string port = std::to_string(route.port);
-    const std::string head = "GET " + run_path(link.run_id, "/commands") +
-                             " HTTP/1.1\r\nhost: 127.0.0.1:" + port +
-                             "\r\naccept: text/event-stream\r\n" + std::string(kTokenHeader) +
-                             ": " + *token + "\r\n\r\n";
-    if (!send_all(stream.get(), head)) return std::nullopt;
+    if (!send_all(stream.get(), *head)) return std::nullopt;
     if (!set_read_timeout(stream.get(), settings_.read_timeout)) return std::nullopt;
-
-    StreamReader reader(stream.get());
-    std::optional<std::string> status_line = reader.read_line();
-    if (!status_line) return std::nullopt;
-    const uint16_t status = status_of(*status_line);
+    std::optional<StreamHead> answer_head = read_response_head(stream.get());
+    if (!answer_head || answer_head->head.status != 200) return std::nullopt;
     bool chunked = false;
-    for (;;) {
-      std::optional<std::string> line = reader.read_line();
-      if (!line) return std::nullopt;
-      std::string lower = ascii_lower(trim_unicode_space(*line));
-      if (lower.empty()) break;
-      if (lower.starts_with("transfer-encoding:") && lower.find("chunked") != std::string::npos)
+    for (const auto& [name, value] : answer_head->head.headers)
+      if (name == "transfer-encoding" && ascii_lower(value).find("chunked") != std::string::npos)
         chunked = true;
-    }
-    if (status != 200) return std::nullopt;
-    return read_body(reader, chunked);
+    return read_body(stream.get(), std::move(answer_head->rest), chunked);
   }
 
   bool saw_ready() const { return saw_ready_; }
@@ -211,21 +140,20 @@ class Attempt {
  private:
   enum class Next { go_on, end };
 
-  std::optional<std::string> read_body(StreamReader& reader, bool chunked) {
-    ChunkedBody body;
-    std::vector<std::string> chunks;
+  std::optional<std::string> read_body(int fd, std::string rest, bool chunked) {
+    ChunkedDecoder body(ChunkedRules::stream(kMaxChunk));
+    std::string data;
     for (;;) {
-      std::optional<std::string> bytes = reader.read_some();
+      std::optional<std::string> bytes = read_some(fd, rest);
       if (!bytes || bytes->empty()) return std::nullopt;
       if (!chunked) {
         if (deliver(*bytes) == Next::end) return std::move(failure_);
         continue;
       }
-      chunks.clear();
-      ChunkedBody::Status status = body.feed(*bytes, chunks);
-      for (const std::string& chunk : chunks)
-        if (deliver(chunk) == Next::end) return std::move(failure_);
-      if (status != ChunkedBody::Status::more) return std::nullopt;
+      data.clear();
+      const ChunkedDecoder::Status status = body.feed(*bytes, data);
+      if (!data.empty() && deliver(data) == Next::end) return std::move(failure_);
+      if (status != ChunkedDecoder::Status::more) return std::nullopt;
     }
   }
 
@@ -233,10 +161,10 @@ class Attempt {
   Next deliver(std::string_view bytes) {
     if (run_.link.stop.load()) return Next::end;
     events_.clear();
-    parser_.feed(bytes, events_);
+    const bool fed = parser_.feed(bytes, events_);
     for (const SseEvent& event : events_)
       if (dispatch(event) == Next::end) return Next::end;
-    return Next::go_on;
+    return fed ? Next::go_on : Next::end;  // an event past the bound: a failed attempt
   }
 
   Next dispatch(const SseEvent& event) {

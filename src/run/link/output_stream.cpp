@@ -18,13 +18,11 @@
 #include "daemon/home.h"
 #include "daemon/http_client.h"
 #include "run/session/run_shared.h"
-#include "run/link/socket_io.h"
 
 namespace mossbank::run {
 
 namespace {
 
-constexpr size_t kReplyHeadLimit = 64 * 1024;
 constexpr size_t kWriteBatch = 256 * 1024;
 // While output flows, the writer gathers frames for this long (or this
 // many bytes) before it writes: a write to the daemon costs far more than a
@@ -42,37 +40,6 @@ uint64_t digits_value(std::string_view text) {
   uint64_t value = 0;
   for (char c : text) value = value * 10 + static_cast<uint64_t>(c - '0');
   return value;
-}
-
-struct ReplyHead {
-  uint16_t status = 0;
-  HttpHeaders headers;
-};
-
-// Reads the answer's head to its blank line; what follows belongs to the
-// body, which the reply thread reads and ignores.
-std::optional<ReplyHead> read_reply_head(int fd) {
-  std::string head;
-  char buffer[8192];
-  for (;;) {
-    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;
-    head.append(buffer, static_cast<size_t>(n));
-    if (size_t end = head.find("\r\n\r\n"); end != std::string::npos) {
-      head.resize(end);
-      break;
-    }
-    if (head.size() > kReplyHeadLimit) return std::nullopt;
-  }
-  // "HTTP/1.1 200 OK": the second field.
-  const size_t first = head.find(' ');
-  if (first == std::string::npos) return std::nullopt;
-  const size_t second = head.find_first_of(" \r", first + 1);
-  const std::string_view code = std::string_view(head).substr(
-      first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
-  if (code.size() != 3 || !all_digits(code, 3)) return std::nullopt;
-  return ReplyHead{static_cast<uint16_t>(digits_value(code)), collect_response_headers(head)};
 }
 
 }  // namespace
@@ -304,15 +271,12 @@ std::optional<CarryOn> parse_carry_on(std::string_view value) {
 
 std::optional<std::string> output_stream_head(std::string_view run_id, uint16_t port,
                                               std::string_view token) {
-  const std::optional<std::string> token_bytes = header_value_bytes(token);
-  if (!token_bytes) return std::nullopt;
-  std::string head = "POST " + run_path(run_id, "/output") + " HTTP/1.1\r\nhost: 127.0.0.1:" +
-                     std::to_string(port) +
-                     "\r\ncontent-type: application/octet-stream\r\n" +
-                     std::string(kTokenHeader) + ": " + *token_bytes + "\r\n" +
-                     std::string(kCarryOnHeader) +
-                     ": 1\r\ntransfer-encoding: chunked\r\nconnection: close\r\n\r\n";
-  return head;
+  return request_head("POST", run_path(run_id, "/output"), port,
+                      {{std::string(kContentTypeHeader), "application/octet-stream"},
+                       {std::string(kTokenHeader), std::string(token)},
+                       {std::string(kCarryOnHeader), "1"},
+                       {"transfer-encoding", "chunked"},
+                       {"connection", "close"}});
 }
 
 void append_chunk(std::string& out, std::string_view bytes) {
@@ -443,12 +407,14 @@ std::shared_ptr<OutputStream> open_output_stream(
   const std::chrono::milliseconds head_wait = wait_most(streams.timings.reply_head);
   if (head_wait.count() == 0) return nullptr;
   set_read_timeout(fd, head_wait);
-  const std::optional<ReplyHead> reply = read_reply_head(fd);
-  if (!reply || reply->status != 200) {
+  // What follows the head belongs to the body, which the reply thread reads
+  // and ignores.
+  const std::optional<StreamHead> reply = read_response_head(fd);
+  if (!reply || reply->head.status != 200) {
     core->shutdown();
     return nullptr;
   }
-  if (const std::string* value = find_header(reply->headers, kCarryOnHeader))
+  if (const std::string* value = find_header(reply->head.headers, kCarryOnHeader))
     core->carry_on = parse_carry_on(*value);
   set_read_timeout(fd, std::chrono::milliseconds(0));
 

@@ -33,7 +33,7 @@ bool report_run(LinkState& link, std::string_view suffix, const JsonValue& body)
     link.set_route(std::nullopt);
     shut_command_stream(link);
   }
-  return answer.answered && answer.status >= 200 && answer.status <= 299;
+  return answer.answered && is_success(answer.status);
 }
 
 void note_worker_stopped(RunShared& run, std::string_view what, std::string_view why) {

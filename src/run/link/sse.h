@@ -1,5 +1,5 @@
-// The command stream's two decoders, both pure push parsers: bytes in as
-// they were read, completed pieces out.
+// The command stream's event parser, a pure push parser: bytes in as they
+// were read (the chunked framing already taken off), events out.
 //
 // SseParser cuts server-sent events into lines at "\n" (a line may span any
 // number of feeds; trailing "\r"s are dropped; bad UTF-8 becomes U+FFFD) and
@@ -9,13 +9,10 @@
 //   "data:<text>"   one data line, less one leading space; the lines are
 //                   joined with "\n"
 //   anything else   ignored (":" comments, "id:", "retry:", ...)
-//
-// ChunkedBody takes the body of a chunked answer and gives back each chunk's
-// data once the whole chunk has arrived. A size line is trimmed, cut at its
-// first ";" (an extension) and read as hexadecimal with an optional "+"; a
-// line that does not read as hexadecimal counts as 0, which ends the body.
-// A chunk above kMaxChunk fails the stream, as does a size line that runs
-// past kMaxChunkLine. The two bytes after a chunk's data are skipped.
+// A line, or an event's pending data, past kMaxEventBytes fails the parser:
+// a daemon gone wrong cannot make the run hold more than that (the largest
+// event the village sends, an `input` of 65,536 units escaped as JSON, is
+// under 400 KiB).
 #pragma once
 
 #include <cstdint>
@@ -31,41 +28,22 @@ struct SseEvent {
   std::string data;
 };
 
+inline constexpr size_t kMaxEventBytes = 4u << 20;
+
 class SseParser {
  public:
-  // Appends the events `bytes` complete to `out`, in order.
-  void feed(std::string_view bytes, std::vector<SseEvent>& out);
+  // Appends the events `bytes` complete to `out`, in order; false (then
+  // and from now on) once a line or an event's data passes kMaxEventBytes.
+  bool feed(std::string_view bytes, std::vector<SseEvent>& out);
 
  private:
-  void line_done(std::vector<SseEvent>& out);
+  bool line_done(std::vector<SseEvent>& out);
 
   std::string line_;
   std::optional<std::string> name_;
   std::vector<std::string> data_;
-};
-
-inline constexpr uint64_t kMaxChunk = 0x100000;
-inline constexpr size_t kMaxChunkLine = 64 * 1024;
-
-// The size a chunk-size line announces (the line without its "\n").
-uint64_t chunk_size_of(std::string_view line);
-
-class ChunkedBody {
- public:
-  enum class Status { more, ended, failed };
-
-  // Appends the data of each chunk that `bytes` complete to `chunks`; bytes
-  // after the body's end are ignored.
-  Status feed(std::string_view bytes, std::vector<std::string>& chunks);
-  Status status() const { return status_; }
-
- private:
-  enum class Part { size_line, data, data_end };
-  Part part_ = Part::size_line;
-  Status status_ = Status::more;
-  std::string line_;
-  std::string data_;
-  uint64_t left_ = 0;
+  size_t data_bytes_ = 0;  // the data lines joined
+  bool failed_ = false;
 };
 
 }  // namespace mossbank::run

@@ -7,30 +7,31 @@
 #include <string_view>
 #include <vector>
 
+#include "daemon/chunked.h"
 #include "run/link/sse.h"
 
 namespace {
 
+constexpr uint64_t kMaxChunk = 0x100000;
+
 struct Outcome {
-  std::vector<std::string> chunks;
+  std::string data;
   std::vector<std::pair<std::string, std::string>> events;
-  mossbank::run::ChunkedBody::Status status;
+  mossbank::ChunkedDecoder::Status status;
+  bool fed = true;
 };
 
 Outcome decode(std::string_view bytes, size_t piece) {
-  mossbank::run::ChunkedBody body;
+  mossbank::ChunkedDecoder body(mossbank::ChunkedRules::stream(kMaxChunk));
   mossbank::run::SseParser parser;
-  Outcome out{{}, {}, mossbank::run::ChunkedBody::Status::more};
+  Outcome out{{}, {}, mossbank::ChunkedDecoder::Status::more};
   std::vector<mossbank::run::SseEvent> events;
-  for (size_t i = 0; i < bytes.size() && out.status == mossbank::run::ChunkedBody::Status::more;
+  for (size_t i = 0; i < bytes.size() && out.status == mossbank::ChunkedDecoder::Status::more;
        i += piece) {
-    std::vector<std::string> chunks;
-    out.status = body.feed(bytes.substr(i, piece), chunks);
-    for (std::string& c : chunks) {
-      if (c.size() > mossbank::run::kMaxChunk) std::abort();
-      parser.feed(c, events);
-      out.chunks.push_back(std::move(c));
-    }
+    std::string data;
+    out.status = body.feed(bytes.substr(i, piece), data);
+    if (!parser.feed(data, events)) out.fed = false;
+    out.data += data;
   }
   for (auto& e : events) out.events.emplace_back(std::move(e.name), std::move(e.data));
   return out;
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
   Outcome cut = decode(bytes, piece);
   Outcome whole = decode(bytes, bytes.size() + 1);
-  if (cut.chunks != whole.chunks || cut.events != whole.events || cut.status != whole.status)
+  if (cut.data != whole.data || cut.events != whole.events || cut.status != whole.status ||
+      cut.fed != whole.fed)
     std::abort();
   return 0;
 }

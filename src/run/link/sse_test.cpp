@@ -1,5 +1,7 @@
 #include "run/link/sse.h"
 
+#include "daemon/chunked.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -58,81 +60,52 @@ TEST(SseParser, Events) {
   }
 }
 
-TEST(ChunkSize, Lines) {
-  struct Case {
-    std::string line;
-    uint64_t want;
-  };
-  const std::vector<Case> cases = {
-      {"1a", 26},          {"1a;name=value", 26}, {"1A\r", 26},       {"  1a  ", 26},
-      {"+10", 16},         {"0", 0},              {"zz", 0},          {"", 0},
-      {"+", 0},            {"-1", 0},             {"1a ;ext", 0},     {"0x10", 0},
-      {"100000", 0x100000}, {"100001", 0x100001}, {"ffffffffffffffff", UINT64_MAX},
-      {"1ffffffffffffffff", 0},
-  };
-  for (const Case& c : cases) EXPECT_EQ(chunk_size_of(c.line), c.want) << c.line;
-}
-
-struct Decoded {
-  std::vector<std::string> chunks;
-  ChunkedBody::Status status;
-};
-
-Decoded decode(const std::vector<std::string>& pieces) {
-  ChunkedBody body;
-  Decoded out{{}, ChunkedBody::Status::more};
-  for (const std::string& piece : pieces) out.status = body.feed(piece, out.chunks);
-  return out;
-}
-
-TEST(ChunkedBody, Bodies) {
-  using S = ChunkedBody::Status;
+TEST(SseParser, BoundsALineAndAnEventsData) {
+  const std::string big(kMaxEventBytes - 6, 'x');  // "data: " + big: one line at the bound
   struct Case {
     const char* what;
-    std::string wire;
-    std::vector<std::string> chunks;
-    S status;
+    std::vector<std::string> pieces;
+    bool fed;
+    size_t events;
   };
-  const std::string big(0x100000, 'x');
   const std::vector<Case> cases = {
-      {"two chunks and the end", "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n", {"abc", "de"}, S::ended},
-      {"extension", "1a;foo=bar\r\nabcdefghijklmnopqrstuvwxyz\r\n", {"abcdefghijklmnopqrstuvwxyz"}, S::more},
-      {"not hexadecimal ends like 0", "3\r\nabc\r\nxyz\r\n4\r\nnext\r\n", {"abc"}, S::ended},
-      {"bytes after the end ignored", "0\r\n\r\n3\r\nabc\r\n", {}, S::ended},
-      {"the two closing bytes are skipped whatever they are", "2\r\nab!!1\r\nc\r\n", {"ab", "c"}, S::more},
-      {"LF alone ends a size line", "2\nab\r\n", {"ab"}, S::more},
-      {"largest chunk", "100000\r\n" + big + "\r\n", {big}, S::more},
-      {"oversize fails", "100001\r\n", {}, S::failed},
-      {"oversize after a good chunk", "1\r\na\r\n200000\r\n", {"a"}, S::failed},
-      {"size line too long fails", std::string(kMaxChunkLine + 1, '0'), {}, S::failed},
-      {"incomplete chunk held", "5\r\nabc", {}, S::more},
+      {"a line at the bound", {"data: " + big + "\n\n"}, true, 1},
+      {"a line one byte past it", {"data: " + big + "x\n\n"}, false, 0},
+      {"a line past it with no newline, in reads", {"data: " + big, "xy"}, false, 0},
+      {"data lines that join past it",
+       {"data: " + std::string(kMaxEventBytes / 2, 'a') + "\n", "data: " +
+        std::string(kMaxEventBytes / 2, 'b') + "\n\n"},
+       false, 0},
+      {"an event before the bad one still comes", {"event: ready\n\ndata: " + big + "xx"}, false, 1},
   };
   for (const Case& c : cases) {
-    Decoded whole = decode({c.wire});
-    EXPECT_EQ(whole.chunks, c.chunks) << c.what;
-    EXPECT_EQ(whole.status, c.status) << c.what;
-    if (c.wire.size() > 4096) continue;
-    for (size_t cut = 0; cut <= c.wire.size(); ++cut) {
-      Decoded split = decode({c.wire.substr(0, cut), c.wire.substr(cut)});
-      EXPECT_EQ(split.chunks, c.chunks) << c.what << " cut at " << cut;
-      EXPECT_EQ(split.status, c.status) << c.what << " cut at " << cut;
+    SseParser parser;
+    std::vector<SseEvent> out;
+    bool fed = true;
+    for (const std::string& piece : c.pieces) fed = parser.feed(piece, out) && fed;
+    EXPECT_EQ(fed, c.fed) << c.what;
+    EXPECT_EQ(out.size(), c.events) << c.what;
+    if (!c.fed) {
+      // Failed for good: nothing more comes out.
+      EXPECT_FALSE(parser.feed("event: ready\n\n", out)) << c.what;
+      EXPECT_EQ(out.size(), c.events) << c.what;
     }
   }
 }
 
-TEST(ChunkedBody, EventSplitAcrossChunks) {
+TEST(SseParser, EventSplitAcrossChunks) {
   // A command event cut into three chunks, with a comment before it.
   const std::string wire =
       "c\r\n: keepalive\n\r\n"
       "8;x=1\r\nevent: c\r\n"
       "16\r\nommand\ndata: {\"a\":1}\n\n\r\n";
-  ChunkedBody body;
+  ChunkedDecoder body(ChunkedRules::stream(0x100000));
   SseParser parser;
   std::vector<SseEvent> events;
   for (char ch : wire) {
-    std::vector<std::string> chunks;
-    body.feed(std::string_view(&ch, 1), chunks);
-    for (const std::string& chunk : chunks) parser.feed(chunk, events);
+    std::string data;
+    body.feed(std::string_view(&ch, 1), data);
+    parser.feed(data, events);
   }
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].name, "command");

@@ -31,12 +31,14 @@ bool answer(RunShared& run, std::string_view request_id, std::string_view word) 
 }
 
 void mark_village_talk(RunShared& run) {
-  std::lock_guard lock(run.activity_mutex);
-  ActivityRecord& a = run.activity;
-  a.village_talk = true;
-  a.village_talk_at = now_ms();
-  a.echo_state = 2;
-  if (a.working) a.asked = true;
+  std::optional<JsonValue> body;
+  {
+    std::lock_guard lock(run.activity_mutex);
+    if (auto change = note_village_talk(run.activity, now_ms()))
+      body = activity_body(run.activity, *change);
+  }
+  // The turn already under way is now the village's: it learns so at once.
+  if (body && run.poster) run.poster->post("/activity", std::move(*body));
 }
 
 ReceiptRead read_box_after_talk(RunShared& run, std::string_view text) {

@@ -77,6 +77,15 @@ JsonValue activity_body(ActivityRecord& r, const ActivityChange& change) {
   return body;
 }
 
+std::optional<ActivityChange> note_village_talk(ActivityRecord& r, double now) {
+  r.village_talk = true;
+  r.village_talk_at = now;
+  r.echo_state = 2;
+  if (!r.working || r.asked) return std::nullopt;
+  r.asked = true;
+  return ActivityChange{true, true};
+}
+
 void note_input(ActivityRecord& r, double now) {
   r.last_input_at = now;
   r.echo_state = r.working ? 2 : 0;

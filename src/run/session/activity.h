@@ -31,6 +31,10 @@ std::optional<ActivityChange> lapse_activity(ActivityRecord& record, double now)
 // lock) for the link's ready.
 JsonValue activity_body(ActivityRecord& record, const ActivityChange& change);
 
+// The village's talk was sent: it counts as asked, and a turn already
+// under way becomes the village's own (a change to report when it does).
+std::optional<ActivityChange> note_village_talk(ActivityRecord& record, double now);
+
 // Input reached the agent (the user's keys, the village's input or typing).
 void note_input(ActivityRecord& record, double now);
 

@@ -59,6 +59,23 @@ TEST(Activity, AskedWhenTheVillagesTalkStartedIt) {
   }
 }
 
+TEST(Activity, TalkWhileWorkingMakesTheTurnAskedOnce) {
+  ActivityRecord idle;
+  EXPECT_EQ(note_village_talk(idle, T), std::nullopt);  // asked comes with the work it starts
+  EXPECT_TRUE(idle.village_talk);
+  EXPECT_EQ(idle.echo_state, 2);
+
+  ActivityRecord busy;
+  ASSERT_TRUE(decide_activity(busy, T, 300));
+  ASSERT_FALSE(busy.asked);
+  auto change = note_village_talk(busy, T + 100);
+  ASSERT_TRUE(change);
+  EXPECT_TRUE(change->working);
+  EXPECT_TRUE(change->asked);
+  EXPECT_TRUE(busy.asked);
+  EXPECT_EQ(note_village_talk(busy, T + 200), std::nullopt);  // no change, no second report
+}
+
 TEST(Activity, EchoGoesOnWhilePiecesFollowClosely) {
   ActivityRecord r;
   note_input(r, T);

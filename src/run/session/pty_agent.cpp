@@ -1,5 +1,7 @@
 #include "run/session/pty_agent.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -92,13 +94,31 @@ std::optional<std::string> login_shell() {
 
 }  // namespace
 
-bool AgentInput::write(std::string_view bytes) {
+AgentInput::AgentInput(std::shared_ptr<PtyMaster> master) : master_(std::move(master)) {
+  const int fd = master_->fd.get();
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+bool AgentInput::write(std::string_view bytes, int cancel_fd) {
   std::lock_guard lock(mutex_);
+  const int fd = master_->fd.get();
   while (!bytes.empty()) {
-    ssize_t n = ::write(master_->fd.get(), bytes.data(), bytes.size());
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<size_t>(n));
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {cancel_fd, POLLIN, 0}};
+    const int ready = ::poll(fds, cancel_fd >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return false;
+    if (cancel_fd >= 0 && fds[1].revents != 0) return false;
+    // Nobody holds the agent's side any more: nothing will ever read.
+    if ((fds[0].revents & POLLOUT) == 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+      return false;
   }
   return true;
 }

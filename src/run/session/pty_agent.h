@@ -29,11 +29,16 @@ struct PtyMaster {
 };
 
 // The agent's input: writes of whole byte strings, one writer at a time.
+// The master is made non-blocking (the pump reads it only once poll says
+// so), so that a write waiting for an agent that does not read can be
+// called off.
 class AgentInput {
  public:
-  explicit AgentInput(std::shared_ptr<PtyMaster> master) : master_(std::move(master)) {}
-  // Writes every byte (retrying on EINTR and short writes); false on failure.
-  bool write(std::string_view bytes);
+  explicit AgentInput(std::shared_ptr<PtyMaster> master);
+  // Writes every byte, waiting while the pty is full; false on failure,
+  // once the agent's side is closed, or once `cancel_fd` (when given)
+  // becomes readable.
+  bool write(std::string_view bytes, int cancel_fd = -1);
 
  private:
   std::mutex mutex_;

@@ -171,7 +171,9 @@ void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_pt
       continue;
     }
     ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
+    // The master is non-blocking (for the agent's input): a read that finds
+    // nothing after all waits again.
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) return;  // end of file, or EIO once the agent's side is closed
 
     const std::string_view text = repair.feed(std::string_view(buffer.data(), static_cast<size_t>(n)));

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "daemon/daemon_api.h"
 #include "run/start/environment.h"
 
 namespace mossbank::run {
@@ -53,7 +54,7 @@ JsonValue build_registration(const RegistrationInput& in) {
   r["villageOwned"] = env_var(env, "MOSSBANK_VILLAGE_TERMINAL") == "1" || run_as == in.run_id ||
                       host == in.run_id;
   r["wrapperVersion"] = in.invocation->version;
-  r["wrapperApi"] = 211;
+  r["wrapperApi"] = kApiLevel;
   r["input"] = true;
   r["interrupt"] = true;
   if (in.child_pid) r["childPid"] = *in.child_pid;

@@ -48,6 +48,7 @@
 #include "run/session/agent_process.h"
 #include "run/link/output_stream.h"
 #include "run/link/publisher.h"
+#include "run/link/village_input.h"
 #include "screen/key_filter.h"
 #include "terminal/terminal.h"
 
@@ -208,6 +209,8 @@ struct RunShared {
   std::shared_ptr<AgentProcess> agent;
   // The agent's input, for the village's keys (set by the run loop).
   std::shared_ptr<AgentInput> input;
+  // The village's `input`, written off the link's thread.
+  VillageInputWriter village_input;
 
   std::mutex screen_mutex;
   ScreenRecord screen = waking_screen_record(&waker, &mirror_wake);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "run/link/link.h"
 #include "run/link/output_stream.h"
 
 namespace mossbank::run {
@@ -70,7 +71,7 @@ std::optional<std::string> app_bundle_of(const std::string& executable) {
 void detach_from_village(RunShared& run) {
   if (run.stopping.load()) return;
   run.link.closed.store(true);
-  run.link.stop.store(true);
+  stop_link(run);  // the command stream too, not at its next byte
   close_output_stream(run);
   run.link.set_route(std::nullopt);
 }

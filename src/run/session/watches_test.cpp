@@ -1,5 +1,7 @@
 #include "run/session/watches.h"
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,8 +9,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
+
+#include "base/unique_fd.h"
 
 namespace mossbank::run {
 namespace {
@@ -135,10 +140,22 @@ TEST_F(BundleWatch, AnInstalledProgramIsWell) {
 TEST(Detach, ClosesTheLinkAndDropsTheRoute) {
   RunShared run(20, 4, "", "r");
   run.link.set_route(Route{1234, "t"});
+  // The link reads its command stream on one end; the slot holds a copy.
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  UniqueFd stream(fds[0]);
+  UniqueFd daemon(fds[1]);
+  run.link.command_stream_fd = ::dup(stream.get());
   detach_from_village(run);
   EXPECT_TRUE(run.link.closed.load());
   EXPECT_TRUE(run.link.stop.load());
   EXPECT_EQ(run.link.copy_route(), std::nullopt);
+  // The link's read ends now, not at the daemon's next ping.
+  pollfd ready{stream.get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&ready, 1, 5000), 1);
+  char byte;
+  EXPECT_EQ(::recv(stream.get(), &byte, 1, 0), 0);
+  ::close(std::exchange(run.link.command_stream_fd, -1));
 }
 
 }  // namespace

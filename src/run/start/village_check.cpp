@@ -17,7 +17,7 @@ namespace mossbank::run {
 
 namespace {
 
-constexpr double kLowestApi = 211;
+constexpr double kLowestApi = kApiLevel;
 constexpr std::chrono::milliseconds kHealthTimeout{500};
 constexpr std::chrono::seconds kHooksPingTimeout{6};
 
@@ -64,7 +64,7 @@ bool daemon_get(uint16_t port, std::string_view path, std::chrono::seconds timeo
   request.port = port;
   HttpResponse response = send_once(request);
   const HttpReply* reply = std::get_if<HttpReply>(&response);
-  return reply != nullptr && reply->status >= 200 && reply->status < 300;
+  return reply != nullptr && is_success(reply->status);
 }
 
 bool semver_lower(const SemVer& a, const SemVer& b) {
