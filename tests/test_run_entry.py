@@ -229,6 +229,51 @@ class FindingTheProgram(RunEntry):
                          (1, f"Couldn't start {path}: Permission denied (os error 13)\n"))
 
 
+class StartingTheAgent(RunEntry):
+    """The same program starts the same way by itself and wrapped, and every
+    failure of the system is told in one form."""
+
+    # No "#!" line: the system cannot run it as it is, a shell can.
+    NO_SHEBANG = 'echo "ran $# $1" > "$RECORD"\nexit 4\n'
+
+    def setUp(self):
+        super().setUp()
+        self.daemon = StandInDaemon(home=self.home)
+        self.addCleanup(self.daemon.close)
+
+    def test_a_file_without_a_shebang_line_runs_under_the_shell(self):
+        self.agent(text=self.NO_SHEBANG)
+        for village_off in (True, False):
+            with self.subTest(village_off=village_off):
+                if village_off:
+                    self.village_off()
+                elif os.path.exists(os.path.join(self.home, "village-off")):
+                    os.remove(os.path.join(self.home, "village-off"))
+                if os.path.exists(self.record):
+                    os.remove(self.record)
+                r, _, _ = self.run_wrapper(["agent", "a b"], self.env())
+                self.assertEqual((r.code, r.stderr), (4, b""))
+                with open(self.record) as f:
+                    self.assertEqual(f.read(), "ran 1 a b\n")
+
+    def test_os_errors_name_what_failed_and_the_error_number(self):
+        # By itself: FindingTheProgram.test_a_file_that_cannot_run.
+        harness.write_script(os.path.join(self.bindir, "agent"), "#!/bin/sh\n", mode=0o644)
+        blocker = os.path.join(self.root, "a-file")
+        with open(blocker, "w") as f:
+            f.write("not a folder")
+        cases = (
+            ("wrapped", self.env(),
+             "mossbank run: the agent didn't start: Permission denied (os error 13)\n"),
+            ("config.json", self.env(home=os.path.join(blocker, "home")),
+             f"mossbank: couldn't create {blocker}/home/config.json: Not a directory (os error 20)\n"),
+        )
+        for what, env, said in cases:
+            with self.subTest(what):
+                r, _, _ = self.run_wrapper(["agent"], env)
+                self.assertEqual((r.code, r.stderr.decode()), (1, said))
+
+
 class ByItself(RunEntry):
     """The village off, and the three reasons of automatic runs."""
 
@@ -551,7 +596,9 @@ class Vocations(RunEntry):
         with open(home, "w") as f:
             f.write("not a folder")
         r, _, _ = self.run_wrapper(["--vocation", "planner", "claude"], self.env(home=home))
-        self.assertEqual((r.code, r.stderr.decode()), (1, "Not a directory (os error 20)\n"))
+        self.assertEqual((r.code, r.stderr.decode()), (1, (
+            f"mossbank: couldn't write the vocations in {home}/vocations: "
+            "Not a directory (os error 20)\n")))
 
 
 def harness_version():

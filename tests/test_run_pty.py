@@ -203,6 +203,31 @@ class RunInPty(harness.BinaryTestCase):
         term.expect(b"\x1b[?2004l", timeout=20)
         term.expect(b"\x1b[?25h", timeout=20)
 
+    def test_every_signal_that_ends_the_wrapper_gives_the_terminal_back(self):
+        # The four the run handles itself, SIGPIPE (ignored) and the two that
+        # cannot be caught are not among them.
+        names = ["SIGQUIT", "SIGUSR1", "SIGUSR2", "SIGALRM", "SIGVTALRM", "SIGPROF", "SIGXCPU",
+                 "SIGXFSZ", "SIGTRAP", "SIGSYS", "SIGIO", "SIGPWR", "SIGSTKFLT", "SIGABRT"]
+        sigs = [getattr(signal, n) for n in names if hasattr(signal, n)]
+        if hasattr(signal, "SIGRTMIN"):
+            sigs += [signal.SIGRTMIN, signal.SIGRTMAX]
+        agent = self.agent("agent", """
+            import sys, time
+            sys.stdout.write("\\x1b[?1049h\\x1b[?2004hfull screen\\r\\n")
+            sys.stdout.flush()
+            time.sleep(60)
+        """)
+        for sig in sigs:
+            with self.subTest(signal=sig):
+                term = self.start([agent])
+                term.expect("full screen", timeout=20)
+                self.wait_raw(term)
+                term.signal(sig)
+                self.assertEqual(term.wait(20), -sig)
+                self.assert_restored(term)
+                term.expect(b"\x1b[?1049l", timeout=20)
+                term.expect(b"\x1b[?2004l", timeout=20)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -21,7 +21,7 @@ namespace mossbank {
 
 namespace {
 
-IoError os_error(int err) { return IoError{std::strerror(err)}; }
+IoError os_error(int err) { return IoError{std::strerror(err), err}; }
 
 bool valid_token(const JsonValue& v) {
   return v.is_string() && utf16_length(v.get_ref<const std::string&>()) >= 16;

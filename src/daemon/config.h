@@ -22,6 +22,7 @@ struct DaemonConfig {
 
 struct IoError {
   std::string text;  // the operating system's error text
+  int code = 0;      // its errno
 };
 
 std::optional<DaemonConfig> read_config(const std::string& home);

@@ -8,13 +8,16 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace mossbank::platform {
 
 namespace {
 
-void write_errno_and_exit(int pipe_fd, int err) {
-  ssize_t ignored = write(pipe_fd, &err, sizeof err);
+constexpr char kShell[] = "/bin/sh";
+
+[[noreturn]] void report_and_exit(int report_fd, int err) {
+  ssize_t ignored = write(report_fd, &err, sizeof err);
   (void)ignored;
   _exit(127);
 }
@@ -25,6 +28,20 @@ std::vector<char*> c_strings(const std::vector<std::string>& parts) {
   for (const std::string& s : parts) out.push_back(const_cast<char*>(s.c_str()));
   out.push_back(nullptr);
   return out;
+}
+
+// Standard streams for spawn_with_default_signals' child.
+int set_standard_streams(const void* context, int /*report_fd*/) {
+  const int* wanted = static_cast<const int*>(context);
+  for (int target = 0; target < 3; ++target) {
+    if (wanted[target] < 0) continue;
+    if (wanted[target] == target) {
+      if (fcntl(target, F_SETFD, 0) != 0) return errno;
+    } else if (dup2(wanted[target], target) < 0) {
+      return errno;
+    }
+  }
+  return 0;
 }
 
 }  // namespace
@@ -64,10 +81,25 @@ int make_pipe(PipeEnds& out) {
   return 0;
 }
 
+ExecImage::ExecImage(std::string path, std::vector<std::string> argv, std::vector<std::string> envp)
+    : path_(std::move(path)), argv_(std::move(argv)), envp_(std::move(envp)) {
+  args_ = c_strings(argv_);
+  env_ = c_strings(envp_);
+  // execvp's form: the shell, the file, then the arguments after argv[0].
+  sh_args_ = {const_cast<char*>(kShell), const_cast<char*>(path_.c_str())};
+  for (size_t i = 1; i < argv_.size(); ++i) sh_args_.push_back(const_cast<char*>(argv_[i].c_str()));
+  sh_args_.push_back(nullptr);
+}
+
+int ExecImage::exec() const {
+  execve(path_.c_str(), args_.data(), env_.data());
+  if (errno == ENOEXEC) execve(kShell, sh_args_.data(), env_.data());
+  return errno;
+}
+
 int exec_with_default_signals(const std::string& path, const std::vector<std::string>& argv,
                               const std::vector<std::string>& envp) {
-  std::vector<char*> args = c_strings(argv);
-  std::vector<char*> env = c_strings(envp);
+  const ExecImage image(path, argv, envp);
 
   // Everything blocked while the actions change, so that no handler of ours
   // runs half-way; the mask is emptied only for the exec itself.
@@ -85,8 +117,7 @@ int exec_with_default_signals(const std::string& path, const std::vector<std::st
     if (sigaction(sig, &dfl, &saved[sig]) == 0) changed[sig] = true;
   }
   pthread_sigmask(SIG_SETMASK, &none, nullptr);
-  execve(path.c_str(), args.data(), env.data());
-  int err = errno;
+  int err = image.exec();
 
   pthread_sigmask(SIG_SETMASK, &all, nullptr);
   for (int sig = 1; sig < NSIG; ++sig) {
@@ -96,12 +127,10 @@ int exec_with_default_signals(const std::string& path, const std::vector<std::st
   return err;
 }
 
-Spawned spawn_with_default_signals(const SpawnRequest& request) {
+Spawned fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup setup,
+                  const void* context) {
   // fork and exec rather than posix_spawn: glibc's posix_spawn leaves its
   // two internal signals ignored in the child, and an exec keeps them so.
-  std::vector<char*> args = c_strings(request.argv);
-  std::vector<char*> env = c_strings(request.envp);
-  const int wanted[3] = {request.stdin_fd, request.stdout_fd, request.stderr_fd};
   Spawned out;
   PipeEnds status;
   if (int err = make_pipe(status)) {
@@ -118,19 +147,18 @@ Spawned spawn_with_default_signals(const SpawnRequest& request) {
   if (pid == 0) {
     // The child: async-signal-safe calls only.
     reset_signals_for_exec();
-    for (int target = 0; target < 3; ++target) {
-      if (wanted[target] < 0) continue;
-      if (wanted[target] == target) {
-        if (fcntl(target, F_SETFD, 0) != 0) write_errno_and_exit(status.write, errno);
-      } else if (dup2(wanted[target], target) < 0) {
-        write_errno_and_exit(status.write, errno);
-      }
+    // Above the standard streams, which the setup may replace.
+    int report = status.write;
+    if (report < 3) {
+      int moved = fcntl(report, F_DUPFD_CLOEXEC, 3);
+      if (moved < 0) report_and_exit(report, errno);
+      report = moved;
     }
-    if (!request.cwd.empty() && chdir(request.cwd.c_str()) != 0) {
-      write_errno_and_exit(status.write, errno);
+    if (setup != nullptr) {
+      if (int err = setup(context, report)) report_and_exit(report, err);
     }
-    execve(request.path.c_str(), args.data(), env.data());
-    write_errno_and_exit(status.write, errno);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) report_and_exit(report, errno);
+    report_and_exit(report, image.exec());
   }
   close(status.write);
   int child_errno = 0;
@@ -148,6 +176,12 @@ Spawned spawn_with_default_signals(const SpawnRequest& request) {
   }
   out.pid = pid;
   return out;
+}
+
+Spawned spawn_with_default_signals(const SpawnRequest& request) {
+  const ExecImage image(request.path, request.argv, request.envp);
+  const int wanted[3] = {request.stdin_fd, request.stdout_fd, request.stderr_fd};
+  return fork_exec(image, request.cwd, set_standard_streams, wanted);
 }
 
 std::optional<double> modified_time_ms(const std::string& path) {

@@ -5,9 +5,11 @@
 // an empty mask: the tool ignores SIGPIPE, and an ignored SIGPIPE would be
 // inherited by every shell the agent runs. exec_with_default_signals
 // replaces the process (and puts the caller's signals back when it cannot);
-// spawn_with_default_signals starts a child with the given standard
-// streams; make_pipe gives close-on-exec pipes on both platforms;
-// modified_time_ms reads the file time that the two platforms name apart.
+// fork_exec starts a child through one path, which the pty start and
+// spawn_with_default_signals (a child with the given standard streams)
+// share; a file without "#!" runs under /bin/sh on every path. make_pipe
+// gives close-on-exec pipes on both platforms; modified_time_ms reads the
+// file time that the two platforms name apart.
 #pragma once
 
 #include <sys/types.h>
@@ -31,13 +33,56 @@ struct PipeEnds {
 // 0 or the errno.
 int make_pipe(PipeEnds& out);
 
-// Replaces the process with `path` (used as given, no PATH search), `argv`
-// and exactly the "NAME=value" entries of `envp`, every signal at its
-// default and an empty mask. Returns only on failure: the errno, with the
-// caller's signal actions and mask put back as they were, so that a run
-// that goes on keeps its handlers.
+// A program ready to be started, built before any fork so that the child
+// allocates nothing: the path (used as given, no PATH search), the
+// arguments and exactly the "NAME=value" entries of the environment, as the
+// C arrays execve takes, and the same under /bin/sh for a file without a
+// "#!" line. Holds pointers into itself, so it stays where it was made.
+class ExecImage {
+ public:
+  ExecImage(std::string path, std::vector<std::string> argv, std::vector<std::string> envp);
+  ExecImage(const ExecImage&) = delete;
+  ExecImage& operator=(const ExecImage&) = delete;
+
+  // execve; a file the system cannot run as it is (ENOEXEC: no "#!" line)
+  // runs under /bin/sh, as execvp does. Async-signal-safe. Returns only on
+  // failure: the errno.
+  int exec() const;
+
+ private:
+  std::string path_;
+  std::vector<std::string> argv_;
+  std::vector<std::string> envp_;
+  std::vector<char*> args_;
+  std::vector<char*> env_;
+  std::vector<char*> sh_args_;
+};
+
+// Replaces the process with the image, every signal at its default and an
+// empty mask. Returns only on failure: the errno, with the caller's signal
+// actions and mask put back as they were, so that a run that goes on keeps
+// its handlers.
 int exec_with_default_signals(const std::string& path, const std::vector<std::string>& argv,
                               const std::vector<std::string>& envp);
+
+struct Spawned {
+  pid_t pid = -1;
+  int error = 0;  // the errno when the program did not start
+};
+
+// What a child does between fork and exec, after its signals are reset:
+// async-signal-safe calls only; 0 or the errno. `report_fd` (at least 3,
+// close-on-exec) carries a failure back to the parent: a setup that closes
+// descriptors keeps it open.
+using ChildSetup = int (*)(const void* context, int report_fd);
+
+// Forks a child that resets every signal to its default with an empty
+// mask, runs `setup` (when given) with `context`, changes to `cwd` (when
+// not empty) and execs the image. A failure on the way, the exec's
+// included, comes back in `error` with the child reaped, instead of as a
+// child that exits 127.
+Spawned fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup setup,
+                  const void* context);
 
 struct SpawnRequest {
   std::string path;  // used as given
@@ -49,13 +94,7 @@ struct SpawnRequest {
   int stderr_fd = -1;
 };
 
-struct Spawned {
-  pid_t pid = -1;
-  int error = 0;  // the errno when the program did not start
-};
-
-// Starts the program with every signal at its default and an empty mask;
-// an exec that fails is reported in `error`, not as a child that exits 127.
+// fork_exec with the given standard streams.
 Spawned spawn_with_default_signals(const SpawnRequest& request);
 
 // A file's modification time in milliseconds since the Unix epoch, with the

@@ -4,10 +4,9 @@
 // leader with the pty as its controlling terminal, has the pty on 0, 1 and 2,
 // every other descriptor closed, every signal at its default and an empty
 // mask, works in `cwd`, and execs `path` with `argv` and `envp` (no PATH
-// search). Only async-signal-safe calls run between fork and exec; an exec
-// of a file without a #! line runs it under /bin/sh, as execvp does; an exec
-// that fails is reported through a close-on-exec pipe, so the caller learns
-// the error instead of a child that exits 127.
+// search), through fork_exec (process.h): a file without a #! line runs
+// under /bin/sh, and an exec that fails is reported, not a child that exits
+// 127.
 // The child gets every signal at its default and an empty mask: the tool
 // ignores SIGPIPE, and an ignored SIGPIPE would be inherited by every shell
 // the agent runs.
@@ -24,7 +23,7 @@ namespace mossbank::platform {
 struct SpawnedPty {
   int master = -1;  // close-on-exec; the caller owns it
   pid_t pid = -1;
-  std::string error;  // set when nothing was started (master and pid invalid)
+  int error = 0;  // the errno when nothing was started (master and pid invalid)
 };
 
 SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace mossbank::platform {
 
@@ -54,6 +55,29 @@ void RawMode::restore() {
 
 void mark_agent_output() { g_agent_output.store(true); }
 
+std::vector<int> fatal_signals() {
+  std::vector<int> out = {
+      SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGABRT, SIGQUIT, SIGTRAP, SIGSYS,  SIGUSR1,
+      SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,
+#if defined(SIGPWR)
+      SIGPWR,
+#endif
+#if defined(SIGSTKFLT)
+      SIGSTKFLT,
+#endif
+#if defined(SIGEMT)
+      SIGEMT,
+#endif
+#if defined(SIGLOST) && SIGLOST != SIGPWR
+      SIGLOST,
+#endif
+  };
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) out.push_back(sig);
+#endif
+  return out;
+}
+
 void install_fatal_signal_restore() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -62,7 +86,14 @@ void install_fatal_signal_restore() {
     sa.sa_handler = on_fatal_signal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESETHAND | SA_NODEFER;
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
+    for (int sig : fatal_signals()) {
+      // An ignored signal ends nothing and stays ignored.
+      struct sigaction current;
+      if (sigaction(sig, nullptr, &current) != 0 ||
+          ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN))
+        continue;
+      sigaction(sig, &sa, nullptr);
+    }
   });
 }
 

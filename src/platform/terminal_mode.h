@@ -2,14 +2,18 @@
 //
 // RawMode saves stdin's attributes, applies cfmakeraw, and gives the saved
 // attributes back exactly once (an atomic flag), whether from restore(), its
-// destructor, or the fatal-signal handlers. Those handlers (SIGSEGV, SIGBUS,
-// SIGFPE, SIGILL, SIGABRT) use async-signal-safe calls only and no lock:
-// they set the saved attributes back, write the fixed kFatalReset to stdout
-// when it is a terminal and an agent has written to it (mark_agent_output),
-// then re-raise the signal with its default action.
+// destructor, or the fatal-signal handlers. Those handlers cover every
+// signal whose default action ends the process (fatal_signals), apart from
+// the four the run handles itself (SIGINT, SIGTERM, SIGHUP; SIGWINCH is
+// harmless), SIGPIPE, which the tool ignores, and the two that cannot be
+// caught. They use async-signal-safe calls only and no lock: they set the
+// saved attributes back, write the fixed kFatalReset to stdout when it is
+// a terminal and an agent has written to it (mark_agent_output), then
+// re-raise the signal with its default action.
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace mossbank::platform {
 
@@ -44,7 +48,14 @@ class RawMode {
   bool saved_ = false;
 };
 
-// Installs the fatal-signal handlers (once per process).
+// The signals whose default action ends the process and that the handlers
+// take: the crashes, SIGQUIT, SIGTRAP, SIGSYS, SIGUSR1, SIGUSR2, the timers
+// and limits, SIGIO and the platform's own (SIGPWR, SIGSTKFLT, SIGEMT, the
+// real-time signals).
+std::vector<int> fatal_signals();
+
+// Installs the fatal-signal handlers (once per process) on those of
+// fatal_signals that are not ignored.
 void install_fatal_signal_restore();
 
 // An agent's output may have changed the user's terminal's modes from now

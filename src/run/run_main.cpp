@@ -31,7 +31,7 @@ std::variant<DaemonConfig, RunExit> config_or_exit(const RunInvocation& invocati
   const bool home_given = env_var(invocation.environment, "MOSSBANK_HOME").has_value();
   std::variant<DaemonConfig, IoError> config = ensure_config(invocation.home_dir, home_given);
   if (auto* error = std::get_if<IoError>(&config)) {
-    eprint(error->text + "\n");
+    eprint(couldnt_create_config(home_path(invocation.home_dir, "config.json"), error->code));
     return RunExit{1};
   }
   return std::get<DaemonConfig>(config);
@@ -66,7 +66,7 @@ RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocati
     VocationLookup found = resolve_vocation(invocation.home_dir, *options.vocation_id);
     if (auto* missing = std::get_if<VocationNotFound>(&found)) return RunError{missing->text};
     if (auto* failed = std::get_if<VocationWriteFailed>(&found)) {
-      eprint(failed->text + "\n");
+      eprint(couldnt_write_vocations(failed->folder, failed->code));
       return RunExit{1};
     }
     prompt = vocation_prompt(std::get<Vocation>(found));

@@ -126,24 +126,21 @@ std::string hex_component(std::string_view digits) {
 std::optional<std::string> normalise_colour(std::string_view text) {
   if (text.size() == 7 && text[0] == '#' && all_hex(text.substr(1), 6, 6))
     return ascii_lower(text);
+  // "rgb:" or "rgba:", three components and an optional fourth (alpha,
+  // ignored), whichever prefix.
   std::string_view rest;
   if (text.size() > 4 && ascii_lower(text.substr(0, 4)) == "rgb:") {
     rest = text.substr(4);
-    auto parts = split_slash(rest);
-    if (parts.size() != 3) return std::nullopt;
-    for (auto p : parts)
-      if (!all_hex(p, 1, 4)) return std::nullopt;
-    return "#" + hex_component(parts[0]) + hex_component(parts[1]) + hex_component(parts[2]);
-  }
-  if (text.size() > 5 && ascii_lower(text.substr(0, 5)) == "rgba:") {
+  } else if (text.size() > 5 && ascii_lower(text.substr(0, 5)) == "rgba:") {
     rest = text.substr(5);
-    auto parts = split_slash(rest);
-    if (parts.size() != 3 && parts.size() != 4) return std::nullopt;
-    for (auto p : parts)
-      if (!all_hex(p, 1, 4)) return std::nullopt;
-    return "#" + hex_component(parts[0]) + hex_component(parts[1]) + hex_component(parts[2]);
+  } else {
+    return std::nullopt;
   }
-  return std::nullopt;
+  auto parts = split_slash(rest);
+  if (parts.size() != 3 && parts.size() != 4) return std::nullopt;
+  for (auto p : parts)
+    if (!all_hex(p, 1, 4)) return std::nullopt;
+  return "#" + hex_component(parts[0]) + hex_component(parts[1]) + hex_component(parts[2]);
 }
 
 bool take_colour_answers(JsonValue& record, std::string& tail, std::string_view bytes) {

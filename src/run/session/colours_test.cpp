@@ -15,6 +15,11 @@ TEST(Colours, Normalise) {
       {"rgb:f/0/8", "#ff0088"},
       {"rgb:ffff/0000/0000", "#ff0000"},
       {"rgba:ffff/0000/0000/ffff", "#ff0000"},
+      {"rgb:0000/ffff/0000/ffff", "#00ff00"},  // an alpha part after rgb: too
+      {"rgba:0/f/0", "#00ff00"},
+      {"rgb:0/f/0/", std::nullopt},
+      {"rgb:0/f/0/f/f", std::nullopt},
+      {"rgba:0/f/0/12345", std::nullopt},
       {"RGB:1e1e/1e1e/1e1e", "#1e1e1e"},
       {"rgb:80/80/80", "#808080"},
       {"rgb:800/800/800", "#808080"},
@@ -37,6 +42,13 @@ TEST(Colours, AnswerSplitAcrossReads) {
   EXPECT_EQ(tail, "");
   // The same answer again changes nothing.
   EXPECT_FALSE(take_colour_answers(record, tail, "\x1b]11;rgb:1e1e/1e1e/1e1e\x1b\\"));
+}
+
+TEST(Colours, BackgroundAnswerWithAlpha) {
+  JsonValue record = JsonValue::object();
+  std::string tail;
+  EXPECT_TRUE(take_colour_answers(record, tail, "\x1b]11;rgb:0000/ffff/0000/ffff\x07"));
+  EXPECT_EQ(to_js_json(record), R"({"background":"#00ff00"})");
 }
 
 TEST(Colours, KeysInTheOrderFirstSet) {

@@ -14,6 +14,7 @@
 #include <map>
 
 #include "platform/pty_spawn.h"
+#include "run/start/messages.h"
 
 namespace mossbank::run {
 
@@ -139,7 +140,7 @@ std::variant<StartedAgent, std::string> start_agent(const AgentCommand& command)
   platform::SpawnedPty spawned =
       platform::spawn_in_pty(command.path, command.argv, agent_environment(command.environment),
                              command.cwd, command.cols, command.rows);
-  if (!spawned.error.empty()) return spawned.error;
+  if (spawned.error != 0) return os_error_text(spawned.error);
   StartedAgent started;
   started.master = std::make_shared<PtyMaster>();
   started.master->fd.reset(spawned.master);

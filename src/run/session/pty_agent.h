@@ -51,7 +51,8 @@ struct StartedAgent {
   std::shared_ptr<PtyMaster> master;  // the pump reads it
 };
 
-// Opens the pty, spawns the agent on it; the error text on failure.
+// Opens the pty, spawns the agent on it; on failure the system's error
+// text with its number ("Permission denied (os error 13)").
 std::variant<StartedAgent, std::string> start_agent(const AgentCommand& command);
 
 // The environment as the agent gets it: sorted by name (stable; of equal

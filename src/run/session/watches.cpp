@@ -53,11 +53,16 @@ void watch_daemon_pid(RunShared& run, uint32_t pid, const std::function<bool(uin
 }
 
 std::optional<std::string> app_bundle_of(const std::string& executable) {
-  if (executable.find("AppTranslocation") != std::string::npos) return std::nullopt;
   std::string dir = parent_of(executable);
   while (!dir.empty() && dir != "/") {
     const std::string name = dir.substr(dir.rfind('/') + 1);
-    if (name.size() > 4 && name.ends_with(".app")) return dir;
+    if (name.size() > 4 && name.ends_with(".app")) {
+      // A translocated app runs from a read-only copy that the system
+      // throws away: it is never updated in place.
+      for (const std::string& part : components(dir))
+        if (part == "AppTranslocation") return std::nullopt;
+      return dir;
+    }
     dir = parent_of(dir);
   }
   return std::nullopt;

@@ -36,8 +36,8 @@ void watch_daemon_pid(RunShared& run, uint32_t pid, const std::function<bool(uin
                       const WatchTimes& times = {});
 
 // The app bundle the program runs from: the first folder, walking up from
-// the executable, whose name ends in ".app"; none without one or when the
-// path goes through "AppTranslocation".
+// the executable, whose name ends in ".app"; none without one or when a
+// component of the bundle's path is "AppTranslocation".
 std::optional<std::string> app_bundle_of(const std::string& executable);
 
 void watch_bundle_update(RunShared& run, const std::string& bundle,

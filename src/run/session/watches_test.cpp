@@ -58,11 +58,21 @@ TEST(DaemonPidWatch, LeavesWhenTheRunEnds) {
 }
 
 TEST(AppBundle, FoundWalkingUp) {
-  EXPECT_EQ(app_bundle_of("/Applications/Mossbank.app/Contents/Resources/cli/bin/mossbank"),
-            "/Applications/Mossbank.app");
-  EXPECT_EQ(app_bundle_of("/usr/local/bin/mossbank"), std::nullopt);
-  EXPECT_EQ(app_bundle_of("/private/var/AppTranslocation/X/d/Mossbank.app/Contents/MacOS/m"),
-            std::nullopt);
+  struct Case {
+    const char* executable;
+    std::optional<std::string> bundle;
+  };
+  const Case cases[] = {
+      {"/Applications/Mossbank.app/Contents/Resources/cli/bin/mossbank", "/Applications/Mossbank.app"},
+      {"/usr/local/bin/mossbank", std::nullopt},
+      {"/private/var/AppTranslocation/X/d/Mossbank.app/Contents/MacOS/m", std::nullopt},
+      // Only a whole component of the bundle's own path counts.
+      {"/private/var/AppTranslocationX/A.app/Contents/MacOS/m", "/private/var/AppTranslocationX/A.app"},
+      {"/tmp/MyAppTranslocation/A.app/m", "/tmp/MyAppTranslocation/A.app"},
+      {"/Apps/A.app/Contents/AppTranslocation/m", "/Apps/A.app"},
+      {"/Apps/.app/m", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(app_bundle_of(c.executable), c.bundle) << c.executable;
 }
 
 class BundleWatch : public ::testing::Test {
@@ -77,6 +87,8 @@ class BundleWatch : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
 
+  static std::string parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
   std::string root_, bundle_, program_;
 };
 
@@ -85,6 +97,19 @@ TEST_F(BundleWatch, DetachesWhenTheProgramIsGone) {
   ASSERT_EQ(unlink(program_.c_str()), 0);
   std::atomic<int> detached{0};
   watch_bundle_update(run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
+  EXPECT_EQ(detached.load(), 1);
+}
+
+TEST_F(BundleWatch, ABundleUnderANameLikeTranslocationIsWatched) {
+  const std::string dir = root_ + "/AppTranslocationX";
+  const std::string program = dir + "/A.app/Contents/Resources/cli/bin/mossbank";
+  ASSERT_EQ(std::system(("mkdir -p " + parent(program) + " && touch " + program).c_str()), 0);
+  std::optional<std::string> bundle = app_bundle_of(program);
+  ASSERT_EQ(bundle, dir + "/A.app");
+  RunShared run(20, 4, "", "r");
+  ASSERT_EQ(unlink(program.c_str()), 0);
+  std::atomic<int> detached{0};
+  watch_bundle_update(run, *bundle, [&](RunShared&) { ++detached; }, kQuick);
   EXPECT_EQ(detached.load(), 1);
 }
 

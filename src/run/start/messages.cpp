@@ -50,7 +50,15 @@ std::string runs_by_itself(std::string_view why) {
 }
 
 std::string couldnt_start(std::string_view path, int err) {
-  return "Couldn't start " + std::string(path) + ": " + os_error_text(err) + "\n";
+  return os_failure("Couldn't start " + std::string(path), err);
+}
+
+std::string couldnt_create_config(std::string_view config_path, int err) {
+  return os_failure("mossbank: couldn't create " + std::string(config_path), err);
+}
+
+std::string couldnt_write_vocations(std::string_view folder, int err) {
+  return os_failure("mossbank: couldn't write the vocations in " + std::string(folder), err);
 }
 
 std::string village_slow_to_start(std::string_view log_path) {
@@ -74,6 +82,10 @@ std::string no_vocation(std::string_view id, const std::vector<std::string>& kno
 
 std::string os_error_text(int err) {
   return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")";
+}
+
+std::string os_failure(std::string_view what, int err) {
+  return std::string(what) + ": " + os_error_text(err) + "\n";
 }
 
 std::optional<std::string> resume_hint(std::string_view what, std::string_view program,

@@ -32,6 +32,8 @@ std::string needs_vocation_error(std::string_view option);
 std::string cant_find_program(std::string_view program);
 std::string runs_by_itself(std::string_view why);
 std::string couldnt_start(std::string_view path, int err);
+std::string couldnt_create_config(std::string_view config_path, int err);
+std::string couldnt_write_vocations(std::string_view folder, int err);
 std::string village_slow_to_start(std::string_view log_path);
 std::string village_didnt_start(std::string_view log_path);
 std::string no_vocation(std::string_view id, const std::vector<std::string>& known);
@@ -48,6 +50,10 @@ inline constexpr std::string_view kAgentDidntStartAgain = "the agent didn\u2019t
 
 // An operating-system error as the user sees it: "<description> (os error <n>)".
 std::string os_error_text(int err);
+// Every report of a failed system call takes this one form: what failed,
+// named with the program's prefix where the message has one, then
+// os_error_text and a newline: "<what>: <description> (os error <n>)\n".
+std::string os_failure(std::string_view what, int err);
 
 // "\nMossbank: <what>. `<name> <resume arguments>` takes the conversation up
 // again.", <name> being the program's last path component; none when the

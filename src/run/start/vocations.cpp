@@ -337,7 +337,7 @@ VocationLookup resolve_vocation(const std::string& home, std::string_view id) {
     return VocationNotFound{no_vocation(id, ids)};
   }
   if (!folder_exists) {
-    if (int err = write_builtins(folder)) return VocationWriteFailed{os_error_text(err)};
+    if (int err = write_builtins(folder)) return VocationWriteFailed{os_error_text(err), folder, err};
   }
   return *found;
 }

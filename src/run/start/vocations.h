@@ -28,6 +28,8 @@ struct VocationNotFound {
 };
 struct VocationWriteFailed {
   std::string text;  // the system's error text
+  std::string folder;  // the vocations folder that could not be written
+  int code = 0;        // the errno
 };
 using VocationLookup = std::variant<Vocation, VocationNotFound, VocationWriteFailed>;
 
