@@ -1,5 +1,6 @@
 #include "run/requests/new_conversation.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -16,6 +17,8 @@ namespace {
 
 constexpr std::string_view kPatternFailure = "a wrapper pattern";
 constexpr size_t kMaxTypedChars = 4000;
+// How long an Enter typed by hand waits for the screen to catch up.
+constexpr std::chrono::milliseconds kTypedLineScreenWait{1000};
 
 // new-conversation.json
 constexpr std::string_view kNewConversation = R"json({
@@ -234,7 +237,9 @@ bool tell_typed_line(RunShared& run, double now) {
   std::string plain;
   std::string styled;
   {
-    std::lock_guard lock(run.screen_mutex);
+    // The Enter reached the agent after everything it had written before
+    // was read: the line is on the screen once the feeder has taken that.
+    auto lock = run.lock_current_screen(kTypedLineScreenWait);
     agent = run.screen.agent;
     plain = screen_lines(run.screen.terminal);
     styled = screen_lines_styled(run.screen.terminal);

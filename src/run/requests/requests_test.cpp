@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "run/requests/new_conversation.h"
 #include "run/testing/test_daemon.h"
 #include "run/testing/test_files.h"
 #include "run/testing/test_waits.h"
@@ -159,6 +162,35 @@ TEST_F(GateTest, AClaudeTalkThroughTheWorker) {
   EXPECT_FALSE(run.gate.busy.load());
   std::lock_guard lock(run.activity_mutex);
   EXPECT_TRUE(run.activity.village_talk);
+}
+
+
+// An Enter typed by hand reads the box once the feeder has put on the screen
+// what the pump had handed it: the line the user sees is the line posted.
+TEST_F(GateTest, AnEnterByHandReadsTheScreenTheFeederCatchesUpTo) {
+  {
+    std::lock_guard lock(run.screen_mutex);
+    run.screen.agent = "codex";
+  }
+  run.screen_handed.store(1);  // handed over, not yet fed
+  std::unique_lock feeder(run.feeder_mutex);
+  std::thread enter([&] { EXPECT_TRUE(tell_typed_line(run, 0)); });
+  // A reader that waits for the feeder wakes it; the bound only keeps a
+  // reader that never waits from hanging the test.
+  run.feeder_ready.wait_for(feeder, std::chrono::seconds(5));
+  feeder.unlock();
+  {
+    std::lock_guard lock(run.screen_mutex);
+    terminal_process(run.screen.terminal, "\u203a fix it");
+    run.screen_fed = 1;
+    run.screen_changed_locked();
+  }
+  run.screen_fed_cv.notify_all();
+  enter.join();
+  run.jobs.join_all();
+  const auto posts = daemon.requests("POST /api/runs/run-1/typed ");
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(testing::request_body(posts[0]), R"({"line":"fix it"})");
 }
 
 }  // namespace

@@ -52,11 +52,25 @@ RunShared::RunShared(uint32_t cols, uint32_t rows, std::string home, std::string
 
 RunShared::~RunShared() = default;
 
+void RunShared::wake_feeder() {
+  // Through the feeder's lock, so that a feeder about to wait sees it.
+  { std::lock_guard feeder(feeder_mutex); }
+  feeder_ready.notify_one();
+}
+
 std::unique_lock<std::mutex> RunShared::lock_current_screen() {
   const uint64_t handed = screen_handed.load();
   std::unique_lock lock(screen_mutex);
-  if (screen_fed < handed) feeder_ready.notify_one();
+  if (screen_fed < handed) wake_feeder();
   screen_fed_cv.wait(lock, [&] { return screen_fed >= handed; });
+  return lock;
+}
+
+std::unique_lock<std::mutex> RunShared::lock_current_screen(std::chrono::milliseconds most) {
+  const uint64_t handed = screen_handed.load();
+  std::unique_lock lock(screen_mutex);
+  if (screen_fed < handed) wake_feeder();
+  screen_fed_cv.wait_for(lock, most, [&] { return screen_fed >= handed; });
   return lock;
 }
 

@@ -282,6 +282,11 @@ struct RunShared {
   // it so far (what the user's terminal already shows): the village's
   // requests decide on what the user sees.
   std::unique_lock<std::mutex> lock_current_screen();
+  // The same, waiting at most `most` for the feeder: for the keys thread,
+  // which must never hang on it.
+  std::unique_lock<std::mutex> lock_current_screen(std::chrono::milliseconds most);
+  // Wakes the feeder (screen -> feeder is the only order the two locks take).
+  void wake_feeder();
 
   // Marks the screen changed: the mirror posts it, the approval test reads it again.
   void screen_changed_locked() {
