@@ -29,8 +29,14 @@ IDLE = tmux_agent.INPUT_BOX
 CHANGING = re.compile(r"Tip:|tip|Welcome back|\d+ ?(ms|s)\b|[0-9a-f]{8}-[0-9a-f]{4}-", re.I)
 
 
+# Codex's start-up animation, drawn in braille cells, may or may not still
+# be on screen when the box settles: its rows read as blank.
+ANIMATION = re.compile("[\u2800-\u28ff]")
+
+
 def steady_lines(screen):
-    return [line.rstrip() for line in screen.split("\n") if not CHANGING.search(line)]
+    return ["" if ANIMATION.search(line) else line.rstrip()
+            for line in screen.split("\n") if not CHANGING.search(line)]
 
 
 class RealAgentsStart(harness.BinaryTestCase):
