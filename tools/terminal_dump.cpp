@@ -12,13 +12,12 @@
 // A developer tool that the tmux comparison tests also use; never installed.
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/files.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -47,14 +46,6 @@ uint32_t number_arg(const std::string& text) {
   unsigned long v = std::strtoul(text.c_str(), &end, 10);
   if (text.empty() || !end || *end || v == 0 || v > 100000) usage();
   return static_cast<uint32_t>(v);
-}
-
-std::optional<std::string> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 Options parse(int argc, char** argv) {
@@ -94,7 +85,7 @@ Options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const Options opt = parse(argc, argv);
-  std::optional<std::string> bytes = read_file(opt.file);
+  std::optional<std::string> bytes = mossbank::read_file(opt.file);
   if (!bytes) {
     std::fprintf(stderr, "terminal_dump: cannot read %s\n", opt.file.c_str());
     return 1;
