@@ -7,6 +7,7 @@ cd "$(dirname "$0")"
 jobs=$(nproc 2>/dev/null || echo 4)
 fuzz_seconds=${MOSSBANK_FUZZ_SECONDS:-20}
 failed=()
+rm -f build*/Testing/Temporary/LastTestsFailed.log
 
 step() { # name, command...
   local name=$1; shift
@@ -40,6 +41,11 @@ for target in $(find build-fuzz/src -maxdepth 2 -type f -name '*_fuzz' -perm -u+
 done
 
 if ((${#failed[@]})); then
+  # The fuzz output is long; name the failed tests again where a reader looks.
+  for dir in build build-asan build-tsan; do
+    log=$dir/Testing/Temporary/LastTestsFailed.log
+    [ -s "$log" ] && sed "s|^|failed in $dir: |" "$log"
+  done
   echo "FAILED: ${failed[*]}"
   exit 1
 fi

@@ -782,6 +782,7 @@ class StandInDaemon:
         self._conn_count = 0
         self.handler_errors = []  # exceptions raised by route handlers
         self._listener = None
+        self._placeholder = None  # holds the port while the daemon is down
         self._stopping = threading.Event()
         self.commands = EventStreams(self, on_open=lambda s: s.send("ready", "{}"))
         self.outputs = BodyStreams(self)
@@ -809,9 +810,7 @@ class StandInDaemon:
         """Listens (again) on the same port; the first start picks a free one."""
         if self._listener is not None:
             return
-        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        s.bind(("127.0.0.1", self.port))
+        s = self._bind()
         s.listen(64)
         s.settimeout(0.1)
         self.port = s.getsockname()[1]
@@ -821,6 +820,26 @@ class StandInDaemon:
         t.start()
         self._accept_thread = t
 
+    def _bind(self):
+        # The placeholder kept the port while the daemon was down; handing it
+        # over is a close and a bind, and a parallel test could slip into that
+        # gap, so a refused bind is tried again for a while.
+        if self._placeholder is not None:
+            self._placeholder.close()
+            self._placeholder = None
+        deadline = time.monotonic() + 10
+        while True:
+            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind(("127.0.0.1", self.port))
+                return s
+            except OSError:
+                s.close()
+                if self.port == 0 or time.monotonic() > deadline:
+                    raise
+                time.sleep(0.05)
+
     def stop(self):
         """Stops listening and closes every connection (the daemon is down)."""
         if self._listener is None:
@@ -829,6 +848,9 @@ class StandInDaemon:
         self._accept_thread.join(5)
         self._listener.close()
         self._listener = None
+        # A bound socket that does not listen keeps the port ours, so nothing
+        # else on the machine takes it while connections to it are refused.
+        self._placeholder = self._bind()
         with self._cond:
             conns = list(self._conns.values())
             threads, self._threads = self._threads, []
@@ -844,6 +866,9 @@ class StandInDaemon:
     def close(self):
         """Stops and removes the home directory when it made it."""
         self.stop()
+        if self._placeholder is not None:
+            self._placeholder.close()
+            self._placeholder = None
         if self._own_home:
             shutil.rmtree(self.home, ignore_errors=True)
 
