@@ -41,7 +41,8 @@ class Server {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int one = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 128) != 0) {
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd_, 128) != 0) {
       std::perror("listen");
       std::exit(1);
     }
@@ -77,7 +78,8 @@ class Server {
  private:
   void run() {
     const std::string answer =
-        "HTTP/1.1 200 OK\r\ncontent-type: application/json\r\ncontent-length: 11\r\n\r\n{\"ok\":true}";
+        "HTTP/1.1 200 OK\r\ncontent-type: application/json\r\ncontent-length: "
+        "11\r\n\r\n{\"ok\":true}";
     while (!stop_) {
       int c = ::accept(fd_, nullptr, nullptr);
       if (c < 0) {
@@ -98,8 +100,8 @@ class Server {
           continue;
         }
         auto start = Clock::now();
-        bool close_after =
-            (pending.substr(0, end) + "\r\n").find("\r\nconnection: close\r\n") != std::string::npos;
+        bool close_after = (pending.substr(0, end) + "\r\n").find("\r\nconnection: close\r\n") !=
+                           std::string::npos;
         pending.erase(0, end + 4);
         if (::send(c, answer.data(), answer.size(), kSendFlags) < 0) open = false;
         server_ns_ += static_cast<uint64_t>(
@@ -145,8 +147,9 @@ void measure(const char* name, Server& server, Send send) {
   for (double v : us) mean += v;
   mean /= static_cast<double>(us.size());
   std::nth_element(us.begin(), us.begin() + kExchanges / 2, us.end());
-  std::printf("%-12s %d exchanges: mean %8.1f us, median %8.1f us (server's own %.1f us), %d failed\n",
-              name, kExchanges, mean, us[kExchanges / 2], server.mean_server_us(), failures);
+  std::printf(
+      "%-12s %d exchanges: mean %8.1f us, median %8.1f us (server's own %.1f us), %d failed\n",
+      name, kExchanges, mean, us[kExchanges / 2], server.mean_server_us(), failures);
 }
 
 // The floor: the same request bytes on one blocking socket, no client logic.
@@ -184,6 +187,7 @@ int main() {
       return raw_exchange(sock.get(), bytes, 82);
     });
   }
-  measure("send_once", server, [](const mossbank::HttpRequest& r) { return mossbank::send_once(r); });
+  measure("send_once", server,
+          [](const mossbank::HttpRequest& r) { return mossbank::send_once(r); });
   return 0;
 }

@@ -27,7 +27,8 @@ std::string serve(const std::string& input) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
   // No config.json: the daemon is never asked for pings.
-  auto context = mcp::make_server_context(kVersion, {}, make_daemon_client("/nonexistent-mossbank-home"));
+  auto context =
+      mcp::make_server_context(kVersion, {}, make_daemon_client("/nonexistent-mossbank-home"));
   auto writer = std::make_shared<mcp::MessageWriter>(out[1]);
   std::thread server([&] {
     mcp::serve_mcp(context, writer, in[0]);
@@ -58,7 +59,9 @@ std::string ping(size_t id) {
   return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"ping"})";
 }
 
-std::string pong(size_t id) { return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"result":{}})"; }
+std::string pong(size_t id) {
+  return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"result":{}})";
+}
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -93,7 +96,7 @@ int main(int argc, char** argv) {
   output = serve(request + "]\n");
   took = seconds_since(start);
   bool in_order = output == expected + "]\n";
-  std::printf("batch of %zu: answered in %.3f s (%.0f elements/s), %s\n", batch, took, double(batch) / took,
-              in_order ? "in element order" : "NOT in element order");
+  std::printf("batch of %zu: answered in %.3f s (%.0f elements/s), %s\n", batch, took,
+              double(batch) / took, in_order ? "in element order" : "NOT in element order");
   return answered == lines && in_order ? 0 : 1;
 }

@@ -65,7 +65,7 @@ struct Child {
 };
 
 Child spawn(const std::vector<std::string>& argv, uint16_t cols = 120, uint16_t rows = 40) {
-  struct winsize ws{};
+  struct winsize ws {};
   ws.ws_col = cols;
   ws.ws_row = rows;
   Child c;
@@ -102,10 +102,14 @@ int reap(const Child& c) {
 std::string make_file(size_t megabytes) {
   std::string path = "/tmp/mossbank-run-bench-" + std::to_string(megabytes) + "mb.txt";
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) >= megabytes << 20) return path;
+  if (stat(path.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) >= megabytes << 20)
+    return path;
   std::ofstream out(path, std::ios::binary);
-  const char* words[] = {"the", "agent", "writes", "\x1b[1;32mgreen\x1b[0m", "中文字符",
-                         "\x1b[38;5;208mcolour\x1b[m", "résumé", "한국어", "tests", "passed"};
+  const char* words[] = {"the",      "agent",
+                         "writes",   "\x1b[1;32mgreen\x1b[0m",
+                         "中文字符", "\x1b[38;5;208mcolour\x1b[m",
+                         "résumé",   "한국어",
+                         "tests",    "passed"};
   size_t written = 0, k = 0;
   std::string line;
   while (written < megabytes << 20) {
@@ -222,7 +226,6 @@ int latency(int argc, char** argv) {
   return 0;
 }
 
-
 // What a terminal shows of a byte stream, as far as the round trip needs:
 // the printed characters, with control sequences skipped (tmux redraws with
 // them, and their letters are no echo).
@@ -271,11 +274,24 @@ struct Wrapper {
 std::string make_mixed_corpus(size_t megabytes) {
   std::string path = "/tmp/mossbank-run-bench-mixed-" + std::to_string(megabytes) + "mb.txt";
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) >= megabytes << 20) return path;
+  if (stat(path.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) >= megabytes << 20)
+    return path;
   std::ofstream out(path, std::ios::binary);
-  const char* words[] = {"the", "agent", "writes", "\x1b[1;32mgreen\x1b[0m", "中文字符",
-                         "\x1b[38;5;208mcolour\x1b[m", "résumé", "한국어", "tests", "passed",
-                         "\x1b[2mdim\x1b[22m", "src/run/session/pump.cpp:42", "✔", "│", "\x1b[48;2;30;30;30m bg \x1b[49m"};
+  const char* words[] = {"the",
+                         "agent",
+                         "writes",
+                         "\x1b[1;32mgreen\x1b[0m",
+                         "中文字符",
+                         "\x1b[38;5;208mcolour\x1b[m",
+                         "résumé",
+                         "한국어",
+                         "tests",
+                         "passed",
+                         "\x1b[2mdim\x1b[22m",
+                         "src/run/session/pump.cpp:42",
+                         "✔",
+                         "│",
+                         "\x1b[48;2;30;30;30m bg \x1b[49m"};
   const size_t kinds = sizeof words / sizeof words[0];
   size_t written = 0, k = 0, line_no = 0;
   std::string line;
@@ -396,7 +412,8 @@ void compare_passthrough(const std::vector<Wrapper>& wrappers, int repeat, const
   std::vector<std::vector<double>> rates(wrappers.size());
   // Round by round, so that every wrapper sees the same load.
   for (int r = 0; r < repeat; ++r)
-    for (size_t w = 0; w < wrappers.size(); ++w) rates[w].push_back(size_mb / seconds_of(wrappers[w].pass_argv));
+    for (size_t w = 0; w < wrappers.size(); ++w)
+      rates[w].push_back(size_mb / seconds_of(wrappers[w].pass_argv));
   auto best = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
   const double script_best = best(rates[script_at]);
   const double script_median = percentile(rates[script_at], 0.5);
@@ -430,11 +447,14 @@ int compare(int argc, char** argv) {
   const std::string echo = g_self + " echo-agent";
   std::vector<Wrapper> wrappers = {
       {"bare pty", {g_self, "echo-agent"}, {"cat", file}},
-      {"script", {"script", "-q", "-c", echo, "/dev/null"}, {"script", "-q", "-c", "cat " + file, "/dev/null"}},
+      {"script",
+       {"script", "-q", "-c", echo, "/dev/null"},
+       {"script", "-q", "-c", "cat " + file, "/dev/null"}},
       {"mossbank run", {binary(), "run", g_self, "echo-agent"}, {binary(), "run", "cat", file}},
   };
   if (!before.empty())
-    wrappers.push_back({"mossbank (before)", {before, "run", g_self, "echo-agent"}, {before, "run", "cat", file}});
+    wrappers.push_back(
+        {"mossbank (before)", {before, "run", g_self, "echo-agent"}, {before, "run", "cat", file}});
   if (on_path("tmux")) {
     const std::string conf = "/tmp/mossbank-run-bench-tmux.conf";
     std::ofstream(conf) << "set -g status off\n";
@@ -452,14 +472,16 @@ long status_field(pid_t pid, const char* field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::strtol(line.c_str() + std::strlen(field), nullptr, 10);
+    if (line.rfind(field, 0) == 0)
+      return std::strtol(line.c_str() + std::strlen(field), nullptr, 10);
   return -1;
 }
 
 int memory(int, char**) {
   // 6,000 lines of 200 columns: more than the scroll-back holds.
   std::string script =
-      "i=0; while [ $i -lt 6000 ]; do printf '%0200d\\n' $i; i=$((i+1)); done; echo filled; sleep 30";
+      "i=0; while [ $i -lt 6000 ]; do printf '%0200d\\n' $i; i=$((i+1)); done; echo filled; sleep "
+      "30";
   Child c = spawn({binary(), "run", "sh", "-c", script}, 200, 50);
   std::string seen;
   char buf[65536];
@@ -493,7 +515,8 @@ void usage_of(pid_t pid, double& cpu_seconds, long& switches) {
   std::vector<std::string> parts;
   while (fields >> f) parts.push_back(f);
   if (parts.size() > 12)
-    cpu_seconds = (std::stod(parts[11]) + std::stod(parts[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    cpu_seconds =
+        (std::stod(parts[11]) + std::stod(parts[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
   std::string cmd = "ls " + task_dir;
   FILE* ls = popen(cmd.c_str(), "r");
   char tid[32];
@@ -501,7 +524,8 @@ void usage_of(pid_t pid, double& cpu_seconds, long& switches) {
     std::ifstream in(task_dir + "/" + tid + "/status");
     std::string line;
     while (std::getline(in, line)) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
         switches += std::strtol(line.c_str() + line.find(':') + 1, nullptr, 10);
     }
   }

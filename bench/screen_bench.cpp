@@ -50,8 +50,7 @@ constinit const ScreenPattern numbered_option{
     "^(?:({js_nonspace}){js_space}+)?([0-9]{1,2})[.)]{js_space}+({js_nonspace}.*)$"};
 constinit const ScreenPattern label_hint{"^(.*?{js_nonspace}){js_space}{2,}({js_nonspace}.*)$"};
 constinit const ScreenPattern cursor_row{"^({js_space}*)([❯›▶]){js_space}+({js_nonspace}.*)$"};
-constinit const ScreenPattern frame_row{
-    "^(?:{js_space}|[\\-─━═╌┄┈╭╮╰╯┌┐└┘├┤┬┴┼╔╗╚╝▀▄╹])+$"};
+constinit const ScreenPattern frame_row{"^(?:{js_space}|[\\-─━═╌┄┈╭╮╰╯┌┐└┘├┤┬┴┼╔╗╚╝▀▄╹])+$"};
 constinit const ScreenPattern box_bars{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
 constinit const ScreenPattern prompt{"^❯(?:{js_space}|$)"};
 constinit const ScreenPattern esc_hint{
@@ -71,15 +70,18 @@ std::string pad(std::string row, size_t width) {
 std::string styled_screen() {
   std::vector<std::string> rows;
   for (int k = 0; k < 30; ++k) {
-    rows.push_back("\x1b[0;2m⎿\x1b[0m  Read src/screen/screen_pattern.cpp (" + std::to_string(40 + k) +
+    rows.push_back("\x1b[0;2m⎿\x1b[0m  Read src/screen/screen_pattern.cpp (" +
+                   std::to_string(40 + k) +
                    " lines) \x1b[0;38;5;244m· lorem ipsum dolor sit amet, consectetur\x1b[0m");
   }
-  rows.push_back("\x1b[0;38;2;215;119;87m╭" + std::string() + "────────────────────────────────────────"
+  rows.push_back("\x1b[0;38;2;215;119;87m╭" + std::string() +
+                 "────────────────────────────────────────"
                  "────────────────────────────────────────────────────────────╮\x1b[0m");
   rows.push_back("│ Bash command                                                         │");
   rows.push_back("│   rm -rf build && cmake -S . -B build -G Ninja                       │");
   rows.push_back("│ Do you want to proceed?                                              │");
-  rows.push_back("│ \x1b[0;7m❯ 1. Yes\x1b[0m                                                       │");
+  rows.push_back(
+      "│ \x1b[0;7m❯ 1. Yes\x1b[0m                                                       │");
   rows.push_back("│   2. Yes, and don't ask again for cmake commands in /work/main       │");
   rows.push_back("│   3. No, and tell Claude what to do differently (esc)                │");
   rows.push_back("╰──────────────────────────────────────────────────────────────────────╯");
@@ -87,7 +89,8 @@ std::string styled_screen() {
   rows.push_back("\x1b[0;2m  esc to interrupt · ctrl+t to show todos\x1b[0m");
   while (rows.size() < 48) rows.push_back("");
   rows.push_back("────────────────────────────────────────────────────────────────────────");
-  rows.push_back("\x1b[0;2m  ? for shortcuts                                   Esc to cancel\x1b[0m");
+  rows.push_back(
+      "\x1b[0;2m  ? for shortcuts                                   Esc to cancel\x1b[0m");
   std::string text;
   for (size_t k = 0; k < rows.size(); ++k) {
     if (k) text += '\n';
@@ -101,8 +104,13 @@ std::string styled_screen() {
 // styling escapes of the emulator's styled lines.
 std::string busy_screen() {
   std::vector<std::string> rows;
-  const char* words[] = {"⏺ Update(src/screen/menu.cpp)", "│ 对话框 选项", "⎿  Added 12 lines",
-                         "· lorem ipsum dolor", "─ sit amet ─", "› consectetur", "1. adipiscing",
+  const char* words[] = {"⏺ Update(src/screen/menu.cpp)",
+                         "│ 对话框 选项",
+                         "⎿  Added 12 lines",
+                         "· lorem ipsum dolor",
+                         "─ sit amet ─",
+                         "› consectetur",
+                         "1. adipiscing",
                          "esc: scrollback"};
   for (int k = 0; k < 38; ++k) {
     std::string row = "\x1b[0;38;5;" + std::to_string(100 + k) + "m";
@@ -112,7 +120,8 @@ std::string busy_screen() {
     }
     rows.push_back(row + "\x1b[0m");
   }
-  rows.push_back("────────────────────────────────────────────────────────────────────────────────");
+  rows.push_back(
+      "────────────────────────────────────────────────────────────────────────────────");
   rows.push_back(" Bash command");
   rows.push_back("   rm -rf build && cmake -S . -B build -G Ninja");
   rows.push_back(" Do you want to proceed?");
@@ -121,9 +130,11 @@ std::string busy_screen() {
   rows.push_back("   3. No, and tell Claude what to do differently (esc)");
   rows.push_back("");
   rows.push_back(" Esc to cancel · Tab to amend");
-  rows.push_back("────────────────────────────────────────────────────────────────────────────────");
+  rows.push_back(
+      "────────────────────────────────────────────────────────────────────────────────");
   rows.push_back("❯ \x1b[0;7mh\x1b[0mello there, please look at the failing test");
-  rows.push_back("────────────────────────────────────────────────────────────────────────────────");
+  rows.push_back(
+      "────────────────────────────────────────────────────────────────────────────────");
   std::string text;
   for (size_t k = 0; k < rows.size(); ++k) {
     if (k) text += '\n';
@@ -141,8 +152,10 @@ struct Reader {
 
 std::vector<Reader> readers() {
   std::vector<Reader> out = {
-      {"read_styled_rows", [](const std::string& s, const std::string&) { return read_styled_rows(s).size(); }},
-      {"trim_side_bars", [](const std::string& s, const std::string&) { return trim_side_bars(s).size(); }},
+      {"read_styled_rows",
+       [](const std::string& s, const std::string&) { return read_styled_rows(s).size(); }},
+      {"trim_side_bars",
+       [](const std::string& s, const std::string&) { return trim_side_bars(s).size(); }},
       {"read_numbered_block + selection + frame_rows",
        [](const std::string& s, const std::string&) -> size_t {
          const std::vector<TrimmedRow> rows = trim_side_bars(s);
@@ -150,18 +163,26 @@ std::vector<Reader> readers() {
          if (!block) return 0;
          std::optional<SelectedOption> sel = selected_option_index(*block, rows);
          auto [title, top] = frame_rows(rows, block->first_row, {});
-         PartialMenu partial = numbered_block_menu(*block, sel ? std::optional<size_t>(sel->index) : std::nullopt,
-                                                   title, top, kNavigateArrows);
+         PartialMenu partial =
+             numbered_block_menu(*block, sel ? std::optional<size_t>(sel->index) : std::nullopt,
+                                 title, top, kNavigateArrows);
          partial.esc = has_esc_hint(join_row_texts(rows, block->last_row));
          return finish_menu(std::move(partial), rows).options.size();
        }},
-      {"read_terminal", [](const std::string&, const std::string& p) { return read_terminal(p).has_value(); }},
-      {"read_codex_menu", [](const std::string& s, const std::string&) { return read_menu("codex", s).has_value(); }},
-      {"read_grok_menu", [](const std::string& s, const std::string&) { return read_menu("grok", s).has_value(); }},
+      {"read_terminal",
+       [](const std::string&, const std::string& p) { return read_terminal(p).has_value(); }},
+      {"read_codex_menu",
+       [](const std::string& s, const std::string&) { return read_menu("codex", s).has_value(); }},
+      {"read_grok_menu",
+       [](const std::string& s, const std::string&) { return read_menu("grok", s).has_value(); }},
       {"read_opencode_screen",
-       [](const std::string& s, const std::string&) { return read_menu("opencode", s).has_value(); }},
+       [](const std::string& s, const std::string&) {
+         return read_menu("opencode", s).has_value();
+       }},
       {"read_antigravity_menu",
-       [](const std::string& s, const std::string&) { return read_menu("antigravity", s).has_value(); }},
+       [](const std::string& s, const std::string&) {
+         return read_menu("antigravity", s).has_value();
+       }},
       {"input_shows_text",
        [](const std::string&, const std::string& p) {
          return input_shows_text(p, "hello there, please look at the failing test", false);
@@ -171,20 +192,30 @@ std::vector<Reader> readers() {
        [](const std::string& s, const std::string&) {
          return read_command(s, false, ScreenCursor{10, 49}, true).size();
        }},
-      {"is_shell_mode_prompt", [](const std::string& s, const std::string&) { return is_shell_mode_prompt(s); }},
-      {"is_prompt_search", [](const std::string& s, const std::string&) { return is_prompt_search(s); }},
+      {"is_shell_mode_prompt",
+       [](const std::string& s, const std::string&) { return is_shell_mode_prompt(s); }},
+      {"is_prompt_search",
+       [](const std::string& s, const std::string&) { return is_prompt_search(s); }},
       {"cursor_at_prompt_start",
        [](const std::string& s, const std::string&) { return cursor_at_prompt_start(s, 2, 48); }},
-      {"has_claude_prompt_box", [](const std::string& s, const std::string&) { return has_claude_prompt_box(s, true); }},
-      {"read_side_box", [](const std::string& s, const std::string&) { return read_side_box("opencode", s).has_value(); }},
+      {"has_claude_prompt_box",
+       [](const std::string& s, const std::string&) { return has_claude_prompt_box(s, true); }},
+      {"read_side_box",
+       [](const std::string& s, const std::string&) {
+         return read_side_box("opencode", s).has_value();
+       }},
       {"ruled_box_input_empty",
-       [](const std::string& s, const std::string&) { return ruled_box_input_empty("antigravity", s); }},
+       [](const std::string& s, const std::string&) {
+         return ruled_box_input_empty("antigravity", s);
+       }},
   };
   for (const char* agent : {"claude", "codex", "grok", "opencode", "antigravity"}) {
-    out.push_back({std::string("has_input_box ") + agent, [agent](const std::string& s, const std::string&) {
-                     return has_input_box(agent, s, false, no_approval);
-                   }});
-    out.push_back({std::string("input_box_is_empty ") + agent, [agent](const std::string& s, const std::string&) {
+    out.push_back(
+        {std::string("has_input_box ") + agent, [agent](const std::string& s, const std::string&) {
+           return has_input_box(agent, s, false, no_approval);
+         }});
+    out.push_back({std::string("input_box_is_empty ") + agent,
+                   [agent](const std::string& s, const std::string&) {
                      return input_box_is_empty(agent, s);
                    }});
   }
@@ -195,11 +226,14 @@ struct RowPattern {
   const char* name;
   const ScreenPattern* pattern;
 };
-const RowPattern kRowPatterns[] = {
-    {"numbered option", &numbered_option}, {"label and hint", &label_hint},
-    {"cursor row", &cursor_row},           {"frame row", &frame_row},
-    {"prompt", &prompt},                   {"esc hint", &esc_hint},
-    {"rule", &rule},                       {"key row", &key_row}};
+const RowPattern kRowPatterns[] = {{"numbered option", &numbered_option},
+                                   {"label and hint", &label_hint},
+                                   {"cursor row", &cursor_row},
+                                   {"frame row", &frame_row},
+                                   {"prompt", &prompt},
+                                   {"esc hint", &esc_hint},
+                                   {"rule", &rule},
+                                   {"key row", &key_row}};
 
 // One full reading: escapes stripped, rows made, three whole-screen tests
 // and nine row patterns over every row (one of them a replacement).
@@ -263,8 +297,9 @@ std::vector<std::vector<std::string>> command_lines() {
 // Enter, Backspace, cursor keys, and now and then a focus report or a
 // cursor position reply.
 std::string typed_input() {
-  const char* const kPieces[] = {"hello ", "world ", "café ", "日本語 ", "\r", "\x7f", "\x1b[A",
-                                 "\x1b[D", "ls -la ", "\x1b[I", "\x1b[12;40R", "\x1b[97u", "a", "é"};
+  const char* const kPieces[] = {"hello ",      "world ",   "café ",  "日本語 ", "\r",
+                                 "\x7f",        "\x1b[A",   "\x1b[D", "ls -la ", "\x1b[I",
+                                 "\x1b[12;40R", "\x1b[97u", "a",      "é"};
   std::string out;
   uint32_t seed = 1;
   while (out.size() < (1u << 20)) {
@@ -298,47 +333,67 @@ struct Layout {
 };
 
 std::vector<Layout> layouts() {
-  const std::string panel = "\x1b[0;97;48;5;236m", picked = "\x1b[0;30;48;5;214m", reset = "\x1b[0m";
-  auto dialog = [&](const std::string& left, const std::string& text, const std::string& look = "") {
+  const std::string panel = "\x1b[0;97;48;5;236m", picked = "\x1b[0;30;48;5;214m",
+                    reset = "\x1b[0m";
+  auto dialog = [&](const std::string& left, const std::string& text,
+                    const std::string& look = "") {
     return pad(left, 60) + (look.empty() ? panel : look) + pad(text, 60) + reset;
   };
   std::string dashes;
   for (int k = 0; k < 80; ++k) dashes += "─";
   return {
-      {"codex", "numbered", {"• Running touch notes.txt", "", "  Would you like to run this?", "",
-                             "› 1. Yes, proceed (y)", "  2. No, and tell Codex what to do (esc)", "",
-                             "  Press enter to confirm or esc to cancel"}},
-      {"codex", "command center", {"  Agent command center", "", "  All 3   Needs you 1", "",
-                                   "› fix the flaky test", "  write the docs", "",
-                                   "  ? help   esc back   ↑/↓ move   enter open   n new"}},
-      {"codex", "open in another app", {"• This conversation is open in another app", "",
-                                        "  Close it there and press R to continue here.", "",
-                                        "  r retry   f fork",
-                                        "  ←/esc command center   ⌃c/q exit   ⌃t transcript"}},
-      {"grok", "trust hotkeys", {"Do you trust the contents of this directory?", "",
-                                 "Yes, I trust this directory      y", "No, exit                         n"}},
-      {"grok", "radio list", {"", "› Run this command?", "a (●) Yes", "b (○) No (esc)", "",
-                              "esc cancel · Ctrl+o:always-approve"}},
-      {"grok", "argument picker", {"──────────────2─", "  ❯ grok-4        most capable",
-                                   "    grok-3        fast", dashes, "╭──────────────╮",
-                                   "│ ❯ /model gr   │", "╰──────────────╯"}},
-      {"opencode", "numbered question", {"", "Which database?", "› 1. Postgres", "  2. SQLite", "",
-                                         "enter submit  esc dismiss"}},
-      {"opencode", "dialog", {dialog("", pad("Select model", 57) + "esc"), dialog("", ""),
-                              dialog("", "GPT-5               OpenAI"),
-                              pad("", 58) + picked + pad("● Stand-in model", 62) + reset,
-                              dialog("", "Grok 4              xAI"), dialog("", "ctrl+a connect")}},
-      {"opencode", "dialog beside", {dialog("  ┃  Ask anything", pad("Select model", 57) + "esc"),
-                                     dialog("  ┃", "GPT-5               OpenAI"),
-                                     pad("  ╹▀▀▀▀", 58) + picked + pad("● Stand-in model", 62) + reset,
-                                     dialog("", "Grok 4              xAI"), dialog("", "ctrl+a connect")}},
-      {"opencode", "permission tabs", {"  ┃  △ Permission required", "  ┃  $ touch notes.txt",
-                                       "  ┃   Allow once   Allow always   Reject   ⇆ select"}},
-      {"antigravity", "numbered", {dashes, "Pick a model", "> 1. Gemini", "  2. Claude", "",
-                                   "↑/↓ Navigate · esc Cancel"}},
-      {"antigravity", "plain list", {dashes, "Do you trust the files in this folder?",
-                                     "> Yes, I trust this folder", "  No, exit", "",
-                                     "↑/↓ Navigate · enter Confirm"}},
+      {"codex",
+       "numbered",
+       {"• Running touch notes.txt", "", "  Would you like to run this?", "",
+        "› 1. Yes, proceed (y)", "  2. No, and tell Codex what to do (esc)", "",
+        "  Press enter to confirm or esc to cancel"}},
+      {"codex",
+       "command center",
+       {"  Agent command center", "", "  All 3   Needs you 1", "", "› fix the flaky test",
+        "  write the docs", "", "  ? help   esc back   ↑/↓ move   enter open   n new"}},
+      {"codex",
+       "open in another app",
+       {"• This conversation is open in another app", "",
+        "  Close it there and press R to continue here.", "", "  r retry   f fork",
+        "  ←/esc command center   ⌃c/q exit   ⌃t transcript"}},
+      {"grok",
+       "trust hotkeys",
+       {"Do you trust the contents of this directory?", "", "Yes, I trust this directory      y",
+        "No, exit                         n"}},
+      {"grok",
+       "radio list",
+       {"", "› Run this command?", "a (●) Yes", "b (○) No (esc)", "",
+        "esc cancel · Ctrl+o:always-approve"}},
+      {"grok",
+       "argument picker",
+       {"──────────────2─", "  ❯ grok-4        most capable", "    grok-3        fast", dashes,
+        "╭──────────────╮", "│ ❯ /model gr   │", "╰──────────────╯"}},
+      {"opencode",
+       "numbered question",
+       {"", "Which database?", "› 1. Postgres", "  2. SQLite", "", "enter submit  esc dismiss"}},
+      {"opencode",
+       "dialog",
+       {dialog("", pad("Select model", 57) + "esc"), dialog("", ""),
+        dialog("", "GPT-5               OpenAI"),
+        pad("", 58) + picked + pad("● Stand-in model", 62) + reset,
+        dialog("", "Grok 4              xAI"), dialog("", "ctrl+a connect")}},
+      {"opencode",
+       "dialog beside",
+       {dialog("  ┃  Ask anything", pad("Select model", 57) + "esc"),
+        dialog("  ┃", "GPT-5               OpenAI"),
+        pad("  ╹▀▀▀▀", 58) + picked + pad("● Stand-in model", 62) + reset,
+        dialog("", "Grok 4              xAI"), dialog("", "ctrl+a connect")}},
+      {"opencode",
+       "permission tabs",
+       {"  ┃  △ Permission required", "  ┃  $ touch notes.txt",
+        "  ┃   Allow once   Allow always   Reject   ⇆ select"}},
+      {"antigravity",
+       "numbered",
+       {dashes, "Pick a model", "> 1. Gemini", "  2. Claude", "", "↑/↓ Navigate · esc Cancel"}},
+      {"antigravity",
+       "plain list",
+       {dashes, "Do you trust the files in this folder?", "> Yes, I trust this folder",
+        "  No, exit", "", "↑/↓ Navigate · enter Confirm"}},
   };
 }
 
@@ -346,7 +401,8 @@ std::vector<Layout> layouts() {
 // ones) on busy screens that show each layout of the agents' own readers.
 void layout_figures() {
   size_t hits = 0;
-  std::printf("busy 200x50 screens showing each layout, read_menu us per call (best of 7 x 100):\n");
+  std::printf(
+      "busy 200x50 screens showing each layout, read_menu us per call (best of 7 x 100):\n");
   for (const Layout& l : layouts()) {
     const std::string styled = busy_with(l.bottom);
     const std::string plain = strip_escapes(styled);
@@ -363,8 +419,8 @@ void layout_figures() {
   if (hits == 0) std::printf("!");
 }
 
-const char* const kAgents[] = {"claude", "codex", "copilot", "grok", "opencode", "kilo",
-                               "antigravity", "cursor", nullptr};
+const char* const kAgents[] = {"claude", "codex",       "copilot", "grok", "opencode",
+                               "kilo",   "antigravity", "cursor",  nullptr};
 
 // read_menu as a keys request reads it (the plain lines, then the styled
 // ones), and awaiting_approval as the key filter asks it, for every agent.
@@ -399,17 +455,30 @@ void key_filter_figures(const std::string& screen_plain) {
   // The screen does not change: its tests are answered once.
   const KeyScreen screen{[] { return uint64_t{1}; }, [] { return false; }, [] { return false; }};
   size_t out = 0;
-  double secs = best_of(5, 1, [&] {
-    KeyFilterState state;
-    for (std::string_view chunk : chunks) {
-      out += filter_input_keys(state, chunk, screen, KeyClock::time_point{}).bytes.size();
-    }
-  }) / 1e6;
+  double secs =
+      best_of(5, 1,
+              [&] {
+                KeyFilterState state;
+                for (std::string_view chunk : chunks) {
+                  out +=
+                      filter_input_keys(state, chunk, screen, KeyClock::time_point{}).bytes.size();
+                }
+              }) /
+      1e6;
   std::printf("key filter: 1 MiB in %zu chunks of 1-64 bytes: %.1f ms, %.0f MB/s\n", chunks.size(),
               secs * 1e3, input.size() / secs / 1e6);
 
-  const char* const kKeys[] = {"a", "é", "\x1b[A", "ls\r", "\x7f", "日本", "\x1b[I", "\x1b[97;1:3u",
-                               "\x1b[65;30;97;1;0;1_", "\x1b", "[B"};
+  const char* const kKeys[] = {"a",
+                               "é",
+                               "\x1b[A",
+                               "ls\r",
+                               "\x7f",
+                               "日本",
+                               "\x1b[I",
+                               "\x1b[97;1:3u",
+                               "\x1b[65;30;97;1;0;1_",
+                               "\x1b",
+                               "[B"};
   for (const char* key : kKeys) {
     KeyFilterState state;
     const std::string_view chunk = key;
@@ -417,8 +486,11 @@ void key_filter_figures(const std::string& screen_plain) {
       out += filter_input_keys(state, chunk, screen, KeyClock::time_point{}).bytes.size();
     });
     std::string shown;
-    for (char c : chunk) shown += c == '\x1b' ? std::string("ESC") : c == '\r' ? std::string("CR")
-                                  : c == '\x7f' ? std::string("DEL") : std::string(1, c);
+    for (char c : chunk)
+      shown += c == '\x1b'   ? std::string("ESC")
+               : c == '\r'   ? std::string("CR")
+               : c == '\x7f' ? std::string("DEL")
+                             : std::string(1, c);
     std::printf("  one chunk %-22s %zu bytes: %.2f us\n", shown.c_str(), chunk.size(), us);
   }
 
@@ -484,15 +556,18 @@ int main() {
     }
     for (std::thread& th : pool) th.join();
     double secs = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%u threads, %d readings each: %.0f readings/s in all (%.1f us per reading per thread)\n",
-                threads, kReads, threads * kReads / secs, secs * 1e6 / kReads);
+    std::printf(
+        "%u threads, %d readings each: %.0f readings/s in all (%.1f us per reading per thread)\n",
+        threads, kReads, threads * kReads / secs, secs * 1e6 / kReads);
   }
 
   {
     const std::string busy_styled = busy_screen();
     const std::string busy_plain = strip_escapes(busy_styled);
-    std::printf("busy screen: 200x50, %zu bytes with escapes; each reader, us per call (best of 7 x 100):\n",
-                busy_styled.size());
+    std::printf(
+        "busy screen: 200x50, %zu bytes with escapes; each reader, us per call (best of 7 x "
+        "100):\n",
+        busy_styled.size());
     double total = 0;
     for (const Reader& r : readers()) {
       hits += r.run(busy_styled, busy_plain);  // the first call compiles its patterns

@@ -18,8 +18,9 @@ using namespace mossbank::run;
 using Clock = std::chrono::steady_clock;
 
 std::string busy_screen(uint32_t cols, uint32_t rows) {
-  static const char* const words[] = {"src/run/mirror.cpp", "lorem", "ipsum", "dolor", "名前",
-                                      "✔", "sit", "amet", "consectetur", "adipiscing"};
+  static const char* const words[] = {
+      "src/run/mirror.cpp", "lorem",     "ipsum", "dolor", "名前", "✔", "sit", "amet",
+      "consectetur",        "adipiscing"};
   std::string out;
   uint32_t n = 0;
   for (uint32_t row = 0; row < rows; ++row) {
@@ -72,13 +73,16 @@ int main() {
       ScreenSnapshot s = take_snapshot(screen, 0);
       return s.text.size() + s.coloured.size() + (s.serialized ? s.serialized->size() : 0);
     });
-    const Figures whole = measure(kRounds, [&] {
-      return to_js_json(snapshot_body(take_snapshot(screen, 0))).size();
-    });
-    std::printf("200x50 snapshot, serialized %-3s under the lock: median %6.1f us, p99 %6.1f us, worst %7.1f us\n",
-                screens ? "on" : "off", locked.median_us, locked.p99_us, locked.worst_us);
-    std::printf("                                whole body:     median %6.1f us, p99 %6.1f us, worst %7.1f us, %zu bytes\n",
-                whole.median_us, whole.p99_us, whole.worst_us, whole.bytes);
+    const Figures whole = measure(
+        kRounds, [&] { return to_js_json(snapshot_body(take_snapshot(screen, 0))).size(); });
+    std::printf(
+        "200x50 snapshot, serialized %-3s under the lock: median %6.1f us, p99 %6.1f us, worst "
+        "%7.1f us\n",
+        screens ? "on" : "off", locked.median_us, locked.p99_us, locked.worst_us);
+    std::printf(
+        "                                whole body:     median %6.1f us, p99 %6.1f us, worst "
+        "%7.1f us, %zu bytes\n",
+        whole.median_us, whole.p99_us, whole.worst_us, whole.bytes);
   }
   return 0;
 }

@@ -133,7 +133,7 @@ struct VtermPeer {
     VTerm* vt = vterm_new(static_cast<int>(rows), static_cast<int>(cols));
     vterm_set_utf8(vt, 1);
     VTermScreen* screen = vterm_obtain_screen(vt);
-    static const VTermScreenCallbacks callbacks = {nullptr, nullptr, nullptr, nullptr,
+    static const VTermScreenCallbacks callbacks = {nullptr, nullptr, nullptr,    nullptr,
                                                    nullptr, nullptr, &push_line, nullptr};
     vterm_screen_set_callbacks(screen, &callbacks, this);
     vterm_screen_enable_altscreen(screen, 1);
@@ -161,9 +161,10 @@ void bench_one(const Options& opt, const std::string& name, const std::string& b
     feed_all(term, bytes);
     steady = g_allocations.load() - before;
   }
-  std::printf("%-20s %10zu bytes  best %.4f s  %7.1f MB/s  allocations/MB: %.2f first feed, %.3f steady\n",
-              name.c_str(), bytes.size(), t.best_seconds, mb / t.best_seconds,
-              static_cast<double>(t.allocations) / mb, static_cast<double>(steady) / mb);
+  std::printf(
+      "%-20s %10zu bytes  best %.4f s  %7.1f MB/s  allocations/MB: %.2f first feed, %.3f steady\n",
+      name.c_str(), bytes.size(), t.best_seconds, mb / t.best_seconds,
+      static_cast<double>(t.allocations) / mb, static_cast<double>(steady) / mb);
   if (opt.peer_vterm) {
 #ifdef MOSSBANK_HAVE_VTERM
     VtermPeer peer;
@@ -275,8 +276,13 @@ std::string cjk_workload() {
   static const char* const chars[] = {"漢", "字", "日", "本", "語", "中", "文", "的", "是",
                                       "テ", "ス", "ト", "の", "で", "す", "한", "국", "어",
                                       "가", "나", "다", "입", "니", "세", "요", "코", "드"};
-  static const char* const marked[] = {"cafe\xCC\x81", "nai\xCC\x88ve", "n\xCC\x83o", "re\xCC\x81sume\xCC\x81",
-                                       "a\xCC\x8Angstro\xCC\x88m", "\xED\x81\xAC\xE1\x86\xAB", "e\xCC\x82te"};
+  static const char* const marked[] = {"cafe\xCC\x81",
+                                       "nai\xCC\x88ve",
+                                       "n\xCC\x83o",
+                                       "re\xCC\x81sume\xCC\x81",
+                                       "a\xCC\x8Angstro\xCC\x88m",
+                                       "\xED\x81\xAC\xE1\x86\xAB",
+                                       "e\xCC\x82te"};
   static const char* const punct[] = {"，", "。", "、", " ", " ", "「", "」", "😀", ": "};
   while (out.size() < kWorkloadBytes) {
     size_t columns = 0, limit = 40 + r.below(70);
@@ -383,7 +389,8 @@ void bench_serialize(const Options& opt) {
     double s = std::chrono::duration<double>(Clock::now() - start).count() / rounds;
     if (i == 0 || s < best) best = s;
   }
-  std::printf("%-20s full 200x50 screen (%zu bytes): best %.3f ms\n", "serialize", size, best * 1e3);
+  std::printf("%-20s full 200x50 screen (%zu bytes): best %.3f ms\n", "serialize", size,
+              best * 1e3);
 }
 
 int run_suite(Options opt) {

@@ -148,9 +148,9 @@ JsonValue numbered_block_json(std::string_view styled) {
   FrameRules rules;
   rules.max_blank_run = 1;
   auto [title, top] = frame_rows(rows, block->first_row, rules);
-  PartialMenu partial = numbered_block_menu(
-      *block, selected ? std::optional<size_t>(selected->index) : std::nullopt, std::move(title), top,
-      kNavigateArrows);
+  PartialMenu partial =
+      numbered_block_menu(*block, selected ? std::optional<size_t>(selected->index) : std::nullopt,
+                          std::move(title), top, kNavigateArrows);
   partial.esc = has_esc_hint(join_row_texts(rows, block->last_row));
   JsonValue out = menu_json(finish_menu(std::move(partial), rows));
   out["selected_by"] =

@@ -46,7 +46,6 @@ std::string current_dir() {
   }
 }
 
-
 void write_stderr(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 
 uint8_t run_command(const std::vector<std::string>& rest) {
@@ -89,9 +88,9 @@ uint8_t cli_main(int argc, char** argv) {
       if (run_id != nullptr && *run_id != '\0') identity.run_id = utf8_lossy(run_id);
       if (pid_t parent = getppid(); parent > 1) identity.parent_pid = static_cast<uint32_t>(parent);
       identity.language = ui_language();
-      mcp::serve_mcp(mcp::make_server_context(kVersion, std::move(identity),
-                                              make_daemon_client(home_dir())),
-                     std::make_shared<mcp::MessageWriter>());
+      mcp::serve_mcp(
+          mcp::make_server_context(kVersion, std::move(identity), make_daemon_client(home_dir())),
+          std::make_shared<mcp::MessageWriter>());
       return 0;
     }
     if (command == "run") return run_command(rest);

@@ -174,13 +174,12 @@ void spool_event(const HookDeps& deps, const HookArgs& args) {
 
   std::string dir = home_path(deps.home, "spool");
   if (make_directories(dir, 0777) != 0) return;
-  int fd = open(home_path(dir, "hooks.jsonl").c_str(),
-                O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  int fd =
+      open(home_path(dir, "hooks.jsonl").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
   // Many relays append at once: the lock keeps the size check and the write
   // together, so lines never interleave and the file never passes the limit.
-  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {}
   struct stat st;
   size_t size = fstat(fd, &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
   if (size + line.size() <= kSpoolLimit) write_all(fd, line);
@@ -195,8 +194,7 @@ uint8_t run_waiter(const HookDeps& deps, const HookArgs& args) {
     auto response = send_hook_request(deps, args);
     if (!response) return 0;
     if (const auto* reply = std::get_if<HttpReply>(&*response)) {
-      if (!is_2xx(*reply) || reply->body.size() > kind_row(HookKind::waiter).output_limit)
-        return 0;
+      if (!is_2xx(*reply) || reply->body.size() > kind_row(HookKind::waiter).output_limit) return 0;
       write_all(2, reply->body);
       return reply->body.empty() ? 0 : 2;
     }
@@ -298,15 +296,15 @@ std::optional<HookRequest> build_hook_request(const HookArgs& args, const std::s
     add_header(h, "x-mossbank-entrypoint", *entry);
   if (!agent || *agent == "claude") {
     add_header(h, "x-mossbank-sign-in",
-               sign_in_tag("CLAUDE_CONFIG_DIR", ".claude",
-                           {"ANTHROPIC_API_KEY", "ANTHROPIC_AUTH_TOKEN", "CLAUDE_CODE_OAUTH_TOKEN",
-                            "CLAUDE_CODE_USE_BEDROCK", "CLAUDE_CODE_USE_VERTEX",
-                            "CLAUDE_CODE_USE_FOUNDRY"},
-                           env, user_home));
+               sign_in_tag(
+                   "CLAUDE_CONFIG_DIR", ".claude",
+                   {"ANTHROPIC_API_KEY", "ANTHROPIC_AUTH_TOKEN", "CLAUDE_CODE_OAUTH_TOKEN",
+                    "CLAUDE_CODE_USE_BEDROCK", "CLAUDE_CODE_USE_VERTEX", "CLAUDE_CODE_USE_FOUNDRY"},
+                   env, user_home));
   } else if (*agent == "codex") {
-    add_header(h, "x-mossbank-sign-in",
-               sign_in_tag("CODEX_HOME", ".codex", {"OPENAI_API_KEY", "CODEX_API_KEY"}, env,
-                           user_home));
+    add_header(
+        h, "x-mossbank-sign-in",
+        sign_in_tag("CODEX_HOME", ".codex", {"OPENAI_API_KEY", "CODEX_API_KEY"}, env, user_home));
   }
   if (args.agent == "copilot") {
     if (auto v = env("COPILOT_ALLOW_ALL"); present(v))

@@ -23,7 +23,8 @@ class HookRequestTest : public ::testing::Test {
     char tmpl[] = "/tmp/mossbank-hook-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     home_ = tmpl;
-    write_config(R"({"port": 4999, "token": "tttttttttttttttt0", "hookToken": "hhhhhhhhhhhhhhhh0"})");
+    write_config(
+        R"({"port": 4999, "token": "tttttttttttttttt0", "hookToken": "hhhhhhhhhhhhhhhh0"})");
   }
   void TearDown() override { fs::remove_all(home_); }
 
@@ -73,8 +74,10 @@ TEST_F(HookRequestTest, QueryFollowsAgentEventDecidesAndKind) {
        [](HookArgs& a) { a.agent = "claude"; },
        {{"GROK_HOOK_EVENT", "x"}, {"GROK_SESSION_ID", "y"}},
        "/api/hook?agent=grok&via=claude"},
-      {"grok without agent", [](HookArgs&) {},
-       {{"GROK_HOOK_EVENT", "x"}, {"GROK_SESSION_ID", "y"}}, "/api/hook?agent=grok&via=claude"},
+      {"grok without agent",
+       [](HookArgs&) {},
+       {{"GROK_HOOK_EVENT", "x"}, {"GROK_SESSION_ID", "y"}},
+       "/api/hook?agent=grok&via=claude"},
       {"only one grok variable",
        [](HookArgs& a) { a.agent = "claude"; },
        {{"GROK_HOOK_EVENT", "x"}},
@@ -94,11 +97,17 @@ TEST_F(HookRequestTest, QueryFollowsAgentEventDecidesAndKind) {
        },
        {},
        "/api/hook?agent=claude&event=PreToolUse"},
-      {"event with underscore left out", [](HookArgs& a) { a.event = "Pre_Tool"; }, {},
+      {"event with underscore left out",
+       [](HookArgs& a) { a.event = "Pre_Tool"; },
+       {},
        "/api/hook"},
-      {"event of 41 letters left out", [](HookArgs& a) { a.event = std::string(41, 'a'); }, {},
+      {"event of 41 letters left out",
+       [](HookArgs& a) { a.event = std::string(41, 'a'); },
+       {},
        "/api/hook"},
-      {"event of 40 letters", [](HookArgs& a) { a.event = std::string(40, 'a'); }, {},
+      {"event of 40 letters",
+       [](HookArgs& a) { a.event = std::string(40, 'a'); },
+       {},
        "/api/hook?event=" + std::string(40, 'a')},
       {"wait question with decides",
        [](HookArgs& a) {
@@ -155,20 +164,16 @@ TEST_F(HookRequestTest, TimeOutsAndPortByKind) {
 }
 
 TEST_F(HookRequestTest, HeadersInOrder) {
-  env_ = {{"CLAUDE_CODE_ENTRYPOINT", "cli"},
-          {"COPILOT_ALLOW_ALL", "true"},
-          {"COPILOT_HOME", "/c"}};
+  env_ = {{"CLAUDE_CODE_ENTRYPOINT", "cli"}, {"COPILOT_ALLOW_ALL", "true"}, {"COPILOT_HOME", "/c"}};
   HookArgs args = plain("copilot");
   args.run_id = "run-1";
   auto r = build(args);
   ASSERT_TRUE(r);
-  HttpHeaders expected = {{"content-type", "application/json"},
-                          {"x-mossbank-token", "hhhhhhhhhhhhhhhh0"},
-                          {"x-mossbank-run", "run-1"},
-                          {"x-mossbank-pid", "4242"},
-                          {"x-mossbank-entrypoint", "cli"},
-                          {"x-mossbank-copilot-allow-all", "true"},
-                          {"x-mossbank-copilot-home", "/c"}};
+  HttpHeaders expected = {
+      {"content-type", "application/json"}, {"x-mossbank-token", "hhhhhhhhhhhhhhhh0"},
+      {"x-mossbank-run", "run-1"},          {"x-mossbank-pid", "4242"},
+      {"x-mossbank-entrypoint", "cli"},     {"x-mossbank-copilot-allow-all", "true"},
+      {"x-mossbank-copilot-home", "/c"}};
   EXPECT_EQ(r->headers, expected);
 }
 
@@ -226,16 +231,25 @@ TEST_F(HookRequestTest, SignInTagHashesTheRealPathAndTheKeyMark) {
   };
   const Case cases[] = {
       {std::nullopt, {}, sha256_prefix_hex(real_home + "/user/.claude") + ".s"},
-      {"claude", {{"ANTHROPIC_API_KEY", "sk"}},
+      {"claude",
+       {{"ANTHROPIC_API_KEY", "sk"}},
        sha256_prefix_hex(real_home + "/user/.claude") + ".k"},
-      {"claude", {{"CLAUDE_CODE_USE_FOUNDRY", "1"}, {"ANTHROPIC_API_KEY", ""}},
+      {"claude",
+       {{"CLAUDE_CODE_USE_FOUNDRY", "1"}, {"ANTHROPIC_API_KEY", ""}},
        sha256_prefix_hex(real_home + "/user/.claude") + ".k"},
-      {"claude", {{"ANTHROPIC_API_KEY", ""}}, sha256_prefix_hex(real_home + "/user/.claude") + ".s"},
-      {"codex", {{"CODEX_HOME", home_ + "/link"}}, sha256_prefix_hex(real_home + "/real/codex") + ".s"},
-      {"codex", {{"CODEX_HOME", home_ + "/link"}, {"CODEX_API_KEY", "k"}},
+      {"claude",
+       {{"ANTHROPIC_API_KEY", ""}},
+       sha256_prefix_hex(real_home + "/user/.claude") + ".s"},
+      {"codex",
+       {{"CODEX_HOME", home_ + "/link"}},
+       sha256_prefix_hex(real_home + "/real/codex") + ".s"},
+      {"codex",
+       {{"CODEX_HOME", home_ + "/link"}, {"CODEX_API_KEY", "k"}},
        sha256_prefix_hex(real_home + "/real/codex") + ".k"},
       // A missing directory is made absolute lexically.
-      {"codex", {{"CODEX_HOME", "/no/such/./dir/../codex/"}}, sha256_prefix_hex("/no/such/codex") + ".s"},
+      {"codex",
+       {{"CODEX_HOME", "/no/such/./dir/../codex/"}},
+       sha256_prefix_hex("/no/such/codex") + ".s"},
       {"claude", {{"GROK_HOOK_EVENT", "a"}, {"GROK_SESSION_ID", "b"}}, std::nullopt},
       {"copilot", {}, std::nullopt},
   };

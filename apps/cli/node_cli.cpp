@@ -67,8 +67,8 @@ std::optional<NodeCliLaunch> find_node_cli(
     auto up = parent_of(*top);
     auto contents = up && !up->empty() ? parent_of(*up) : std::nullopt;
     if (!contents || contents->empty()) return std::nullopt;
-    for (const std::string& program :
-         {home_path(home_path(*contents, "MacOS"), "Mossbank"), home_path(*contents, "Mossbank.exe")}) {
+    for (const std::string& program : {home_path(home_path(*contents, "MacOS"), "Mossbank"),
+                                       home_path(*contents, "Mossbank.exe")}) {
       if (path_exists(program)) return NodeCliLaunch{program, cjs, true};
     }
     return std::nullopt;

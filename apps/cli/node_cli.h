@@ -18,8 +18,8 @@ struct NodeCliLaunch {
 // Whether a path names a regular file, symbolic links followed.
 bool path_is_file(const std::string& path);
 
-std::optional<NodeCliLaunch> find_node_cli(const std::string& executable,
-                                           const std::function<bool(const std::string&)>& path_exists);
+std::optional<NodeCliLaunch> find_node_cli(
+    const std::string& executable, const std::function<bool(const std::string&)>& path_exists);
 
 // Replaces the process with the Node program; returns only when that failed,
 // after writing why to stderr.

@@ -114,13 +114,27 @@ void append_json_string(std::string& out, std::string_view text) {
     out.append(text.data() + run, i - run);
     run = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         out += "\\u00";
         out += kLowerHexDigits[c >> 4];
@@ -189,7 +203,8 @@ void append_value(std::string& out, const JsonValue& v) {
         // JSON.stringify walks integer-like keys first, in numeric order.
         std::vector<std::pair<uint32_t, const JsonValue::object_t::value_type*>> index_keys;
         for (const auto& kv : v.get_ref<const JsonValue::object_t&>())
-          if (is_array_index_key(kv.first)) index_keys.emplace_back(array_index_value(kv.first), &kv);
+          if (is_array_index_key(kv.first))
+            index_keys.emplace_back(array_index_value(kv.first), &kv);
         std::stable_sort(index_keys.begin(), index_keys.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (const auto& [n, kv] : index_keys) member(kv->first, kv->second);

@@ -63,7 +63,6 @@ std::string js_array_join(const JsonValue& array, std::string_view separator);
 bool js_truthy(const JsonValue* value);
 bool js_truthy(const JsonValue& value);
 
-
 // "0", or "1".."9" followed by digits, below 4294967295 (2^32 - 1).
 bool is_array_index_key(std::string_view key);
 

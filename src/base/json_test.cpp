@@ -55,7 +55,8 @@ TEST(ToJsJson, AgreesWithJsonStringify) {
       {"null", "null"},
       {"true", "true"},
       {"[1,\"a\",null,false,{\"x\":[]}]", "[1,\"a\",null,false,{\"x\":[]}]"},
-      {"{\"b\":1,\"2\":2,\"a\":3,\"10\":4,\"01\":5}", "{\"2\":2,\"10\":4,\"b\":1,\"a\":3,\"01\":5}"},
+      {"{\"b\":1,\"2\":2,\"a\":3,\"10\":4,\"01\":5}",
+       "{\"2\":2,\"10\":4,\"b\":1,\"a\":3,\"01\":5}"},
       {"{\"x\":3,\"4294967295\":1,\"4294967294\":2,\"0\":4,\"00\":5,\"-1\":6,\"1.5\":7,"
        "\"99999999999\":8,\"1\":9}",
        "{\"0\":4,\"1\":9,\"4294967294\":2,\"x\":3,\"4294967295\":1,\"00\":5,\"-1\":6,\"1.5\":7,"
@@ -92,13 +93,18 @@ TEST(ToJsJson, ValuesBuiltInCode) {
   JsonValue many = JsonValue::object();
   for (int i = 30; i >= 0; --i) many[std::to_string(i)] = i;
   std::string expected = "{";
-  for (int i = 0; i <= 30; ++i) expected += (i ? ",\"" : "\"") + std::to_string(i) + "\":" + std::to_string(i);
+  for (int i = 0; i <= 30; ++i)
+    expected += (i ? ",\"" : "\"") + std::to_string(i) + "\":" + std::to_string(i);
   EXPECT_EQ(to_js_json(many), expected + "}");
 }
 
 TEST(ToJsJson, TextThatIsNotUtf8IsRepairedNotPassedOn) {
-  JsonValue v = std::string("a\xff" "b");
-  EXPECT_EQ(to_js_json(v), "\"a\xef\xbf\xbd" "b\"");
+  JsonValue v = std::string(
+      "a\xff"
+      "b");
+  EXPECT_EQ(to_js_json(v),
+            "\"a\xef\xbf\xbd"
+            "b\"");
   EXPECT_EQ(write_json_string("\x1f\x7f\xc3\xa9"), "\"\\u001f\x7f\xc3\xa9\"");
 }
 
@@ -125,19 +131,19 @@ TEST(ParseJson, Refusals) {
   const char* bad[] = {
       "",
       "   ",
-      "\"\\ud800\"",            // lone high surrogate
-      "\"\\udc00\"",            // lone low surrogate
-      "\"\\ud800\\u0041\"",     // high surrogate not followed by a low one
-      "1e400",                  // beyond a double
+      "\"\\ud800\"",         // lone high surrogate
+      "\"\\udc00\"",         // lone low surrogate
+      "\"\\ud800\\u0041\"",  // high surrogate not followed by a low one
+      "1e400",               // beyond a double
       "-1e400",
       "[1e309]",
-      "\xEF\xBB\xBF{}",         // byte order mark
-      "{} x",                   // trailing text
-      "\"a\xff\"",              // not UTF-8
+      "\xEF\xBB\xBF{}",  // byte order mark
+      "{} x",            // trailing text
+      "\"a\xff\"",       // not UTF-8
       "[1,]",
       "{\"a\" 1}",
       "01",
-      "\"\x01\"",               // raw control character
+      "\"\x01\"",  // raw control character
       "NaN",
   };
   for (const char* text : bad) EXPECT_FALSE(parse_json(text).has_value()) << text;
@@ -232,8 +238,8 @@ TEST(JsTruthy, LikeBoolean) {
     bool expected;
   };
   const Case cases[] = {
-      {"null", false}, {"false", false}, {"true", true},  {"0", false},  {"-0", false},
-      {"0.0", false},  {"1", true},      {"-1", true},    {"\"\"", false}, {"\"0\"", true},
+      {"null", false}, {"false", false}, {"true", true},   {"0", false},    {"-0", false},
+      {"0.0", false},  {"1", true},      {"-1", true},     {"\"\"", false}, {"\"0\"", true},
       {"[]", true},    {"{}", true},     {"5e-324", true},
   };
   for (const Case& c : cases) EXPECT_EQ(js_truthy(parsed(c.json)), c.expected) << c.json;
@@ -273,13 +279,15 @@ TEST(ParseSemver, Table) {
   ASSERT_TRUE(v);
   EXPECT_EQ(v->pre_release, (std::vector<std::string>{"rc-1", "x-y"}));
 
-  v = parse_semver("\xef\xbb\xbf" "10.20.30+meta-data.7");
+  v = parse_semver(
+      "\xef\xbb\xbf"
+      "10.20.30+meta-data.7");
   ASSERT_TRUE(v);
   EXPECT_EQ(v->major, 10);
   EXPECT_TRUE(v->pre_release.empty());
 
-  const char* bad[] = {"1.2", "1.2.x", "1.2.3+", "1.2.3-a..b", "1.2.3-", "1.2.3.4", "",
-                       "dev", "1..3", "1.2.3+a+b", "1.2.3-a_b", "-1.2.3", "v1.2.3", "1.2. 3"};
+  const char* bad[] = {"1.2", "1.2.x", "1.2.3+",    "1.2.3-a..b", "1.2.3-", "1.2.3.4", "",
+                       "dev", "1..3",  "1.2.3+a+b", "1.2.3-a_b",  "-1.2.3", "v1.2.3",  "1.2. 3"};
   for (const char* text : bad) EXPECT_FALSE(parse_semver(text).has_value()) << text;
 }
 

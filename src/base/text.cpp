@@ -47,8 +47,19 @@ std::string_view trim_end(std::string_view text, IsSpace is_space) {
 
 bool is_js_space(char32_t cp) {
   switch (cp) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0xA0:
-    case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
     case 0xFEFF:
       return true;
     default:
@@ -62,9 +73,7 @@ std::string_view js_trim(std::string_view text) {
 
 std::string_view trim_end_js(std::string_view text) { return trim_end(text, is_js_space); }
 
-bool is_unicode_space(char32_t cp) {
-  return cp != 0xFEFF && (cp == 0x85 || is_js_space(cp));
-}
+bool is_unicode_space(char32_t cp) { return cp != 0xFEFF && (cp == 0x85 || is_js_space(cp)); }
 
 std::string_view trim_unicode_space(std::string_view text) {
   return trim_end(trim_start(text, is_unicode_space), is_unicode_space);

@@ -15,9 +15,14 @@ TEST(JsTrim, JavaScriptWhiteSpace) {
   };
   const Case cases[] = {
       {" \t\n\v\f\r ok \r\n", "ok", " \t\n\v\f\r ok"},
-      {"\xef\xbb\xbf" "ok" "\xe3\x80\x80", "ok", "\xef\xbb\xbf" "ok"},           // U+FEFF, U+3000
-      {"ok\xc2\x85", "ok\xc2\x85", "ok\xc2\x85"},                               // U+0085 stays
-      {"\xe1\xa0\x8eok", "\xe1\xa0\x8eok", "\xe1\xa0\x8eok"},                    // U+180E stays
+      {"\xef\xbb\xbf"
+       "ok"
+       "\xe3\x80\x80",
+       "ok",
+       "\xef\xbb\xbf"
+       "ok"},                                                  // U+FEFF, U+3000
+      {"ok\xc2\x85", "ok\xc2\x85", "ok\xc2\x85"},              // U+0085 stays
+      {"\xe1\xa0\x8eok", "\xe1\xa0\x8eok", "\xe1\xa0\x8eok"},  // U+180E stays
       {"\xc2\xa0\xe2\x80\xa8x\xe2\x80\x8a\xe2\x80\xaf\xe2\x81\x9f", "x", "\xc2\xa0\xe2\x80\xa8x"},
       {"\xfe ok \xfe", "\xfe ok \xfe", "\xfe ok \xfe"},  // stops at a byte that is not UTF-8
       {"ok\xfe \xe3\x80\x80", "ok\xfe", "ok\xfe"},
@@ -38,7 +43,7 @@ TEST(TrimUnicodeSpace, RustWhiteSpace) {
   };
   const Case cases[] = {
       {" \t\n\v\f\r ok \r\n", "ok"},
-      {"\xc2\x85ok\xc2\x85", "ok"},                        // U+0085 is white space here
+      {"\xc2\x85ok\xc2\x85", "ok"},                                  // U+0085 is white space here
       {"\xef\xbb\xbfok\xef\xbb\xbf", "\xef\xbb\xbfok\xef\xbb\xbf"},  // U+FEFF is not
       {"\xe3\x80\x80 a b \xe2\x80\x8a", "a b"},
       {"\xfe ok", "\xfe ok"},

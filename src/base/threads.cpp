@@ -23,10 +23,11 @@ std::optional<std::thread> start_thread(std::string name,
                                         std::function<std::optional<std::string>()> body,
                                         ThreadFailure failed) {
   try {
-    return std::thread([name = std::move(name), body = std::move(body), failed = std::move(failed)] {
-      std::optional<std::string> failure = run_caught(body);
-      if (failure && failed) failed(name, *failure);
-    });
+    return std::thread(
+        [name = std::move(name), body = std::move(body), failed = std::move(failed)] {
+          std::optional<std::string> failure = run_caught(body);
+          if (failure && failed) failed(name, *failure);
+        });
   } catch (const std::system_error&) {
     return std::nullopt;
   }
@@ -38,17 +39,18 @@ bool JobThreads::start(std::string name, std::function<void()> body) {
   try {
     // The job's thread waits for this lock in ended(), so it is always in
     // running_ before it looks for itself there.
-    running_.emplace(id, std::thread([this, id, name = std::move(name), body = std::move(body)]() mutable {
-      {
-        std::function<void()> job = std::move(body);
-        std::optional<std::string> failure = run_caught([&] {
-          job();
-          return std::optional<std::string>();
-        });
-        if (failure && failed_) failed_(name, *failure);
-      }  // the job's captures go before it counts as ended
-      ended(id);
-    }));
+    running_.emplace(
+        id, std::thread([this, id, name = std::move(name), body = std::move(body)]() mutable {
+          {
+            std::function<void()> job = std::move(body);
+            std::optional<std::string> failure = run_caught([&] {
+              job();
+              return std::optional<std::string>();
+            });
+            if (failure && failed_) failed_(name, *failure);
+          }  // the job's captures go before it counts as ended
+          ended(id);
+        }));
   } catch (const std::system_error&) {
     return false;
   }

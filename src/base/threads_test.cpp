@@ -99,9 +99,10 @@ TEST(StartThread, AReturnedOrThrownFailureGoesToTheCallback) {
   };
   for (const Case& c : cases) {
     std::optional<std::string> note;
-    std::optional<std::thread> t = start_thread("pump", c.body, [&](std::string_view name, std::string_view why) {
-      note = std::string(name) + ": " + std::string(why);
-    });
+    std::optional<std::thread> t =
+        start_thread("pump", c.body, [&](std::string_view name, std::string_view why) {
+          note = std::string(name) + ": " + std::string(why);
+        });
     ASSERT_TRUE(t);
     t->join();
     EXPECT_EQ(note, c.note);

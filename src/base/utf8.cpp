@@ -75,8 +75,8 @@ std::string utf8_lossy(std::string_view s) {
 size_t utf16_length(std::string_view s) {
   size_t n = 0;
   for (unsigned char c : s) {
-    if ((c & 0xC0) != 0x80) ++n;   // a lead byte starts a code point
-    if (c >= 0xF0) ++n;            // four-byte sequences need a surrogate pair
+    if ((c & 0xC0) != 0x80) ++n;  // a lead byte starts a code point
+    if (c >= 0xF0) ++n;           // four-byte sequences need a surrogate pair
   }
   return n;
 }

@@ -36,9 +36,11 @@ constexpr Utf8Lead utf8_lead(uint8_t c) {
   if (c < 0x80) return {1};
   if (c >= 0xC2 && c <= 0xDF) return {2};
   if (c >= 0xE0 && c <= 0xEF)
-    return {3, static_cast<uint8_t>(c == 0xE0 ? 0xA0 : 0x80), static_cast<uint8_t>(c == 0xED ? 0x9F : 0xBF)};
+    return {3, static_cast<uint8_t>(c == 0xE0 ? 0xA0 : 0x80),
+            static_cast<uint8_t>(c == 0xED ? 0x9F : 0xBF)};
   if (c >= 0xF0 && c <= 0xF4)
-    return {4, static_cast<uint8_t>(c == 0xF0 ? 0x90 : 0x80), static_cast<uint8_t>(c == 0xF4 ? 0x8F : 0xBF)};
+    return {4, static_cast<uint8_t>(c == 0xF0 ? 0x90 : 0x80),
+            static_cast<uint8_t>(c == 0xF4 ? 0x8F : 0xBF)};
   return {};
 }
 

@@ -32,8 +32,7 @@ void tighten_config_mode(const std::string& home) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return;
   if ((st.st_mode & 0077) == 0) return;
-  while (chmod(path.c_str(), 0600) != 0 && errno == EINTR) {
-  }
+  while (chmod(path.c_str(), 0600) != 0 && errno == EINTR) {}
 }
 
 }  // namespace

@@ -54,8 +54,9 @@ DaemonAnswer HttpDaemonClient::post_within(const std::string& path, const JsonVa
 namespace {
 
 // What a step may take: its own time-out, or less when a deadline is near.
-std::chrono::nanoseconds step_timeout(std::chrono::nanoseconds own,
-                                      const std::optional<std::chrono::steady_clock::time_point>& deadline) {
+std::chrono::nanoseconds step_timeout(
+    std::chrono::nanoseconds own,
+    const std::optional<std::chrono::steady_clock::time_point>& deadline) {
   if (!deadline) return own;
   auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
       *deadline - std::chrono::steady_clock::now());
@@ -80,8 +81,7 @@ std::optional<std::string> HttpDaemonClient::refresh_token(const std::string& re
 
 DaemonAnswer HttpDaemonClient::daemon_request(const char* method, const std::string& path,
                                               const JsonValue* body,
-                                              std::chrono::nanoseconds timeout,
-                                              Deadline deadline) {
+                                              std::chrono::nanoseconds timeout, Deadline deadline) {
   auto config = read_config(home_);
   if (!config) return std::nullopt;
   const uint16_t port = config->port;

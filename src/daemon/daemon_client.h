@@ -91,9 +91,8 @@ class HttpDaemonClient final : public DaemonClient {
   // Without a deadline each step has its own time-out; with one, every step
   // gets what is left of it.
   using Deadline = std::optional<std::chrono::steady_clock::time_point>;
-  DaemonAnswer daemon_request(const char* method, const std::string& path,
-                              const JsonValue* body, std::chrono::nanoseconds timeout,
-                              Deadline deadline);
+  DaemonAnswer daemon_request(const char* method, const std::string& path, const JsonValue* body,
+                              std::chrono::nanoseconds timeout, Deadline deadline);
   std::optional<std::string> refresh_token(const std::string& rejected, uint16_t port,
                                            Deadline deadline);
 

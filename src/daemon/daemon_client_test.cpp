@@ -25,8 +25,8 @@ constexpr const char* kT1 = "token-one-0123456789";
 constexpr const char* kT2 = "token-two-0123456789";
 
 std::string http(int status, const std::string& body) {
-  return "HTTP/1.1 " + std::to_string(status) + " X\r\ncontent-length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.1 " + std::to_string(status) +
+         " X\r\ncontent-length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // A stand-in daemon: proves itself with `proof_token`, accepts requests that
@@ -34,7 +34,9 @@ std::string http(int status, const std::string& body) {
 class FakeDaemon {
  public:
   FakeDaemon()
-      : server_([this](ServerConnection& conn, const std::string& request) { handle(conn, request); }) {}
+      : server_([this](ServerConnection& conn, const std::string& request) {
+          handle(conn, request);
+        }) {}
 
   uint16_t port() const { return server_.port(); }
 
@@ -67,7 +69,8 @@ class FakeDaemon {
   }
   std::vector<std::string> call_tokens() const {
     std::vector<std::string> out;
-    for (const auto& c : calls()) out.push_back(testing::request_header(c, "x-mossbank-token").value_or("-"));
+    for (const auto& c : calls())
+      out.push_back(testing::request_header(c, "x-mossbank-token").value_or("-"));
     return out;
   }
   int connections() const { return server_.connections(); }
@@ -118,8 +121,9 @@ class DaemonClientTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(home_); }
 
   void write_config(uint16_t port, const std::string& token) {
-    std::ofstream(home_ + "/config.json") << "{\n  \"port\": " << port << ",\n  \"token\": \"" << token
-                                          << "\",\n  \"hookToken\": \"hook-0123456789abcdef\"\n}\n";
+    std::ofstream(home_ + "/config.json")
+        << "{\n  \"port\": " << port << ",\n  \"token\": \"" << token
+        << "\",\n  \"hookToken\": \"hook-0123456789abcdef\"\n}\n";
   }
 
   std::string home_;
@@ -140,9 +144,10 @@ TEST_F(DaemonClientTest, GetSendsTheTokenAndReadsJson) {
   EXPECT_EQ(a->body, JsonValue::parse("{\"residents\":[1,2]}"));
   auto calls = daemon_.calls();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0], "GET /api/state HTTP/1.1\r\nhost: 127.0.0.1:" + std::to_string(daemon_.port()) +
-                          "\r\nconnection: keep-alive\r\naccept: */*\r\nx-mossbank-token: " + kT1 +
-                          "\r\n\r\n");
+  EXPECT_EQ(calls[0],
+            "GET /api/state HTTP/1.1\r\nhost: 127.0.0.1:" + std::to_string(daemon_.port()) +
+                "\r\nconnection: keep-alive\r\naccept: */*\r\nx-mossbank-token: " + kT1 +
+                "\r\n\r\n");
 }
 
 TEST_F(DaemonClientTest, PostWritesTheBodyAsJavaScriptWould) {
@@ -154,10 +159,11 @@ TEST_F(DaemonClientTest, PostWritesTheBodyAsJavaScriptWould) {
   auto calls = daemon_.calls();
   ASSERT_EQ(calls.size(), 2u);
   const std::string json = "{\"7\":0.30000000000000004,\"text\":\"hi\xe2\x80\xa8\"}";
-  EXPECT_EQ(calls[0], "POST /api/inbox HTTP/1.1\r\nhost: 127.0.0.1:" + std::to_string(daemon_.port()) +
-                          "\r\nconnection: keep-alive\r\naccept: */*\r\nx-mossbank-token: " + kT1 +
-                          "\r\ncontent-type: application/json\r\ncontent-length: " +
-                          std::to_string(json.size()) + "\r\n\r\n" + json);
+  EXPECT_EQ(calls[0],
+            "POST /api/inbox HTTP/1.1\r\nhost: 127.0.0.1:" + std::to_string(daemon_.port()) +
+                "\r\nconnection: keep-alive\r\naccept: */*\r\nx-mossbank-token: " + kT1 +
+                "\r\ncontent-type: application/json\r\ncontent-length: " +
+                std::to_string(json.size()) + "\r\n\r\n" + json);
   EXPECT_EQ(testing::request_body(calls[1]), "[]");
 }
 
@@ -254,7 +260,6 @@ TEST_F(DaemonClientTest, TransportFailures) {
 
   write_config(testing::closed_port(), kT1);
   EXPECT_FALSE(client().get("/api/state"));
-
 }
 
 TEST_F(DaemonClientTest, PostWithinIsOneDeadlineOverProofRefreshAndRequest) {

@@ -161,7 +161,7 @@ HttpFailure classify_io_error(int err) {
 }
 
 std::variant<UniqueFd, HttpFailure> connect_loopback(uint16_t port,
-                                                   std::chrono::nanoseconds timeout) {
+                                                     std::chrono::nanoseconds timeout) {
   if (timeout <= std::chrono::nanoseconds::zero()) return HttpFailure{};
   timeout = clamp_timeout(timeout);
 #ifdef SOCK_CLOEXEC
@@ -239,7 +239,8 @@ std::optional<std::string> write_request_head(const HttpRequest& request, bool k
   headers.emplace_back("accept", "*/*");
   headers.insert(headers.end(), request.headers.begin(), request.headers.end());
   if (request.body) headers.emplace_back("content-length", std::to_string(request.body->size()));
-  std::optional<std::string> out = request_head(request.method, request.path, request.port, headers);
+  std::optional<std::string> out =
+      request_head(request.method, request.path, request.port, headers);
   if (out && request.body) *out += *request.body;
   return out;
 }
@@ -282,7 +283,8 @@ std::optional<StreamHead> read_response_head(int fd) {
     if (n <= 0) return std::nullopt;
     bytes.append(buffer, static_cast<size_t>(n));
     if (size_t end = bytes.find("\r\n\r\n", scanned); end != std::string::npos) {
-      std::optional<ResponseHead> head = parse_response_head(std::string_view(bytes).substr(0, end));
+      std::optional<ResponseHead> head =
+          parse_response_head(std::string_view(bytes).substr(0, end));
       if (!head) return std::nullopt;
       return StreamHead{std::move(*head), bytes.substr(end + 4)};
     }

@@ -85,7 +85,7 @@ inline constexpr std::chrono::milliseconds kKeepAliveWindow{2000};
 // A blocking TCP socket connected to 127.0.0.1:port within `timeout`; a
 // failure carries the flags of classify_io_error.
 std::variant<UniqueFd, HttpFailure> connect_loopback(uint16_t port,
-                                                   std::chrono::nanoseconds timeout);
+                                                     std::chrono::nanoseconds timeout);
 
 // For the run's streaming sockets (from connect_loopback), which carry one
 // long exchange each rather than a request and its answer:

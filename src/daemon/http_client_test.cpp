@@ -102,8 +102,9 @@ TEST(StreamHead, ReadOffASocket) {
     std::string rest;
   };
   const std::vector<Case> cases = {
-      {"head and the body's start", "HTTP/1.1 200 OK\r\nX-A:  1 \r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel",
-       200, "5\r\nhel"},
+      {"head and the body's start",
+       "HTTP/1.1 200 OK\r\nX-A:  1 \r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel", 200,
+       "5\r\nhel"},
       {"a plus sign", "HTTP/1.1 +404 Not Found\r\n\r\n", 404, ""},
       {"no status", "garbage\r\n\r\n", std::nullopt, ""},
       {"the stream ends inside the head", "HTTP/1.1 200 OK\r\nX-A: 1\r\n", std::nullopt, ""},
@@ -127,8 +128,8 @@ TEST(StreamHead, ReadOffASocket) {
     EXPECT_EQ(head->head.status, *c.status) << c.what;
     EXPECT_EQ(head->rest, c.rest) << c.what;
     if (*c.status == 200) {
-      EXPECT_EQ(head->head.headers,
-                (HttpHeaders{{"x-a", "1"}, {"transfer-encoding", "chunked"}})) << c.what;
+      EXPECT_EQ(head->head.headers, (HttpHeaders{{"x-a", "1"}, {"transfer-encoding", "chunked"}}))
+          << c.what;
     }
   }
 }
@@ -174,22 +175,22 @@ TEST(ResponseFraming, AgainstALoopbackServer) {
        200, "hello"},
       {"content-length, more bytes than announced",
        "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nhello", After::hold, false, 200, "he"},
-      {"content-length 0", "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n", After::hold,
-       false, 201, ""},
+      {"content-length 0", "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n", After::hold, false,
+       201, ""},
       {"content-length trickled", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", After::hold,
        true, 200, "abc"},
       {"content-length with +", "HTTP/1.1 200 OK\r\nContent-Length: +3\r\n\r\nabc", After::hold,
        false, 200, "abc"},
       {"204 held open", "HTTP/1.1 204 No Content\r\n\r\n", After::hold, false, 204, ""},
-      {"204 trickled, bytes after the blank line dropped",
-       "HTTP/1.1 204 No Content\r\n\r\nstray", After::hold, true, 204, ""},
+      {"204 trickled, bytes after the blank line dropped", "HTTP/1.1 204 No Content\r\n\r\nstray",
+       After::hold, true, 204, ""},
       {"304 with the resource's length", "HTTP/1.1 304 Not Modified\r\nContent-Length: 10\r\n\r\n",
        After::hold, false, 304, ""},
       {"1xx ends at its blank line",
        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", After::hold,
        false, 100, ""},
-      {"chunked with extension", chunked_head + "5;ext=1\r\nhello\r\n0\r\n\r\n", After::hold,
-       false, 200, "hello"},
+      {"chunked with extension", chunked_head + "5;ext=1\r\nhello\r\n0\r\n\r\n", After::hold, false,
+       200, "hello"},
       {"Chunked in any case, size with + and blanks",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n3\r\nabc\r\n +2 \r\nde\r\n0\r\n\r\n",
        After::hold, false, 200, "abcde"},
@@ -202,10 +203,10 @@ TEST(ResponseFraming, AgainstALoopbackServer) {
        After::hold, false, 200, "hello"},
       {"chunked with upper-case hex", chunked_head + "a\r\n0123456789\r\n0\r\n\r\n", After::hold,
        false, 200, "0123456789"},
-      {"no framing, read to the end", "HTTP/1.1 200 OK\r\n\r\nall of it", After::close, false,
-       200, "all of it"},
-      {"no framing trickled", "HTTP/1.0 200 OK\r\nServer: x\r\n\r\nslowly", After::close, true,
-       200, "slowly"},
+      {"no framing, read to the end", "HTTP/1.1 200 OK\r\n\r\nall of it", After::close, false, 200,
+       "all of it"},
+      {"no framing trickled", "HTTP/1.0 200 OK\r\nServer: x\r\n\r\nslowly", After::close, true, 200,
+       "slowly"},
       {"status with + and no reason", "HTTP/1.1 +202\r\nContent-Length: 1\r\n\r\nx", After::hold,
        false, 202, "x"},
       {"status after several blanks", "HTTP/1.1   404   Not Found\r\nContent-Length: 0\r\n\r\n",
@@ -225,8 +226,8 @@ TEST(ResponseFraming, AgainstALoopbackServer) {
        After::hold, false, 0, ""},
       {"chunk size that would overflow", chunked_head + "ffffffffffffffff\r\nhello\r\n",
        After::hold, false, 0, ""},
-      {"chunk data not closed by CR LF", chunked_head + "5\r\nhelloXY0\r\n\r\n", After::hold,
-       false, 0, ""},
+      {"chunk data not closed by CR LF", chunked_head + "5\r\nhelloXY0\r\n\r\n", After::hold, false,
+       0, ""},
       {"trailer after the last chunk", chunked_head + "0\r\nX-Trailer: 1\r\n\r\n", After::hold,
        false, 0, ""},
       {"content-length that would overflow",
@@ -269,8 +270,11 @@ TEST(ResponseFraming, HeadersLowerCasedTrimmedInOrder) {
   HttpResponse r = send_once(get_request(server.port()));
   const HttpReply* reply = reply_of(r);
   ASSERT_NE(reply, nullptr) << describe(r);
-  HttpHeaders expected = {{"x-one", "a b"},    {"x-two", ""},           {"x-one", "second"},
-                          {"set", "k=v:w"},    {"content-length", "0"}};
+  HttpHeaders expected = {{"x-one", "a b"},
+                          {"x-two", ""},
+                          {"x-one", "second"},
+                          {"set", "k=v:w"},
+                          {"content-length", "0"}};
   EXPECT_EQ(reply->headers, expected);
   ASSERT_NE(find_header(reply->headers, "x-one"), nullptr);
   EXPECT_EQ(*find_header(reply->headers, "x-one"), "a b");
@@ -369,7 +373,8 @@ TEST_F(PoolTest, AnswersThatEndTheConnectionAreNotKept) {
       "HTTP/1.0 200 OK\r\ncontent-length: 2\r\n\r\nok",
       "HTTP/1.1 100 Continue\r\n\r\n",
       // More bytes than the answer holds: they belong to no one.
-      "HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nokHTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\nstale",
+      "HTTP/1.1 200 OK\r\ncontent-length: 2\r\n\r\nokHTTP/1.1 200 OK\r\ncontent-length: "
+      "5\r\n\r\nstale",
   };
   for (const std::string& answer : answers) {
     SCOPED_TRACE(answer);
@@ -431,8 +436,10 @@ TEST_F(PoolTest, BytesArrivingAfterTheAnswerRetireTheKeptSocket) {
 
 TEST_F(PoolTest, AFailureEmptiesThePool) {
   LoopbackServer server([](ServerConnection& conn, const std::string& request) {
-    if (testing::request_path(request) != "/bad") conn.write(kOk);
-    else conn.write("HTTP/1.1 zzz\r\n\r\n");
+    if (testing::request_path(request) != "/bad")
+      conn.write(kOk);
+    else
+      conn.write("HTTP/1.1 zzz\r\n\r\n");
   });
   ASSERT_TRUE(reply_of(send(server.port())));
   EXPECT_TRUE(plain_failure(send(server.port(), "/bad")));

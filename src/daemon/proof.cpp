@@ -16,8 +16,7 @@
 
 namespace mossbank {
 
-namespace {
-}
+namespace {}
 
 std::optional<std::string> random_nonce_hex() { return random_hex(16); }
 

@@ -24,16 +24,20 @@ TEST(ProofHmac, KnownValues) {
     const char* proof;
   };
   const Case cases[] = {
-      {"0123456789abcdef", 4827, "46d487d8d3ee23719715747ca0a5040442898947a30fc9510ec3c397f4442cbf"},
+      {"0123456789abcdef", 4827,
+       "46d487d8d3ee23719715747ca0a5040442898947a30fc9510ec3c397f4442cbf"},
       // 64 bytes: the key as it is.
-      {std::string(64, 'k'), 4827, "a5ba8bed6ca91e5cff9b3f4b2b77870312e97ca385c60bc749e9e458ffdcc22c"},
+      {std::string(64, 'k'), 4827,
+       "a5ba8bed6ca91e5cff9b3f4b2b77870312e97ca385c60bc749e9e458ffdcc22c"},
       // 65 bytes: the key's SHA-256 digest is the key.
-      {std::string(65, 'k'), 4827, "788f599501d018dc6651011ae2722658b751c6d78bb999f9b0567353d7b209ea"},
+      {std::string(65, 'k'), 4827,
+       "788f599501d018dc6651011ae2722658b751c6d78bb999f9b0567353d7b209ea"},
       {std::string(65, 'k'), 1, "3641a8d9e570ed647a54946de8822db8e9f5ab5e205f5d087bcd6b3a0c7ff26e"},
       {"tok\xc3\xa9n-0123456789ab", 4827,
        "086a8e0d24177f9be34adb53da87d085f8490e6a90791265f767bcf5a36b27e7"},
   };
-  for (const Case& c : cases) EXPECT_EQ(proof_hmac_hex(c.token, c.port, kNonce), c.proof) << c.token;
+  for (const Case& c : cases)
+    EXPECT_EQ(proof_hmac_hex(c.token, c.port, kNonce), c.proof) << c.token;
 }
 
 TEST(ProofMatches, ExactLowerCaseOnly) {
@@ -75,8 +79,8 @@ struct HealthServer {
 };
 
 std::string http(int status, const std::string& body) {
-  return "HTTP/1.1 " + std::to_string(status) + " X\r\ncontent-length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.1 " + std::to_string(status) +
+         " X\r\ncontent-length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 TEST(DaemonProvesItself, OnlyTheProofCounts) {

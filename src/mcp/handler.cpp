@@ -14,9 +14,9 @@ namespace mossbank::mcp {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> kInboxTools = {
-    "mossbank_notify", "mossbank_inbox_list", "mossbank_todo_add", "mossbank_todo_list",
-    "mossbank_village_status"};
+constexpr std::array<std::string_view, 5> kInboxTools = {"mossbank_notify", "mossbank_inbox_list",
+                                                         "mossbank_todo_add", "mossbank_todo_list",
+                                                         "mossbank_village_status"};
 constexpr std::array<std::string_view, 5> kLetterTools = {
     "mossbank_whoami", "mossbank_residents", "mossbank_send", "mossbank_mail", "mossbank_reply"};
 
@@ -81,7 +81,7 @@ MethodOutcome call_tool(const McpServerContext& context, const JsonValue* params
   const JsonValue* given = json_member(*params, "arguments");
   JsonValue arguments = given == nullptr || given->is_null() ? JsonValue::object() : *given;
   ToolOutcome outcome = listed(kLetterTools, tool) ? letters_tool(context, tool, arguments)
-                                                     : inbox_tool(context, tool, arguments);
+                                                   : inbox_tool(context, tool, arguments);
   return MethodResult{outcome ? std::move(*outcome) : village_off_result(context)};
 }
 
@@ -115,8 +115,8 @@ std::optional<JsonValue> handle_request(const McpServerContext& context, const J
   JsonValue id = raw_id != nullptr && (raw_id->is_number() || raw_id->is_string())
                      ? *raw_id
                      : JsonValue(nullptr);
-  MethodOutcome outcome =
-      dispatch_method(context, method->get_ref<const std::string&>(), json_member(message, "params"));
+  MethodOutcome outcome = dispatch_method(context, method->get_ref<const std::string&>(),
+                                          json_member(message, "params"));
   if (raw_id == nullptr) return std::nullopt;  // a notification
 
   if (auto* result = std::get_if<MethodResult>(&outcome)) {

@@ -21,20 +21,27 @@ std::string answer_to(const McpServerContext& context, std::string_view message)
 
 TEST(HandleRequest, Envelope) {
   auto context = testing::context_with(std::make_shared<FakeDaemon>());
-  const std::string invalid = R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid request"}})";
+  const std::string invalid =
+      R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid request"}})";
   struct Case {
     const char* message;
     std::string answer;
   } cases[] = {
       {R"({"jsonrpc":"2.0","id":1,"method":"ping"})", R"({"jsonrpc":"2.0","id":1,"result":{}})"},
-      {R"({"method":"ping","id":"a b","jsonrpc":"2.0","params":7})", R"({"jsonrpc":"2.0","id":"a b","result":{}})"},
-      {R"({"jsonrpc":"2.0","id":1.5,"method":"ping"})", R"({"jsonrpc":"2.0","id":1.5,"result":{}})"},
+      {R"({"method":"ping","id":"a b","jsonrpc":"2.0","params":7})",
+       R"({"jsonrpc":"2.0","id":"a b","result":{}})"},
+      {R"({"jsonrpc":"2.0","id":1.5,"method":"ping"})",
+       R"({"jsonrpc":"2.0","id":1.5,"result":{}})"},
       {R"({"jsonrpc":"2.0","id":-0,"method":"ping"})", R"({"jsonrpc":"2.0","id":0,"result":{}})"},
       {R"({"jsonrpc":"2.0","method":"ping"})", "-"},
-      {R"({"jsonrpc":"2.0","id":null,"method":"ping"})", R"({"jsonrpc":"2.0","id":null,"result":{}})"},
-      {R"({"jsonrpc":"2.0","id":{"a":1},"method":"ping"})", R"({"jsonrpc":"2.0","id":null,"result":{}})"},
-      {R"({"jsonrpc":"2.0","id":[1],"method":"ping"})", R"({"jsonrpc":"2.0","id":null,"result":{}})"},
-      {R"({"jsonrpc":"2.0","id":true,"method":"ping"})", R"({"jsonrpc":"2.0","id":null,"result":{}})"},
+      {R"({"jsonrpc":"2.0","id":null,"method":"ping"})",
+       R"({"jsonrpc":"2.0","id":null,"result":{}})"},
+      {R"({"jsonrpc":"2.0","id":{"a":1},"method":"ping"})",
+       R"({"jsonrpc":"2.0","id":null,"result":{}})"},
+      {R"({"jsonrpc":"2.0","id":[1],"method":"ping"})",
+       R"({"jsonrpc":"2.0","id":null,"result":{}})"},
+      {R"({"jsonrpc":"2.0","id":true,"method":"ping"})",
+       R"({"jsonrpc":"2.0","id":null,"result":{}})"},
       {R"({"jsonrpc":"1.0","id":1,"method":"ping"})", invalid},
       {R"({"jsonrpc":2.0,"id":1,"method":"ping"})", invalid},
       {R"({"id":1,"method":"ping"})", invalid},
@@ -51,7 +58,8 @@ TEST(HandleRequest, Envelope) {
       {R"({"jsonrpc":"2.0","id":3,"method":"Ping"})",
        R"({"jsonrpc":"2.0","id":3,"error":{"code":-32601,"message":"Method not found: Ping"}})"},
       {R"({"jsonrpc":"2.0","id":4,"method":"notifications/initialized"})", "-"},
-      {R"({"jsonrpc":"2.0","id":4,"method":"notifications/cancelled","params":{"requestId":1}})", "-"},
+      {R"({"jsonrpc":"2.0","id":4,"method":"notifications/cancelled","params":{"requestId":1}})",
+       "-"},
       {R"({"jsonrpc":"2.0","id":4,"method":"notifications/"})", "-"},
       {R"({"jsonrpc":"2.0","id":4,"method":"notifications"})",
        R"({"jsonrpc":"2.0","id":4,"error":{"code":-32601,"message":"Method not found: notifications"}})"},
@@ -75,12 +83,17 @@ TEST(HandleRequest, Envelope) {
 }
 
 TEST(HandleRequest, VillageOffFollowsTheLanguage) {
-  auto context = testing::context_with(std::make_shared<FakeDaemon>(), {std::nullopt, std::nullopt, UiLanguage::Korean});
-  for (const char* tool : {"mossbank_notify", "mossbank_inbox_list", "mossbank_village_status", "mossbank_whoami",
-                           "mossbank_residents", "mossbank_send", "mossbank_mail", "mossbank_reply"}) {
-    EXPECT_EQ(answer_to(*context, std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":")") +
-                                      tool + R"("}})"),
-              R"({"jsonrpc":"2.0","id":1,"result":{"content":[{"type":"text","text":"Mossbank가 꺼져 있어요 — 앱을 열어 주세요."}],"isError":true}})")
+  auto context = testing::context_with(std::make_shared<FakeDaemon>(),
+                                       {std::nullopt, std::nullopt, UiLanguage::Korean});
+  for (const char* tool :
+       {"mossbank_notify", "mossbank_inbox_list", "mossbank_village_status", "mossbank_whoami",
+        "mossbank_residents", "mossbank_send", "mossbank_mail", "mossbank_reply"}) {
+    EXPECT_EQ(
+        answer_to(
+            *context,
+            std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":")") +
+                tool + R"("}})"),
+        R"({"jsonrpc":"2.0","id":1,"result":{"content":[{"type":"text","text":"Mossbank가 꺼져 있어요 — 앱을 열어 주세요."}],"isError":true}})")
         << tool;
   }
 }
@@ -88,10 +101,12 @@ TEST(HandleRequest, VillageOffFollowsTheLanguage) {
 TEST(HandleRequest, ToolArguments) {
   auto daemon = std::make_shared<FakeDaemon>();
   auto context = testing::context_with(daemon);
-  for (const char* params : {R"({"name":"mossbank_mail"})", R"({"name":"mossbank_mail","arguments":null})",
-                             R"({"name":"mossbank_mail","arguments":{"unread":true}})",
-                             R"({"name":"mossbank_mail","arguments":"x"})"})
-    answer_to(*context, std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":)") + params + "}");
+  for (const char* params :
+       {R"({"name":"mossbank_mail"})", R"({"name":"mossbank_mail","arguments":null})",
+        R"({"name":"mossbank_mail","arguments":{"unread":true}})",
+        R"({"name":"mossbank_mail","arguments":"x"})"})
+    answer_to(*context, std::string(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":)") +
+                            params + "}");
   auto calls = daemon->calls();
   ASSERT_EQ(calls.size(), 4u);
   const char* args[] = {"{}", "{}", R"({"unread":true})", R"("x")"};
@@ -100,8 +115,8 @@ TEST(HandleRequest, ToolArguments) {
 
 std::string initialize_answer(const char* version_text, const std::string& instructions) {
   return std::string(R"({"jsonrpc":"2.0","id":0,"result":{"protocolVersion":")") + version_text +
-         R"(","capabilities":{"tools":{"listChanged":false}},"serverInfo":{"name":"mossbank","title":"Mossbank","version":")" + std::string(kVersion) + R"("},"instructions":)" +
-         write_json_string(instructions) + "}}";
+         R"(","capabilities":{"tools":{"listChanged":false}},"serverInfo":{"name":"mossbank","title":"Mossbank","version":")" +
+         std::string(kVersion) + R"("},"instructions":)" + write_json_string(instructions) + "}}";
 }
 
 TEST(Initialize, ProtocolVersions) {
@@ -121,7 +136,8 @@ TEST(Initialize, ProtocolVersions) {
       {"", "2025-06-18"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(answer_to(*context, std::string(R"({"jsonrpc":"2.0","id":0,"method":"initialize")") + c.params + "}"),
+    EXPECT_EQ(answer_to(*context, std::string(R"({"jsonrpc":"2.0","id":0,"method":"initialize")") +
+                                      c.params + "}"),
               initialize_answer(c.version, fixed))
         << c.params;
   }
@@ -133,8 +149,12 @@ TEST(Initialize, Introduction) {
                                  "structuredContent":{"introduction":"You are Fern (claude) in mossbank."}}})"));
   });
   auto context = testing::context_with(daemon);
-  EXPECT_EQ(answer_to(*context, R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})"),
-            initialize_answer("2024-11-05", std::string(kInstructions) + " You are Fern (claude) in mossbank."));
+  EXPECT_EQ(
+      answer_to(
+          *context,
+          R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})"),
+      initialize_answer("2024-11-05",
+                        std::string(kInstructions) + " You are Fern (claude) in mossbank."));
 }
 
 }  // namespace

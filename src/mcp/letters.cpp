@@ -34,8 +34,8 @@ ToolResult talk_tool_result(const DaemonReply& answer) {
   const JsonValue* result = json_member(answer.body, "result");
   const JsonValue* content = result != nullptr ? json_member(*result, "content") : nullptr;
   bool well_formed = answer.status == 200 && answer.body.is_object() && result != nullptr &&
-                     result->is_object() &&
-                     content != nullptr && content->is_array() && !content->empty();
+                     result->is_object() && content != nullptr && content->is_array() &&
+                     !content->empty();
   if (well_formed) {
     for (const JsonValue& item : *content) well_formed = well_formed && is_text_item(item);
   }
@@ -69,15 +69,14 @@ std::optional<std::string> introduction(const McpServerContext& context,
                                         std::chrono::nanoseconds budget) {
   // post_within holds the whole call (proof, token refresh and request) to
   // the budget.
-  DaemonAnswer answer =
-      context.daemon->post_within(std::string(kTalkToolPath),
-                                  talk_tool_request("mossbank_whoami", JsonValue::object(),
-                                                    context.identity),
-                                  budget);
+  DaemonAnswer answer = context.daemon->post_within(
+      std::string(kTalkToolPath),
+      talk_tool_request("mossbank_whoami", JsonValue::object(), context.identity), budget);
   if (!answer) return std::nullopt;
   ToolResult result = talk_tool_result(*answer);
   const JsonValue* structured = json_member(result, "structuredContent");
-  const JsonValue* intro = structured != nullptr ? json_member(*structured, "introduction") : nullptr;
+  const JsonValue* intro =
+      structured != nullptr ? json_member(*structured, "introduction") : nullptr;
   if (intro == nullptr || !intro->is_string() || intro->get_ref<const std::string&>().empty())
     return std::nullopt;
   return intro->get<std::string>();

@@ -25,11 +25,13 @@ TEST(TalkToolRequest, CallIdentity) {
       {{std::nullopt, std::nullopt, UiLanguage::English}, R"({"language":"en"})"},
   };
   for (const Case& c : cases) {
-    JsonValue body = talk_tool_request("mossbank_send", json(R"({"to":"Hazel","text":"Can you review PR 12?"})"),
-                                       c.identity);
-    EXPECT_EQ(to_js_json(body),
-              std::string(R"({"tool":"mossbank_send","args":{"to":"Hazel","text":"Can you review PR 12?"},"call":)") +
-                  c.call + "}");
+    JsonValue body = talk_tool_request(
+        "mossbank_send", json(R"({"to":"Hazel","text":"Can you review PR 12?"})"), c.identity);
+    EXPECT_EQ(
+        to_js_json(body),
+        std::string(
+            R"({"tool":"mossbank_send","args":{"to":"Hazel","text":"Can you review PR 12?"},"call":)") +
+            c.call + "}");
   }
   // Arguments go as they are, whatever they are.
   EXPECT_EQ(to_js_json(talk_tool_request("mossbank_mail", json("[1,\"x\"]"), {})),
@@ -77,12 +79,14 @@ TEST(TalkToolResult, AnythingElseIsUnavailable) {
       {200, R"(null)"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(to_js_json(talk_tool_result(DaemonReply{json(c.body), c.status})), unavailable) << c.body;
+    EXPECT_EQ(to_js_json(talk_tool_result(DaemonReply{json(c.body), c.status})), unavailable)
+        << c.body;
 }
 
 TEST(LettersTool, PostsTheCallAndRelaysTheAnswer) {
   auto daemon = std::make_shared<FakeDaemon>([](const testing::DaemonCall&) {
-    return answer(200, json(R"({"result":{"content":[{"type":"text","text":"Sent."}],"isError":false}})"));
+    return answer(
+        200, json(R"({"result":{"content":[{"type":"text","text":"Sent."}],"isError":false}})"));
   });
   auto context = testing::context_with(daemon, {"r1", 4242, UiLanguage::English});
   ToolOutcome r = letters_tool(*context, "mossbank_send", json(R"({"to":"Hazel","text":"hi"})"));
@@ -93,8 +97,9 @@ TEST(LettersTool, PostsTheCallAndRelaysTheAnswer) {
   EXPECT_EQ(calls[0].method, "POST");
   EXPECT_EQ(calls[0].path, "/api/residents/talk-tool");
   EXPECT_FALSE(calls[0].within);  // the ordinary 10 s
-  EXPECT_EQ(to_js_json(*calls[0].body),
-            R"({"tool":"mossbank_send","args":{"to":"Hazel","text":"hi"},"call":{"pid":4242,"run":"r1","language":"en"}})");
+  EXPECT_EQ(
+      to_js_json(*calls[0].body),
+      R"({"tool":"mossbank_send","args":{"to":"Hazel","text":"hi"},"call":{"pid":4242,"run":"r1","language":"en"}})");
 
   auto off = testing::context_with(std::make_shared<FakeDaemon>());
   EXPECT_FALSE(letters_tool(*off, "mossbank_mail", JsonValue::object()));
@@ -108,16 +113,24 @@ TEST(Introduction, FromWhoami) {
       {answer(200, json(R"({"result":{"content":[{"type":"text","text":"You are Fern."}],
                              "structuredContent":{"introduction":"You are Fern, in mossbank."},"isError":true}})")),
        "You are Fern, in mossbank."},
-      {answer(200, json(R"({"result":{"content":[{"type":"text","text":"x"}],"structuredContent":{"introduction":""}}})")),
+      {answer(
+           200,
+           json(
+               R"({"result":{"content":[{"type":"text","text":"x"}],"structuredContent":{"introduction":""}}})")),
        std::nullopt},
-      {answer(200, json(R"({"result":{"content":[{"type":"text","text":"x"}],"structuredContent":{"introduction":5}}})")),
+      {answer(
+           200,
+           json(
+               R"({"result":{"content":[{"type":"text","text":"x"}],"structuredContent":{"introduction":5}}})")),
        std::nullopt},
-      {answer(200, json(R"({"result":{"content":[],"structuredContent":{"introduction":"x"}}})")), std::nullopt},
+      {answer(200, json(R"({"result":{"content":[],"structuredContent":{"introduction":"x"}}})")),
+       std::nullopt},
       {answer(404, json(R"({"error":"not found"})")), std::nullopt},
       {std::nullopt, std::nullopt},
   };
   for (const Case& c : cases) {
-    auto daemon = std::make_shared<FakeDaemon>([&c](const testing::DaemonCall&) { return c.reply; });
+    auto daemon =
+        std::make_shared<FakeDaemon>([&c](const testing::DaemonCall&) { return c.reply; });
     auto context = testing::context_with(daemon, {std::nullopt, 77, UiLanguage::Korean});
     EXPECT_EQ(introduction(*context), c.intro);
     auto calls = daemon->calls();
@@ -135,7 +148,10 @@ TEST(Introduction, AsksForItWithinTheBudget) {
   std::optional<std::chrono::nanoseconds> within;
   auto daemon = std::make_shared<FakeDaemon>([&](const testing::DaemonCall& call) {
     within = call.within;
-    return answer(200, json(R"({"result":{"content":[{"type":"text","text":"x"}],"structuredContent":{"introduction":"hi"}}})"));
+    return answer(
+        200,
+        json(
+            R"({"result":{"content":[{"type":"text","text":"x"}],"structuredContent":{"introduction":"hi"}}})"));
   });
   auto context = testing::context_with(daemon);
   EXPECT_EQ(introduction(*context), "hi");

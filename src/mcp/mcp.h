@@ -40,8 +40,8 @@ namespace mossbank::mcp {
 
 // Who is calling, sent along with every letters call.
 struct CallIdentity {
-  std::optional<std::string> run_id;       // MOSSBANK_RUN_ID, absent when unset or empty
-  std::optional<uint32_t> parent_pid;      // getppid(), only when 2 or more
+  std::optional<std::string> run_id;   // MOSSBANK_RUN_ID, absent when unset or empty
+  std::optional<uint32_t> parent_pid;  // getppid(), only when 2 or more
   UiLanguage language = UiLanguage::English;
 };
 

@@ -43,7 +43,8 @@ TEST(LineCutter, Terminators) {
     LineCutter cutter;
     std::vector<std::string> got;
     for (size_t i = 0; i < c.feeds.size(); ++i) {
-      for (std::string& line : cutter.feed(c.feeds[i], i + 1 == c.feeds.size())) got.push_back(line);
+      for (std::string& line : cutter.feed(c.feeds[i], i + 1 == c.feeds.size()))
+        got.push_back(line);
     }
     EXPECT_EQ(got, c.lines) << ::testing::PrintToString(c.feeds);
   }
@@ -79,11 +80,12 @@ class Session {
     in_write_ = in[1];
     out_read_ = out[0];
     auto writer = std::make_shared<MessageWriter>(out[1]);
-    server_ = std::thread([context = testing::context_with(std::move(daemon)), writer, in0 = in[0], out1 = out[1]] {
-      serve_mcp(context, writer, in0);
-      ::close(in0);
-      ::close(out1);
-    });
+    server_ = std::thread(
+        [context = testing::context_with(std::move(daemon)), writer, in0 = in[0], out1 = out[1]] {
+          serve_mcp(context, writer, in0);
+          ::close(in0);
+          ::close(out1);
+        });
   }
   ~Session() {
     close_input();
@@ -139,19 +141,25 @@ class Session {
 };
 
 const char* const kPong1 = R"({"jsonrpc":"2.0","id":1,"result":{}})";
-const char* const kParseError = R"({"jsonrpc":"2.0","id":null,"error":{"code":-32700,"message":"Parse error"}})";
+const char* const kParseError =
+    R"({"jsonrpc":"2.0","id":null,"error":{"code":-32700,"message":"Parse error"}})";
 
 TEST(Serve, LinesAndBadInput) {
   Session s(std::make_shared<FakeDaemon>());
   s.send("{\n");
   EXPECT_EQ(s.line(), kParseError);
   s.send(" \t \r\n\n\r");
-  s.send(R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\r\n");
+  s.send(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"
+         "\r\n");
   EXPECT_EQ(s.line(), kPong1);
   s.send("not json\n");
   EXPECT_EQ(s.line(), kParseError);
-  s.send(R"({"jsonrpc":"2.0","method":"ping"})" "\n");  // a notification
-  s.send("\xef\xbb\xbf" R"({"jsonrpc":"2.0","id":2,"method":"ping"})" "\n");  // U+FEFF is trimmed
+  s.send(R"({"jsonrpc":"2.0","method":"ping"})"
+         "\n");  // a notification
+  s.send(
+      "\xef\xbb\xbf"
+      R"({"jsonrpc":"2.0","id":2,"method":"ping"})"
+      "\n");  // U+FEFF is trimmed
   EXPECT_EQ(s.line(), R"({"jsonrpc":"2.0","id":2,"result":{}})");
   s.send("{\"jsonrpc\":\"2.0\",\"id\":\"a\xff\xc3\",\"method\":\"ping\"}\n");
   EXPECT_EQ(s.line(), "{\"jsonrpc\":\"2.0\",\"id\":\"a\xef\xbf\xbd\xef\xbf\xbd\",\"result\":{}}");
@@ -163,7 +171,8 @@ TEST(Serve, LinesAndBadInput) {
 
 TEST(Serve, LoneCarriageReturnAtTheEnd) {
   Session s(std::make_shared<FakeDaemon>());
-  s.send(R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\r");
+  s.send(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"
+         "\r");
   EXPECT_EQ(s.rest(), std::vector<std::string>{kPong1});
 }
 
@@ -173,14 +182,16 @@ TEST(Serve, TenMegabyteLine) {
     s.send(std::string(10 << 20, 'x') + "\n");
     s.send(std::string(R"({"jsonrpc":"2.0","id":"big","method":"ping","params":{"pad":")") +
            std::string(10 << 20, 'y') + "\"}}\n");
-    s.send(R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\n");
+    s.send(R"({"jsonrpc":"2.0","id":1,"method":"ping"})"
+           "\n");
   });
   // The reading thread writes the parse error before it starts the next
   // worker; the two workers' answers may come in either order.
   EXPECT_EQ(s.line(), kParseError);
   std::multiset<std::string> answers;
   for (int i = 0; i < 2; ++i) answers.insert(s.line());
-  EXPECT_EQ(answers, (std::multiset<std::string>{R"({"jsonrpc":"2.0","id":"big","result":{}})", kPong1}));
+  EXPECT_EQ(answers,
+            (std::multiset<std::string>{R"({"jsonrpc":"2.0","id":"big","result":{}})", kPong1}));
   feeder.join();
 }
 
@@ -200,16 +211,21 @@ TEST(Serve, Batches) {
       batch += R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"method":"ping"})";
     }
     if (expected.size() > 1) expected += ",";
-    expected += i % 7 == 3 ? R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid request"}})"
-                           : R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"result":{}})";
+    expected +=
+        i % 7 == 3
+            ? R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid request"}})"
+            : R"({"jsonrpc":"2.0","id":)" + std::to_string(i) + R"(,"result":{}})";
   }
   s.send(batch + "]\n");
   EXPECT_EQ(s.line(), expected + "]");
 
   s.send("[]\n");
-  s.send(R"([{"jsonrpc":"2.0","method":"ping"},{"jsonrpc":"2.0","method":"notifications/x"}])" "\n");
-  s.send(R"([1,"x",null,[]])" "\n");
-  const std::string invalid = R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid request"}})";
+  s.send(R"([{"jsonrpc":"2.0","method":"ping"},{"jsonrpc":"2.0","method":"notifications/x"}])"
+         "\n");
+  s.send(R"([1,"x",null,[]])"
+         "\n");
+  const std::string invalid =
+      R"({"jsonrpc":"2.0","id":null,"error":{"code":-32600,"message":"Invalid request"}})";
   EXPECT_EQ(s.line(), "[" + invalid + "," + invalid + "," + invalid + "," + invalid + "]");
   EXPECT_EQ(s.rest(), std::vector<std::string>{});
 }
@@ -270,7 +286,8 @@ class Gate {
 
 std::string send_call(int n) {
   return R"({"jsonrpc":"2.0","id":)" + std::to_string(n) +
-         R"(,"method":"tools/call","params":{"name":"mossbank_send","arguments":{"n":)" + std::to_string(n) + "}}}";
+         R"(,"method":"tools/call","params":{"name":"mossbank_send","arguments":{"n":)" +
+         std::to_string(n) + "}}}";
 }
 
 std::set<int> range(int from, int to) {
@@ -281,7 +298,8 @@ std::set<int> range(int from, int to) {
 
 TEST(Serve, AtMostSixteenWorkersAndTheOldestIsWaitedFor) {
   auto gate = std::make_shared<Gate>();
-  Session s(std::make_shared<FakeDaemon>([gate](const testing::DaemonCall& c) { return gate->call(c); }));
+  Session s(
+      std::make_shared<FakeDaemon>([gate](const testing::DaemonCall& c) { return gate->call(c); }));
   std::string lines;
   for (int i = 0; i < 20; ++i) lines += send_call(i) + "\n";
   s.send(lines);
@@ -294,7 +312,8 @@ TEST(Serve, AtMostSixteenWorkersAndTheOldestIsWaitedFor) {
   gate->wait_for([](const std::set<int>& f) { return f.size() == 15; });
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(gate->in_flight().size(), 15u);
-  EXPECT_EQ(s.line(), R"({"jsonrpc":"2.0","id":1,"result":{"content":[{"type":"text","text":"ok"}]}})");
+  EXPECT_EQ(s.line(),
+            R"({"jsonrpc":"2.0","id":1,"result":{"content":[{"type":"text","text":"ok"}]}})");
 
   gate->release(0);
   gate->wait_for([](const std::set<int>& f) { return f.count(17) == 1; });
@@ -313,7 +332,8 @@ TEST(Serve, AtMostSixteenWorkersAndTheOldestIsWaitedFor) {
 
 TEST(Serve, BatchChunksRunOneAfterAnother) {
   auto gate = std::make_shared<Gate>();
-  Session s(std::make_shared<FakeDaemon>([gate](const testing::DaemonCall& c) { return gate->call(c); }));
+  Session s(
+      std::make_shared<FakeDaemon>([gate](const testing::DaemonCall& c) { return gate->call(c); }));
   std::string batch = "[";
   for (int i = 0; i < 40; ++i) batch += (i ? "," : "") + send_call(i);
   s.send(batch + "]\n");
@@ -337,7 +357,8 @@ TEST(Serve, BatchChunksRunOneAfterAnother) {
 
 TEST(Serve, AnswersStillComeAfterTheInputEnds) {
   auto gate = std::make_shared<Gate>();
-  Session s(std::make_shared<FakeDaemon>([gate](const testing::DaemonCall& c) { return gate->call(c); }));
+  Session s(
+      std::make_shared<FakeDaemon>([gate](const testing::DaemonCall& c) { return gate->call(c); }));
   s.send(send_call(1) + "\n" + send_call(2) + "\n");
   gate->wait_for([](const std::set<int>& f) { return f.size() == 2; });
   s.close_input();

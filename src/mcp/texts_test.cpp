@@ -19,8 +19,8 @@ TEST(Texts, ToolList) {
   const JsonValue& list = tool_list();
   ASSERT_EQ(list.size(), 1u);
   const char* names[] = {"mossbank_notify", "mossbank_inbox_list", "mossbank_village_status",
-                         "mossbank_whoami", "mossbank_residents", "mossbank_send",
-                         "mossbank_mail", "mossbank_reply"};
+                         "mossbank_whoami", "mossbank_residents",  "mossbank_send",
+                         "mossbank_mail",   "mossbank_reply"};
   ASSERT_EQ(list["tools"].size(), 8u);
   for (size_t i = 0; i < 8; ++i) {
     const JsonValue& tool = list["tools"][i];
@@ -38,8 +38,9 @@ TEST(Texts, ToolList) {
       EXPECT_EQ((--property.end()).key(), "description") << name;
     }
   }
-  EXPECT_EQ(to_js_json(list["tools"][0]["inputSchema"]["properties"]["source"]),
-            R"({"type":"string","enum":["slack","github","vercel","custom"],"description":"Where it came from (default custom)."})");
+  EXPECT_EQ(
+      to_js_json(list["tools"][0]["inputSchema"]["properties"]["source"]),
+      R"({"type":"string","enum":["slack","github","vercel","custom"],"description":"Where it came from (default custom)."})");
   EXPECT_TRUE(is_known_tool("mossbank_todo_add"));
   EXPECT_FALSE(is_known_tool("mossbank_todo"));
 }

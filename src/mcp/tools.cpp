@@ -89,7 +89,8 @@ std::optional<Bucket> background_bucket(const JsonValue& background) {
 Bucket resident_bucket(const JsonValue& r) {
   if (r.is_null()) return Bucket::off;
   const JsonValue* dot = json_member(r, "dotState");
-  if (is_string_value(dot, "working") && is_string_value(json_member(r, "workingMode"), "monitoring"))
+  if (is_string_value(dot, "working") &&
+      is_string_value(json_member(r, "workingMode"), "monitoring"))
     return Bucket::working;
   if (is_string_value(dot, "done") && !js_truthy(json_member(r, "exited")) &&
       !js_truthy(json_member(r, "ended"))) {
@@ -130,8 +131,8 @@ ToolOutcome notify(const McpServerContext& context, const JsonValue& arguments) 
   if (answer->status == 200) {
     JsonValue structured = JsonValue::object();
     const JsonValue* message = json_member(answer->body, "message");
-    const JsonValue* id = message != nullptr && message->is_object() ? json_member(*message, "id")
-                                                                     : nullptr;
+    const JsonValue* id =
+        message != nullptr && message->is_object() ? json_member(*message, "id") : nullptr;
     structured["id"] = present_not_null(id) ? *id : JsonValue(nullptr);
     return text_result(std::string(kNotifyAccepted), &structured);
   }
@@ -162,8 +163,8 @@ std::string inbox_date_text(int64_t ms) {
   unsigned minute = static_cast<unsigned>(rest / 60000 % 60);
   char buf[48];
   if (year >= 0 && year <= 9999) {
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02u:%02u", static_cast<long long>(year), month,
-                  day, hour, minute);
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02u:%02u", static_cast<long long>(year),
+                  month, day, hour, minute);
   } else {
     std::snprintf(buf, sizeof buf, "%c%06lld-%02u-%02u %02u:%02u", year < 0 ? '-' : '+',
                   static_cast<long long>(year < 0 ? -year : year), month, day, hour, minute);
@@ -291,13 +292,25 @@ ToolOutcome village_status(const McpServerContext& context, const JsonValue&) {
   size_t working = 0, asking = 0, blocked = 0, done = 0, resting = 0;
   for (const JsonValue& r : *residents) {
     switch (resident_bucket(r)) {
-      case Bucket::off: return std::nullopt;
-      case Bucket::working: ++working; break;
-      case Bucket::asking: ++asking; break;
-      case Bucket::blocked: ++blocked; break;
-      case Bucket::done: ++done; break;
-      case Bucket::resting: ++resting; break;
-      case Bucket::uncounted: break;
+      case Bucket::off:
+        return std::nullopt;
+      case Bucket::working:
+        ++working;
+        break;
+      case Bucket::asking:
+        ++asking;
+        break;
+      case Bucket::blocked:
+        ++blocked;
+        break;
+      case Bucket::done:
+        ++done;
+        break;
+      case Bucket::resting:
+        ++resting;
+        break;
+      case Bucket::uncounted:
+        break;
     }
   }
   const JsonValue* inbox = json_member(answer->body, "inbox");

@@ -29,22 +29,23 @@ TEST(Notify, BodyFromArguments) {
   } cases[] = {
       {R"({"sender":"CI","text":"build red"})",
        R"({"source":"custom","sender":{"name":"CI"},"text":"build red"})"},
-      {R"({"source":null,"sender":5,"text":"x"})", R"({"source":"custom","sender":{"name":""},"text":"x"})"},
+      {R"({"source":null,"sender":5,"text":"x"})",
+       R"({"source":"custom","sender":{"name":""},"text":"x"})"},
       {R"({"url":null,"channel":"#dev","source":7,"text":"t","sender":"A"})",
        R"({"source":7,"sender":{"name":"A"},"text":"t","channel":"#dev","url":null})"},
       {R"([1,2])", R"({"source":"custom","sender":{"name":""}})"},
       {R"("text")", R"({"source":"custom","sender":{"name":""}})"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(to_js_json(notify_body(json(c.args))), c.body) << c.args;
+  for (const Case& c : cases) EXPECT_EQ(to_js_json(notify_body(json(c.args))), c.body) << c.args;
 }
 
 TEST(Notify, PostsToTheInbox) {
   Server s(answer(200, json(R"({"ok":true,"message":{"id":"m7"}})")));
   ToolOutcome r = notify(*s.context, json(R"({"sender":"CI","text":"build red"})"));
   ASSERT_TRUE(r);
-  EXPECT_EQ(to_js_json(*r),
-            R"({"content":[{"type":"text","text":"Delivered to the village inbox; the postman is taking it to the chief."}],"structuredContent":{"id":"m7"}})");
+  EXPECT_EQ(
+      to_js_json(*r),
+      R"({"content":[{"type":"text","text":"Delivered to the village inbox; the postman is taking it to the chief."}],"structuredContent":{"id":"m7"}})");
   auto calls = s.daemon->calls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].method, "POST");
@@ -60,24 +61,27 @@ TEST(Notify, Answers) {
     bool is_error;
     const char* id;  // structured "id", for accepted messages
   } cases[] = {
-      {200, R"({"ok":true})", "Delivered to the village inbox; the postman is taking it to the chief.",
-       false, "null"},
-      {200, R"({"message":{"id":null}})", "Delivered to the village inbox; the postman is taking it to the chief.",
-       false, "null"},
-      {200, R"({"message":{"id":12}})", "Delivered to the village inbox; the postman is taking it to the chief.",
-       false, "12"},
-      {200, R"("not json")", "Delivered to the village inbox; the postman is taking it to the chief.", false,
-       "null"},
+      {200, R"({"ok":true})",
+       "Delivered to the village inbox; the postman is taking it to the chief.", false, "null"},
+      {200, R"({"message":{"id":null}})",
+       "Delivered to the village inbox; the postman is taking it to the chief.", false, "null"},
+      {200, R"({"message":{"id":12}})",
+       "Delivered to the village inbox; the postman is taking it to the chief.", false, "12"},
+      {200, R"("not json")",
+       "Delivered to the village inbox; the postman is taking it to the chief.", false, "null"},
       {429, R"({"error":"slow down"})",
-       "The village inbox is taking too many messages at once; try again in a second.", true, nullptr},
+       "The village inbox is taking too many messages at once; try again in a second.", true,
+       nullptr},
       {400, R"({"problems":["text is empty","url is not a link"]})",
        "The village refused the message: text is empty; url is not a link", true, nullptr},
-      {400, R"({"problems":[null,1,[2,3]],"error":"x"})", "The village refused the message: ; 1; 2,3", true,
-       nullptr},
+      {400, R"({"problems":[null,1,[2,3]],"error":"x"})",
+       "The village refused the message: ; 1; 2,3", true, nullptr},
       {400, R"({})", "The village refused the message: refused", true, nullptr},
       {500, R"({"error":null})", "The village refused the message: refused", true, nullptr},
-      {400, R"({"error":{"a":1}})", "The village refused the message: [object Object]", true, nullptr},
-      {401, R"({"error":"unauthorized"})", "The village refused the message: unauthorized", true, nullptr},
+      {400, R"({"error":{"a":1}})", "The village refused the message: [object Object]", true,
+       nullptr},
+      {401, R"({"error":"unauthorized"})", "The village refused the message: unauthorized", true,
+       nullptr},
       {400, R"("bad")", "The village refused the message: refused", true, nullptr},
   };
   for (const Case& c : cases) {
@@ -86,8 +90,10 @@ TEST(Notify, Answers) {
     ASSERT_TRUE(r) << c.body;
     EXPECT_EQ(first_text(*r), c.text) << c.body;
     EXPECT_EQ(r->contains("isError"), c.is_error) << c.body;
-    if (c.id != nullptr) EXPECT_EQ(to_js_json((*r)["structuredContent"]["id"]), c.id) << c.body;
-    else EXPECT_FALSE(r->contains("structuredContent")) << c.body;
+    if (c.id != nullptr)
+      EXPECT_EQ(to_js_json((*r)["structuredContent"]["id"]), c.id) << c.body;
+    else
+      EXPECT_FALSE(r->contains("structuredContent")) << c.body;
   }
 }
 
@@ -128,7 +134,8 @@ TEST(InboxList, OneMessage) {
       "channel":"#dev","text":"hi","url":"PR 7"}]})")));
   ToolOutcome r = inbox_list(*s.context, json("{}"));
   ASSERT_TRUE(r);
-  EXPECT_EQ(first_text(*r), "1 message (* = unread):\n* 1970-01-01 00:00 \u00b7 slack #dev \u00b7 Ana: hi (PR 7)");
+  EXPECT_EQ(first_text(*r),
+            "1 message (* = unread):\n* 1970-01-01 00:00 \u00b7 slack #dev \u00b7 Ana: hi (PR 7)");
   EXPECT_EQ((*r)["structuredContent"]["messages"].size(), 1u);
   EXPECT_FALSE(r->contains("isError"));
 }
@@ -137,8 +144,11 @@ TEST(InboxList, ThirtyShownThenOlder) {
   for (size_t n : {30u, 31u, 45u}) {
     JsonValue messages = JsonValue::array();
     for (size_t i = 0; i < n; ++i)
-      messages.push_back({{"at", 60000 * i}, {"read", i % 2 == 0}, {"sender", {{"name", "S"}}},
-                          {"source", "custom"}, {"text", "m" + std::to_string(i)}});
+      messages.push_back({{"at", 60000 * i},
+                          {"read", i % 2 == 0},
+                          {"sender", {{"name", "S"}}},
+                          {"source", "custom"},
+                          {"text", "m" + std::to_string(i)}});
     Server s(answer(200, {{"messages", messages}}));
     ToolOutcome r = inbox_list(*s.context, json("{}"));
     ASSERT_TRUE(r);
@@ -194,19 +204,24 @@ TEST(InboxMessage, Lines) {
   } cases[] = {
       {R"({"at":0,"read":true,"sender":{"name":"Ana"},"source":"slack","text":"hi"})",
        "  1970-01-01 00:00 \u00b7 slack \u00b7 Ana: hi"},
-      {R"({"at":null,"sender":{}})", "* 1970-01-01 00:00 \u00b7 undefined \u00b7 undefined: undefined"},
+      {R"({"at":null,"sender":{}})",
+       "* 1970-01-01 00:00 \u00b7 undefined \u00b7 undefined: undefined"},
       {R"({"at":true,"sender":"Bo","read":0,"channel":"","url":0,"text":5})",
        "* 1970-01-01 00:00 \u00b7 undefined \u00b7 undefined: 5"},
       {R"({"at":1700000000999.9,"sender":{"name":7},"read":"yes","source":null,"channel":12,"url":"u"})",
        "  2023-11-14 22:13 \u00b7 null 12 \u00b7 7: undefined (u)"},
-      {R"({"at":-1,"sender":{"name":"N"}})", "* 1969-12-31 23:59 \u00b7 undefined \u00b7 N: undefined"},
-      {R"({"at":-0.9,"sender":{"name":"N"}})", "* 1970-01-01 00:00 \u00b7 undefined \u00b7 N: undefined"},
+      {R"({"at":-1,"sender":{"name":"N"}})",
+       "* 1969-12-31 23:59 \u00b7 undefined \u00b7 N: undefined"},
+      {R"({"at":-0.9,"sender":{"name":"N"}})",
+       "* 1970-01-01 00:00 \u00b7 undefined \u00b7 N: undefined"},
       {R"({"at":253402300800000,"sender":{"name":"N"}})",
        "* +010000-01-01 00 \u00b7 undefined \u00b7 N: undefined"},
       {R"({"at":-62198755200000,"sender":{"name":"N"}})",
        "* -000001-01-01 00 \u00b7 undefined \u00b7 N: undefined"},
-      {R"({"at":8.64e15,"sender":{"name":"N"}})", "* +275760-09-13 00 \u00b7 undefined \u00b7 N: undefined"},
-      {R"({"at":-8.64e15,"sender":{"name":"N"}})", "* -271821-04-20 00 \u00b7 undefined \u00b7 N: undefined"},
+      {R"({"at":8.64e15,"sender":{"name":"N"}})",
+       "* +275760-09-13 00 \u00b7 undefined \u00b7 N: undefined"},
+      {R"({"at":-8.64e15,"sender":{"name":"N"}})",
+       "* -271821-04-20 00 \u00b7 undefined \u00b7 N: undefined"},
       {R"({"at":8640000000000001,"sender":{"name":"N"}})", nullptr},
       {R"({"at":"0","sender":{"name":"N"}})", nullptr},
       {R"({"at":[],"sender":{"name":"N"}})", nullptr},
@@ -258,17 +273,21 @@ TEST(VillageStatus, Counting) {
           {"dotState":"waiting","ask":{"id":"q1"},"attentionSeen":"ask:q2"}]})",
        "2 residents: 0 working, 1 asking for you, 0 blocked, 0 done, 1 resting. Inbox: 0 unread."},
       {R"({"residents":[{"dotState":"working","workingMode":"monitoring","background":7}],"inbox":{"total":3}})",
-       "1 resident: 1 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: undefined unread."},
+       "1 resident: 1 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: undefined "
+       "unread."},
       {R"({"residents":[],"inbox":{"unread":null}})",
-       "0 residents: 0 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: null unread."},
+       "0 residents: 0 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: null "
+       "unread."},
       {R"({"residents":[],"inbox":null})",
        "0 residents: 0 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: 0 unread."},
       {R"({"residents":[],"inbox":[1]})",
-       "0 residents: 0 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: undefined unread."},
+       "0 residents: 0 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: undefined "
+       "unread."},
       {R"({"residents":[{"dotState":"working"},null]})", nullptr},
       {R"({"residents":[{"dotState":"done","background":{}}]})", nullptr},
       {R"({"residents":[{"dotState":"done","background":[null]}]})", nullptr},
-      {R"({"residents":[{"dotState":"done","background":[{"kind":"monitor","what":5}]}]})", nullptr},
+      {R"({"residents":[{"dotState":"done","background":[{"kind":"monitor","what":5}]}]})",
+       nullptr},
   };
   for (const Case& c : cases) {
     ToolOutcome r = village_status(*Server(answer(200, json(c.state))).context, json("{}"));
@@ -288,22 +307,29 @@ TEST(VillageStatus, StructuredValue) {
            .context,
       json("{}"));
   ASSERT_TRUE(r);
-  EXPECT_EQ(to_js_json((*r)["structuredContent"]),
-            R"({"residents":2,"working":1,"asking":0,"blocked":0,"done":0,"resting":1,"unread":2})");
-  r = village_status(*Server(answer(200, json(R"({"residents":[],"inbox":{}})"))).context, json("{}"));
+  EXPECT_EQ(
+      to_js_json((*r)["structuredContent"]),
+      R"({"residents":2,"working":1,"asking":0,"blocked":0,"done":0,"resting":1,"unread":2})");
+  r = village_status(*Server(answer(200, json(R"({"residents":[],"inbox":{}})"))).context,
+                     json("{}"));
   EXPECT_EQ(to_js_json((*r)["structuredContent"]),
             R"({"residents":0,"working":0,"asking":0,"blocked":0,"done":0,"resting":0})");
-  r = village_status(*Server(answer(200, json(R"({"residents":[],"inbox":{"unread":null}})"))).context,
-                     json("{}"));
+  r = village_status(
+      *Server(answer(200, json(R"({"residents":[],"inbox":{"unread":null}})"))).context,
+      json("{}"));
   EXPECT_EQ(to_js_json((*r)["structuredContent"]["unread"]), "null");
 }
 
 TEST(VillageStatus, Unreadable) {
-  for (auto [status, body] : {std::pair{500, R"({"residents":[]})"}, std::pair{200, R"({"residents":{}})"},
-                              std::pair{200, R"({})"}, std::pair{200, R"("x")"}}) {
-    ToolOutcome r = village_status(*Server(answer(uint16_t(status), json(body))).context, json("{}"));
+  for (auto [status, body] :
+       {std::pair{500, R"({"residents":[]})"}, std::pair{200, R"({"residents":{}})"},
+        std::pair{200, R"({})"}, std::pair{200, R"("x")"}}) {
+    ToolOutcome r =
+        village_status(*Server(answer(uint16_t(status), json(body))).context, json("{}"));
     ASSERT_TRUE(r);
-    EXPECT_EQ(to_js_json(*r), R"({"content":[{"type":"text","text":"Couldn't read the village."}],"isError":true})");
+    EXPECT_EQ(
+        to_js_json(*r),
+        R"({"content":[{"type":"text","text":"Couldn't read the village."}],"isError":true})");
   }
 }
 
@@ -314,7 +340,8 @@ TEST(AttentionSeen, Cases) {
   } cases[] = {
       {R"({"dotState":"blocked","finishedAt":17,"attentionSeen":"error:17"})", true},
       {R"({"dotState":"blocked","finishedAt":17,"attentionSeen":"error:17","exited":true})", false},
-      {R"({"dotState":"blocked","finishedAt":null,"stateChangedAt":"s","attentionSeen":"error:s"})", true},
+      {R"({"dotState":"blocked","finishedAt":null,"stateChangedAt":"s","attentionSeen":"error:s"})",
+       true},
       {R"({"dotState":"blocked","stateChangedAt":null,"attentionSeen":"error:null"})", true},
       {R"({"dotState":"blocked","attentionSeen":"error:undefined"})", false},
       {R"({"dotState":"blocked","finishedAt":1.5,"attentionSeen":"error:1.5"})", true},
@@ -325,13 +352,17 @@ TEST(AttentionSeen, Cases) {
       {R"({"dotState":"waiting","ask":{"id":"q1"},"attentionSeen":"ask:q10"})", false},
       {R"({"dotState":"waiting","ask":{"id":"q1","summary":"s"},"attentionSeen":"wait:s"})", false},
       {R"({"dotState":"waiting","ask":{"id":"","summary":"s"},"attentionSeen":"wait:s"})", true},
-      {R"({"dotState":"waiting","askSummary":"  Run tests?\u0085","attentionSeen":"wait:Run tests?"})", true},
-      {R"({"dotState":"waiting","askSummary":"Run tests?\ufeff","attentionSeen":"wait:Run tests?"})", false},
+      {R"({"dotState":"waiting","askSummary":"  Run tests?\u0085","attentionSeen":"wait:Run tests?"})",
+       true},
+      {R"({"dotState":"waiting","askSummary":"Run tests?\ufeff","attentionSeen":"wait:Run tests?"})",
+       false},
       {R"({"dotState":"waiting","askSummary":5,"ask":{"summary":"from ask"},"attentionSeen":"wait:from ask"})",
        true},
       {R"({"dotState":"waiting","ask":{"summary":5},"attentionSeen":"wait:"})", true},
-      {R"({"dotState":"waiting","attentionSeen":"ask:q9\nRun tests?","askSummary":"Run tests?"})", true},
-      {R"({"dotState":"waiting","attentionSeen":"ask:q9\nOther","askSummary":"Run tests?"})", false},
+      {R"({"dotState":"waiting","attentionSeen":"ask:q9\nRun tests?","askSummary":"Run tests?"})",
+       true},
+      {R"({"dotState":"waiting","attentionSeen":"ask:q9\nOther","askSummary":"Run tests?"})",
+       false},
       {R"({"dotState":"waiting","attentionSeen":"ask:q9"})", true},
       {R"({"dotState":"waiting","attentionSeen":"ask:q9","askSummary":"x"})", false},
       {R"({"dotState":"waiting","attentionSeen":"other"})", false},
@@ -354,8 +385,9 @@ TEST(AttentionSeen, SummaryKeepsItsFirst300Characters) {
 }
 
 TEST(Todo, Off) {
-  EXPECT_EQ(to_js_json(todo_off()),
-            R"({"content":[{"type":"text","text":"The to-dos are hidden in this version of Mossbank, so this tool is off."}],"isError":true})");
+  EXPECT_EQ(
+      to_js_json(todo_off()),
+      R"({"content":[{"type":"text","text":"The to-dos are hidden in this version of Mossbank, so this tool is off."}],"isError":true})");
 }
 
 }  // namespace

@@ -169,8 +169,7 @@ Spawned fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup set
   close(status.read);
   if (n == static_cast<ssize_t>(sizeof child_errno)) {
     int ignored = 0;
-    while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {}
     out.error = child_errno;
     return out;
   }

@@ -37,7 +37,8 @@ std::pair<std::string, int> run(const std::string& path, std::vector<std::string
   close(out.write);
   std::string text;
   char buf[256];
-  for (ssize_t n; (n = read(out.read, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  for (ssize_t n; (n = read(out.read, buf, sizeof buf)) > 0;)
+    text.append(buf, static_cast<size_t>(n));
   close(out.read);
   if (child.pid < 0) return {text, -child.error};
   int status = 0;
@@ -47,7 +48,8 @@ std::pair<std::string, int> run(const std::string& path, std::vector<std::string
 
 TEST(ForkExec, AFileWithoutAShebangLineRunsUnderTheShell) {
   const std::string path = scratch_file("echo \"sh $# $1\"\nexit 3\n", 0755);
-  EXPECT_EQ(run(path, {path, "a b"}, {"PATH=/usr/bin:/bin"}), std::make_pair(std::string("sh 1 a b\n"), 3));
+  EXPECT_EQ(run(path, {path, "a b"}, {"PATH=/usr/bin:/bin"}),
+            std::make_pair(std::string("sh 1 a b\n"), 3));
   unlink(path.c_str());
 }
 

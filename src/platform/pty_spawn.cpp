@@ -39,8 +39,8 @@ int enter_pty(const void* context, int report_fd) {
 }  // namespace
 
 SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
-                        const std::vector<std::string>& envp, const std::string& cwd,
-                        uint16_t cols, uint16_t rows) {
+                        const std::vector<std::string>& envp, const std::string& cwd, uint16_t cols,
+                        uint16_t rows) {
   SpawnedPty out;
   const ExecImage image(path, argv, envp);
 

@@ -27,8 +27,8 @@ struct SpawnedPty {
 };
 
 SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
-                        const std::vector<std::string>& envp, const std::string& cwd,
-                        uint16_t cols, uint16_t rows);
+                        const std::vector<std::string>& envp, const std::string& cwd, uint16_t cols,
+                        uint16_t rows);
 
 // The window size of a terminal descriptor; false when unknown or a side is 0.
 bool terminal_size(int fd, uint16_t& cols, uint16_t& rows);

@@ -57,19 +57,33 @@ void mark_agent_output() { g_agent_output.store(true); }
 
 std::vector<int> fatal_signals() {
   std::vector<int> out = {
-      SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGABRT, SIGQUIT, SIGTRAP, SIGSYS,  SIGUSR1,
-      SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,
+    SIGSEGV,
+    SIGBUS,
+    SIGFPE,
+    SIGILL,
+    SIGABRT,
+    SIGQUIT,
+    SIGTRAP,
+    SIGSYS,
+    SIGUSR1,
+    SIGUSR2,
+    SIGALRM,
+    SIGVTALRM,
+    SIGPROF,
+    SIGXCPU,
+    SIGXFSZ,
+    SIGIO,
 #if defined(SIGPWR)
-      SIGPWR,
+    SIGPWR,
 #endif
 #if defined(SIGSTKFLT)
-      SIGSTKFLT,
+    SIGSTKFLT,
 #endif
 #if defined(SIGEMT)
-      SIGEMT,
+    SIGEMT,
 #endif
 #if defined(SIGLOST) && SIGLOST != SIGPWR
-      SIGLOST,
+    SIGLOST,
 #endif
   };
 #if defined(SIGRTMIN) && defined(SIGRTMAX)

@@ -19,17 +19,19 @@ namespace mossbank::platform {
 
 // Every mode an agent may leave on that would make a shell unusable.
 inline constexpr std::string_view kFatalReset =
-    "\x1b[?1049l"                                    // alternate screen
+    "\x1b[?1049l"  // alternate screen
     "\x1b[?9l\x1b[?1000l\x1b[?1001l\x1b[?1002l\x1b[?1003l\x1b[?1005l\x1b[?1006l\x1b[?1015l"
-    "\x1b[?1016l"                                    // mouse
-    "\x1b[?1004l\x1b[?2004l"                         // focus, bracketed paste
-    "\x1b[?1l\x1b>"                                  // cursor keys, keypad
-    "\x1b[?2026l"                                    // synchronized output
-    "\x1b" "7\x1b[r\x1b" "8"                         // scroll region (homes the cursor)
-    "\x1b[?7h\x1b[?6l\x1b[4l"                        // auto-wrap, origin, insert
-    "\x1b(B\x1b[m"                                   // G0 ASCII, pen
-    "\x1b[<u"                                        // keyboard-protocol flags
-    "\x1b[?25h";                                     // cursor shown
+    "\x1b[?1016l"             // mouse
+    "\x1b[?1004l\x1b[?2004l"  // focus, bracketed paste
+    "\x1b[?1l\x1b>"           // cursor keys, keypad
+    "\x1b[?2026l"             // synchronized output
+    "\x1b"
+    "7\x1b[r\x1b"
+    "8"                        // scroll region (homes the cursor)
+    "\x1b[?7h\x1b[?6l\x1b[4l"  // auto-wrap, origin, insert
+    "\x1b(B\x1b[m"             // G0 ASCII, pen
+    "\x1b[<u"                  // keyboard-protocol flags
+    "\x1b[?25h";               // cursor shown
 
 class RawMode {
  public:

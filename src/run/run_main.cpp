@@ -40,7 +40,8 @@ std::variant<DaemonConfig, RunExit> config_or_exit(const RunInvocation& invocati
 // The reason an automatic run has to run the agent by itself, if any.
 std::variant<std::monostate, std::string_view, RunExit> automatic_reason(
     const RunInvocation& invocation, const std::string& program_path, const RunOptions& options) {
-  if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) return std::string_view("no-terminal");
+  if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1)
+    return std::string_view("no-terminal");
   if (!screen::is_interactive_session(launch_argv(program_path, options.args))) {
     return std::string_view("no-session");
   }
@@ -80,8 +81,8 @@ RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocati
   }
   auto by_itself = [&](std::string_view why) -> RunOutcome {
     note_runs_by_itself(env, why);
-    return RunExit{
-        run_agent_directly(*program_path, agent_args(options.program, options.args, prompt), invocation)};
+    return RunExit{run_agent_directly(
+        *program_path, agent_args(options.program, options.args, prompt), invocation)};
   };
 
   if (village_off(invocation.home_dir)) {

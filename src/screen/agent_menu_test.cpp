@@ -42,17 +42,18 @@ TEST(ReadMenu, DispatchByExactName) {
 }
 
 TEST(ReadMenu, NoneWhileThePromptSearchIsOpen) {
-  const std::string screen = dialog_screen({"Search prompts · 3 matches", "❯ fix the tests",
-                                            "  add a benchmark", "", "Enter to use · Esc to cancel"});
+  const std::string screen =
+      dialog_screen({"Search prompts · 3 matches", "❯ fix the tests", "  add a benchmark", "",
+                     "Enter to use · Esc to cancel"});
   for (std::optional<std::string_view> agent :
        {std::optional<std::string_view>("claude"), std::optional<std::string_view>("cursor"),
         std::optional<std::string_view>("someone"), std::optional<std::string_view>()}) {
     EXPECT_EQ(read_menu(agent, screen), std::nullopt) << agent.value_or("(none)");
   }
   ASSERT_TRUE(read_terminal(screen));
-  EXPECT_TRUE(read_menu("copilot", dialog_screen({"Search prompts", "❯ 1. fix the tests",
-                                                  "  2. add a benchmark", "",
-                                                  "Enter to use · Esc to cancel"})));
+  EXPECT_TRUE(read_menu(
+      "copilot", dialog_screen({"Search prompts", "❯ 1. fix the tests", "  2. add a benchmark", "",
+                                "Enter to use · Esc to cancel"})));
 }
 
 // Claude Code's folder-trust question, with the options as `options`.
@@ -104,20 +105,17 @@ TEST(ReadMenu, TrustRewriteLeavesOtherMenusAlone) {
   const Case cases[] = {
       // Numbered options keep their numbers in their labels, so the labels
       // are not the two the rewrite knows.
-      {"numbered options",
-       trust_screen({"❯ 1. Yes, I trust this folder", "  2. No, exit"})},
+      {"numbered options", trust_screen({"❯ 1. Yes, I trust this folder", "  2. No, exit"})},
       {"other options", trust_screen({"❯ Yes, I trust this folder", "  No"})},
       {"three options",
        trust_screen({"❯ Yes, I trust this folder", "  No, exit", "  Maybe later"})},
-      {"a reworded question",
-       trust_screen({"❯ Yes, I trust this folder", "  No, exit"},
-                    "Quick safety check: is this folder yours?")},
-      {"no workspace line",
-       dialog_screen({"Do you trust the contents of this project?", "",
-                      "❯ Yes, I trust this folder", "  No, exit"})},
-      {"the question already first",
-       dialog_screen({"Do you trust the contents of this project?", "Accessing workspace:",
-                      "/home/user/p", "", "❯ Yes, I trust this folder", "  No, exit"})},
+      {"a reworded question", trust_screen({"❯ Yes, I trust this folder", "  No, exit"},
+                                           "Quick safety check: is this folder yours?")},
+      {"no workspace line", dialog_screen({"Do you trust the contents of this project?", "",
+                                           "❯ Yes, I trust this folder", "  No, exit"})},
+      {"the question already first", dialog_screen({"Do you trust the contents of this project?",
+                                                    "Accessing workspace:", "/home/user/p", "",
+                                                    "❯ Yes, I trust this folder", "  No, exit"})},
   };
   for (const Case& c : cases) {
     std::optional<Menu> generic = read_terminal(c.screen);
@@ -208,9 +206,10 @@ std::vector<std::string> copilot_rows(const std::vector<std::string>& options,
 }
 
 TEST(ReadMenu, CopilotFramedLists) {
-  std::optional<Menu> menu = read_menu(
-      "copilot", full_screen(copilot_rows({"❯ 1. Yes", "  2. No, and tell Copilot what to do (Esc)"},
-                                          {"Confirm with number keys or ↑↓ keys and Enter"})));
+  std::optional<Menu> menu =
+      read_menu("copilot",
+                full_screen(copilot_rows({"❯ 1. Yes", "  2. No, and tell Copilot what to do (Esc)"},
+                                         {"Confirm with number keys or ↑↓ keys and Enter"})));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Run this command?\nnpm test");
   EXPECT_EQ(labels(*menu), (Labels{"1. Yes", "2. No, and tell Copilot what to do"}));
@@ -222,7 +221,8 @@ TEST(ReadMenu, CopilotFramedLists) {
   EXPECT_FALSE(menu->highlight_selection);
 
   // An esc hint below the list.
-  menu = read_menu("copilot", full_screen(copilot_rows({"  1. Yes", "› 2. No"}, {"Esc to cancel"})));
+  menu =
+      read_menu("copilot", full_screen(copilot_rows({"  1. Yes", "› 2. No"}, {"Esc to cancel"})));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->selected, 1u);
   EXPECT_EQ(menu->cancel, kCancelByEsc);

@@ -19,7 +19,8 @@ using testing_screens::kRule;
 
 std::string read_all(const std::string& screen) {
   std::string out;
-  for (const char* agent : {"claude", "codex", "copilot", "grok", "opencode", "antigravity", "cursor"}) {
+  for (const char* agent :
+       {"claude", "codex", "copilot", "grok", "opencode", "antigravity", "cursor"}) {
     if (std::optional<Menu> menu = read_menu(agent, screen)) out += menu->text;
     out += is_approval_prompt(agent, screen) ? "|asks" : "|-";
     out += awaiting_approval(agent, screen) ? "|waits|" : "|-|";
@@ -31,8 +32,9 @@ std::string read_all(const std::string& screen) {
 
 std::vector<std::string> screens() {
   return {
-      dialog_screen({"Accessing workspace:", "", "/p", "", "Do you trust the contents of this project?",
-                     "", "❯ Yes, I trust this folder", "  No, exit"}),
+      dialog_screen({"Accessing workspace:", "", "/p", "",
+                     "Do you trust the contents of this project?", "", "❯ Yes, I trust this folder",
+                     "  No, exit"}),
       dialog_screen({"Background tasks", "❯ ● main", "  ○ build", "",
                      "↑/↓ to select · Enter to view · Esc to close"}),
       full_screen({"│ Run this command?", "│ ❯ 1. Yes", "│   2. No (esc)"}),

@@ -96,9 +96,9 @@ struct AgentProfile {
   const NewConversationRule* new_conversation = nullptr;
   const SlashPopupRule* slash_popup = nullptr;
 
-  bool receipts = false;             // a talk is watched until the prompt is taken
-  std::string_view exit_command;     // makes the agent exit for a restart; empty: none
-  std::string_view resume_word;      // names the conversation again; empty: none
+  bool receipts = false;          // a talk is watched until the prompt is taken
+  std::string_view exit_command;  // makes the agent exit for a restart; empty: none
+  std::string_view resume_word;   // names the conversation again; empty: none
   const RestartOptions* restart = nullptr;
   std::string_view vocation_option;  // carries a vocation's prompt; empty: none
   bool probe_before_run = false;     // its command line is probed first (Codex's daemon)
@@ -122,16 +122,16 @@ inline constexpr std::array<std::string_view, 4> shell_programs = {"sh", "bash",
 inline constexpr std::array<std::string_view, 3> script_extensions = {".js", ".mjs", ".cjs"};
 // Cut from a program's last component: by program_stem, and by
 // agent_name_of_program (at most one, the first that matches).
-inline constexpr std::array<std::string_view, 8> stem_extensions = {
-    ".exe", ".cmd", ".bat", ".ps1", ".js", ".mjs", ".cjs", ".py"};
-inline constexpr std::array<std::string_view, 5> name_extensions = {
-    ".exe", ".cmd", ".bat", ".ps1", ".js"};
+inline constexpr std::array<std::string_view, 8> stem_extensions = {".exe", ".cmd", ".bat", ".ps1",
+                                                                    ".js",  ".mjs", ".cjs", ".py"};
+inline constexpr std::array<std::string_view, 5> name_extensions = {".exe", ".cmd", ".bat", ".ps1",
+                                                                    ".js"};
 
 // Command words that never start an interactive session, for every agent.
 inline constexpr std::array<std::string_view, 23> non_session_commands = {
-    "app-server", "exec-server", "mcp",    "mcp-server", "login",     "logout",
+    "app-server", "exec-server", "mcp",    "mcp-server", "login",      "logout",
     "update",     "upgrade",     "doctor", "install",    "completion", "features",
-    "debug",      "sandbox",     "config", "auth",       "serve",     "gateway",
+    "debug",      "sandbox",     "config", "auth",       "serve",      "gateway",
     "setup",      "--version",   "-v",     "--help",     "-h"};
 
 // Options that take the next argument as their value, for an agent whose
@@ -139,8 +139,8 @@ inline constexpr std::array<std::string_view, 23> non_session_commands = {
 inline constexpr std::array<std::string_view, 2> default_value_options = {"-m", "--model"};
 
 // Under every agent's session rules these are one-shot options too.
-inline constexpr std::array<std::string_view, 5> version_help_flags = {
-    "-v", "-V", "--version", "-h", "--help"};
+inline constexpr std::array<std::string_view, 5> version_help_flags = {"-v", "-V", "--version",
+                                                                       "-h", "--help"};
 // For agents without session rules these make a command line one-shot.
 inline constexpr std::array<std::string_view, 6> print_flags = {
     "-p", "--print", "--prompt", "--single", "--prompt-file", "--prompt-json"};

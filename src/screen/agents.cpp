@@ -119,7 +119,8 @@ Names agent_non_session_commands(std::string_view agent) {
 
 Names value_options(std::string_view agent) {
   const AgentProfile* profile = agent_profile(agent);
-  if (profile == nullptr || profile->value_options.empty()) return agent_lists::default_value_options;
+  if (profile == nullptr || profile->value_options.empty())
+    return agent_lists::default_value_options;
   return profile->value_options;
 }
 
@@ -152,8 +153,7 @@ bool ruled_session(std::string_view agent, const SessionRules& rules,
     if (arg == "--") break;
     if (!arg.empty() && arg[0] == '-') {
       std::string_view name = option_name(arg);
-      if (listed(rules.one_shot_options, name) ||
-          listed(agent_lists::version_help_flags, name)) {
+      if (listed(rules.one_shot_options, name) || listed(agent_lists::version_help_flags, name)) {
         one_shot = true;
       }
       if (listed(rules.value_options, name) && arg.find('=') == std::string::npos) ++k;
@@ -246,9 +246,7 @@ std::optional<AgentName> agent_of_command_line(std::span<const std::string> argv
   return agent;
 }
 
-std::string_view option_name(std::string_view arg) {
-  return arg.substr(0, arg.find('='));
-}
+std::string_view option_name(std::string_view arg) { return arg.substr(0, arg.find('=')); }
 
 bool option_takes_value(std::string_view agent, std::string_view arg) {
   return listed(value_options(agent), arg);
@@ -261,11 +259,12 @@ bool is_non_session_command(std::string_view agent, std::string_view word) {
 }
 
 std::optional<std::string> first_command_word(std::string_view agent,
-                                                   std::span<const std::string> args) {
+                                              std::span<const std::string> args) {
   const AgentProfile* profile = agent_profile(agent);
   for (size_t k = 0; k < args.size(); ++k) {
     const std::string& arg = args[k];
-    if (profile != nullptr && listed(profile->prompt_options, option_name(arg))) return std::nullopt;
+    if (profile != nullptr && listed(profile->prompt_options, option_name(arg)))
+      return std::nullopt;
     if (is_non_session_command(agent, arg)) return arg;
     if (arg == "--") return std::nullopt;
     if (arg.empty() || arg[0] != '-') return arg;

@@ -56,7 +56,7 @@ bool is_non_session_command(std::string_view agent, std::string_view word);
 // The first argument that is a command word, skipping options and their
 // values; none at "--" or the end.
 std::optional<std::string> first_command_word(std::string_view agent,
-                                                   std::span<const std::string> args);
+                                              std::span<const std::string> args);
 
 // Whether the command line starts an interactive session.
 bool is_interactive_session(std::span<const std::string> argv);

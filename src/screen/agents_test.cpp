@@ -35,10 +35,10 @@ TEST(ProgramNames, StemAndDisplayName) {
       {".exe", "", "agent"},
       {"", "", "agent"},
       {"/usr/local/bin/codex", "codex", "codex"},
-      {"/opt/cli.mjs", "cli", "cli.mjs"},        // only the stem cuts .mjs
+      {"/opt/cli.mjs", "cli", "cli.mjs"},  // only the stem cuts .mjs
       {"/opt/tool.py", "tool", "tool.py"},
       {"/opt/x.JS", "x", "x"},
-      {"run.cmd.exe", "run.cmd", "run.cmd"},     // at most one extension
+      {"run.cmd.exe", "run.cmd", "run.cmd"},  // at most one extension
       {"/usr/bin/cursor-agent", "cursor-agent", "cursor"},
       {"agy", "agy", "antigravity"},
       {"AGY.exe", "agy", "antigravity"},
@@ -254,7 +254,8 @@ TEST(AgentTables, NonSessionCommands) {
     for (std::string_view w : agent_lists::non_session_commands) {
       EXPECT_TRUE(is_non_session_command(row.name, w)) << row.name << " " << w;
       if (program && !row.session_rules) {
-        EXPECT_EQ(agent_text({*program, "--model=x", std::string(w)}), "none") << row.name << " " << w;
+        EXPECT_EQ(agent_text({*program, "--model=x", std::string(w)}), "none")
+            << row.name << " " << w;
       }
     }
     for (std::string_view w : row.non_session_commands) {
@@ -279,8 +280,9 @@ TEST(AgentTables, NonSessionCommands) {
 TEST(AgentTables, ValueOptions) {
   for (const AgentProfile& row : agent_profiles()) {
     const std::span<const std::string_view> options =
-        row.value_options.empty() ? std::span<const std::string_view>(agent_lists::default_value_options)
-                                  : row.value_options;
+        row.value_options.empty()
+            ? std::span<const std::string_view>(agent_lists::default_value_options)
+            : row.value_options;
     for (std::string_view o : options) {
       EXPECT_TRUE(option_takes_value(row.name, o)) << row.name << " " << o;
       // The option's value is never taken for a command word (an

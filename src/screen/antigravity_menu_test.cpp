@@ -35,8 +35,8 @@ Rows numbered(size_t count, size_t cursor = 0) {
 const std::string kHint = "↑/↓ Navigate · enter Select · esc Cancel";
 
 TEST(AntigravityMenu, NumberedList) {
-  std::optional<Menu> menu = read_menu("antigravity", 
-      screen(concat(concat({"Choose a model"}, numbered(3, 1)), {"", kHint})));
+  std::optional<Menu> menu = read_menu(
+      "antigravity", screen(concat(concat({"Choose a model"}, numbered(3, 1)), {"", kHint})));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Choose a model");
   EXPECT_EQ(labels(*menu), (Rows{"1. Model 1", "2. Model 2", "3. Model 3"}));

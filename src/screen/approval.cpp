@@ -18,8 +18,7 @@ namespace {
 constinit const ScreenPattern rule_row_pattern{"^[─━]{8,}"};
 // Claude Code's input prompt, right under a rule.
 constinit const ScreenPattern input_prompt_pattern{"^❯(?:[ \\t\\u{a0}]|$)"};
-constinit const ScreenPattern prompt_marker_pattern{
-    "^(?:>|›|❯|\\([^)]{1,3}\\)>)(?:[ \\t]|$)"};
+constinit const ScreenPattern prompt_marker_pattern{"^(?:>|›|❯|\\([^)]{1,3}\\)>)(?:[ \\t]|$)"};
 constinit const ScreenPattern frame_row_pattern{
     "^(?:[ \\t-]|─|━|═|╌|┄|┈|╭|╮|╰|╯|┌|┐|└|┘|├|┤|┬|┴|┼|╔|╗|╚|╝)*$"};
 

@@ -117,7 +117,8 @@ TEST(ApprovalSignsInRows, OptionGroups) {
       {"rows 4 apart are two groups", {"❯ 1. Yes", "", "", "", "  2. No"}, false},
       {"a box edge judges the group", {"❯ 1. Yes", "  2. No", "╰────────╯", "  3. Later"}, true},
       {"a box edge splits the group", {"❯ 1. Yes", "╰────────╯", "  2. No"}, false},
-      {"a markdown list in the transcript", {"Steps:", "1. Build it", "2. Test it", "3. Ship it"},
+      {"a markdown list in the transcript",
+       {"Steps:", "1. Build it", "2. Test it", "3. Ship it"},
        false},
       {"an idle Claude box",
        {"❯ 1. Yes", "  2. No", kRule, "❯ ", kRule, "  ? for shortcuts"},
@@ -145,18 +146,16 @@ TEST(ApprovalSignsInRows, OnlyTheLastTwentyNonEmptyRows) {
 }
 
 TEST(ApprovalSignsInRows, StylingAndSideBarsAreIgnored) {
-  EXPECT_TRUE(approval_signs_in_rows(
-      "│ \x1b[0;7m❯ 1. Yes\x1b[0m   │\n│   2. No      │\n╰──────────────╯"));
+  EXPECT_TRUE(
+      approval_signs_in_rows("│ \x1b[0;7m❯ 1. Yes\x1b[0m   │\n│   2. No      │\n╰──────────────╯"));
 }
 
 const std::vector<std::string> kClaudeBox = {kRule, "❯ ", kRule, "  ? for shortcuts"};
-const std::vector<std::string> kCodexBox = {"› Ask Codex to do anything", "",
-                                            "  gpt-5.1-codex default · ~/project",
-                                            "  ? for shortcuts"};
-const std::vector<std::string> kGrokBox = {
-    "╭──────────────────────────────────────────╮",
-    "│ > Type a message...                      │",
-    "╰──────────────────── grok-4 · ~/p ───────╯"};
+const std::vector<std::string> kCodexBox = {
+    "› Ask Codex to do anything", "", "  gpt-5.1-codex default · ~/project", "  ? for shortcuts"};
+const std::vector<std::string> kGrokBox = {"╭──────────────────────────────────────────╮",
+                                           "│ > Type a message...                      │",
+                                           "╰──────────────────── grok-4 · ~/p ───────╯"};
 
 TEST(AwaitingApproval, QuestionsAndInputBoxes) {
   struct Case {
@@ -194,8 +193,8 @@ TEST(AwaitingApproval, QuestionsAndInputBoxes) {
                           kCodexBox)),
        false, false},
       {"a Grok radio question", "grok",
-       full_screen({"Allow this edit?", "a (●) Allow once", "b (○) Allow always", "c (○) Deny",
-                    "", "Ctrl+o:always-approve"}),
+       full_screen({"Allow this edit?", "a (●) Allow once", "b (○) Allow always", "c (○) Deny", "",
+                    "Ctrl+o:always-approve"}),
        true, true},
       // A bare box counts only while no question shows.
       {"Grok's box with a hint in its bottom edge", "grok",
@@ -206,11 +205,10 @@ TEST(AwaitingApproval, QuestionsAndInputBoxes) {
       {"Grok idle", "grok", full_screen(kGrokBox), false, false},
       {"an OpenCode permission row", "opencode",
        full_screen({"┃  △ Permission required", "┃    $ touch notes.txt", "┃",
-                    "┃   Allow once   Allow always   Reject", "┃",
-                    "┃  ⇆ select  enter confirm"}),
+                    "┃   Allow once   Allow always   Reject", "┃", "┃  ⇆ select  enter confirm"}),
        true, true},
-      {"a Copilot list", "copilot",
-       full_screen({"│ Run this command?", "│ ❯ 1. Yes", "│   2. No"}), true, true},
+      {"a Copilot list", "copilot", full_screen({"│ Run this command?", "│ ❯ 1. Yes", "│   2. No"}),
+       true, true},
       {"markdown numbers and plain output", std::nullopt,
        full_screen({"Steps:", "1. Build it", "2. Test it", "Done."}), false, false},
   };

@@ -63,19 +63,48 @@ TEST(ReadCommand, EdgeCases) {
   };
   const std::optional<ScreenCursor> none;
   const Case cases[] = {
-      {"only a faint hint", {kRule, "❯ \x1b[0;2mTry \"fix lint errors\"\x1b[0m", kRule}, false, none,
-       false, ""},
+      {"only a faint hint",
+       {kRule, "❯ \x1b[0;2mTry \"fix lint errors\"\x1b[0m", kRule},
+       false,
+       none,
+       false,
+       ""},
       {"the cursor block, then a hint",
-       {kRule, "❯ \x1b[0;7mT\x1b[0;2mry \"fix\"\x1b[0m", kRule}, false, none, false, ""},
-      {"two rows", {kRule, "❯ make it faster", "  and smaller", kRule}, false, none, false,
+       {kRule, "❯ \x1b[0;7mT\x1b[0;2mry \"fix\"\x1b[0m", kRule},
+       false,
+       none,
+       false,
+       ""},
+      {"two rows",
+       {kRule, "❯ make it faster", "  and smaller", kRule},
+       false,
+       none,
+       false,
        "make it faster\nand smaller"},
       {"a one-blank indent", {kRule, "❯ a", " b", "   c", kRule}, false, none, false, "a\nb\n c"},
-      {"cut at the cursor", {kRule, "❯ hello world", kRule}, false, ScreenCursor{7, 1}, true, "hello"},
-      {"no cut without the flag", {kRule, "❯ hello world", kRule}, false, ScreenCursor{7, 1}, false,
+      {"cut at the cursor",
+       {kRule, "❯ hello world", kRule},
+       false,
+       ScreenCursor{7, 1},
+       true,
+       "hello"},
+      {"no cut without the flag",
+       {kRule, "❯ hello world", kRule},
+       false,
+       ScreenCursor{7, 1},
+       false,
        "hello world"},
-      {"cursor at the prompt's start", {kRule, "❯ \x1b[0;90msuggestion\x1b[0m", kRule}, false,
-       ScreenCursor{2, 1}, false, ""},
-      {"a grey tail is left out", {kRule, "❯ fix \x1b[0;90mthe bug\x1b[0m", kRule}, false, none, false,
+      {"cursor at the prompt's start",
+       {kRule, "❯ \x1b[0;90msuggestion\x1b[0m", kRule},
+       false,
+       ScreenCursor{2, 1},
+       false,
+       ""},
+      {"a grey tail is left out",
+       {kRule, "❯ fix \x1b[0;90mthe bug\x1b[0m", kRule},
+       false,
+       none,
+       false,
        "fix"},
       {"shell mode keeps the !", {kRule, "! ls -la", kRule}, true, none, false, "! ls -la"},
       {"shell row without shell mode", {kRule, "! ls -la", kRule}, false, none, false, ""},
@@ -87,7 +116,8 @@ TEST(ReadCommand, EdgeCases) {
     std::optional<ScreenCursor> cursor = c.cursor;
     const size_t first = 50 - c.bottom.size();
     if (cursor) cursor->row += first;
-    EXPECT_EQ(read_command(full_screen(c.bottom), c.shell_mode, cursor, c.cut), c.command) << c.name;
+    EXPECT_EQ(read_command(full_screen(c.bottom), c.shell_mode, cursor, c.cut), c.command)
+        << c.name;
   }
 }
 

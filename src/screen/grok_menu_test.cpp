@@ -74,10 +74,11 @@ Rows radio(const Rows& options,
 }
 
 TEST(GrokMenu, LetteredRadioList) {
-  std::optional<Menu> menu = read_menu("grok", full_screen(
-      radio({"a (●) Yes, run it", "b (○) Yes, and allow rm for this session   session only",
-             "c (○) No, tell grok what to do differently (esc)"},
-            "↑/↓ select · enter confirm · esc cancel · Ctrl+o:always-approve")));
+  std::optional<Menu> menu = read_menu(
+      "grok", full_screen(radio(
+                  {"a (●) Yes, run it", "b (○) Yes, and allow rm for this session   session only",
+                   "c (○) No, tell grok what to do differently (esc)"},
+                  "↑/↓ select · enter confirm · esc cancel · Ctrl+o:always-approve")));
   ASSERT_TRUE(menu);
   // The "› " before the question is Grok's marker, not text.
   EXPECT_EQ(menu->title, "Allow grok to run this command?\n$ rm -rf build");
@@ -225,10 +226,9 @@ TEST(GrokMenu, NumberedList) {
 Rows picker(const Rows& choices, const std::string& numbered_rule = "──────────────────2─") {
   Rows rows = {"⏺ done", "", numbered_rule};
   rows.insert(rows.end(), choices.begin(), choices.end());
-  rows.insert(
-      rows.end(),
-      {kRule, "╭──────────────────────────────────────╮",
-       "│ ❯ /model gr                          │", "╰──────────────────── grok-4 ──────────╯"});
+  rows.insert(rows.end(), {kRule, "╭──────────────────────────────────────╮",
+                           "│ ❯ /model gr                          │",
+                           "╰──────────────────── grok-4 ──────────╯"});
   return rows;
 }
 

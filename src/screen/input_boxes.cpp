@@ -16,7 +16,8 @@ constinit const ScreenPattern grok_prompt{"^([ \\t]*│ [>❯] ?)", kBoxPatternF
 constinit const ScreenPattern grok_continuation{"^([ \\t]*│ {3}){js_nonspace}", kBoxPatternFailure};
 constinit const ScreenPattern grok_bottom{
     "^[ \\t]*(?:╰─+ {js_nonspace}.* ─+╯|└─+ {js_nonspace}.* ─+┘)$", kBoxPatternFailure};
-constinit const ScreenPattern grok_placeholder{"^(?:Type a message\\.\\.\\.)?$", kBoxPatternFailure};
+constinit const ScreenPattern grok_placeholder{"^(?:Type a message\\.\\.\\.)?$",
+                                               kBoxPatternFailure};
 constinit const ScreenPattern grok_cleanup{
     "[ \\t]+(?:\\x1b\\[[0-9;:?]*[A-Za-z])*│(?:\\x1b\\[[0-9;:?]*[A-Za-z]|[ \\t])*$",
     kBoxPatternFailure};
@@ -24,9 +25,9 @@ bool has_bar(std::string_view row) { return row.find("│") != std::string_view:
 
 }  // namespace
 
-constinit const BoxPatterns grok_box_patterns{
-    grok_prompt, grok_continuation, grok_bottom, grok_placeholder, grok_cleanup,
-    nullptr,     nullptr,           has_bar,     nullptr};
+constinit const BoxPatterns grok_box_patterns{grok_prompt,      grok_continuation, grok_bottom,
+                                              grok_placeholder, grok_cleanup,      nullptr,
+                                              nullptr,          has_bar,           nullptr};
 
 namespace {
 
@@ -62,8 +63,8 @@ bool mentions_command_center(std::string_view screen) {
 }  // namespace
 
 constinit const BoxPatterns codex_box_patterns{
-    codex_prompt,  codex_continuation, codex_bottom, codex_placeholder,      codex_cleanup,
-    &codex_exclusion, &codex_footer,   has_braille,  mentions_command_center};
+    codex_prompt,     codex_continuation, codex_bottom, codex_placeholder,      codex_cleanup,
+    &codex_exclusion, &codex_footer,      has_braille,  mentions_command_center};
 
 namespace {
 
@@ -217,8 +218,9 @@ bool has_input_box(std::optional<AgentName> agent, std::string_view screen, bool
       footer = set->footer->is_match(scan.rows[k]);
     }
     const bool one_row = box.prompt_row == box.last_row;
-    const bool counts = footer ? one_row || !box.text.empty()
-                               : (one_row && set->placeholder.is_match(box.text)) || !box.text.empty();
+    const bool counts = footer
+                            ? one_row || !box.text.empty()
+                            : (one_row && set->placeholder.is_match(box.text)) || !box.text.empty();
     return counts && !is_approval_prompt(agent, screen);
   }
   if (box_is(agent, InputBoxKind::kClaudePrompt)) return has_claude_prompt_box(screen, shell_mode);
@@ -238,7 +240,8 @@ bool input_box_is_empty(std::optional<AgentName> agent, std::string_view screen)
   if (excluded(*set, screen)) return false;
   std::vector<std::string> rows = box_rows_of(strip_escapes(screen));
   for (std::string& row : rows) {
-    if (set->cleanup_may_match(row)) row = std::string(trim_row_end(set->cleanup.replace_all(row, " ")));
+    if (set->cleanup_may_match(row))
+      row = std::string(trim_row_end(set->cleanup.replace_all(row, " ")));
   }
   const std::optional<size_t> bottom = find_box_bottom(rows, set->bottom);
   std::optional<std::pair<size_t, size_t>> box = find_box_rows(rows, *set, bottom);
@@ -278,7 +281,8 @@ std::optional<InputBox> read_ruled_box(std::optional<AgentName> agent, std::stri
   if (!box_is(agent, InputBoxKind::kRuled)) return std::nullopt;
   const std::vector<std::string> rows = box_rows_of(strip_escapes(screen));
   std::optional<size_t> last = last_non_empty(rows);
-  if (!last || *last < 2 || ruled_rule.is_match(rows[*last]) || !ruled_rule.is_match(rows[*last - 1])) {
+  if (!last || *last < 2 || ruled_rule.is_match(rows[*last]) ||
+      !ruled_rule.is_match(rows[*last - 1])) {
     return std::nullopt;
   }
   std::optional<std::pair<size_t, size_t>> bounds = ruled_box_bounds(rows, *last - 1);

@@ -44,8 +44,11 @@ Rows codex(const Rows& composer, bool footer = true) {
 // OpenCode: every row padded with blanks to the pane's width.
 Rows opencode(const std::string& input) {
   const std::string pad(30, ' ');
-  return {"  ┃" + pad, "  ┃  " + input + pad, "  ┃" + pad,
-          "  ┃  Build · claude-sonnet-4 Anthropic" + pad, "  ╹▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀",
+  return {"  ┃" + pad,
+          "  ┃  " + input + pad,
+          "  ┃" + pad,
+          "  ┃  Build · claude-sonnet-4 Anthropic" + pad,
+          "  ╹▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀▀",
           "                          tab switch agent  ctrl+p commands"};
 }
 
@@ -70,10 +73,12 @@ TEST(HasInputBox, ByAgent) {
       {"grok: an empty box", "grok", grok({"│ >                                    │"}), true},
       {"grok: placeholder", "grok", grok({"│ > Type a message...                  │"}), true},
       {"grok: typed over two rows", "grok",
-       grok({"│ > first line                         │", "│   second line                        │"}),
+       grok({"│ > first line                         │",
+             "│   second line                        │"}),
        true},
       {"grok: an approval above the box", "grok",
-       concat({"Do you want to run ls?", "  (y/n)"}, grok({"│ >                                    │"})),
+       concat({"Do you want to run ls?", "  (y/n)"},
+              grok({"│ >                                    │"})),
        false, asks},
       {"grok: no bottom edge", "grok", {"│ > hi │"}, false},
       {"codex: footer and only the prompt", "codex", codex({"›"}), true},
@@ -82,17 +87,17 @@ TEST(HasInputBox, ByAgent) {
       {"codex: typed without footer", "codex", codex({"› fix the tests"}, false), true},
       {"codex: empty without footer or placeholder", "codex", codex({"›"}, false), false},
       {"codex: two rows", "codex", codex({"› fix the tests", "  and the docs"}, false), true},
-      {"codex: a second row with no prompt above", "codex", codex({"fix the tests", "  and the docs"}),
+      {"codex: a second row with no prompt above", "codex",
+       codex({"fix the tests", "  and the docs"}), false},
+      {"codex: the command center", "codex", concat({"  Agent Command Center"}, codex({"›"})),
        false},
-      {"codex: the command center", "codex", concat({"  Agent Command Center"}, codex({"›"})), false},
       {"codex: back to the command center", "codex",
        concat({"esc BACK TO AGENT COMMAND CENTER"}, codex({"›"})), false},
       {"codex: a style change inside the command center's heading", "codex",
        concat({"Agent command\x1b[2m center"}, codex({"›"})), false},
       {"codex: a command center in the text is no heading", "codex",
        concat({"the agent command centers are"}, codex({"›"})), true},
-      {"codex: a braille spinner is cleaned up", "codex",
-       codex({"› ⠋"}, false), false},
+      {"codex: a braille spinner is cleaned up", "codex", codex({"› ⠋"}, false), false},
       {"claude: prompt under a rule", "claude", {kRule, "❯ ", kRule}, true},
       {"claude: an indented prompt", "claude", {kRule, " ❯ ", kRule}, false},
       {"claude: shell mode needs the flag", "claude", {kRule, "! ls", kRule}, false},
@@ -107,8 +112,8 @@ TEST(HasInputBox, ByAgent) {
 }
 
 TEST(ReadBareBox, RowsAndText) {
-  std::optional<InputBox> box =
-      read_bare_box("grok", screen_of(grok({"│ > \x1b[1mfirst\x1b[0m   \x1b[2m│\x1b[0m", "│   second   │"})));
+  std::optional<InputBox> box = read_bare_box(
+      "grok", screen_of(grok({"│ > \x1b[1mfirst\x1b[0m   \x1b[2m│\x1b[0m", "│   second   │"})));
   ASSERT_TRUE(box);
   EXPECT_EQ(box->prompt_row, 1u);
   EXPECT_EQ(box->last_row, 2u);
@@ -141,7 +146,10 @@ TEST(InputBoxIsEmpty, ByAgent) {
   const Case cases[] = {
       {"no agent", std::nullopt, {kRule, "❯ ", kRule}, false},
       {"claude: empty", "claude", {kRule, "❯ ", kRule}, true},
-      {"claude: a faint hint", "claude", {kRule, "❯ \x1b[0;2mTry \"refactor\"\x1b[0m", kRule}, true},
+      {"claude: a faint hint",
+       "claude",
+       {kRule, "❯ \x1b[0;2mTry \"refactor\"\x1b[0m", kRule},
+       true},
       {"claude: typed", "claude", {kRule, "❯ hello", kRule}, false},
       {"claude: shell mode", "claude", {kRule, "! ", kRule}, false},
       {"claude: no box", "claude", {"❯ hello"}, false},
@@ -172,7 +180,8 @@ TEST(ReadSideBox, OpenCode) {
   EXPECT_EQ(read_side_box("opencode", full_screen(opencode(""))), "");
   EXPECT_EQ(read_side_box("opencode", full_screen(opencode("Ask anything…"))), "");
   EXPECT_EQ(read_side_box("opencode", full_screen(opencode("Ask anything… \"Fix a TODO\""))), "");
-  EXPECT_EQ(read_side_box("opencode", full_screen(opencode("make it faster   "))), "make it faster");
+  EXPECT_EQ(read_side_box("opencode", full_screen(opencode("make it faster   "))),
+            "make it faster");
   EXPECT_EQ(read_side_box("kilo", full_screen(opencode("x"))), std::nullopt);
   EXPECT_EQ(read_side_box(std::nullopt, full_screen(opencode("x"))), std::nullopt);
   // The bottom edge among the first four rows.
@@ -194,7 +203,8 @@ TEST(RuledBox, Antigravity) {
   };
   const Case cases[] = {
       {"empty", antigravity({">"}), true, ""},
-      {"typed over rows", antigravity({"> one", "  two", "", "  three"}), false, "one\ntwo\n\nthree"},
+      {"typed over rows", antigravity({"> one", "  two", "", "  three"}), false,
+       "one\ntwo\n\nthree"},
       {"a paste placeholder", antigravity({">[Pasted text #2 +10 lines]"}), false,
        "[Pasted text #2 +10 lines]"},
       {"a mode line", antigravity({"> Plan mode: research & plan only (shift+tab to cycle)"}), true,
@@ -207,9 +217,10 @@ TEST(RuledBox, Antigravity) {
       {"cut short but not a mode line", antigravity({"> Auto modes are: fun..."}), false,
        "Auto modes are: fun..."},
       {"task rows under the box",
-       {kLongRule, ">", kLongRule, "  ● [12:00:01] Read file", "  ✓ [12:00:02] Edit file", kLongRule,
-        "? for shortcuts"},
-       true, ""},
+       {kLongRule, ">", kLongRule, "  ● [12:00:01] Read file", "  ✓ [12:00:02] Edit file",
+        kLongRule, "? for shortcuts"},
+       true,
+       ""},
       {"a row that is no input", antigravity({"> a", "b"}), false, std::nullopt},
       {"no rule above the prompt", {"text", "> a", kLongRule, "status"}, false, std::nullopt},
       {"the status row is a rule", {kLongRule, "> a", kLongRule, kLongRule}, false, std::nullopt},
@@ -225,7 +236,8 @@ TEST(RuledBox, Antigravity) {
 
 TEST(HasClaudePromptBox, LastCandidateDecides) {
   EXPECT_TRUE(has_claude_prompt_box(full_screen({kRule, "❯ hi", kRule}), false));
-  EXPECT_TRUE(has_claude_prompt_box(full_screen({kRule, "❯\u00a0", kRule, "  ? for shortcuts"}), false));
+  EXPECT_TRUE(
+      has_claude_prompt_box(full_screen({kRule, "❯\u00a0", kRule, "  ? for shortcuts"}), false));
   EXPECT_FALSE(has_claude_prompt_box(full_screen({kRule, " ❯ hi", kRule}), false));
   // A menu's cursor row below the prompt is the last candidate.
   EXPECT_FALSE(has_claude_prompt_box(full_screen({kRule, "❯ hi", kRule, " ❯ 1. Yes"}), false));

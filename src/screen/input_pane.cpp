@@ -15,16 +15,15 @@ namespace {
 constinit const ScreenPattern pasted_whole_pattern{"^\\[Pastedtext#[0-9]+(\\+[0-9]+lines)?\\]$"};
 constinit const ScreenPattern pasted_lead_pattern{"^\\[Pastedtext#[0-9]+(\\+[0-9]+lines)?\\]"};
 constinit const ScreenPattern image_placeholder_pattern{"\\[Image#[0-9]+\\]"};
-constinit const ScreenPattern image_path_pattern{
-    "(?i)^[ \\t]*/.*[.](png|jpe?g|gif|webp)[ \\t]*$"};
+constinit const ScreenPattern image_path_pattern{"(?i)^[ \\t]*/.*[.](png|jpe?g|gif|webp)[ \\t]*$"};
 constinit const ScreenPattern busy_pattern{
     "(?i)(esc|ctrl\\+c) to (interrupt|cancel|stop)|ctrl\\+c\\s*:\\s*cancel|\\b[1-9]\\d* "
     "task\\(s\\) · /tasks\\b|(?:^|\\n)\\s*● \\[\\d{2}:\\d{2}:\\d{2}\\].*\\brunning\\b|(?:^|\\n)[ "
     "\\t]*[⠀-⣿] {1,4}\\S|press \\S+ to edit queued messages|\\b[1-9]\\d* (?:queued "
     "messages?|messages? queued)\\b"};
 
-constexpr size_t kCompared = 16;      // leading characters compared
-constexpr size_t kLongInput = 200;    // characters that make an input long
+constexpr size_t kCompared = 16;    // leading characters compared
+constexpr size_t kLongInput = 200;  // characters that make an input long
 constexpr size_t kBusyRows = 14;
 
 // The first `chars` characters of the text (all of it when shorter).
@@ -92,7 +91,8 @@ bool pasted_placeholder(std::string_view pane, std::string_view typed, bool long
   if (long_text && pasted_whole_pattern.is_match(pane)) return true;
   const size_t compared = std::min(kCompared, typed_chars);
   const std::string_view typed_head = head(typed, compared);
-  if (char_count(head(pane, compared)) == compared && head(pane, compared) == typed_head) return true;
+  if (char_count(head(pane, compared)) == compared && head(pane, compared) == typed_head)
+    return true;
   if (!long_text) return false;
   std::string_view rest = pane;
   while (std::optional<Match> m = pasted_lead_pattern.find(rest)) {
@@ -126,10 +126,11 @@ bool input_shows_text(std::string_view screen, std::string_view typed, bool shel
   }
   if (images == 0) return false;
   size_t placeholders = 0;
-  const std::string rest = image_placeholder_pattern.replace_all_with(squashed_pane, [&](const Match&) {
-    ++placeholders;
-    return std::string();
-  });
+  const std::string rest =
+      image_placeholder_pattern.replace_all_with(squashed_pane, [&](const Match&) {
+        ++placeholders;
+        return std::string();
+      });
   if (placeholders != images) return false;
   return pasted_placeholder(rest, squash(text_lines), text_line_count > 1);
 }

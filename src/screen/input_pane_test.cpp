@@ -33,35 +33,65 @@ TEST(InputShowsText, EdgeCases) {
       {"another marker", {kRule, "› hello world", kRule}, "hello world", false, false},
       {"no rule above", {"", "❯ hello world", kRule}, "hello world", false, false},
       {"indented prompt", {kRule, " ❯ hello world", kRule}, "hello world", false, false},
-      {"wrapped over rows", {kRule, "❯ make it faster and", "  smaller please", kRule},
-       "make it faster and smaller please", false, true},
-      {"no-break space after the prompt", {kRule, "❯\u00a0hello world", kRule}, "hello world", false,
+      {"wrapped over rows",
+       {kRule, "❯ make it faster and", "  smaller please", kRule},
+       "make it faster and smaller please",
+       false,
+       true},
+      {"no-break space after the prompt",
+       {kRule, "❯\u00a0hello world", kRule},
+       "hello world",
+       false,
        true},
       {"only the first 16 characters count",
        {kRule, "❯ abcdefghijklmnop and then something else", kRule},
-       "abcdefghijklmnopqrstuvwxyz", false, true},
+       "abcdefghijklmnopqrstuvwxyz",
+       false,
+       true},
       {"nothing typed", {kRule, "❯ ", kRule}, " \n", false, true},
-      {"a paste of three lines", {kRule, "❯ [Pasted text #1 +3 lines]", kRule}, "one\ntwo\nthree",
-       false, true},
-      {"a short line is no paste", {kRule, "❯ [Pasted text #1 +3 lines]", kRule},
-       "twenty characters ok", false, false},
-      {"an image path", {kRule, "❯ look at this [Image #1]", kRule}, "look at this\n/Users/me/a.png",
-       false, true},
-      {"an image missing", {kRule, "❯ look at this", kRule}, "look at this\n/Users/me/a.png", false,
+      {"a paste of three lines",
+       {kRule, "❯ [Pasted text #1 +3 lines]", kRule},
+       "one\ntwo\nthree",
+       false,
+       true},
+      {"a short line is no paste",
+       {kRule, "❯ [Pasted text #1 +3 lines]", kRule},
+       "twenty characters ok",
+       false,
        false},
-      {"two images, one placeholder", {kRule, "❯ see [Image #1]", kRule},
-       "see\n/a/b.JPG\n/a/c.webp", false, false},
+      {"an image path",
+       {kRule, "❯ look at this [Image #1]", kRule},
+       "look at this\n/Users/me/a.png",
+       false,
+       true},
+      {"an image missing",
+       {kRule, "❯ look at this", kRule},
+       "look at this\n/Users/me/a.png",
+       false,
+       false},
+      {"two images, one placeholder",
+       {kRule, "❯ see [Image #1]", kRule},
+       "see\n/a/b.JPG\n/a/c.webp",
+       false,
+       false},
       {"a paste then its end",
        {kRule, "❯ [Pasted text #1 +40 lines] and then some more words", kRule},
-       long_text("and then some more words"), false, true},
+       long_text("and then some more words"),
+       false,
+       true},
       {"a paste then other words",
        {kRule, "❯ [Pasted text #1 +40 lines] and then some more words", kRule},
-       long_text("and then other words entirely"), false, false},
+       long_text("and then other words entirely"),
+       false,
+       false},
       {"shell mode", {kRule, "! ls -la", kRule}, "! ls -la", true, true},
       {"shell mode without the flag", {kRule, "! ls -la", kRule}, "! ls -la", false, false},
       {"shell mode not closed below", {kRule, "! ls -la"}, "! ls -la", true, false},
-      {"the last prompt decides", {kRule, "❯ hello world", kRule, "", "  › 1. pick"}, "hello world",
-       false, false},
+      {"the last prompt decides",
+       {kRule, "❯ hello world", kRule, "", "  › 1. pick"},
+       "hello world",
+       false,
+       false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(input_shows_text(full_screen(c.bottom), c.typed, c.shell_mode), c.shown) << c.name;
@@ -69,8 +99,8 @@ TEST(InputShowsText, EdgeCases) {
 }
 
 TEST(InputShowsText, StyledScreen) {
-  EXPECT_TRUE(input_shows_text(
-      full_screen({kRule, "\x1b[0m❯ \x1b[0;7mh\x1b[0mello world", kRule}), "hello world", false));
+  EXPECT_TRUE(input_shows_text(full_screen({kRule, "\x1b[0m❯ \x1b[0;7mh\x1b[0mello world", kRule}),
+                               "hello world", false));
 }
 
 TEST(PastedPlaceholder, SquashedComparisons) {
@@ -78,11 +108,13 @@ TEST(PastedPlaceholder, SquashedComparisons) {
   EXPECT_FALSE(pasted_placeholder("x", "", false));
   EXPECT_TRUE(pasted_placeholder("[Pastedtext#2]", std::string(201, 'a'), false));
   EXPECT_FALSE(pasted_placeholder("[Pastedtext#2]", std::string(200, 'a'), false));
-  EXPECT_TRUE(pasted_placeholder("[Pastedtext#1+3lines][Pastedtext#2]abcdefghijklmnopq", "xxabcdefghijklmnopq",
-                                 true));
-  EXPECT_FALSE(pasted_placeholder("[Pastedtext#1]abcdefghijklmno", "xxabcdefghijklmno", true));  // 15 left
+  EXPECT_TRUE(pasted_placeholder("[Pastedtext#1+3lines][Pastedtext#2]abcdefghijklmnopq",
+                                 "xxabcdefghijklmnopq", true));
+  EXPECT_FALSE(
+      pasted_placeholder("[Pastedtext#1]abcdefghijklmno", "xxabcdefghijklmno", true));  // 15 left
   // Characters, not bytes: sixteen CJK characters compare.
-  EXPECT_TRUE(pasted_placeholder("一二三四五六七八九十一二三四五六X", "一二三四五六七八九十一二三四五六Y", false));
+  EXPECT_TRUE(pasted_placeholder("一二三四五六七八九十一二三四五六X",
+                                 "一二三四五六七八九十一二三四五六Y", false));
 }
 
 TEST(PaneIsBusy, HintsNearTheBottom) {

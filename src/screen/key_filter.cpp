@@ -23,8 +23,7 @@ constinit const ScreenPattern terminal_reply_pattern{
     R"(\x1b\][^\x07\x1b]*(?:\x07|\x1b\\)|\x1bP[^\x1b]*\x1b\\|)"
     R"(\x1b_G(?:[iIp]=[0-9]+,)*[iIp]=[0-9]+;[^\x00-\x1f\x7f]*(?:\x07|\x1b\\)|)"
     R"(\x1b\[<[0-9]+;[0-9]+;[0-9]+[Mm])"};
-constinit const ScreenPattern key_release_pattern{
-    R"(\x1b\[[0-9:]*;[0-9]+:3(?:;[0-9:]*)?[u~A-Z])"};
+constinit const ScreenPattern key_release_pattern{R"(\x1b\[[0-9:]*;[0-9]+:3(?:;[0-9:]*)?[u~A-Z])"};
 constinit const ScreenPattern incomplete_escape_pattern{
     R"(\x1b(?:\[[\x30-\x3f]*[\x20-\x2f]*|\](?:[0-9]+(?:;[^\x07\x1b]*\x1b?)?)?|)"
     R"(P(?:(?:[>!]\||[01][$+]r)[^\x1b]*\x1b?|[>!]|[01][$+]?)?|)"
@@ -212,7 +211,8 @@ bool count_typing(KeyFilterState& state, std::string_view bytes, bool lone_esc) 
       !state.dirty) {
     return false;  // Esc on an untouched line
   }
-  if (text.size() >= 2 && text[0] == kEsc && (text[1] == '\r' || text[1] == '\n' || text[1] == '\x03')) {
+  if (text.size() >= 2 && text[0] == kEsc &&
+      (text[1] == '\r' || text[1] == '\n' || text[1] == '\x03')) {
     text.remove_prefix(1);
   }
   bool submitted = false;

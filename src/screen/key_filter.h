@@ -62,7 +62,7 @@ struct KeyFilterState {
   std::string pending;    // held back: the start of a sequence or of a character
   bool lone_esc = false;  // the last call let a held Esc go as the Esc key
   std::optional<KeyClock::time_point> last_input;  // the last call that passed bytes
-  uint64_t typed_count = 0;   // characters typed on the current line
+  uint64_t typed_count = 0;                        // characters typed on the current line
   uint64_t input_serial = 0;  // bumped by every pass, and when `pending` changes
   bool dirty = false;         // the current line has seen a control character
 

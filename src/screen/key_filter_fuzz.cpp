@@ -43,7 +43,9 @@ class Reader {
   size_t pos_ = 0;
 };
 
-std::string digits(Reader& r) { return std::to_string(r.byte() % 4 == 0 ? r.byte() * 37 : r.byte()); }
+std::string digits(Reader& r) {
+  return std::to_string(r.byte() % 4 == 0 ? r.byte() * 37 : r.byte());
+}
 
 // A body for an OSC, DCS or APC string: no byte that `excluded` names.
 std::string body(Reader& r, bool (*excluded)(unsigned char)) {
@@ -77,7 +79,8 @@ std::string piece(Reader& r) {
     case 2:
       return std::string(1, static_cast<char>(0x80 | r.byte()));
     case 3: {
-      static const char kControls[] = {'\r', '\n', '\x03', '\x7f', '\x08', '\t', '\0', '\x07', '\x15'};
+      static const char kControls[] = {'\r', '\n', '\x03', '\x7f', '\x08',
+                                       '\t', '\0', '\x07', '\x15'};
       return std::string(1, kControls[r.number(sizeof kControls)]);
     }
     case 4:
@@ -118,13 +121,20 @@ std::string piece(Reader& r) {
       return r.number(2) ? "\x1b[I" : "\x1b[O";
     case 11: {
       switch (r.number(7)) {
-        case 0: return "\x1b[" + digits(r) + ";" + digits(r) + "R";
-        case 1: return "\x1b[?" + digits(r) + ";" + digits(r) + "c";
-        case 2: return "\x1b[>" + digits(r) + ";" + digits(r) + "c";
-        case 3: return "\x1b[?" + digits(r) + ";" + digits(r) + "$y";
-        case 4: return "\x1b[?" + digits(r) + "u";
-        case 5: return "\x1b[" + digits(r) + "n";
-        default: return "\x1b[" + digits(r) + ";" + digits(r) + ";" + digits(r) + "t";
+        case 0:
+          return "\x1b[" + digits(r) + ";" + digits(r) + "R";
+        case 1:
+          return "\x1b[?" + digits(r) + ";" + digits(r) + "c";
+        case 2:
+          return "\x1b[>" + digits(r) + ";" + digits(r) + "c";
+        case 3:
+          return "\x1b[?" + digits(r) + ";" + digits(r) + "$y";
+        case 4:
+          return "\x1b[?" + digits(r) + "u";
+        case 5:
+          return "\x1b[" + digits(r) + "n";
+        default:
+          return "\x1b[" + digits(r) + ";" + digits(r) + ";" + digits(r) + "t";
       }
     }
     case 12:
@@ -139,7 +149,8 @@ std::string piece(Reader& r) {
     case 14: {
       std::string out = "\x1b_G";
       const unsigned more = r.number(3);
-      for (unsigned k = 0; k < more; ++k) out += std::string(1, "iIp"[r.number(3)]) + "=" + digits(r) + ",";
+      for (unsigned k = 0; k < more; ++k)
+        out += std::string(1, "iIp"[r.number(3)]) + "=" + digits(r) + ",";
       out += std::string(1, "iIp"[r.number(3)]) + "=" + digits(r) + ";";
       out += body(r, [](unsigned char c) { return c < 0x20 || c == 0x7f; });
       return out + (r.number(2) ? "\x07" : "\x1b\\");

@@ -57,25 +57,25 @@ TEST(KeyFilter, RemovesRepliesReportsAndReleases) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"\x1b[12;40R", ""},                                // cursor position
-      {"a\x1b[?62;22cb", "ab"},                           // device attributes
-      {"\x1b[>1;10;0c", ""},                              // secondary attributes
-      {"\x1b[?2004;2$y", ""},                             // mode report
-      {"\x1b[?1u", ""},                                   // keyboard flags
-      {"\x1b[0n", ""},                                    // status
-      {"\x1b[8;50;200t", ""},                             // window size
-      {"\x1b]11;rgb:1e1e/1e1e/1e1e\x07", ""},             // colour, BEL
-      {"\x1b]2;héllo wörld\x1b\\x", "x"},                 // title with UTF-8, ST
-      {"\x1bP>|xterm(390)\x1b\\", ""},                    // version
-      {"\x1bP1$r0;1m\x1b\\", ""},                         // DECRQSS
-      {"\x1b_Gi=31;OK\x1b\\", ""},                        // graphics
-      {"\x1b[<0;10;5M\x1b[<0;10;5m", ""},                 // mouse
-      {"\x1b[I\x1b[O", ""},                               // focus
-      {"\x1b[97;1:3u", ""},                               // release
-      {"\x1b[1;1:3A", ""},                                // arrow release
-      {"\x1b[97u", "\x1b[97u"},                           // press
-      {"\x1b[97;5:1u", "\x1b[97;5:1u"},                   // press with its event type
-      {"\x1b[A\x1bOB\x1b[3~", "\x1b[A\x1bOB\x1b[3~"},     // keys pass
+      {"\x1b[12;40R", ""},                             // cursor position
+      {"a\x1b[?62;22cb", "ab"},                        // device attributes
+      {"\x1b[>1;10;0c", ""},                           // secondary attributes
+      {"\x1b[?2004;2$y", ""},                          // mode report
+      {"\x1b[?1u", ""},                                // keyboard flags
+      {"\x1b[0n", ""},                                 // status
+      {"\x1b[8;50;200t", ""},                          // window size
+      {"\x1b]11;rgb:1e1e/1e1e/1e1e\x07", ""},          // colour, BEL
+      {"\x1b]2;héllo wörld\x1b\\x", "x"},              // title with UTF-8, ST
+      {"\x1bP>|xterm(390)\x1b\\", ""},                 // version
+      {"\x1bP1$r0;1m\x1b\\", ""},                      // DECRQSS
+      {"\x1b_Gi=31;OK\x1b\\", ""},                     // graphics
+      {"\x1b[<0;10;5M\x1b[<0;10;5m", ""},              // mouse
+      {"\x1b[I\x1b[O", ""},                            // focus
+      {"\x1b[97;1:3u", ""},                            // release
+      {"\x1b[1;1:3A", ""},                             // arrow release
+      {"\x1b[97u", "\x1b[97u"},                        // press
+      {"\x1b[97;5:1u", "\x1b[97;5:1u"},                // press with its event type
+      {"\x1b[A\x1bOB\x1b[3~", "\x1b[A\x1bOB\x1b[3~"},  // keys pass
       {"\x1b[200~pasted\x1b[201~", "\x1b[200~pasted\x1b[201~"},
       {"\x1b]abc\x07", ""},  // any OSC string, numbered or not
   };
@@ -89,21 +89,21 @@ TEST(KeyFilter, WindowsKeyRecords) {
   };
   const Case cases[] = {
       {"\x1b[65;30;97;1;0;1_", "a"},
-      {"\x1b[65;30;97;0;0;1_", ""},                 // key up
-      {"\x1b[16;42;0;1;16;1_", ""},                 // Shift alone
-      {"\x1b[17;29;0;1;8;1_", ""},                  // Ctrl alone
-      {"\x1b[91;91;0;1;0;1_", ""},                  // Windows key
+      {"\x1b[65;30;97;0;0;1_", ""},                    // key up
+      {"\x1b[16;42;0;1;16;1_", ""},                    // Shift alone
+      {"\x1b[17;29;0;1;8;1_", ""},                     // Ctrl alone
+      {"\x1b[91;91;0;1;0;1_", ""},                     // Windows key
       {"\x1b[112;59;0;1;0;1_", std::string(1, '\0')},  // F1: no character
       {"\x1b[13;28;13;1;0;1_", "\r"},
       {"\x1b[27;1;27;1;0;1_", "\x1b"},
       {"\x1b[0;0;233;1;0;1_", "é"},
-      {"\x1b[0;0;55357;1;0;1_", "\uFFFD"},          // a lone surrogate
+      {"\x1b[0;0;55357;1;0;1_", "\uFFFD"},  // a lone surrogate
       {"\x1b[0;0;70000;1;0;1_", std::string(1, '\0')},
-      {"\x1b[0;0;97_", "a"},                        // three parameters
-      {"\x1b[65;30_", std::string(1, '\0')},        // no character
-      {"\x1b[18_", ""},                             // Alt, one parameter
+      {"\x1b[0;0;97_", "a"},                  // three parameters
+      {"\x1b[65;30_", std::string(1, '\0')},  // no character
+      {"\x1b[18_", ""},                       // Alt, one parameter
       {"\x1b[_", std::string(1, '\0')},
-      {"\x1b[;;98;;;_", ""},                        // empty fourth: key up
+      {"\x1b[;;98;;;_", ""},  // empty fourth: key up
   };
   for (const Case& c : cases) EXPECT_EQ(feed({c.record}), Out{c.bytes}) << c.record;
   // A whole typed word, keys down and up.
@@ -112,8 +112,7 @@ TEST(KeyFilter, WindowsKeyRecords) {
 
 TEST(KeyFilter, KeysFromRecordsAreNeverTakenForReplies) {
   // Esc, "[" and "I" pressed: not a focus report.
-  EXPECT_EQ(feed({"\x1b[27;1;27;1;0;1_\x1b[219;26;91;1;0;1_\x1b[73;23;73;1;0;1_"}),
-            Out{"\x1b[I"});
+  EXPECT_EQ(feed({"\x1b[27;1;27;1;0;1_\x1b[219;26;91;1;0;1_\x1b[73;23;73;1;0;1_"}), Out{"\x1b[I"});
 }
 
 TEST(KeyFilter, HoldsBackWhatTheNextChunkCompletes) {
@@ -123,7 +122,9 @@ TEST(KeyFilter, HoldsBackWhatTheNextChunkCompletes) {
   EXPECT_EQ(feed({"\x1b_Gi=1;O", "K\x07z"}), (Out{"", "z"}));
   EXPECT_EQ(feed({"\x1b[65;30;9", "7;1;0;1_"}), (Out{"", "a"}));
   // A lone Esc: the next chunk either continues it or follows the Esc key.
-  EXPECT_EQ(feed({"abc\x1b", "a"}), (Out{"abc", "\x1b" "a"}));
+  EXPECT_EQ(feed({"abc\x1b", "a"}), (Out{"abc",
+                                         "\x1b"
+                                         "a"}));
   EXPECT_EQ(feed({"abc\x1b", "[A"}), (Out{"abc", "\x1b[A"}));
   EXPECT_EQ(feed({"\x1b", "]0;t\x07"}), (Out{"", ""}));
   EXPECT_EQ(feed({"\x1b", "\x1b[A"}), (Out{"", "\x1b\x1b[A"}));
@@ -135,11 +136,14 @@ TEST(KeyFilter, HoldsBackWhatTheNextChunkCompletes) {
 }
 
 TEST(KeyFilter, InvalidUtf8PassesUnchanged) {
-  EXPECT_EQ(feed({"a\xff\xfe" "b\x80"}), Out{"a\xff\xfe" "b\x80"});
+  EXPECT_EQ(feed({"a\xff\xfe"
+                  "b\x80"}),
+            Out{"a\xff\xfe"
+                "b\x80"});
   EXPECT_EQ(feed({"\xc3", "x"}), (Out{"", "\xc3x"}));  // a started character not finished
-  EXPECT_EQ(feed({"\xe0\x80"}), Out{"\xe0\x80"});         // overlong: never a beginning
-  EXPECT_EQ(feed({"\xed\xa0"}), Out{"\xed\xa0"});         // a surrogate's beginning
-  EXPECT_EQ(feed({"\xf4\x90"}), Out{"\xf4\x90"});         // past U+10FFFF
+  EXPECT_EQ(feed({"\xe0\x80"}), Out{"\xe0\x80"});      // overlong: never a beginning
+  EXPECT_EQ(feed({"\xed\xa0"}), Out{"\xed\xa0"});      // a surrogate's beginning
+  EXPECT_EQ(feed({"\xf4\x90"}), Out{"\xf4\x90"});      // past U+10FFFF
   // Around and inside sequences.
   EXPECT_EQ(feed({"\xff\x1b[I\xff"}), Out{"\xff\xff"});
   EXPECT_EQ(feed({"\x1b]2;\xff\xfe\x07"}), Out{""});
@@ -152,14 +156,53 @@ TEST(KeyFilter, InvalidUtf8PassesUnchanged) {
 // pasted text, and the replies and reports the filter removes. Each piece
 // is a whole key or reply; an Alt key is never one that starts a sequence.
 const std::vector<std::string> kPieces = {
-    "a", "Z9", "é", "日本", "😀", "\xff", "\r", "\x7f", "\x03", "\t", "[", "]x", "P", "_",
-    "\x1b", "\x1bx", "\x1bO", "\x1bOA", "\x1b[A", "\x1b[1;5D", "\x1b[3~", "\x1b[97u",
-    "\x1b[97;1:3u", "\x1b[13;2u", "\x1b[27u", "\x1b[200~x\ny\x1b[201~",
-    "\x1b[12;40R", "\x1b[?62;22c", "\x1b[?2004;2$y", "\x1b[?1u", "\x1b[0n", "\x1b[8;5;2t",
-    "\x1b]11;rgb:1e1e/1e1e/1e1e\x07", "\x1b]10;rgb:ff/ff/ff\x1b\\", "\x1b]2;wörld\x07",
-    "\x1bP>|xterm(390)\x1b\\", "\x1bP1+r544e=787465726d\x1b\\", "\x1bP!|7E565445\x1b\\",
-    "\x1b_Gi=31,p=2;OK\x1b\\", "\x1b_Gi=31;ENOENT\x07", "\x1b[<0;10;5M", "\x1b[I", "\x1b[O",
-    "\x1b[65;30;97;1;0;1_", "\x1b[65;30;97;0;0;1_", "\x1b[16;42;0;1;16;1_", "\x1b[27;1;27;1;0;1_",
+    "a",
+    "Z9",
+    "é",
+    "日本",
+    "😀",
+    "\xff",
+    "\r",
+    "\x7f",
+    "\x03",
+    "\t",
+    "[",
+    "]x",
+    "P",
+    "_",
+    "\x1b",
+    "\x1bx",
+    "\x1bO",
+    "\x1bOA",
+    "\x1b[A",
+    "\x1b[1;5D",
+    "\x1b[3~",
+    "\x1b[97u",
+    "\x1b[97;1:3u",
+    "\x1b[13;2u",
+    "\x1b[27u",
+    "\x1b[200~x\ny\x1b[201~",
+    "\x1b[12;40R",
+    "\x1b[?62;22c",
+    "\x1b[?2004;2$y",
+    "\x1b[?1u",
+    "\x1b[0n",
+    "\x1b[8;5;2t",
+    "\x1b]11;rgb:1e1e/1e1e/1e1e\x07",
+    "\x1b]10;rgb:ff/ff/ff\x1b\\",
+    "\x1b]2;wörld\x07",
+    "\x1bP>|xterm(390)\x1b\\",
+    "\x1bP1+r544e=787465726d\x1b\\",
+    "\x1bP!|7E565445\x1b\\",
+    "\x1b_Gi=31,p=2;OK\x1b\\",
+    "\x1b_Gi=31;ENOENT\x07",
+    "\x1b[<0;10;5M",
+    "\x1b[I",
+    "\x1b[O",
+    "\x1b[65;30;97;1;0;1_",
+    "\x1b[65;30;97;0;0;1_",
+    "\x1b[16;42;0;1;16;1_",
+    "\x1b[27;1;27;1;0;1_",
 };
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -191,7 +234,8 @@ void expect_cuts_change_nothing(const std::string& input) {
   const Fed whole = feed_cut(input, {});
   for (size_t cut = 0; cut <= input.size(); ++cut) {
     const Fed split = feed_cut(input, {cut});
-    ASSERT_EQ(split.bytes, whole.bytes) << "cut at " << cut << " of " << testing::PrintToString(input);
+    ASSERT_EQ(split.bytes, whole.bytes)
+        << "cut at " << cut << " of " << testing::PrintToString(input);
     ASSERT_EQ(split.pending, whole.pending);
   }
   std::vector<size_t> every_byte;
@@ -212,11 +256,13 @@ TEST(KeyFilter, CuttingAnywhereGivesTheSameBytes) {
 TEST(KeyFilter, HoldsBackAtMost1024Characters) {
   // "\x1b]2;" and a body: 4 + body characters held back. Two-byte
   // characters, so that bytes and characters differ.
-  auto osc_start = [](size_t chars) { return "\x1b]2;" + [&] {
-    std::string body;
-    for (size_t k = 4; k < chars; ++k) body += "é";
-    return body;
-  }(); };
+  auto osc_start = [](size_t chars) {
+    return "\x1b]2;" + [&] {
+      std::string body;
+      for (size_t k = 4; k < chars; ++k) body += "é";
+      return body;
+    }();
+  };
   {
     KeyFilterState state;
     FakeScreen screen;
@@ -296,24 +342,24 @@ TEST(KeyFilter, EnterSubmitsALineTypedByHand) {
   const Typing cases[] = {
       {{"ls", "\r"}, true},
       {{"ls\r"}, true},
-      {{"\r"}, false},                   // a fresh line
-      {{"ab\x7f\x7f\r"}, false},         // typed and taken back
-      {{"\x1b[A\r"}, true},              // a cursor key counts as typing
-      {{"éé", "\x7f", "\r"}, true},      // characters, not bytes
+      {{"\r"}, false},               // a fresh line
+      {{"ab\x7f\x7f\r"}, false},     // typed and taken back
+      {{"\x1b[A\r"}, true},          // a cursor key counts as typing
+      {{"éé", "\x7f", "\r"}, true},  // characters, not bytes
       {{"éé", "\x7f\x7f", "\r"}, false},
       {{"\xc3", "\xa9\x7f", "\r"}, false},  // one character, cut
-      {{"x\x03\r"}, false},              // Ctrl-C forgets the line
-      {{"\t", "\r"}, true},              // a control key touches the line
+      {{"x\x03\r"}, false},                 // Ctrl-C forgets the line
+      {{"\t", "\r"}, true},                 // a control key touches the line
       {{"\n"}, false},
       {{"a\n"}, true},
-      {{"\x1b\r"}, false},               // Esc and Enter on a fresh line
+      {{"\x1b\r"}, false},  // Esc and Enter on a fresh line
       {{"a", "\x1b\r"}, true},
       {{"\x1b[27u"}, false},
-      {{"\x1b[27u", "\r"}, false},       // Esc on an untouched line leaves it so
+      {{"\x1b[27u", "\r"}, false},          // Esc on an untouched line leaves it so
       {{"a", "\x1b", "\x7f", "\r"}, true},  // Esc after typing touches the line
       {{"\x1b", "\x7f", "\r"}, false},
-      {{"\xff\r"}, true},                // an invalid byte is a character
-      {{"\x1b[12;40R\r"}, false},        // replies are not typing
+      {{"\xff\r"}, true},          // an invalid byte is a character
+      {{"\x1b[12;40R\r"}, false},  // replies are not typing
       {{"\x1b[65;30;97;1;0;1_\x1b[13;28;13;1;0;1_"}, true},
   };
   for (const Typing& c : cases) {
@@ -346,7 +392,7 @@ TEST(KeyFilter, TakingThenCountingIsOneCall) {
   // The keys path writes between the halves: taking never asks the approval
   // test, and the two halves give what one call gives.
   const std::vector<std::vector<std::string>> inputs = {
-      {"ls", "\r"}, {"ab\x7f\x7f\r"}, {"\x1b[A\r"}, {"a", "\x1b", "\x7f", "\r"},
+      {"ls", "\r"},      {"ab\x7f\x7f\r"}, {"\x1b[A\r"}, {"a", "\x1b", "\x7f", "\r"},
       {"\x1b[12;40R\r"}, {"x\x03\r"}};
   for (const auto& chunks : inputs) {
     FakeScreen one, two;

@@ -27,8 +27,8 @@ constinit const ScreenPattern esc_hint_pattern{
     "(?-u:\\b)[Ee][Ss][Cc](?:[Aa][Pp][Ee])?(?-u:\\b)(?:{js_space}*:?{js_space}*"
     "[Ss][Cc][Rr][Oo][Ll][Ll][Bb][Aa][Cc][Kk])?"};
 
-constexpr size_t kMaxGap = 3;       // rows between two options of a block
-constexpr size_t kFrameRows = 12;   // rows collected above a menu
+constexpr size_t kMaxGap = 3;      // rows between two options of a block
+constexpr size_t kFrameRows = 12;  // rows collected above a menu
 
 // The length of the side bar or blank (" ", "\t", "│", "┃", "║") that the
 // text starts with (or ends with); 0 when there is none. Padded rows end in
@@ -175,9 +175,12 @@ size_t find_in_text(std::string_view text, std::string_view part) {
 
 std::string_view selection_by_name(SelectionBy by) {
   switch (by) {
-    case SelectionBy::marker: return "marker";
-    case SelectionBy::highlight: return "highlight";
-    case SelectionBy::colour: return "colour";
+    case SelectionBy::marker:
+      return "marker";
+    case SelectionBy::highlight:
+      return "highlight";
+    case SelectionBy::colour:
+      return "colour";
   }
   return "";
 }
@@ -295,9 +298,7 @@ std::optional<NumberedBlock> read_numbered_block(std::span<const TrimmedRow> row
     block.entries.assign(entries.rbegin(), entries.rend());
     block.first_row = block.entries.front().row;
     block.last_row = block.entries.back().row;
-    auto continues = [&](size_t r) {
-      return !rows[r].trimmed.empty() && rows[r].offset > column;
-    };
+    auto continues = [&](size_t r) { return !rows[r].trimmed.empty() && rows[r].offset > column; };
     for (size_t k = 0; k < block.entries.size(); ++k) {
       NumberedBlock::Entry& entry = block.entries[k];
       const size_t end = k + 1 < block.entries.size()
@@ -318,9 +319,9 @@ std::vector<OptionLook> block_looks(const NumberedBlock& block, std::span<const 
   std::vector<OptionLook> looks;
   for (const NumberedBlock::Entry& entry : block.entries) {
     const StyledRow& row = rows[entry.row].row;
-    looks.push_back(OptionLook{entry.option.marker.has_value(), row.lead_marked,
-                               row.lead_fg ? std::optional<std::string_view>(*row.lead_fg)
-                                           : std::nullopt});
+    looks.push_back(
+        OptionLook{entry.option.marker.has_value(), row.lead_marked,
+                   row.lead_fg ? std::optional<std::string_view>(*row.lead_fg) : std::nullopt});
   }
   return looks;
 }
@@ -358,7 +359,8 @@ Menu finish_menu(PartialMenu partial, std::span<const std::string> rows) {
   const size_t first = !menu.title.empty() && partial.title_row
                            ? std::min(*partial.title_row, partial.first_option_row)
                            : partial.first_option_row;
-  for (size_t r = first; r <= partial.last_row && r < rows.size(); ++r) menu.rows.push_back(rows[r]);
+  for (size_t r = first; r <= partial.last_row && r < rows.size(); ++r)
+    menu.rows.push_back(rows[r]);
   if (partial.selected_row && *partial.selected_row >= first) {
     menu.selected_row = *partial.selected_row - first;
   }

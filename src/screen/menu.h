@@ -51,8 +51,8 @@ inline constexpr std::string_view kFreeTextAfter = "after";
 
 struct MenuOption {
   std::string label;
-  std::optional<std::string> detail;  // a right-hand hint or description rows
-  std::optional<std::string> key;     // the hotkey that picks it directly
+  std::optional<std::string> detail;     // a right-hand hint or description rows
+  std::optional<std::string> key;        // the hotkey that picks it directly
   std::optional<std::string_view> kind;  // kFreeTextInline, kFreeTextAfter
 
   friend bool operator==(const MenuOption&, const MenuOption&) = default;
@@ -73,7 +73,7 @@ struct Menu {
   // A menu may show no selection at all; then both are none.
   std::optional<size_t> selected;
   uint8_t cancel = kNoCancel;
-  std::vector<std::string> rows;  // from the title's top row to the last option row
+  std::vector<std::string> rows;       // from the title's top row to the last option row
   std::optional<size_t> selected_row;  // counted from rows[0]
   bool highlight_selection = false;    // shown by highlight, not by a marker
   bool always_approve_hotkey = false;  // only with highlight_selection
@@ -189,7 +189,7 @@ std::pair<std::string, size_t> frame_rows(std::span<const TrimmedRow> rows, size
 struct NumberedBlock {
   struct Entry {
     NumberedOption option;
-    size_t row = 0;                     // index into the rows
+    size_t row = 0;                         // index into the rows
     std::vector<std::string> continuation;  // trimmed texts of its wrapped rows
   };
   std::vector<Entry> entries;  // top to bottom

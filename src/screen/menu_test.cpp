@@ -64,7 +64,8 @@ TEST(NumberedOption, MarkersNumbersAndColumns) {
 TEST(OptionLabels, HintsKeysAndFreeText) {
   EXPECT_EQ(split_label_hint("Yes   allow all edits"),
             (std::pair<std::string, std::string>{"Yes", "allow all edits"}));
-  EXPECT_EQ(split_label_hint("  Yes allow "), (std::pair<std::string, std::string>{"Yes allow", ""}));
+  EXPECT_EQ(split_label_hint("  Yes allow "),
+            (std::pair<std::string, std::string>{"Yes allow", ""}));
 
   EXPECT_EQ(key_suffix("No, and tell Claude what to do differently (esc)"),
             (std::pair<std::string, std::optional<std::string>>{
@@ -119,19 +120,33 @@ TEST(SelectedOptionIndex, MarkerThenHighlightThenColour) {
     SelectionBy by;
   };
   const Case cases[] = {
-      {"the lowest marker", {{true, false, none}, {false, true, none}, {true, false, none}}, 2,
+      {"the lowest marker",
+       {{true, false, none}, {false, true, none}, {true, false, none}},
+       2,
        SelectionBy::marker},
-      {"one highlight", {{false, false, none}, {false, true, none}, {false, false, none}}, 1,
+      {"one highlight",
+       {{false, false, none}, {false, true, none}, {false, false, none}},
+       1,
        SelectionBy::highlight},
-      {"two highlights", {{false, true, none}, {false, true, none}, {false, false, "31"}}, 2,
+      {"two highlights",
+       {{false, true, none}, {false, true, none}, {false, false, "31"}},
+       2,
        SelectionBy::colour},
-      {"one colour of three", {{false, false, "90"}, {false, false, "36"}, {false, false, "90"}}, 1,
+      {"one colour of three",
+       {{false, false, "90"}, {false, false, "36"}, {false, false, "90"}},
+       1,
        SelectionBy::colour},
-      {"a colour needs three options", {{false, false, "90"}, {false, false, "36"}}, std::nullopt,
+      {"a colour needs three options",
+       {{false, false, "90"}, {false, false, "36"}},
+       std::nullopt,
        SelectionBy::marker},
-      {"all colours differ", {{false, false, "1"}, {false, false, "2"}, {false, false, "3"}},
-       std::nullopt, SelectionBy::marker},
-      {"nothing", {{false, false, none}, {false, false, none}, {false, false, none}}, std::nullopt,
+      {"all colours differ",
+       {{false, false, "1"}, {false, false, "2"}, {false, false, "3"}},
+       std::nullopt,
+       SelectionBy::marker},
+      {"nothing",
+       {{false, false, none}, {false, false, none}, {false, false, none}},
+       std::nullopt,
        SelectionBy::marker},
   };
   for (const Case& c : cases) {
@@ -176,7 +191,8 @@ TEST(ReadNumberedBlock, ClaudePermissionMenu) {
   EXPECT_EQ(sel->by, SelectionBy::marker);
 
   auto [title, top] = frame_rows(rows, block->first_row, {});
-  EXPECT_EQ(title, "Bash command\n\n  rm -rf build\n  Remove the build folder\n\nDo you want to proceed?");
+  EXPECT_EQ(title,
+            "Bash command\n\n  rm -rf build\n  Remove the build folder\n\nDo you want to proceed?");
   EXPECT_EQ(top, 39u);
   EXPECT_EQ(join_row_texts(rows, block->last_row), "Esc to cancel");
 
@@ -188,9 +204,9 @@ TEST(ReadNumberedBlock, ClaudePermissionMenu) {
   EXPECT_EQ(menu.selected, 0u);
   EXPECT_EQ(menu.selected_row, 6u);
   EXPECT_EQ(menu.cancel, kCancelByEsc);
-  EXPECT_EQ(menu.text,
-            title + "\n1. Yes\n2. Yes, and don't ask again for rm commands in /work\n"
-                    "3. No, and tell Claude what to do differently");
+  EXPECT_EQ(menu.text, title +
+                           "\n1. Yes\n2. Yes, and don't ask again for rm commands in /work\n"
+                           "3. No, and tell Claude what to do differently");
 }
 
 TEST(ReadNumberedBlock, WhichRowsMakeABlock) {
@@ -201,15 +217,15 @@ TEST(ReadNumberedBlock, WhichRowsMakeABlock) {
     std::vector<uint64_t> numbers;  // empty: no block
   };
   const Case cases[] = {
-      {"a misaligned option breaks the block",
-       {"  1. a", "   2. b", "  3. c"}, U"❯", {1}},
+      {"a misaligned option breaks the block", {"  1. a", "   2. b", "  3. c"}, U"❯", {1}},
       {"a marker that is not accepted", {"› 1. a", "  2. b"}, U"❯", {}},
-      {"three rows may lie between options",
-       {"  1. a", "x", "y", "z", "  2. b"}, U"❯", {1, 2}},
+      {"three rows may lie between options", {"  1. a", "x", "y", "z", "  2. b"}, U"❯", {1, 2}},
       {"four rows may not", {"  1. a", "w", "x", "y", "z", "  2. b"}, U"❯", {1}},
       {"a scrolled list", {"  ↑", "  4. d", "❯ 5. e"}, U"❯", {4, 5}},
       {"the search starts again above a broken block",
-       {"❯ 1. a", "  2. b", "", "", "", "", "  7. seven"}, U"❯", {1, 2}},
+       {"❯ 1. a", "  2. b", "", "", "", "", "  7. seven"},
+       U"❯",
+       {1, 2}},
       {"the lowest block wins", {"  1. a", "  2. b", "x", "  1. c"}, U"❯", {1}},
       {"a one-option block", {"something", "❯ 1. only"}, U"❯", {1}},
       {"option zero is no block", {"  0. zero"}, U"❯", {}},
@@ -277,12 +293,12 @@ TEST(ReadNumberedBlock, DetailPartsAreTrimmedTheJavaScriptWay) {
 
 TEST(FrameRows, StopsSkipsAndBlankRuns) {
   std::vector<TrimmedRow> rows = trim_side_bars(screen_of({
-      "╭──────────╮",      // 0 box edge: ends the walk
-      "│ Question │",      // 1
-      "│  detail  │",      // 2
-      "│ ← → tabs │",      // 3
-      "│          │",      // 4
-      "│ ❯ 1. Yes │",      // 5
+      "╭──────────╮",  // 0 box edge: ends the walk
+      "│ Question │",  // 1
+      "│  detail  │",  // 2
+      "│ ← → tabs │",  // 3
+      "│          │",  // 4
+      "│ ❯ 1. Yes │",  // 5
   }));
   auto [title, top] = frame_rows(rows, 5, {});
   EXPECT_EQ(title, "Question\n detail\n← → tabs");

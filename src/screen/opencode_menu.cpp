@@ -343,8 +343,8 @@ std::vector<size_t> on_dialog_background(std::span<const TrimmedRow> rows, size_
     if (background(rows[r]) != title_bg) {
       const TrimmedRow& up = rows[r - 1];
       const bool above = r - 1 == title_row || (!up.trimmed.empty() && up.row.lead_bg == title_bg);
-      const bool below = r + 1 < rows.size() &&
-                         drawn_on(rows[r + 1], column, title_bg, rows[r].row.lead_marked);
+      const bool below =
+          r + 1 < rows.size() && drawn_on(rows[r + 1], column, title_bg, rows[r].row.lead_marked);
       if (!above && !below) break;
     }
     kept.push_back(r);

@@ -275,7 +275,8 @@ TEST(OpenCodeMenu, DialogBackgroundNeighbours) {
       {"a row outside the dialog", panel({build, picked, plan}, {"", "outside the dialog"}),
        Rows{"build", "● review", "plan"}},
       {"a blank row under the outside row",
-       panel({build, picked, plan}, {"", "outside the dialog", ""}), Rows{"build", "● review", "plan"}},
+       panel({build, picked, plan}, {"", "outside the dialog", ""}),
+       Rows{"build", "● review", "plan"}},
       {"the outside row right below", panel({build, picked, plan}, {"outside the dialog"}),
        std::nullopt},
   };

@@ -104,7 +104,7 @@ struct ClassNode {
 };
 
 const Ranges& unicode_space_ranges() {
-  static const Ranges r = {{0x09, 0x0D}, {0x20, 0x20},     {0x85, 0x85},     {0xA0, 0xA0},
+  static const Ranges r = {{0x09, 0x0D},     {0x20, 0x20},     {0x85, 0x85},     {0xA0, 0xA0},
                            {0x1680, 0x1680}, {0x2000, 0x200A}, {0x2028, 0x2029}, {0x202F, 0x202F},
                            {0x205F, 0x205F}, {0x3000, 0x3000}};
   return r;
@@ -369,9 +369,7 @@ class Translator {
   void fail(std::string text) { fail(std::move(text), pos_); }
 
   bool at_end() const { return pos_ >= p_.size(); }
-  char peek(size_t ahead = 0) const {
-    return pos_ + ahead < p_.size() ? p_[pos_ + ahead] : '\0';
-  }
+  char peek(size_t ahead = 0) const { return pos_ + ahead < p_.size() ? p_[pos_ + ahead] : '\0'; }
   bool looking_at(std::string_view s) const { return p_.substr(pos_, s.size()) == s; }
   char32_t next_char() { return next_code_point(p_, pos_); }
 
@@ -524,12 +522,24 @@ class Translator {
           negate = true;
           dangling = true;
           continue;
-        case 'i': f.caseless = on; break;
-        case 'm': f.multi_line = on; break;
-        case 's': f.dot_all = on; break;
-        case 'x': f.verbose = on; break;
-        case 'U': f.swap_greed = on; break;
-        case 'u': f.unicode = on; break;
+        case 'i':
+          f.caseless = on;
+          break;
+        case 'm':
+          f.multi_line = on;
+          break;
+        case 's':
+          f.dot_all = on;
+          break;
+        case 'x':
+          f.verbose = on;
+          break;
+        case 'U':
+          f.swap_greed = on;
+          break;
+        case 'u':
+          f.unicode = on;
+          break;
         default:
           fail("an unsupported group or flag", pos_ - 1);
           return std::nullopt;
@@ -558,7 +568,8 @@ class Translator {
       size_t name_start = pos_;
       while (!at_end() && peek() != '>') ++pos_;
       std::string_view name = p_.substr(name_start, pos_ - name_start);
-      if (at_end() || name.empty() || !(name[0] == '_' || std::isalpha(static_cast<unsigned char>(name[0])))) {
+      if (at_end() || name.empty() ||
+          !(name[0] == '_' || std::isalpha(static_cast<unsigned char>(name[0])))) {
         fail("a bad group name", name_start);
         return;
       }
@@ -729,13 +740,20 @@ class Translator {
 
   std::optional<char32_t> simple_escape(char letter) {
     switch (letter) {
-      case 'a': return 0x07;
-      case 'f': return 0x0C;
-      case 't': return 0x09;
-      case 'n': return 0x0A;
-      case 'r': return 0x0D;
-      case 'v': return 0x0B;
-      default: return std::nullopt;
+      case 'a':
+        return 0x07;
+      case 'f':
+        return 0x0C;
+      case 't':
+        return 0x09;
+      case 'n':
+        return 0x0A;
+      case 'r':
+        return 0x0D;
+      case 'v':
+        return 0x0B;
+      default:
+        return std::nullopt;
     }
   }
 
@@ -767,19 +785,26 @@ class Translator {
   // letter is not one.
   std::optional<ClassNode> class_escape(char letter) {
     switch (letter) {
-      case 'd': return digit_class(flags_.unicode);
-      case 'D': return negated(digit_class(flags_.unicode));
-      case 's': return space_class(flags_.unicode);
-      case 'S': return negated(space_class(flags_.unicode));
-      case 'w': return word_class(flags_.unicode);
-      case 'W': return negated(word_class(flags_.unicode));
+      case 'd':
+        return digit_class(flags_.unicode);
+      case 'D':
+        return negated(digit_class(flags_.unicode));
+      case 's':
+        return space_class(flags_.unicode);
+      case 'S':
+        return negated(space_class(flags_.unicode));
+      case 'w':
+        return word_class(flags_.unicode);
+      case 'W':
+        return negated(word_class(flags_.unicode));
       case 'p':
       case 'P': {
         std::optional<std::string> prop = property_escape(letter);
         if (!prop) return std::nullopt;
         return ClassNode::set({}, {std::move(*prop)});
       }
-      default: return std::nullopt;
+      default:
+        return std::nullopt;
     }
   }
 
@@ -797,12 +822,21 @@ class Translator {
     }
     ++pos_;
     switch (letter) {
-      case 'd': case 'D': case 's': case 'S': case 'w': case 'W': case 'p': case 'P': {
+      case 'd':
+      case 'D':
+      case 's':
+      case 'S':
+      case 'w':
+      case 'W':
+      case 'p':
+      case 'P': {
         std::optional<ClassNode> node = class_escape(letter);
         if (node) emit_class_atom(std::move(*node));
         return;
       }
-      case 'x': case 'u': case 'U': {
+      case 'x':
+      case 'u':
+      case 'U': {
         std::optional<char32_t> cp = code_point_escape(letter);
         if (cp) emit_literal(*cp);
         return;
@@ -816,10 +850,18 @@ class Translator {
             pos_ += text.size();
             std::string w = emit_class(word_class(flags_.unicode), false);
             switch (kind) {
-              case 0: emit_atom(word_boundary(flags_.unicode, true, false), AtomKind::Assertion); break;
-              case 1: emit_atom(word_boundary(flags_.unicode, false, true), AtomKind::Assertion); break;
-              case 2: emit_atom("(?<!" + w + ")", AtomKind::Assertion); break;
-              default: emit_atom("(?!" + w + ")", AtomKind::Assertion); break;
+              case 0:
+                emit_atom(word_boundary(flags_.unicode, true, false), AtomKind::Assertion);
+                break;
+              case 1:
+                emit_atom(word_boundary(flags_.unicode, false, true), AtomKind::Assertion);
+                break;
+              case 2:
+                emit_atom("(?<!" + w + ")", AtomKind::Assertion);
+                break;
+              default:
+                emit_atom("(?!" + w + ")", AtomKind::Assertion);
+                break;
             }
             return;
           }

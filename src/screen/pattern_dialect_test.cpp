@@ -84,8 +84,7 @@ TEST(TranslateDialect, BoundsHostileClasses) {
   for (int k = 0; k < 100; ++k) chain += "&&a";
   result = translate_dialect(chain + "]");
   ASSERT_TRUE(std::holds_alternative<DialectError>(result));
-  EXPECT_NE(std::get<DialectError>(result).text.find("too many set operations"),
-            std::string::npos);
+  EXPECT_NE(std::get<DialectError>(result).text.find("too many set operations"), std::string::npos);
 }
 
 TEST(TranslateDialect, KeepsGroupNumbersAndLiterals) {

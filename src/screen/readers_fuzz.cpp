@@ -34,8 +34,8 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
-constexpr std::string_view kAgents[] = {"claude", "codex",   "grok",   "opencode", "kilo",
-                                        "kilocode", "antigravity", "copilot", "cursor", "Claude",
+constexpr std::string_view kAgents[] = {"claude",   "codex",       "grok",    "opencode", "kilo",
+                                        "kilocode", "antigravity", "copilot", "cursor",   "Claude",
                                         ""};
 
 bool never(std::optional<AgentName>, std::string_view) { return false; }
@@ -109,7 +109,8 @@ void fuzz_menus(std::string_view screen) {
     }
   }
   // The dialog reader and the column cuts it reads from.
-  if (std::optional<Menu> menu = read_opencode_menu(screen, trim_side_bars(screen))) check_menu(*menu);
+  if (std::optional<Menu> menu = read_opencode_menu(screen, trim_side_bars(screen)))
+    check_menu(*menu);
   for (size_t from : {size_t{0}, size_t{3}, size_t{40}}) {
     const std::string cut = opencode_rows(screen, from, from + 30);
     check(split_lines(cut).size() == rows);

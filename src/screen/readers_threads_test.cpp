@@ -45,8 +45,8 @@ std::string read_all(const std::string& screen) {
 
 std::vector<std::string> screens() {
   return {
-      dialog_screen({"Do you want to proceed?", "\x1b[0;7m❯ 1. Yes\x1b[0m", "  2. No", "",
-                     "Esc to cancel"}),
+      dialog_screen(
+          {"Do you want to proceed?", "\x1b[0;7m❯ 1. Yes\x1b[0m", "  2. No", "", "Esc to cancel"}),
       full_screen({"✻ Thinking… (esc to interrupt)", kRule, "❯ hello world", kRule}),
       full_screen({"› Ask Codex to do anything", " ", "  gpt-5 · ~/work", "  ? for shortcuts"}),
       full_screen({"  ┃", "  ┃  Ask anything…", "  ┃", "  ┃  Build · model", "  ╹▀▀▀▀"}),

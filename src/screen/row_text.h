@@ -56,7 +56,8 @@ inline bool is_blank(std::string_view text) { return js_trim(text).empty(); }
 // byte first.
 inline std::string_view trim_row_end(std::string_view text) {
   size_t end = text.size();
-  while (end > 0 && (text[end - 1] == ' ' || (text[end - 1] >= '\t' && text[end - 1] <= '\r'))) --end;
+  while (end > 0 && (text[end - 1] == ' ' || (text[end - 1] >= '\t' && text[end - 1] <= '\r')))
+    --end;
   return trim_end_js(text.substr(0, end));
 }
 
@@ -94,8 +95,8 @@ inline size_t csi_length_at(std::string_view text, size_t pos) {
                              text[k] == ':' || text[k] == '?')) {
     ++k;
   }
-  const bool letter = k < text.size() && ((text[k] >= 'A' && text[k] <= 'Z') ||
-                                          (text[k] >= 'a' && text[k] <= 'z'));
+  const bool letter =
+      k < text.size() && ((text[k] >= 'A' && text[k] <= 'Z') || (text[k] >= 'a' && text[k] <= 'z'));
   return letter ? k + 1 - pos : 0;
 }
 

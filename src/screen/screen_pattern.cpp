@@ -181,10 +181,10 @@ void ScreenPattern::compile() const {
   pcre2_set_newline(context, PCRE2_NEWLINE_LF);
   int error = 0;
   PCRE2_SIZE offset = 0;
-  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pcre.data()), pcre.size(),
-                                   PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY |
-                                       PCRE2_NEVER_BACKSLASH_C,
-                                   &error, &offset, context);
+  pcre2_code* code =
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pcre.data()), pcre.size(),
+                    PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY | PCRE2_NEVER_BACKSLASH_C, &error,
+                    &offset, context);
   pcre2_compile_context_free(context);
   if (code == nullptr) {
     PCRE2_UCHAR buffer[256];
@@ -230,8 +230,7 @@ std::vector<Match> ScreenPattern::find_all(std::string_view text) const {
   return out;
 }
 
-void ScreenPattern::append_expansion(std::string& out, const Match& m,
-                                     std::string_view rep) const {
+void ScreenPattern::append_expansion(std::string& out, const Match& m, std::string_view rep) const {
   auto is_name_char = [](char c) {
     return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
   };

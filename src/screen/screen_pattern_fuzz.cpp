@@ -38,8 +38,9 @@ void fuzz_pattern(std::string_view pattern, std::string_view subject) {
   PCRE2_SIZE offset = 0;
   pcre2_compile_context* cc = pcre2_compile_context_create(nullptr);
   pcre2_set_newline(cc, PCRE2_NEWLINE_LF);
-  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pcre->data()), pcre->size(),
-                                   PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY, &error, &offset, cc);
+  pcre2_code* code =
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pcre->data()), pcre->size(),
+                    PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY, &error, &offset, cc);
   pcre2_compile_context_free(cc);
   if (code == nullptr) return;
   pcre2_match_data* md = pcre2_match_data_create_from_pattern(code, nullptr);

@@ -249,8 +249,7 @@ TEST(ScreenPatternReplace, Callback) {
     return "<" + std::string(m.str()) + "$1>";  // taken literally
   });
   EXPECT_EQ(out, "a<1$1>b<22$1>c");
-  EXPECT_EQ(number.replace_all_with("none", [](const Match&) { return std::string("!"); }),
-            "none");
+  EXPECT_EQ(number.replace_all_with("none", [](const Match&) { return std::string("!"); }), "none");
 }
 
 TEST(ScreenPatternInput, InvalidUtf8NeverMatches) {

@@ -106,7 +106,8 @@ RunSession run_session(std::string_view program, std::vector<std::string> args,
                        std::string_view run_id) {
   const std::string agent = agent_name_of_program(program);
   const AgentProfile* profile = agent_profile(agent);
-  const SessionIdStart start = profile != nullptr ? profile->session_id_start : SessionIdStart::kNever;
+  const SessionIdStart start =
+      profile != nullptr ? profile->session_id_start : SessionIdStart::kNever;
   bool extend = false;
   if (!has_session_option(agent, args)) {
     if (start == SessionIdStart::kAlways) {

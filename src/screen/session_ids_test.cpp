@@ -132,7 +132,9 @@ TEST(RunSession, GivesClaudeAndInteractiveGrokTheRunIdentifier) {
       {"claude", {"-c"}, {"-c"}, std::nullopt},
       {"claude", {"--continue=1"}, {"--continue=1"}, std::nullopt},
       {"claude", {"--resume", kOther}, {"--resume", kOther}, kOther},
-      {"claude", {"--fork-session", "--resume", kOther}, {"--fork-session", "--resume", kOther},
+      {"claude",
+       {"--fork-session", "--resume", kOther},
+       {"--fork-session", "--resume", kOther},
        std::nullopt},
       {"Claude.exe", {"-p", "x"}, {"--session-id", kId, "-p", "x"}, kId},
       // Grok's search names only --resume.

@@ -34,9 +34,8 @@ std::string without_other_csi(std::string_view row) {
 
 // A run of only blanks and box bars does not set the row's lead look.
 bool is_blank_or_bars(std::string_view text) {
-  return all_chars(text, [](char32_t c) {
-    return is_js_space(c) || c == U'│' || c == U'┃' || c == U'║';
-  });
+  return all_chars(
+      text, [](char32_t c) { return is_js_space(c) || c == U'│' || c == U'┃' || c == U'║'; });
 }
 
 void apply_style(SgrStyle& style, std::span<const std::string_view> tokens) {
@@ -121,7 +120,8 @@ void parse_sgr_views(std::string_view params, std::vector<std::string_view>& tok
   };
   for (size_t start = 0;;) {
     const size_t semi = params.find(';', start);
-    add(params.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
+    add(params.substr(start,
+                      semi == std::string_view::npos ? std::string_view::npos : semi - start));
     if (semi == std::string_view::npos) return;
     start = semi + 1;
   }

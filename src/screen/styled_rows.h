@@ -30,7 +30,7 @@ struct StyledRun {
   std::optional<std::string> fg;
   size_t start = 0;  // characters; end exclusive
   size_t end = 0;
-  bool marked = false;  // inverse video, or a background colour
+  bool marked = false;            // inverse video, or a background colour
   std::optional<std::string> bg;  // the run's background key
 };
 

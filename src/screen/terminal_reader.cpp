@@ -27,14 +27,13 @@ constinit const ScreenPattern free_text_option_pattern{
     "(?i)^([0-9]{1,2}[.)]{js_space}*)?(type something\\.?|other)$"};
 constinit const ScreenPattern esc_cancel_pattern{"(?i)\\besc(?:ape)? to cancel\\b"};
 constinit const ScreenPattern box_start_pattern{"^{js_space}+[│┃┌└├╭╰]"};
-constinit const ScreenPattern box_beside_pattern{
-    "^(.*?{js_nonspace}){js_space}{2,}([│┃┌└├╭╰].*)$"};
+constinit const ScreenPattern box_beside_pattern{"^(.*?{js_nonspace}){js_space}{2,}([│┃┌└├╭╰].*)$"};
 constinit const ScreenPattern box_bars_pattern{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
 constinit const ScreenPattern box_border_pattern{"^[┌└├╭╰][─━╌]*[┐┘┤╮╯]?$"};
 
-constexpr size_t kMaxRowsBelow = 6;     // non-blank rows allowed below a menu
-constexpr size_t kTitleRows = 16;       // rows collected above a menu
-constexpr size_t kQuestionReach = 40;   // box rows below a menu that still belong to it
+constexpr size_t kMaxRowsBelow = 6;    // non-blank rows allowed below a menu
+constexpr size_t kTitleRows = 16;      // rows collected above a menu
+constexpr size_t kQuestionReach = 40;  // box rows below a menu that still belong to it
 
 bool is_prompt_row(std::string_view row) {
   return starts_with(row, "❯") && at_blank_or_end(row.substr(3));
@@ -220,7 +219,8 @@ std::optional<Menu> read_terminal(std::string_view screen) {
   }
   size_t indent = SIZE_MAX;
   for (size_t k : title_rows) {
-    if (std::optional<size_t> start = first_nonblank_column(main[k])) indent = std::min(indent, *start);
+    if (std::optional<size_t> start = first_nonblank_column(main[k]))
+      indent = std::min(indent, *start);
   }
   std::string title;
   for (size_t n = title_rows.size(); n-- > 0;) {

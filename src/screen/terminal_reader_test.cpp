@@ -45,20 +45,22 @@ TEST(CursorAtPromptStart, RightAfterTheGlyph) {
   EXPECT_FALSE(cursor_at_prompt_start(empty, 1, 1));
   EXPECT_FALSE(cursor_at_prompt_start(empty, 2, 2));
   EXPECT_FALSE(cursor_at_prompt_start(screen_of({"──────────", "❯ abc"}), 5, 1));
-  EXPECT_TRUE(cursor_at_prompt_start(screen_of({"──────────", "\x1b[0m❯ \x1b[0;2mhint\x1b[0m"}), 2, 1));
+  EXPECT_TRUE(
+      cursor_at_prompt_start(screen_of({"──────────", "\x1b[0m❯ \x1b[0;2mhint\x1b[0m"}), 2, 1));
   EXPECT_FALSE(cursor_at_prompt_start(screen_of({"text", "❯ "}), 2, 1));  // no rule above
 }
 
 TEST(ReadTerminal, PermissionMenu) {
-  std::optional<Menu> menu = read_terminal(dialog_screen(
-      {"Do you want to proceed?", "❯ 1. Yes", "  2. No", "", "Esc to cancel"}));
+  std::optional<Menu> menu = read_terminal(
+      dialog_screen({"Do you want to proceed?", "❯ 1. Yes", "  2. No", "", "Esc to cancel"}));
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->title, "Do you want to proceed?");
   EXPECT_EQ(labels(*menu), (std::vector<std::string>{"1. Yes", "2. No"}));
   EXPECT_EQ(menu->selected, 0u);
   EXPECT_EQ(menu->navigation, kNavigateArrows);
   EXPECT_EQ(menu->cancel, kCancelByEsc);
-  EXPECT_EQ(menu->rows, (std::vector<std::string>{"Do you want to proceed?", "❯ 1. Yes", "  2. No"}));
+  EXPECT_EQ(menu->rows,
+            (std::vector<std::string>{"Do you want to proceed?", "❯ 1. Yes", "  2. No"}));
   EXPECT_EQ(menu->selected_row, 1u);
   EXPECT_EQ(menu->text, "Do you want to proceed?\n1. Yes\n2. No");
   EXPECT_FALSE(menu->highlight_selection);
@@ -80,27 +82,51 @@ TEST(ReadTerminal, EdgeCases) {
        false},
       {"six rows below",
        {"Pick one", "❯ 1. Yes", "  2. No", "a", "b", "c", "d", "e", "f"},
-       true, "Pick one", {"1. Yes", "2. No"}, 0, kNoCancel},
+       true,
+       "Pick one",
+       {"1. Yes", "2. No"},
+       0,
+       kNoCancel},
       {"an input box, not a menu", {"──────────", "❯ hello", "──────────"}, false},
       {"a prompt below the marker",
        {"❯ 1. old answer", "  2. other", "", "──────────", "❯ ", "──────────", "  ? for shortcuts"},
        false},
       {"selection lower down, cursor ›",
        {"Choose a model", "", "  opus", "› sonnet", "  haiku", "", "escape to cancel"},
-       true, "Choose a model", {"opus", "sonnet", "haiku"}, 1, kCancelByEsc},
+       true,
+       "Choose a model",
+       {"opus", "sonnet", "haiku"},
+       1,
+       kCancelByEsc},
       {"esc to cancel above the menu says nothing",
        {"you said: esc to cancel the job", "Which?", "▶ a", "  b"},
-       true, "you said: esc to cancel the job\nWhich?", {"a", "b"}, 0, kNoCancel},
+       true,
+       "you said: esc to cancel the job\nWhich?",
+       {"a", "b"},
+       0,
+       kNoCancel},
       {"a wrapped numbered label and a detail row",
-       {"Question", "❯ 1. A long label that", "     wraps here", "  2. Short", "    described below",
-        "    and more"},
-       true, "Question", {"1. A long label that wraps here", "2. Short"}, 0, kNoCancel},
+       {"Question", "❯ 1. A long label that", "     wraps here", "  2. Short",
+        "    described below", "    and more"},
+       true,
+       "Question",
+       {"1. A long label that wraps here", "2. Short"},
+       0,
+       kNoCancel},
       {"no-break space and CJK",
        {"  どうしますか？", "  ❯\u00a0はい", "    いいえ"},
-       true, "どうしますか？", {"はい", "いいえ"}, 0, kNoCancel},
+       true,
+       "どうしますか？",
+       {"はい", "いいえ"},
+       0,
+       kNoCancel},
       {"a dashed row is passed over, a heavy rule ends the title",
        {"old text", "════════", "Title line", "  indented", "- - - -", "❯ x", "  y"},
-       true, "Title line\n  indented", {"x", "y"}, 0, kNoCancel},
+       true,
+       "Title line\n  indented",
+       {"x", "y"},
+       0,
+       kNoCancel},
       {"a numbered markdown list is no menu", {"Steps:", "1. build", "2. test", "3. ship"}, false},
   };
   for (const Case& c : cases) {

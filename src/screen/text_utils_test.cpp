@@ -29,8 +29,8 @@ TEST(StripEscapes, RemovesOnlyCsiWithPlainParametersAndALetterFinal) {
       {"\x1b]0;title\x07x", "\x1b]0;title\x07x"},  // OSC stays
       {"a\x1b[?25lb\x1b[38:2:1:2:3mc", "abc"},
       {"lone \x1b x", "lone \x1b x"},
-      {"\x1b[2 q", "\x1b[2 q"},    // intermediate byte: stays
-      {"\x1b[1~", "\x1b[1~"},      // not a letter final
+      {"\x1b[2 q", "\x1b[2 q"},     // intermediate byte: stays
+      {"\x1b[1~", "\x1b[1~"},       // not a letter final
       {"\x1b[\x1b[1mX", "\x1b[X"},  // the inner one goes, leaving "\x1b[" and "X"
       {"plain", "plain"},
       {"", ""},

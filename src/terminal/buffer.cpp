@@ -62,8 +62,8 @@ void LineStore::fit_scrolled(Line& scrolled, Line& fresh) {
   const size_t n = scrolled.cells.size();
   const size_t want = (n + kFitGranule - 1) / kFitGranule * kFitGranule;
   const size_t cap = scrolled.cells.capacity();
-  const bool fresh_needs = fresh.cells.empty() && fresh.cells.capacity() < fresh.width &&
-                           cap > fresh.cells.capacity();
+  const bool fresh_needs =
+      fresh.cells.empty() && fresh.cells.capacity() < fresh.width && cap > fresh.cells.capacity();
   if (cap <= want && !fresh_needs) return;
   CellRow fitted;
   if (want > 0) {
@@ -243,7 +243,9 @@ void buffer_fill_blank(Buffer& b, const Pen& pen) {
   for (uint32_t r = 0; r < b.rows; ++r) b.lines.push(b.lines.make_line(b.cols, pen, false));
 }
 
-Line* buffer_get_line(Buffer& b, size_t i) { return i < b.lines.count() ? b.lines.get(i) : nullptr; }
+Line* buffer_get_line(Buffer& b, size_t i) {
+  return i < b.lines.count() ? b.lines.get(i) : nullptr;
+}
 
 const Line* buffer_get_line(const Buffer& b, size_t i) {
   return i < b.lines.count() ? b.lines.get(i) : nullptr;

@@ -18,8 +18,12 @@ inline constexpr uint32_t kColourIndexed = 2;  // 256-colour index
 inline constexpr uint32_t kColourRgb = 3;
 
 constexpr uint32_t colour_kind(uint32_t word) { return (word >> kColourKindShift) & 3; }
-constexpr uint32_t colour_palette(uint32_t i) { return kColourPalette << kColourKindShift | (i & 0xFF); }
-constexpr uint32_t colour_indexed(uint32_t i) { return kColourIndexed << kColourKindShift | (i & 0xFF); }
+constexpr uint32_t colour_palette(uint32_t i) {
+  return kColourPalette << kColourKindShift | (i & 0xFF);
+}
+constexpr uint32_t colour_indexed(uint32_t i) {
+  return kColourIndexed << kColourKindShift | (i & 0xFF);
+}
 constexpr uint32_t colour_rgb(uint32_t r, uint32_t g, uint32_t b) {
   return kColourRgb << kColourKindShift | (r & 0xFF) << 16 | (g & 0xFF) << 8 | (b & 0xFF);
 }
@@ -41,7 +45,9 @@ inline constexpr uint32_t kOverline = 1u << 30;
 inline constexpr uint32_t kUnderlineStyleShift = 26;
 inline constexpr uint32_t kUnderlineStyleMask = 7u << kUnderlineStyleShift;
 
-constexpr uint32_t underline_style(uint32_t ul_word) { return (ul_word >> kUnderlineStyleShift) & 7; }
+constexpr uint32_t underline_style(uint32_t ul_word) {
+  return (ul_word >> kUnderlineStyleShift) & 7;
+}
 
 // The drawing attributes, in the order of their words.
 struct Pen {

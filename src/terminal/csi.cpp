@@ -50,7 +50,8 @@ void repeat_last(Terminal& t, uint32_t n) {
     cps.push_back(cell.code_point());
   }
   if (cps.empty()) return;
-  for (uint32_t i = 0, times = std::min(n, 65536u); i < times; ++i) print_chars(t, cps.data(), cps.size());
+  for (uint32_t i = 0, times = std::min(n, 65536u); i < times; ++i)
+    print_chars(t, cps.data(), cps.size());
 }
 
 // ---- Margins, tabs and cursor state ----------------------------------------
@@ -159,7 +160,8 @@ void select_graphic_rendition(Terminal& t, const Parser& p) {
         } else {
           if (style < 1 || style > 5) style = 1;
           pen.fg |= kUnderline;
-          pen.underline = (pen.underline & ~kUnderlineStyleMask) | uint32_t(style) << kUnderlineStyleShift;
+          pen.underline = (pen.underline & ~kUnderlineStyleMask) | uint32_t(style)
+                                                                       << kUnderlineStyleShift;
         }
         recompute_extras(pen);
         break;
@@ -324,7 +326,10 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
     case dec_mode::MOUSE_NORMAL:
     case dec_mode::MOUSE_BUTTON_EVENT:
     case dec_mode::MOUSE_ANY_EVENT:
-      m.mouse_tracking = on ? static_cast<uint8_t>(mode == dec_mode::MOUSE_NORMAL ? 2 : mode == dec_mode::MOUSE_BUTTON_EVENT ? 3 : 4) : 0;
+      m.mouse_tracking = on ? static_cast<uint8_t>(mode == dec_mode::MOUSE_NORMAL         ? 2
+                                                   : mode == dec_mode::MOUSE_BUTTON_EVENT ? 3
+                                                                                          : 4)
+                            : 0;
       break;
     case dec_mode::FOCUS_EVENTS:
       m.focus_events = on;
@@ -372,41 +377,68 @@ uint32_t flag(bool on) { return on ? 1 : 2; }
 uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
   const TerminalModes& m = t.modes;
   switch (mode) {
-    case dec_mode::DECCKM: return flag(m.cursor_keys_application);
-    case dec_mode::DECOM: return flag(m.origin);
-    case dec_mode::DECAWM: return flag(m.auto_wrap);
-    case dec_mode::DECARM: return 3;
-    case dec_mode::MOUSE_X10: return flag(m.mouse_tracking == 1);
-    case dec_mode::CURSOR_BLINK: return flag(m.cursor_blink);
-    case dec_mode::DECTCEM: return flag(!m.cursor_hidden);
-    case dec_mode::REVERSE_WRAP: return flag(m.reverse_wrap);
+    case dec_mode::DECCKM:
+      return flag(m.cursor_keys_application);
+    case dec_mode::DECOM:
+      return flag(m.origin);
+    case dec_mode::DECAWM:
+      return flag(m.auto_wrap);
+    case dec_mode::DECARM:
+      return 3;
+    case dec_mode::MOUSE_X10:
+      return flag(m.mouse_tracking == 1);
+    case dec_mode::CURSOR_BLINK:
+      return flag(m.cursor_blink);
+    case dec_mode::DECTCEM:
+      return flag(!m.cursor_hidden);
+    case dec_mode::REVERSE_WRAP:
+      return flag(m.reverse_wrap);
     case dec_mode::ALT_SCREEN:
     case dec_mode::ALT_SCREEN_1047:
-    case dec_mode::ALT_SCREEN_SAVE_CURSOR: return flag(m.alternate_screen);
-    case dec_mode::DECNKM: return flag(m.keypad_application);
-    case dec_mode::DECBKM: return 4;
-    case dec_mode::MOUSE_NORMAL: return flag(m.mouse_tracking == 2);
-    case dec_mode::MOUSE_BUTTON_EVENT: return flag(m.mouse_tracking == 3);
-    case dec_mode::MOUSE_ANY_EVENT: return flag(m.mouse_tracking == 4);
-    case dec_mode::FOCUS_EVENTS: return flag(m.focus_events);
+    case dec_mode::ALT_SCREEN_SAVE_CURSOR:
+      return flag(m.alternate_screen);
+    case dec_mode::DECNKM:
+      return flag(m.keypad_application);
+    case dec_mode::DECBKM:
+      return 4;
+    case dec_mode::MOUSE_NORMAL:
+      return flag(m.mouse_tracking == 2);
+    case dec_mode::MOUSE_BUTTON_EVENT:
+      return flag(m.mouse_tracking == 3);
+    case dec_mode::MOUSE_ANY_EVENT:
+      return flag(m.mouse_tracking == 4);
+    case dec_mode::FOCUS_EVENTS:
+      return flag(m.focus_events);
     case dec_mode::MOUSE_UTF8:
-    case dec_mode::MOUSE_URXVT: return 4;
-    case dec_mode::MOUSE_SGR: return flag(m.mouse_encoding == 1);
-    case dec_mode::MOUSE_SGR_PIXELS: return flag(m.mouse_encoding == 2);
-    case dec_mode::SAVE_CURSOR: return 1;
-    case dec_mode::BRACKETED_PASTE: return flag(m.bracketed_paste);
-    case dec_mode::SYNCHRONIZED_OUTPUT: return flag(m.synchronized_output);
-    default: return 0;
+    case dec_mode::MOUSE_URXVT:
+      return 4;
+    case dec_mode::MOUSE_SGR:
+      return flag(m.mouse_encoding == 1);
+    case dec_mode::MOUSE_SGR_PIXELS:
+      return flag(m.mouse_encoding == 2);
+    case dec_mode::SAVE_CURSOR:
+      return 1;
+    case dec_mode::BRACKETED_PASTE:
+      return flag(m.bracketed_paste);
+    case dec_mode::SYNCHRONIZED_OUTPUT:
+      return flag(m.synchronized_output);
+    default:
+      return 0;
   }
 }
 
 uint32_t ansi_mode_value(const Terminal& t, int32_t mode) {
   switch (mode) {
-    case ansi_mode::KAM: return 4;
-    case ansi_mode::IRM: return flag(t.modes.insert);
-    case ansi_mode::SRM: return 3;
-    case ansi_mode::LNM: return flag(t.modes.newline);
-    default: return 0;
+    case ansi_mode::KAM:
+      return 4;
+    case ansi_mode::IRM:
+      return flag(t.modes.insert);
+    case ansi_mode::SRM:
+      return 3;
+    case ansi_mode::LNM:
+      return flag(t.modes.newline);
+    default:
+      return 0;
   }
 }
 
@@ -458,12 +490,14 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
       break;
     case csi::CHT:
       if (b.cursor_col < b.cols)
-        for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = next_tab_stop(b);
+        for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i)
+          b.cursor_col = next_tab_stop(b);
       break;
     case csi::CBT:
       // A missing count means one, as for every other count.
       if (b.cursor_col < b.cols)
-        for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i) b.cursor_col = previous_tab_stop(b);
+        for (uint32_t i = 0, k = std::min(count(p), b.cols); i < k; ++i)
+          b.cursor_col = previous_tab_stop(b);
       break;
     case csi::ED:
       erase_in_display(t, n, false);
@@ -560,11 +594,13 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
     case csi::DSR:
       if (n == 5) reply(t, "\x1b[0n");
       if (n == 6)
-        reply(t, "\x1b[" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
+        reply(t, "\x1b[" + std::to_string(b.cursor_row + 1) + ";" +
+                     std::to_string(b.cursor_col + 1) + "R");
       break;
     case csi::DECDSR:
       if (n == 6)
-        reply(t, "\x1b[?" + std::to_string(b.cursor_row + 1) + ";" + std::to_string(b.cursor_col + 1) + "R");
+        reply(t, "\x1b[?" + std::to_string(b.cursor_row + 1) + ";" +
+                     std::to_string(b.cursor_col + 1) + "R");
       break;
     case csi::DECRQM_ANSI:
       reply(t, "\x1b[" + std::to_string(n) + ";" + std::to_string(ansi_mode_value(t, n)) + "$y");

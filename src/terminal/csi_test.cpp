@@ -35,7 +35,8 @@ TEST(Csi, CursorMovement) {
       {"CUP", 10, 5, "\x1b[3;4Hx", "\n\n   x\n\n", 4, 2},
       {"CUP defaults and zeros", 10, 5, "\x1b[3;4H\x1b[Hx\x1b[0;0Hy", "y\n\n\n\n", 1, 0},
       {"CUU stops at the region top", 10, 5, "\x1b[2;4r\x1b[4;1H\x1b[9Ax", "\nx\n\n\n", 1, 1},
-      {"CUU above the region goes to row 0", 10, 5, "\x1b[3;4r\x1b[2;1H\x1b[9Ax", "x\n\n\n\n", 1, 0},
+      {"CUU above the region goes to row 0", 10, 5, "\x1b[3;4r\x1b[2;1H\x1b[9Ax", "x\n\n\n\n", 1,
+       0},
       {"CUD stops at the region bottom", 10, 5, "\x1b[2;3r\x1b[1;1H\x1b[9Bx", "\n\nx\n\n", 1, 2},
       {"CUF, HPR and CUB", 10, 1, "\x1b[3Ca\x1b[2ab\x1b[9Dc", "c  a  b", 1, 0},
       {"CUF stops at the last column", 10, 1, "\x1b[99Cx", "         x", 10, 0},
@@ -43,13 +44,17 @@ TEST(Csi, CursorMovement) {
       {"CHA, HPA and VPA", 10, 3, "\x1b[5Ga\x1b[2`b\x1b[3dc", " b  a\n\n  c", 3, 2},
       {"VPR", 10, 3, "\x1b[2ex", "\n\nx", 1, 2},
       {"CHT and CBT", 30, 1, "\x1b[2Ia\x1b[Zb\x1b[2Zc", "        c       b", 9, 0},
-      {"TBC", 30, 1, "\x1b[9G\x1b[g\r\ta\x1b[3g\r\tb", std::string(16, ' ') + "a" + std::string(12, ' ') + "b", 30, 0},
+      {"TBC", 30, 1, "\x1b[9G\x1b[g\r\ta\x1b[3g\r\tb",
+       std::string(16, ' ') + "a" + std::string(12, ' ') + "b", 30, 0},
       {"origin mode homes to the region", 10, 5, "\x1b[2;5r\x1b[?6h\x1b[1;1Hx\x1b[3Gy",
        "\nx y\n\n\n", 3, 1},
-      {"origin mode keeps the cursor in the region", 10, 5, "\x1b[2;3r\x1b[?6h\x1b[9;1Hx", "\n\nx\n\n", 1, 2},
+      {"origin mode keeps the cursor in the region", 10, 5, "\x1b[2;3r\x1b[?6h\x1b[9;1Hx",
+       "\n\nx\n\n", 1, 2},
       {"leaving origin mode homes", 10, 3, "\x1b[2;3r\x1b[?6h\x1b[?6lx", "x\n\n", 1, 0},
-      {"DECSTBM ignored unless top < bottom", 10, 3, "\x1b[2;2r\x1b[3;3r\x1b[3;1H\n\nx", "\n\nx", 1, 2},
-      {"huge parameters", 10, 3, "\x1b[2147483647;2147483647Hx\x1b[2147483647dy", "\n\n         y", 10, 2},
+      {"DECSTBM ignored unless top < bottom", 10, 3, "\x1b[2;2r\x1b[3;3r\x1b[3;1H\n\nx", "\n\nx", 1,
+       2},
+      {"huge parameters", 10, 3, "\x1b[2147483647;2147483647Hx\x1b[2147483647dy", "\n\n         y",
+       10, 2},
   });
 }
 
@@ -58,11 +63,13 @@ TEST(Csi, Erasing) {
       {"ED 0", 5, 4, kGrid + "\x1b[2;3H\x1b[J", "abcde\nfg\n\n", 2, 1},
       {"ED 1", 5, 4, kGrid + "\x1b[2;3H\x1b[1J", "\n   ij\nklmno\npqrst", 2, 1},
       {"ED 2", 5, 4, kGrid + "\x1b[2J", "\n\n\n", 5, 3},
-      {"EL 0, 1, 2", 5, 4, kGrid + "\x1b[1;3H\x1b[K\x1b[2;3H\x1b[1K\x1b[3;3H\x1b[2K", "ab\n   ij\n\npqrst", 2, 2},
+      {"EL 0, 1, 2", 5, 4, kGrid + "\x1b[1;3H\x1b[K\x1b[2;3H\x1b[1K\x1b[3;3H\x1b[2K",
+       "ab\n   ij\n\npqrst", 2, 2},
       {"ECH", 5, 1, "abcde\x1b[2G\x1b[2X", "a  de", 1, 0},
       {"ECH not past the row end", 5, 1, "abcde\x1b[4G\x1b[99X", "abc", 3, 0},
       {"EL at the pending wrap erases nothing", 5, 1, "abcde\x1b[K", "abcde", 5, 0},
-      {"unknown modes do nothing", 5, 4, kGrid + "\x1b[7J\x1b[7K", "abcde\nfghij\nklmno\npqrst", 5, 3},
+      {"unknown modes do nothing", 5, 4, kGrid + "\x1b[7J\x1b[7K", "abcde\nfghij\nklmno\npqrst", 5,
+       3},
   });
 }
 
@@ -96,11 +103,15 @@ TEST(Csi, SelectiveErasingKeepsProtectedCells) {
 TEST(Csi, EraseScrollBack) {
   Terminal t = terminal_new(5, 3);
   for (int i = 0; i < 20; ++i) terminal_process(t, "line\r\n");
-  terminal_process(t, "\x1b[2;3H\x1b" "7\x1b[3J");
+  terminal_process(t,
+                   "\x1b[2;3H\x1b"
+                   "7\x1b[3J");
   EXPECT_EQ(t.primary.scroll_back, 0u);
   EXPECT_EQ(t.primary.lines.count(), 3u);
   EXPECT_EQ(screen_lines(t), "line\nline\n");
-  terminal_process(t, "\x1b[H\x1b" "8x");  // the saved cursor is still on its row
+  terminal_process(t,
+                   "\x1b[H\x1b"
+                   "8x");  // the saved cursor is still on its row
   EXPECT_EQ(terminal_cursor(t).row, 1u);
   EXPECT_EQ(terminal_cursor(t).col, 3u);
 }
@@ -124,7 +135,10 @@ TEST(Csi, InsertDeleteAndScroll) {
       {"REP", 10, 1, "ab\x1b[3b", "abbbb", 5, 0},
       {"REP of a wide character", 10, 1, "漢\x1b[2b", "漢漢漢", 6, 0},
       {"REP only right after printing", 10, 1, "a\r\x1b[3b", "a", 0, 0},
-      {"REP of combining text", 10, 1, "e\xCC\x81\x1b[b", "e\xCC\x81" "e\xCC\x81", 2, 0},
+      {"REP of combining text", 10, 1, "e\xCC\x81\x1b[b",
+       "e\xCC\x81"
+       "e\xCC\x81",
+       2, 0},
   });
 }
 
@@ -147,8 +161,8 @@ TEST(Csi, Sgr) {
       {"\x1b[38;2;300;20;30m", Pen{0, 0, colour_rgb(300 & 0xFF, 20, 30), 0}},
       {"\x1b[38;7;1m", Pen{0, 0, kBold, 0}},  // an unknown kind leaves the colour
       {"\x1b[31;42;91;103m", Pen{0, 0, colour_palette(9), colour_palette(11)}},
-      {"\x1b[1;2;3;5;7;8;9;53m", Pen{0, 0, kBold | kBlink | kInverse | kHidden | kStrike,
-                                      kDim | kItalic | kOverline}},
+      {"\x1b[1;2;3;5;7;8;9;53m",
+       Pen{0, 0, kBold | kBlink | kInverse | kHidden | kStrike, kDim | kItalic | kOverline}},
       {"\x1b[1;2;3;5;7;8;9;53;22;23;25;27;28;29;55m", Pen{}},
       {"\x1b[4:3m", Pen{3u << kUnderlineStyleShift, 0, kUnderline, kHasExtras}},
       {"\x1b[4:3;4:0m", Pen{}},
@@ -192,8 +206,8 @@ TEST(Csi, AlternateScreen) {
 }
 
 TEST(Csi, Modes) {
-  Terminal t = fed(10, 2,
-                   "\x1b[4;20h\x1b[?1;7;12;45;66;1000;1004;1006;2004;2026h\x1b[?25l\x1b[5 q");
+  Terminal t =
+      fed(10, 2, "\x1b[4;20h\x1b[?1;7;12;45;66;1000;1004;1006;2004;2026h\x1b[?25l\x1b[5 q");
   const TerminalModes& m = t.modes;
   EXPECT_TRUE(m.insert && m.newline && m.cursor_keys_application && m.auto_wrap && m.cursor_blink &&
               m.reverse_wrap && m.keypad_application && m.focus_events && m.bracketed_paste &&
@@ -229,10 +243,11 @@ TEST(Csi, RepliesByteExact) {
       {"\x1b[5n", "\x1b[0n"},
       {"\x1b[3;4H\x1b[6n", "\x1b[3;4R"},
       {"\x1b[3;4H\x1b[?6n", "\x1b[?3;4R"},
-      {"\x1b[80G\x1b[Cx\x1b[6n", "\x1b[1;81R"},  // the pending wrap
-      {"\x1b[?7l\x1b[80Gxy\x1b[6n", "\x1b[1;80R"},  // no pending wrap without auto-wrap
+      {"\x1b[80G\x1b[Cx\x1b[6n", "\x1b[1;81R"},            // the pending wrap
+      {"\x1b[?7l\x1b[80Gxy\x1b[6n", "\x1b[1;80R"},         // no pending wrap without auto-wrap
       {"\x1b[2;5r\x1b[?6h\x1b[2;3H\x1b[6n", "\x1b[3;3R"},  // screen rows in origin mode
-      {"\x1b[2$p\x1b[4$p\x1b[12$p\x1b[20$p\x1b[99$p", "\x1b[2;4$y\x1b[4;2$y\x1b[12;3$y\x1b[20;2$y\x1b[99;0$y"},
+      {"\x1b[2$p\x1b[4$p\x1b[12$p\x1b[20$p\x1b[99$p",
+       "\x1b[2;4$y\x1b[4;2$y\x1b[12;3$y\x1b[20;2$y\x1b[99;0$y"},
       {"\x1b[4h\x1b[4$p", "\x1b[4;1$y"},
       {"\x1b[?25$p", "\x1b[?25;1$y"},
       {"\x1b[?25l\x1b[?25$p", "\x1b[?25;2$y"},

@@ -14,7 +14,9 @@ void erase_whole_row(Terminal& t, uint32_t row, bool selective) {
   line->wrapped = false;
 }
 
-bool in_region(const Buffer& b) { return b.cursor_row >= b.region_top && b.cursor_row <= b.region_bottom; }
+bool in_region(const Buffer& b) {
+  return b.cursor_row >= b.region_top && b.cursor_row <= b.region_bottom;
+}
 
 // Rows [top, bottom] of the screen lose k rows at one end and get k blank
 // rows at the other.
@@ -26,10 +28,12 @@ void shift_rows(Terminal& t, uint32_t top, uint32_t bottom, uint32_t k, bool up,
   k = std::min(k, bottom - top + 1);
   if (up) {
     b.lines.shift_up(from, to, k);
-    for (size_t i = to + 1 - k; i <= to; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
+    for (size_t i = to + 1 - k; i <= to; ++i)
+      b.lines.store(i, b.lines.make_line(b.cols, pen, false));
   } else {
     b.lines.shift_down(from, to, k);
-    for (size_t i = from; i < from + k; ++i) b.lines.store(i, b.lines.make_line(b.cols, pen, false));
+    for (size_t i = from; i < from + k; ++i)
+      b.lines.store(i, b.lines.make_line(b.cols, pen, false));
   }
 }
 
@@ -68,7 +72,8 @@ void clamp_cursor(Terminal& t, bool allow_pending) {
   Buffer& b = t.active();
   b.cursor_col = std::min(b.cursor_col, allow_pending ? b.cols : b.cols - 1);
   if (t.modes.origin) {
-    b.cursor_row = std::min(std::max(b.cursor_row, b.region_top), std::max(b.region_top, b.region_bottom));
+    b.cursor_row =
+        std::min(std::max(b.cursor_row, b.region_top), std::max(b.region_top, b.region_bottom));
   } else {
     b.cursor_row = std::min(b.cursor_row, b.rows - 1);
   }

@@ -123,7 +123,8 @@ void TextMap::erase(uint32_t col) {
 void TextMap::erase_range(uint32_t from, uint32_t to) {
   if (entries_.empty() || from >= to || entries_.back().col < from) return;
   auto a = lower(from);
-  auto b = std::lower_bound(a, entries_.end(), to, [](const Entry& e, uint32_t c) { return e.col < c; });
+  auto b =
+      std::lower_bound(a, entries_.end(), to, [](const Entry& e, uint32_t c) { return e.col < c; });
   for (auto it = a; it != b; ++it) live_ -= it->length;
   entries_.erase(a, b);
   if (entries_.empty()) clear();
@@ -253,7 +254,8 @@ void insert_blank_cells(Line& line, uint32_t col, uint32_t n, const Pen& pen) {
     }
     fill_range(line, col, col + n, pen);
     // A spacer pushed right lost its first half to the blanks before it.
-    if (col + n < line.cells.size() && line.cells[col + n].word0 == 0) set_blank(line, col + n, pen);
+    if (col + n < line.cells.size() && line.cells[col + n].word0 == 0)
+      set_blank(line, col + n, pen);
   } else {
     fill_range(line, col, w, pen);
   }
@@ -328,9 +330,11 @@ void set_line_width(Line& line, uint32_t width, const Pen& pen) {
 
 void copy_cells(const Line& src, uint32_t src_col, Line& dst, uint32_t dst_col, uint32_t n) {
   if (&src == &dst && dst_col > src_col) {
-    for (uint32_t i = n; i-- > 0;) set_styled_cell(dst, dst_col + i, styled_cell_at(src, src_col + i));
+    for (uint32_t i = n; i-- > 0;)
+      set_styled_cell(dst, dst_col + i, styled_cell_at(src, src_col + i));
   } else {
-    for (uint32_t i = 0; i < n; ++i) set_styled_cell(dst, dst_col + i, styled_cell_at(src, src_col + i));
+    for (uint32_t i = 0; i < n; ++i)
+      set_styled_cell(dst, dst_col + i, styled_cell_at(src, src_col + i));
   }
 }
 
@@ -338,7 +342,8 @@ uint32_t content_end(const Line& line) {
   size_t n = std::min<size_t>(line.width, line.cells.size());
   for (size_t c = n; c-- > 0;) {
     Cell cell = line.cells[c];
-    if (cell.has_content()) return std::min<uint32_t>(line.width, static_cast<uint32_t>(c) + cell.width());
+    if (cell.has_content())
+      return std::min<uint32_t>(line.width, static_cast<uint32_t>(c) + cell.width());
   }
   return 0;
 }

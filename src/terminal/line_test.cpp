@@ -128,7 +128,7 @@ TEST(Line, ContentEndsAfterTheLastDrawnCell) {
   Line line = line_of(10, "ab#_");
   EXPECT_EQ(content_end(line), 4u);
   set_blank(line, 6, Pen{0, 0, 0, colour_palette(1)});
-  EXPECT_EQ(content_end(line), 4u);  // a coloured blank draws nothing
+  EXPECT_EQ(content_end(line), 4u);     // a coloured blank draws nothing
   Line wide_last = line_of(4, "abc#");  // a wide character cut at the edge
   EXPECT_EQ(content_end(wide_last), 4u);
   EXPECT_EQ(content_end(blank_line(5, Pen{}, false)), 0u);

@@ -67,7 +67,8 @@ void hyperlink(Terminal& t, std::string_view text) {
   std::optional<std::string_view> id_value;
   for (size_t at = 0; at <= params.size();) {
     size_t colon = params.find(':', at);
-    std::string_view part = params.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at);
+    std::string_view part =
+        params.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at);
     if (part.rfind("id=", 0) == 0) {
       id_value = part.substr(3);
       break;
@@ -133,7 +134,8 @@ void dcs_request_status(Terminal& t, const std::string& text) {
   if (text == "m") {
     answer = "1$r0m";
   } else if (text == "r") {
-    answer = "1$r" + std::to_string(b.region_top + 1) + ";" + std::to_string(b.region_bottom + 1) + "r";
+    answer =
+        "1$r" + std::to_string(b.region_top + 1) + ";" + std::to_string(b.region_bottom + 1) + "r";
   } else if (text == "\"q") {
     answer = std::string("1$r") + ((t.pen.bg & kProtected) ? "1" : "0") + "\"q";
   } else if (text == "\"p") {

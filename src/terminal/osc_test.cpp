@@ -10,7 +10,9 @@ namespace {
 using testing::fed;
 
 TEST(Osc, Titles) {
-  Terminal t = fed(10, 1, "\x1b]0;a\x07" "b");
+  Terminal t = fed(10, 1,
+                   "\x1b]0;a\x07"
+                   "b");
   EXPECT_EQ(t.title, "a");
   EXPECT_EQ(t.icon_name, "a");
   EXPECT_EQ(screen_lines(t), "b");
@@ -47,23 +49,26 @@ TEST(Osc, Hyperlinks) {
   EXPECT_NE(link_after("\x1b]8;id=x;http://b\x07"), a);
   uint32_t anon1 = link_after("\x1b]8;;http://a\x07");
   uint32_t anon2 = link_after("\x1b]8;id=;http://a\x07");
-  EXPECT_NE(anon1, anon2);  // anonymous links are never shared
-  EXPECT_EQ(link_after("\x1b]8;id=x;\x07"), anon2);  // params but no URI: unchanged
-  EXPECT_EQ(link_after("\x1b]8\x07"), anon2);        // no ";": nothing
+  EXPECT_NE(anon1, anon2);                                  // anonymous links are never shared
+  EXPECT_EQ(link_after("\x1b]8;id=x;\x07"), anon2);         // params but no URI: unchanged
+  EXPECT_EQ(link_after("\x1b]8\x07"), anon2);               // no ";": nothing
   EXPECT_EQ(link_after("\x1b]8; \xe3\x80\x80 ;\x07"), 0u);  // params trimmed of Unicode space
   // Cells carry the link.
   terminal_process(t, "\x1b]8;;http://c\x07L\x1b]8;;\x07N");
   EXPECT_NE(styled_cell_at(testing::screen_row(t, 0), 0).link, 0u);
   EXPECT_EQ(styled_cell_at(testing::screen_row(t, 0), 1).link, 0u);
   // The map and counter survive a full reset.
-  terminal_process(t, "\x1b" "c");
+  terminal_process(t,
+                   "\x1b"
+                   "c");
   EXPECT_EQ(link_after("\x1b]8;id=x;http://a\x07"), a);
 }
 
 TEST(Osc, LinkMapIsBoundedAndIdsStayNonZero) {
   Terminal t = terminal_new(10, 1);
   for (int i = 0; i < 2000; ++i)
-    terminal_process(t, "\x1b]8;id=" + std::to_string(i) + ";http://x/" + std::string(100, 'u') + "\x07");
+    terminal_process(
+        t, "\x1b]8;id=" + std::to_string(i) + ";http://x/" + std::string(100, 'u') + "\x07");
   EXPECT_LE(t.hyperlinks.size(), 256u);
   EXPECT_EQ(t.hyperlinks.size(), t.hyperlink_order.size());
   EXPECT_LE(t.link_counter, 256u);  // evicted ids are reused

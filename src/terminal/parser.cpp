@@ -61,8 +61,7 @@ constexpr Rule kRules[] = {
 
     {S(St::escape), kC0, A::execute, kStay},
     {S(St::escape), set({{0x20, 0x2F}}), A::collect, S(St::escape_intermediate)},
-    {S(St::escape),
-     set({{0x30, 0x4F}, {0x51, 0x57}, {0x59, 0x5A}, {0x5C, 0x5C}, {0x60, 0x7E}}),
+    {S(St::escape), set({{0x30, 0x4F}, {0x51, 0x57}, {0x59, 0x5A}, {0x5C, 0x5C}, {0x60, 0x7E}}),
      A::esc_dispatch, S(St::ground)},
     {S(St::escape), set({{0x50, 0x50}}), A::clear, S(St::dcs_entry)},
     {S(St::escape), set({{0x58, 0x58}, {0x5E, 0x5F}}), A::none, S(St::sos_pm_apc_string)},

@@ -101,7 +101,8 @@ inline uint32_t next_cp(const uint8_t*& p, const uint8_t* end) {
 // return where the run stopped.
 
 // The run of parameter bytes (digits, ';' and ':') at p.
-[[gnu::always_inline]] inline const uint8_t* param_run(Parser& ps, const uint8_t* p, const uint8_t* end) {
+[[gnu::always_inline]] inline const uint8_t* param_run(Parser& ps, const uint8_t* p,
+                                                       const uint8_t* end) {
   while (p < end && *p >= 0x30 && *p <= 0x3B) param_byte(ps, *p++);
   return p;
 }
@@ -115,7 +116,8 @@ inline void osc_start(Parser& ps) {
 
 // The run of code points that are neither C0 nor C1 controls: the OSC
 // number, then its text.
-[[gnu::always_inline]] inline const uint8_t* osc_put(Parser& ps, const uint8_t* q, const uint8_t* end) {
+[[gnu::always_inline]] inline const uint8_t* osc_put(Parser& ps, const uint8_t* q,
+                                                     const uint8_t* end) {
   while (q < end) {
     uint8_t c = *q;
     if (c < 0x80) {
@@ -155,7 +157,9 @@ inline void osc_start(Parser& ps) {
 }
 
 // CAN and SUB abort a string without dispatching it.
-inline bool aborts_string(uint32_t terminator) { return terminator == ctl::CAN || terminator == ctl::SUB; }
+inline bool aborts_string(uint32_t terminator) {
+  return terminator == ctl::CAN || terminator == ctl::SUB;
+}
 
 // A string ended by ESC goes on in the escape state, so that the "\" of an
 // ESC \ terminator is read as an ESC sequence (which does nothing).
@@ -182,7 +186,8 @@ inline void dcs_hook(Parser& ps, uint32_t final_byte) {
 
 // The run of code points up to a CAN, SUB, ESC or C1 control; a DECRQSS
 // keeps its first two UTF-16 units and counts the rest.
-[[gnu::always_inline]] inline const uint8_t* dcs_put(Parser& ps, const uint8_t* q, const uint8_t* end) {
+[[gnu::always_inline]] inline const uint8_t* dcs_put(Parser& ps, const uint8_t* q,
+                                                     const uint8_t* end) {
   while (q < end) {
     const uint8_t* r = q;
     uint32_t u = next_cp(r, end);

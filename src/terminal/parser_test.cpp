@@ -33,7 +33,8 @@ struct Recorder {
     for (uint32_t k = key; k; k >>= 8) e.insert(4, 1, static_cast<char>(k & 0xFF));
     for (size_t i = 0; i < p.param_count; ++i) {
       e += ";" + std::to_string(p.param(i));
-      for (size_t j = 0; j < p.sub_param_count(i); ++j) e += ":" + std::to_string(p.sub_param(i, j));
+      for (size_t j = 0; j < p.sub_param_count(i); ++j)
+        e += ":" + std::to_string(p.sub_param(i, j));
     }
     events.push_back(e + ")");
   }
@@ -80,29 +81,39 @@ TEST(Parser, Sequences) {
       {"\x1b[38:2::10:20:30m", "csi(m;38:2:-1:10:20:30)"},
       {"\x1b[4:3;1m", "csi(m;4:3;1)"},
       {"\x1b[99999999999999m", "csi(m;2147483647)"},
-      {"\x1b[2\x08J", "exec(8) csi(J;2)"},               // C0 inside a sequence runs
-      {"\x1b[2\xc2\xa0J", "print(J)"},                    // 160 and up aborts to ground
-      {"\x1b[1<m", ""},                                   // a marker after a digit: ignored
-      {"a\x7f" "b", "print(a) print(b)"},                 // DEL in ground is dropped
+      {"\x1b[2\x08J", "exec(8) csi(J;2)"},  // C0 inside a sequence runs
+      {"\x1b[2\xc2\xa0J", "print(J)"},      // 160 and up aborts to ground
+      {"\x1b[1<m", ""},                     // a marker after a digit: ignored
+      {"a\x7f"
+       "b",
+       "print(a) print(b)"},  // DEL in ground is dropped
       {"\xc2\xa0\xe4\xb8\x80", "print(\xc2\xa0\xe4\xb8\x80)"},
-      {"\xc2\x85", "exec(133)"},                          // C1 as UTF-8
-      {"\x1b" "7\x1b(0\x1b#8", "esc(7) esc((0) esc(#8)"},
-      {"\x1b]0;x\x18", ""},                               // CAN aborts the OSC
+      {"\xc2\x85", "exec(133)"},  // C1 as UTF-8
+      {"\x1b"
+       "7\x1b(0\x1b#8",
+       "esc(7) esc((0) esc(#8)"},
+      {"\x1b]0;x\x18", ""},  // CAN aborts the OSC
       {"\x1b]0;x\x1b\\", "osc(0;x) esc(\\)"},
-      {"\x1b]2;a\x7f" "b\x07", "osc(2;a\x7f" "b)"},       // DEL is collected
-      {"\x1b]2;a\nb\x07", "osc(2;ab)"},                  // C0 is not
+      {"\x1b]2;a\x7f"
+       "b\x07",
+       "osc(2;a\x7f"
+       "b)"},                            // DEL is collected
+      {"\x1b]2;a\nb\x07", "osc(2;ab)"},  // C0 is not
       {"\x1b]2\x07", "osc(2;)"},
-      {"\x1b]x;2\x07", ""},                               // not a number: dropped
+      {"\x1b]x;2\x07", ""},  // not a number: dropped
       {"\x1b]8;;http://a;b\x07", "osc(8;;http://a;b)"},
       {"\x1bP$qm\x1b\\", "dcs(m) esc(\\)"},
       {"\x1bP$q\"p\x1b\\", "dcs(\"p) esc(\\)"},
-      {"\x1bP$qabc\x1b\\", "dcs() esc(\\)"},              // too long: empty request
-      {"\x1bP1$tx\x1b\\", "esc(\\)"},                     // not DECRQSS
+      {"\x1bP$qabc\x1b\\", "dcs() esc(\\)"},  // too long: empty request
+      {"\x1bP1$tx\x1b\\", "esc(\\)"},         // not DECRQSS
       {"\x1bP$qm\x18", ""},
-      {"\x1b_Gdata\x1b\\x", "esc(\\) print(x)"},          // APC is skipped
-      {"\xc2\x9b" "5n", "csi(n;5)"},
+      {"\x1b_Gdata\x1b\\x", "esc(\\) print(x)"},  // APC is skipped
+      {"\xc2\x9b"
+       "5n",
+       "csi(n;5)"},
   };
-  for (const Case& c : cases) EXPECT_EQ(parse(c.in), c.want) << ::testing::PrintToString(std::string(c.in));
+  for (const Case& c : cases)
+    EXPECT_EQ(parse(c.in), c.want) << ::testing::PrintToString(std::string(c.in));
 }
 
 TEST(Parser, ParametersSaturateAndOverflowDropsTheExtra) {
@@ -138,7 +149,9 @@ TEST(Parser, HugeOscIsDroppedAndItsMemoryFreed) {
   for (int i = 0; i < 11; ++i) feed(chunk);
   EXPECT_TRUE(p.osc_overflow);
   EXPECT_LT(p.osc_text.capacity(), 1024u);
-  feed("\x07" "ok");
+  feed(
+      "\x07"
+      "ok");
   EXPECT_EQ(r.joined(), "print(ok)");
 }
 
@@ -154,10 +167,11 @@ TEST(Parser, TableIsTheDocumentedShape) {
   EXPECT_EQ(action(State::csi_param, ':'), Action::param);
   EXPECT_EQ(next(State::sos_pm_apc_string, 0xA0), State::ground);
   for (int s = 0; s < kStateCount; ++s) {
-    EXPECT_EQ(next(static_cast<State>(s), 0x1B), s == static_cast<int>(State::osc_string) ||
-                                                         s == static_cast<int>(State::dcs_passthrough)
-                                                     ? State::ground
-                                                     : State::escape);
+    EXPECT_EQ(
+        next(static_cast<State>(s), 0x1B),
+        s == static_cast<int>(State::osc_string) || s == static_cast<int>(State::dcs_passthrough)
+            ? State::ground
+            : State::escape);
     EXPECT_EQ(next(static_cast<State>(s), 0x9B), State::csi_entry);
   }
 }

@@ -25,30 +25,41 @@ struct CharsetSpec {
 };
 
 constexpr CharsetSpec kCharsets[] = {
-    {"0", "`abcdefghijklmnopqrstuvwxyz{|}~",
+    {"0",
+     "`abcdefghijklmnopqrstuvwxyz{|}~",
      {0x25C6, 0x2592, 0x2409, 0x240C, 0x240D, 0x240A, 0x00B0, 0x00B1, 0x2424, 0x240B, 0x2518,
       0x2510, 0x250C, 0x2514, 0x253C, 0x23BA, 0x23BB, 0x2500, 0x23BC, 0x23BD, 0x251C, 0x2524,
       0x2534, 0x252C, 0x2502, 0x2264, 0x2265, 0x03C0, 0x2260, 0x00A3, 0x00B7}},
     {"A", "#", {0x00A3}},  // United Kingdom
-    {"4", "#@[\\]{|}~",    // Dutch
+    {"4",
+     "#@[\\]{|}~",  // Dutch
      {0x00A3, 0x00BE, 0x0069, 0x00BD, 0x007C, 0x00A8, 0x0066, 0x00BC, 0x00B4}},
-    {"C5", "[\\]^`{|}~",  // Finnish
+    {"C5",
+     "[\\]^`{|}~",  // Finnish
      {0x00C4, 0x00D6, 0x00C5, 0x00DC, 0x00E9, 0x00E4, 0x00F6, 0x00E5, 0x00FC}},
-    {"R", "#@[\\]{|}~",  // French
+    {"R",
+     "#@[\\]{|}~",  // French
      {0x00A3, 0x00E0, 0x00B0, 0x00E7, 0x00A7, 0x00E9, 0x00F9, 0x00E8, 0x00A8}},
-    {"Q", "@[\\]^`{|}~",  // French Canadian
+    {"Q",
+     "@[\\]^`{|}~",  // French Canadian
      {0x00E0, 0x00E2, 0x00E7, 0x00EA, 0x00EE, 0x00F4, 0x00E9, 0x00F9, 0x00E8, 0x00FB}},
-    {"K", "@[\\]{|}~",  // German
+    {"K",
+     "@[\\]{|}~",  // German
      {0x00A7, 0x00C4, 0x00D6, 0x00DC, 0x00E4, 0x00F6, 0x00FC, 0x00DF}},
-    {"Y", "#@[\\]`{|}~",  // Italian
+    {"Y",
+     "#@[\\]`{|}~",  // Italian
      {0x00A3, 0x00A7, 0x00B0, 0x00E7, 0x00E9, 0x00F9, 0x00E0, 0x00F2, 0x00E8, 0x00EC}},
-    {"E6", "@[\\]^`{|}~",  // Norwegian/Danish
+    {"E6",
+     "@[\\]^`{|}~",  // Norwegian/Danish
      {0x00C4, 0x00C6, 0x00D8, 0x00C5, 0x00DC, 0x00E4, 0x00E6, 0x00F8, 0x00E5, 0x00FC}},
-    {"Z", "#@[\\]{|}",  // Spanish
+    {"Z",
+     "#@[\\]{|}",  // Spanish
      {0x00A3, 0x00A7, 0x00A1, 0x00D1, 0x00BF, 0x00B0, 0x00F1, 0x00E7}},
-    {"H7", "@[\\]^`{|}~",  // Swedish
+    {"H7",
+     "@[\\]^`{|}~",  // Swedish
      {0x00C9, 0x00C4, 0x00D6, 0x00C5, 0x00DC, 0x00E9, 0x00E4, 0x00F6, 0x00E5, 0x00FC}},
-    {"=", "#@[\\]^_`{|}~",  // Swiss
+    {"=",
+     "#@[\\]^_`{|}~",  // Swiss
      {0x00F9, 0x00E0, 0x00E9, 0x00E7, 0x00EA, 0x00EE, 0x00E8, 0x00F4, 0x00E4, 0x00F6, 0x00FC,
       0x00FB}},
 };
@@ -143,9 +154,7 @@ struct Printer {
   const uint32_t bg;
   bool direct = false;  // cells can be stored without the general path
 
-  void fetched_line() {
-    direct = !t.modes.insert && !t.pen.has_extras() && line->width == b.cols;
-  }
+  void fetched_line() { direct = !t.modes.insert && !t.pen.has_extras() && line->width == b.cols; }
 
   explicit Printer(Terminal& term)
       : t(term),
@@ -166,7 +175,8 @@ struct Printer {
   }
 
   void finish() {
-    if (x < b.cols && x < line->cells.size() && line->cells[x].word0 == 0) set_blank(*line, x, t.pen);
+    if (x < b.cols && x < line->cells.size() && line->cells[x].word0 == 0)
+      set_blank(*line, x, t.pen);
     if (x >= b.cols && !t.modes.auto_wrap && ((ps >> 1) & 3) != 0) {
       // No pending wrap without auto-wrap: the cursor stays on the last
       // column, and the print state remembers it was printed.
@@ -259,7 +269,8 @@ struct Printer {
   // on the row, stored directly) inline, the rest in one_slow.
   void one(uint32_t e) {
     if (charset && e < 127 && charset[e] != 0) e = charset[e];
-    const uint32_t w = e < 127 ? (e > 31 ? 1 : 0) : (e <= 0xFFFF ? widths[e] : supplementary_width(e));
+    const uint32_t w =
+        e < 127 ? (e > 31 ? 1 : 0) : (e <= 0xFFFF ? widths[e] : supplementary_width(e));
     if (w == 0 || !direct || x + w > b.cols) return one_slow(e);
     CellRow& cells = line->cells;
     const size_t size = cells.size();

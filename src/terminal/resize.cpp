@@ -25,7 +25,8 @@ struct Content {
 // The columns of rows [a, b] of a logical line: every row but the last
 // counts its full old width (less the column a wrapped wide character could
 // not use), the last up to its content end.
-void gather(const std::vector<LinePtr>& lines, size_t a, size_t b, uint32_t old_cols, Content& out) {
+void gather(const std::vector<LinePtr>& lines, size_t a, size_t b, uint32_t old_cols,
+            Content& out) {
   out.cells.clear();
   out.texts.clear();
   out.extras.clear();
@@ -68,9 +69,11 @@ void pack(LineStore& store, const Content& content, uint32_t width, bool first_w
     line->cells.assign(content.cells.data() + pos, content.cells.data() + pos + k);
     while (!line->cells.empty() && line->cells.back().is_default_blank()) line->cells.pop_back();
     for (; text < content.texts.size() && content.texts[text].first < pos + k; ++text)
-      line->text.set(static_cast<uint32_t>(content.texts[text].first - pos), content.texts[text].second);
+      line->text.set(static_cast<uint32_t>(content.texts[text].first - pos),
+                     content.texts[text].second);
     for (; extra < content.extras.size() && content.extras[extra].first < pos + k; ++extra)
-      line->attrs.set(static_cast<uint32_t>(content.extras[extra].first - pos), content.extras[extra].second);
+      line->attrs.set(static_cast<uint32_t>(content.extras[extra].first - pos),
+                      content.extras[extra].second);
     out.push_back(std::move(line));
     pos += k;
     wrapped = true;
@@ -129,7 +132,8 @@ void reflow(Buffer& b, uint32_t old_cols, uint32_t new_cols) {
   // Where an old logical row is now (the saved cursor follows its row).
   auto new_index = [&](int64_t old) -> int64_t {
     if (old < 0) return 0;
-    if (static_cast<size_t>(old) >= count) return static_cast<int64_t>(out.size()) + (old - int64_t(count));
+    if (static_cast<size_t>(old) >= count)
+      return static_cast<int64_t>(out.size()) + (old - int64_t(count));
     const Moved& m = moved[static_cast<size_t>(old)];
     size_t offset = static_cast<size_t>(old) - m.old_first;
     return static_cast<int64_t>(m.first + std::min(offset, m.rows - 1));

@@ -16,7 +16,9 @@ std::string numbered_rows(int n) {
 }
 
 TEST(Resize, SameSizeChangesNothing) {
-  Terminal t = fed(20, 5, "a\x1b[6GH\x1b" "H");  // an extra tab stop at column 5
+  Terminal t = fed(20, 5,
+                   "a\x1b[6GH\x1b"
+                   "H");  // an extra tab stop at column 5
   const std::vector<uint8_t> stops = t.primary.tab_stops;
   terminal_resize(t, 20, 5);
   EXPECT_EQ(t.primary.tab_stops, stops);
@@ -96,9 +98,12 @@ TEST(Resize, TabStopsContinueFromTheLastStop) {
 std::string around_the_cursor() {
   std::string s;
   for (int i = 0; i < 3; ++i) s += std::string(30, 'a' + i) + "\r\n";
-  s += "HERE\x1b" "7";
+  s += "HERE\x1b"
+       "7";
   for (int i = 0; i < 3; ++i) s += "\r\n" + std::string(30, 'p' + i);
-  return s + "\x1b" "8\r\x1b[2C";
+  return s +
+         "\x1b"
+         "8\r\x1b[2C";
 }
 
 TEST(Resize, ReflowKeepsTheCursorOnItsContent) {

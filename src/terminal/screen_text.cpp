@@ -9,9 +9,7 @@ namespace mossbank::term {
 
 namespace {
 
-bool is_faint(Cell c) {
-  return (c.bg & kDim) != 0 || (c.fg & kColourMask) == colour_palette(8);
-}
+bool is_faint(Cell c) { return (c.bg & kDim) != 0 || (c.fg & kColourMask) == colour_palette(8); }
 
 void append_colour(std::string& out, uint32_t word, bool background) {
   uint32_t colour = word & kColourMask;

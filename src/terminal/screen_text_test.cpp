@@ -38,19 +38,24 @@ TEST(ScreenText, Styled) {
     std::string want;
   };
   const Case cases[] = {
-      {"colour then default", {{fg(colour_palette(1)), "x"}, {kDefault, "y"}},
+      {"colour then default",
+       {{fg(colour_palette(1)), "x"}, {kDefault, "y"}},
        "\x1b[0;31mx\x1b[0my"},
-      {"a row ending in colour is closed", {{kDefault, "a"}, {fg(colour_palette(2)), "b"}},
+      {"a row ending in colour is closed",
+       {{kDefault, "a"}, {fg(colour_palette(2)), "b"}},
        "a\x1b[0;32mb\x1b[0m"},
       {"bright, indexed and direct colours",
-       {{fg(colour_palette(9)), "a"}, {fg(colour_indexed(196)), "b"}, {bg(colour_rgb(1, 2, 3)), "c"},
+       {{fg(colour_palette(9)), "a"},
+        {fg(colour_indexed(196)), "b"},
+        {bg(colour_rgb(1, 2, 3)), "c"},
         {bg(colour_palette(12)), "d"}},
        "\x1b[0;91ma\x1b[0;38;5;196mb\x1b[0;48;2;1;2;3mc\x1b[0;104md\x1b[0m"},
       {"grey reads as dim", {{fg(colour_palette(8)), "g"}}, "\x1b[0;2;90mg\x1b[0m"},
       {"dim and inverse, bold not shown",
        {{bg(0, kDim), "d"}, {fg(0, kInverse | kBold), "i"}, {Pen{0, 0, kBold, kItalic}, "b"}},
        "\x1b[0;2md\x1b[0;7mi\x1b[0mb"},
-      {"same look, no new sequence", {{fg(colour_palette(1)), "ab"}, {fg(colour_palette(1), kBold), "c"}},
+      {"same look, no new sequence",
+       {{fg(colour_palette(1)), "ab"}, {fg(colour_palette(1), kBold), "c"}},
        "\x1b[0;31mabc\x1b[0m"},
   };
   for (const Case& c : cases) {
@@ -69,9 +74,12 @@ TEST(ScreenText, Marked) {
   const Case cases[] = {
       {"inverse run", {{fg(0, kInverse), "a"}, {kDefault, "b"}}, "\x1b[0;7ma\x1b[0mb"},
       {"grey is faint", {{fg(colour_palette(8)), "a"}}, "\x1b[0;2ma\x1b[0m"},
-      {"faint and inverse", {{Pen{0, 0, kInverse, kDim}, "a"}, {bg(0, kDim), "b"}},
+      {"faint and inverse",
+       {{Pen{0, 0, kInverse, kDim}, "a"}, {bg(0, kDim), "b"}},
        "\x1b[0;2;7ma\x1b[0;2mb\x1b[0m"},
-      {"colours are not marked", {{fg(colour_palette(1)), "a"}, {bg(colour_palette(4)), "b"}}, "ab"},
+      {"colours are not marked",
+       {{fg(colour_palette(1)), "a"}, {bg(colour_palette(4)), "b"}},
+       "ab"},
   };
   for (const Case& c : cases) {
     Terminal t = terminal_new(20, 1);

@@ -158,7 +158,8 @@ Seen seen_at(const Line* line, uint32_t col, std::string& scratch) {
     static constexpr char kAscii[129] =
         "\0\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
         "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f"
-        " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7f";
+        " !\"#$%&'()*+,-./"
+        "0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7f";
     s.text = std::string_view(kAscii + c.code_point(), 1);
     s.width = c.width();
     s.pen.fg = c.fg;
@@ -381,7 +382,8 @@ std::string serialize_modes(const Terminal& t) {
   if (m.reverse_wrap) out += "\x1b[?45h";
   if (m.focus_events) out += "\x1b[?1004h";
   if (!m.auto_wrap) out += "\x1b[?7l";
-  static constexpr const char* kTracking[] = {"", "\x1b[?9h", "\x1b[?1000h", "\x1b[?1002h", "\x1b[?1003h"};
+  static constexpr const char* kTracking[] = {"", "\x1b[?9h", "\x1b[?1000h", "\x1b[?1002h",
+                                              "\x1b[?1003h"};
   if (m.mouse_tracking < std::size(kTracking)) out += kTracking[m.mouse_tracking];
   return out;
 }
@@ -430,7 +432,12 @@ std::string background_fill(const Buffer& b) {
       c = end;
     }
   }
-  return fills.empty() ? fills : "\x1b" "7" + fills + "\x1b" "8";
+  return fills.empty() ? fills
+                       : "\x1b"
+                         "7" +
+                             fills +
+                             "\x1b"
+                             "8";
 }
 
 void append_cup(std::string& out, uint64_t row, uint64_t col) {
@@ -473,7 +480,8 @@ std::string serialize_region_and_cursor(const Terminal& t, const Buffer& b) {
   }
   const Line* line = buffer_get_line(b, b.screen_index(b.cursor_row));
   uint32_t col = b.cols - 1;
-  if (line && col > 0 && cell_at(*line, col).is_spacer() && cell_at(*line, col - 1).is_wide()) --col;
+  if (line && col > 0 && cell_at(*line, col).is_spacer() && cell_at(*line, col - 1).is_wide())
+    --col;
   append_cup(out, row, col);
   std::string scratch;
   const Seen last = seen_at(line, col, scratch);

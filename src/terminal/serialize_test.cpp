@@ -29,15 +29,18 @@ TEST(Serialize, SmallScreens) {
       {"fresh", 80, 24, "", "\x1b[1;1H"},
       {"colour and reset", 80, 24, "\x1b[31mab\x1b[m", "\x1b[31mab\x1b[0m\x1b[1;3H"},
       {"gap of empty cells", 10, 2, "a\x1b[3Cb", "a\x1b[3Cb\x1b[1;6H"},
-      {"gap in colour", 10, 2, "a\x1b[41m\x1b[3X\x1b[3Cb\x1b[m", "a\x1b[41m\x1b[3X\x1b[3Cb\x1b[0m\x1b[1;6H"},
-      {"rows and the cursor below", 10, 3, "a\r\n\r\nb\x1b[2;4H", "a\r\n\r\nb\x1b[1A\x1b[2C\x1b[2;4H"},
+      {"gap in colour", 10, 2, "a\x1b[41m\x1b[3X\x1b[3Cb\x1b[m",
+       "a\x1b[41m\x1b[3X\x1b[3Cb\x1b[0m\x1b[1;6H"},
+      {"rows and the cursor below", 10, 3, "a\r\n\r\nb\x1b[2;4H",
+       "a\r\n\r\nb\x1b[1A\x1b[2C\x1b[2;4H"},
       {"bold stays on when dim ends", 10, 1, "\x1b[1;2ma\x1b[22;1mb\x1b[m",
        "\x1b[1;2ma\x1b[22;1mb\x1b[0m\x1b[1;3H"},
       {"dim stays on when bold ends", 10, 1, "\x1b[1;2ma\x1b[22;2mb\x1b[m",
        "\x1b[1;2ma\x1b[22;2mb\x1b[0m\x1b[1;3H"},
       {"256 colours and RGB", 20, 1, "\x1b[38;5;208;48;2;1;2;3mx\x1b[m",
        "\x1b[38;5;208;48;2;1;2;3mx\x1b[0m\x1b[1;2H"},
-      {"low 256-colour indexes as palette codes", 10, 1, "\x1b[38;5;9mx\x1b[m", "\x1b[91mx\x1b[0m\x1b[1;2H"},
+      {"low 256-colour indexes as palette codes", 10, 1, "\x1b[38;5;9mx\x1b[m",
+       "\x1b[91mx\x1b[0m\x1b[1;2H"},
       {"a linked cell counts as underlined", 10, 1, "\x1b]8;;http://a\x07x\x1b]8;;\x07y",
        "\x1b[4mx\x1b[0my\x1b[1;3H"},
       {"the pen is restored", 10, 1, "x\x1b[1;32m", "x\x1b[32;1m\x1b[1;2H"},
@@ -48,9 +51,12 @@ TEST(Serialize, SmallScreens) {
       {"origin mode: the region, origin, then the cursor from the region's top", 20, 8,
        "\x1b[3;6r\x1b[?6h\x1b[2;3Hx", "\r\n\r\n\r\n\x1b[2Cx\x1b[3;6r\x1b[?6h\x1b[2;4H"},
       {"the pending wrap after a region: the last character again", 4, 3,
-       "\x1b[1;2r\x1b[31mabc\x1b[32md\x1b[m", "\x1b[31mabc\x1b[32md\x1b[0m\x1b[1;2r\x1b[1;4H\x1b[32md\x1b[0m"},
+       "\x1b[1;2r\x1b[31mabc\x1b[32md\x1b[m",
+       "\x1b[31mabc\x1b[32md\x1b[0m\x1b[1;2r\x1b[1;4H\x1b[32md\x1b[0m"},
       {"a blank coloured row is filled", 6, 3, "\x1b[2;1H\x1b[44m\x1b[K\x1b[m\x1b[H",
-       "\r\n\x1b[44m\x1b[6X\r\n\x1b[0m\x1b[2A\x1b" "7\x1b[2;1H\x1b[0;44m\x1b[6X\x1b" "8\x1b[1;1H"},
+       "\r\n\x1b[44m\x1b[6X\r\n\x1b[0m\x1b[2A\x1b"
+       "7\x1b[2;1H\x1b[0;44m\x1b[6X\x1b"
+       "8\x1b[1;1H"},
   };
   for (const Case& c : cases) {
     Terminal t = fed(c.cols, c.rows, c.in);
@@ -72,9 +78,13 @@ TEST(Serialize, Presentation) {
   EXPECT_EQ(serialize_presentation(terminal_new(10, 2)), "");
   Terminal t = fed(10, 2, "\x1b[5 q\x1b[?25l\x1b]2;t\x07");
   EXPECT_EQ(serialize_presentation(t), "\x1b[?25l\x1b[5 q\x1b]2;t\x07");
-  Terminal u = fed(10, 2, "\x1b[?1016h\x1b]2;a\x1b" "b\x07");
+  Terminal u = fed(10, 2,
+                   "\x1b[?1016h\x1b]2;a\x1b"
+                   "b\x07");
   EXPECT_EQ(serialize_presentation(u), "\x1b[?1016h\x1b]2;a\x07");  // a lone ESC ends the title
-  Terminal v = fed(10, 2, "\x1b[?1006h\x1b]2;a\x7f" "b\x07");
+  Terminal v = fed(10, 2,
+                   "\x1b[?1006h\x1b]2;a\x7f"
+                   "b\x07");
   EXPECT_EQ(serialize_presentation(v), "\x1b[?1006h\x1b]2;ab\x07");
 }
 
@@ -88,8 +98,14 @@ struct Seen {
 };
 
 Seen seen(const Terminal& t) {
-  Seen s{screen_lines(t), screen_lines_styled(t), terminal_cursor(t).col, terminal_cursor(t).row,
-         t.modes, {}, t.active().region_top, t.active().region_bottom};
+  Seen s{screen_lines(t),
+         screen_lines_styled(t),
+         terminal_cursor(t).col,
+         terminal_cursor(t).row,
+         t.modes,
+         {},
+         t.active().region_top,
+         t.active().region_bottom};
   for (uint32_t r = 0; r < t.rows; ++r) s.wrapped.push_back(screen_row(t, r).wrapped);
   return s;
 }
@@ -126,8 +142,9 @@ TEST(Serialize, RoundTripGivesTheSameScreen) {
         Seen want = seen(t);
         // The top row's link to the scroll-back above it is not on the screen.
         if (screen_only) want.wrapped[0] = false;
-        expect_same(want, seen(copy), std::string(name) + " at " + std::to_string(cols) + "x" +
-                                             std::to_string(rows) + (screen_only ? " screen" : " all"));
+        expect_same(want, seen(copy),
+                    std::string(name) + " at " + std::to_string(cols) + "x" + std::to_string(rows) +
+                        (screen_only ? " screen" : " all"));
       }
     }
   }
@@ -148,21 +165,61 @@ TEST(Serialize, RoundTripOfEdgeCases) {
        "\x1b[?1049habcdefghi中文xyz\r\nline2", std::pair{10u, 4u}, "abcdefghi\nline2\n\n"},
       {"narrowing cuts a wide character on the cursor's row", 20, 4, "abcdefghi中文xyz",
        std::pair{10u, 4u}, "abcdefghi\n\n\n"},
-      {"ICH on a wide character's right half", 10, 3, "中文字符\x1b[1;2H\x1b[1@", {}, "   文字符\n\n"},
-      {"DECIC on a wide character's right half", 10, 3, "中文字符\x1b[1;2H\x1b[1'}", {}, "   文字符\n\n"},
-      {"without auto-wrap the last column is overwritten", 10, 3, "\x1b[?7l0123456789\x1b[?7hX", {},
+      {"ICH on a wide character's right half",
+       10,
+       3,
+       "中文字符\x1b[1;2H\x1b[1@",
+       {},
+       "   文字符\n\n"},
+      {"DECIC on a wide character's right half",
+       10,
+       3,
+       "中文字符\x1b[1;2H\x1b[1'}",
+       {},
+       "   文字符\n\n"},
+      {"without auto-wrap the last column is overwritten",
+       10,
+       3,
+       "\x1b[?7l0123456789\x1b[?7hX",
+       {},
        "012345678X\n\n"},
-      {"without auto-wrap the cursor stays on the last column", 10, 3, "\x1b[?7l0123456789", {},
+      {"without auto-wrap the cursor stays on the last column",
+       10,
+       3,
+       "\x1b[?7l0123456789",
+       {},
        "0123456789\n\n"},
-      {"a byte-order mark at the start of a row", 10, 3, "a\r\n\xEF\xBB\xBFhello", {}, "a\nhello\n"},
-      {"a variation selector after a control", 10, 3, "a\x1b[m\xEF\xB8\x8F\r\n\xEF\xB8\x8F" "b", {},
+      {"a byte-order mark at the start of a row",
+       10,
+       3,
+       "a\r\n\xEF\xBB\xBFhello",
+       {},
+       "a\nhello\n"},
+      {"a variation selector after a control",
+       10,
+       3,
+       "a\x1b[m\xEF\xB8\x8F\r\n\xEF\xB8\x8F"
+       "b",
+       {},
        "a\xEF\xB8\x8F\nb\n"},
       {"origin mode", 20, 8, "\x1b[3;6r\x1b[?6h\x1b[2;3Hx", {}, "\n\n\n  x\n\n\n\n"},
-      {"origin mode at the pending wrap", 10, 8, "\x1b[3;6r\x1b[?6h\x1b[2;1H0123456789", {},
+      {"origin mode at the pending wrap",
+       10,
+       8,
+       "\x1b[3;6r\x1b[?6h\x1b[2;1H0123456789",
+       {},
        "\n\n\n0123456789\n\n\n\n"},
-      {"a region at the pending wrap after a wide character", 10, 5, "\x1b[2;4r\x1b[2;1H01234567漢", {},
+      {"a region at the pending wrap after a wide character",
+       10,
+       5,
+       "\x1b[2;4r\x1b[2;1H01234567漢",
+       {},
        "\n01234567漢\n\n\n"},
-      {"the pending wrap above other rows", 10, 3, "\r\nbelow\x1b[H\x1b[41m0123456789\x1b[m", {},
+      {"the pending wrap above other rows",
+       10,
+       3,
+       "\r\nbelow\x1b[H\x1b[41m0123456789\x1b[m",
+       {},
        "0123456789\nbelow\n"},
   };
   for (const Case& c : cases) {
@@ -171,7 +228,8 @@ TEST(Serialize, RoundTripOfEdgeCases) {
     EXPECT_EQ(screen_lines(t), c.text) << c.name;
     for (bool screen_only : {true, false}) {
       Terminal copy = fed(t.cols, t.rows, serialize(t, screen_only));
-      expect_same(seen(t), seen(copy), std::string(c.name) + (screen_only ? " (screen)" : " (all)"));
+      expect_same(seen(t), seen(copy),
+                  std::string(c.name) + (screen_only ? " (screen)" : " (all)"));
     }
   }
 }
@@ -188,7 +246,8 @@ TEST(Serialize, ScrollingInTheStreamDoesNotSpreadBackgrounds) {
   EXPECT_EQ(screen_lines_styled(copy), screen_lines_styled(t));
   for (uint32_t r = 0; r < 4; ++r)
     for (uint32_t c = 0; c < 10; ++c)
-      EXPECT_EQ(testing::screen_cell(copy, r, c).bg, testing::screen_cell(t, r, c).bg) << r << "," << c;
+      EXPECT_EQ(testing::screen_cell(copy, r, c).bg, testing::screen_cell(t, r, c).bg)
+          << r << "," << c;
 }
 
 TEST(Serialize, SoftWrapsAreReproduced) {

@@ -62,7 +62,7 @@ struct TerminalModes {
 };
 
 struct Presentation {
-  std::string safe_title;  // the title without C0, DEL and C1 code points
+  std::string safe_title;                       // the title without C0, DEL and C1 code points
   std::optional<uint32_t> mouse_encoding_mode;  // 1006 or 1016, as last set
   uint32_t cursor_style = 0;                    // DECSCUSR
   bool cursor_hidden = false;

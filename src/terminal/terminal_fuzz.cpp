@@ -41,7 +41,8 @@ std::string observable(const Terminal& t) {
   std::string wrapped;
   const term::Buffer& b = t.active();
   // The top row's link to a row above the screen is not part of a redraw.
-  for (uint32_t r = 1; r < b.rows; ++r) wrapped += term::line_or_empty(b, b.screen_index(r)).wrapped ? 'w' : '.';
+  for (uint32_t r = 1; r < b.rows; ++r)
+    wrapped += term::line_or_empty(b, b.screen_index(r)).wrapped ? 'w' : '.';
   return screen_lines_styled(t) + "|" + std::to_string(c.col) + "," + std::to_string(c.row) + "|" +
          t.title + "|" + wrapped;
 }
@@ -80,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The carried tail (an incomplete sequence at the end) is the same in both.
   check(repair_whole.carried() == repair_split.carried(), "carried bytes differ");
   check(observable(whole) == observable(split), "split feed changed the screen");
-  check(terminal_take_replies(whole) == terminal_take_replies(split), "split feed changed the replies");
+  check(terminal_take_replies(whole) == terminal_take_replies(split),
+        "split feed changed the replies");
   const TerminalCursor c = terminal_cursor(whole);
   check(c.col <= whole.cols && c.row < whole.rows, "cursor outside the screen");
   (void)screen_lines(whole);
@@ -97,11 +99,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Terminal once = terminal_new(whole.cols, whole.rows);
   terminal_process(once, serialize(whole, screen_only));
   if (!pending_after_blank(whole))
-    check(text_and_cursor(once) == text_and_cursor(whole), "the serialised screen shows another screen");
+    check(text_and_cursor(once) == text_and_cursor(whole),
+          "the serialised screen shows another screen");
   Terminal twice = terminal_new(whole.cols, whole.rows);
   terminal_process(twice, serialize(once, screen_only));
   check(observable(once) == observable(twice), "the serialised screen does not redraw itself");
-  check(once.modes.alternate_screen == whole.modes.alternate_screen, "the alternate screen was lost");
+  check(once.modes.alternate_screen == whole.modes.alternate_screen,
+        "the alternate screen was lost");
   (void)serialize_presentation(whole);
   return 0;
 }

@@ -73,10 +73,24 @@ TEST(Utf8Repair, CarriesIncompleteSequencesAndReplacesInvalidOnes) {
   };
   const Case cases[] = {
       {{"\xE2\x82", "\xAC"}, {"", "\xE2\x82\xAC"}},
-      {{"a\xFF" "b"}, {"a\xEF\xBF\xBD" "b"}},
-      {{"\xE2", "\x82", "\xAC" "x"}, {"", "", "\xE2\x82\xAC" "x"}},
-      {{"\xE2\x82" "a"}, {"\xEF\xBF\xBD" "a"}},           // a maximal prefix is one U+FFFD
-      {{"\xE2\x82", "a"}, {"", "\xEF\xBF\xBD" "a"}},
+      {{"a\xFF"
+        "b"},
+       {"a\xEF\xBF\xBD"
+        "b"}},
+      {{"\xE2", "\x82",
+        "\xAC"
+        "x"},
+       {"", "",
+        "\xE2\x82\xAC"
+        "x"}},
+      {{"\xE2\x82"
+        "a"},
+       {"\xEF\xBF\xBD"
+        "a"}},  // a maximal prefix is one U+FFFD
+      {{"\xE2\x82", "a"},
+       {"",
+        "\xEF\xBF\xBD"
+        "a"}},
       {{"\xED\xA0\x80"}, {"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}},  // surrogates
       {{"\xF0\x9F\x98", "\x80\xF0"}, {"", "\xF0\x9F\x98\x80"}},
       {{"\xEF\xBF\xBD"}, {"\xEF\xBF\xBD"}},
@@ -86,7 +100,8 @@ TEST(Utf8Repair, CarriesIncompleteSequencesAndReplacesInvalidOnes) {
   for (const Case& c : cases) {
     Utf8Repair r;
     for (size_t i = 0; i < c.reads.size(); ++i)
-      EXPECT_EQ(std::string(r.feed(c.reads[i])), c.want[i]) << "read " << i << " of case " << c.want.back();
+      EXPECT_EQ(std::string(r.feed(c.reads[i])), c.want[i])
+          << "read " << i << " of case " << c.want.back();
   }
 }
 

@@ -18,8 +18,8 @@ TEST(Utf8, DecoderAndRepairAgreeWithBaseRules) {
     for (uint32_t b1 = 0; b1 < 256; ++b1) {
       for (uint8_t b2 : later) {
         for (uint8_t b3 : later) {
-          const std::string bytes{static_cast<char>(b0), static_cast<char>(b1), static_cast<char>(b2),
-                                  static_cast<char>(b3), 'x'};
+          const std::string bytes{static_cast<char>(b0), static_cast<char>(b1),
+                                  static_cast<char>(b2), static_cast<char>(b3), 'x'};
           const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
           const uint8_t* q = p;
           const uint32_t cp = decode_utf8(q, p + bytes.size());
@@ -28,7 +28,8 @@ TEST(Utf8, DecoderAndRepairAgreeWithBaseRules) {
             ASSERT_EQ(cp, kReplacement) << b0 << " " << b1;
           } else {
             ASSERT_EQ(static_cast<size_t>(q - p), valid) << b0 << " " << b1;
-            ASSERT_TRUE(cp != kReplacement || bytes.compare(0, 3, "\xEF\xBF\xBD") == 0) << b0 << " " << b1;
+            ASSERT_TRUE(cp != kReplacement || bytes.compare(0, 3, "\xEF\xBF\xBD") == 0)
+                << b0 << " " << b1;
           }
           Utf8Repair repair;
           ASSERT_EQ(repair.feed(bytes), utf8_lossy(bytes)) << b0 << " " << b1 << " " << int{b2};

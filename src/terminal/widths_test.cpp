@@ -63,10 +63,10 @@ TEST(Widths, NamedCodePoints) {
     uint32_t cp;
     uint32_t width;
   };
-  const Case cases[] = {{0x0301, 0}, {0x1160, 0}, {0x200B, 0}, {0xFEFF, 0},  {0x4E00, 2},
-                        {0xAC00, 2}, {0x3000, 2}, {0x303F, 1}, {0x1F600, 2}, {0x1F321, 1},
-                        {0xE0041, 0}, {0x20000, 2}, {0x40000, 1}, {0x00A0, 1}, {0x00AD, 1},
-                        {'a', 1},    {0x7F, 0},   {0x9F, 0},   {0x10FFFF, 1}};
+  const Case cases[] = {{0x0301, 0},  {0x1160, 0},  {0x200B, 0},  {0xFEFF, 0},  {0x4E00, 2},
+                        {0xAC00, 2},  {0x3000, 2},  {0x303F, 1},  {0x1F600, 2}, {0x1F321, 1},
+                        {0xE0041, 0}, {0x20000, 2}, {0x40000, 1}, {0x00A0, 1},  {0x00AD, 1},
+                        {'a', 1},     {0x7F, 0},    {0x9F, 0},    {0x10FFFF, 1}};
   for (const Case& c : cases) EXPECT_EQ(char_width(c.cp), c.width) << std::hex << c.cp;
 }
 

@@ -26,7 +26,9 @@ constexpr size_t kMaxJoinLength = 64;
 constexpr uint64_t kMinSide = 2;
 constexpr uint64_t kMaxSide = 1000;
 
-uint16_t clamp_side(uint32_t side) { return static_cast<uint16_t>(std::min<uint32_t>(side, 65535)); }
+uint16_t clamp_side(uint32_t side) {
+  return static_cast<uint16_t>(std::min<uint32_t>(side, 65535));
+}
 
 const std::string* text_member(const JsonValue& object, const char* key) {
   auto it = object.find(key);
@@ -143,11 +145,13 @@ std::optional<std::string> handle_village_command(RunShared& run, const JsonValu
     if (!take_village_request(run, command, type)) return "failed to spawn thread";
   } else if (type == "restart") {
     const std::string* session = text_member(command, "sessionId");
-    if (session != nullptr && is_session_uuid(*session) && !take_village_request(run, command, type))
+    if (session != nullptr && is_session_uuid(*session) &&
+        !take_village_request(run, command, type))
       return "failed to spawn thread";
   } else if (type == "input") {
     const std::string* data = text_member(command, "data");
-    if (data == nullptr || data->empty() || utf16_length(*data) > kMaxInputUnits) return std::nullopt;
+    if (data == nullptr || data->empty() || utf16_length(*data) > kMaxInputUnits)
+      return std::nullopt;
     if (run.stopping.load()) return std::nullopt;
     if (!village_input(run, *data)) return "failed to spawn thread";
   } else if (type == "watch") {
@@ -294,8 +298,7 @@ void send_watch_frame(RunShared& run, std::optional<Frame> snapshot) {
   // cut the stream it is meant for. Counted from what the daemon has read,
   // not from what waits: a daemon that never reads and watches again and
   // again is still cut.
-  if (p.subscriber)
-    p.limit = std::max(p.limit, encode_frame(*snapshot).size() + kBacklogLimit);
+  if (p.subscriber) p.limit = std::max(p.limit, encode_frame(*snapshot).size() + kBacklogLimit);
   publish_frame(run, std::move(*snapshot));
 }
 

@@ -194,9 +194,14 @@ TEST_F(CommandsTest, WatchChecks) {
     bool taken;
   };
   const std::vector<Case> cases = {
-      {"panel-1", true},  {std::string(64, 'a'), true}, {std::string(65, 'a'), false},
-      {"", false},        {"a b", false},               {"a_b", false},
-      {"Z-9", true},      {"caf\xC3\xA9", false},
+      {"panel-1", true},
+      {std::string(64, 'a'), true},
+      {std::string(65, 'a'), false},
+      {"", false},
+      {"a b", false},
+      {"a_b", false},
+      {"Z-9", true},
+      {"caf\xC3\xA9", false},
   };
   // The watch starts a job that reads the publisher: read and write it
   // under its lock, as the run does.
@@ -290,12 +295,14 @@ TEST_F(CommandsTest, SessionFromRecordsRemovedTakesTheLastKey) {
   run.registration = json(R"({"runId":"r","sessionFromRecords":true,"cwd":"/","pid":1})");
   set_session_id(run, "n1", false);
   // nativeSessionId came last and moves into the removed key's place.
-  EXPECT_EQ(to_js_json(run.registration), R"({"runId":"r","nativeSessionId":"n1","cwd":"/","pid":1})");
+  EXPECT_EQ(to_js_json(run.registration),
+            R"({"runId":"r","nativeSessionId":"n1","cwd":"/","pid":1})");
   set_session_id(run, "n2", true);
   EXPECT_EQ(to_js_json(run.registration),
             R"({"runId":"r","nativeSessionId":"n2","cwd":"/","pid":1,"sessionFromRecords":true})");
   set_session_id(run, "n3", false);
-  EXPECT_EQ(to_js_json(run.registration), R"({"runId":"r","nativeSessionId":"n3","cwd":"/","pid":1})");
+  EXPECT_EQ(to_js_json(run.registration),
+            R"({"runId":"r","nativeSessionId":"n3","cwd":"/","pid":1})");
 }
 
 TEST_F(CommandsTest, Screens) {
@@ -477,7 +484,8 @@ TEST_F(CommandsTest, WatchSendsASnapshot) {
   }
   handle(R"({"type":"watch","join":"panel-1"})");
   ASSERT_EQ(subscriber->sent.size(), 1u);
-  std::string screen = serialize(run.screen.terminal, false) + serialize_presentation(run.screen.terminal);
+  std::string screen =
+      serialize(run.screen.terminal, false) + serialize_presentation(run.screen.terminal);
   const std::string frame = encode_frame(snapshot_frame("panel-1", 1234, 0, 80, 24, screen));
   EXPECT_EQ(subscriber->sent[0], frame);
   EXPECT_TRUE(run.publisher.enabled);

@@ -173,8 +173,7 @@ class Attempt {
       if (link.stop.load()) return Next::go_on;
       std::optional<JsonValue> command = parse_json(event.data);
       if (!command || link.closed.load()) return Next::go_on;
-      if (village_off(link.home) && !(is_stop(*command) && village_owned(run_)))
-        return Next::go_on;
+      if (village_off(link.home) && !(is_stop(*command) && village_owned(run_))) return Next::go_on;
       return hand_over(link_event::Command{std::move(*command)});
     }
     if (event.name == "ready") {

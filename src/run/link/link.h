@@ -44,10 +44,9 @@ struct Dropped {};  // an attempt ended
 using LinkEvent = std::variant<link_event::Command, link_event::Ready, link_event::Dropped>;
 
 struct LinkSettings {
-  std::array<std::chrono::milliseconds, 4> delays{std::chrono::milliseconds(500),
-                                                  std::chrono::milliseconds(1000),
-                                                  std::chrono::milliseconds(2000),
-                                                  std::chrono::milliseconds(5000)};
+  std::array<std::chrono::milliseconds, 4> delays{
+      std::chrono::milliseconds(500), std::chrono::milliseconds(1000),
+      std::chrono::milliseconds(2000), std::chrono::milliseconds(5000)};
   std::chrono::milliseconds connect_timeout{2000};
   // A stream that carries no byte this long is given up.
   std::chrono::milliseconds read_timeout{75000};

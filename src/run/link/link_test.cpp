@@ -186,9 +186,9 @@ TEST_F(LinkTest, EventsThroughChunks) {
   Pauses pauses(1);
   start(pauses.hook());
   finish();
-  EXPECT_EQ(recorder.events(), (std::vector<std::string>{R"(command {"type":"a"})",
-                                                          "command {\"type\":\"b\"}", "ready",
-                                                          "dropped", "dropped"}));
+  EXPECT_EQ(recorder.events(),
+            (std::vector<std::string>{R"(command {"type":"a"})", "command {\"type\":\"b\"}",
+                                      "ready", "dropped", "dropped"}));
   EXPECT_EQ(pauses.delays(), std::vector<long>{500});
 }
 
@@ -382,9 +382,10 @@ TEST_F(LinkTest, SwitchedOffWhileStreamingOnlyStopsAVillageOwnedRun) {
       c.write(kChunkedHead);
       c.write(chunk("event: ready\n\n"));
       off.wait();
-      c.write(chunk("event: command\ndata: {\"type\":\"resize\",\"cols\":90,\"rows\":30}\n\n"
-                    "event: command\ndata: {\"type\":\"stop\"}\n\n"
-                    "event: unknown-run\n\n"));
+      c.write(
+          chunk("event: command\ndata: {\"type\":\"resize\",\"cols\":90,\"rows\":30}\n\n"
+                "event: command\ndata: {\"type\":\"stop\"}\n\n"
+                "event: unknown-run\n\n"));
     });
     Recorder events;
     Pauses pauses(0);

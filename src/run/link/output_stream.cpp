@@ -55,7 +55,7 @@ struct StreamCore {
   std::condition_variable changed;
   std::deque<std::string> queue;
   size_t queue_bytes = 0;
-  bool writer_idle = false;  // waiting for a first frame: each frame wakes it
+  bool writer_idle = false;     // waiting for a first frame: each frame wakes it
   bool channel_closed = false;  // by the run: the writer ends the body
   bool writer_failed = false;
   bool threads_started = false;
@@ -87,7 +87,8 @@ void write_body(const std::shared_ptr<StreamCore>& core) {
     {
       std::unique_lock lock(core->mutex);
       core->writer_idle = true;
-      core->changed.wait(lock, [&] { return !core->queue.empty() || core->channel_closed || core->ended; });
+      core->changed.wait(
+          lock, [&] { return !core->queue.empty() || core->channel_closed || core->ended; });
       core->writer_idle = false;
       const auto gathered = last_write + kGather;
       if (std::chrono::steady_clock::now() < gathered)
@@ -384,12 +385,14 @@ std::shared_ptr<OutputStream> open_output_stream(
   if (link.closed.load() || village_off(link.home)) return nullptr;
   const std::optional<Route> route = link.copy_route();
   if (!route) return nullptr;
-  const std::optional<std::string> head = output_stream_head(link.run_id, route->port, route->token);
+  const std::optional<std::string> head =
+      output_stream_head(link.run_id, route->port, route->token);
   if (!head) return nullptr;
   // Each wait is its own time-out, or what is left before the deadline.
   const auto wait_most = [&](std::chrono::milliseconds own) {
     if (!deadline) return own;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
     return std::clamp(left, std::chrono::milliseconds(0), own);
   };
   if (wait_most(streams.timings.connect).count() == 0) return nullptr;
@@ -466,7 +469,8 @@ void schedule_stream_retry(RunShared& run) {
   if (!started) p.retry_pending = false;
 }
 
-void retire_stream(RunShared& run, uint64_t generation, const std::shared_ptr<OutputStream>& stream) {
+void retire_stream(RunShared& run, uint64_t generation,
+                   const std::shared_ptr<OutputStream>& stream) {
   Publisher& p = run.publisher;
   if (!stream || p.generation != generation || p.subscriber != stream) return;
   p.subscriber.reset();
@@ -541,7 +545,8 @@ void apply_stream_test_hook(OutputStreams& streams,
                             const std::vector<std::pair<std::string, std::string>>& environment) {
   for (const auto& [name, value] : environment) {
     if (name != kTestRetireVariable) continue;
-    if (all_digits(value, 9)) streams.timings.retire = std::chrono::milliseconds(digits_value(value));
+    if (all_digits(value, 9))
+      streams.timings.retire = std::chrono::milliseconds(digits_value(value));
     return;
   }
 }

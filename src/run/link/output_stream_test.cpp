@@ -13,11 +13,11 @@ namespace mossbank::run {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::decode_frames;
+using testing::frame_number;
 using testing::ReceivedStream;
 using testing::StreamAnswer;
 using testing::StreamServer;
-using testing::decode_frames;
-using testing::frame_number;
 
 constexpr char kToken[] = "token-1";
 constexpr char kRunId[] = "run-0001";
@@ -74,7 +74,8 @@ class StreamRun {
 
   // Until stream `n` (0-based) has its head frame: it is then attached.
   void wait_attached(size_t n) {
-    auto got = server.wait_for([&](const auto& s) { return s.size() > n && s[n].body.size() >= 13; });
+    auto got =
+        server.wait_for([&](const auto& s) { return s.size() > n && s[n].body.size() >= 13; });
     ASSERT_GT(got.size(), n);
     ASSERT_GE(got[n].body.size(), 13u) << "stream " << n << " never got its head";
   }
@@ -136,7 +137,7 @@ TEST(OutputStreamWire, CarryOnValues) {
 
 TEST(OutputStreamWire, RetryDelaysGrowThenStay) {
   const StreamTimings timings;
-  const std::pair<uint32_t, int64_t> cases[] = {{0, 250},  {1, 500},  {2, 1000}, {3, 2000},
+  const std::pair<uint32_t, int64_t> cases[] = {{0, 250},  {1, 500},  {2, 1000},   {3, 2000},
                                                 {4, 5000}, {5, 5000}, {1000, 5000}};
   for (auto [count, ms] : cases) EXPECT_EQ(retry_delay(timings, count).count(), ms) << count;
 }
@@ -145,7 +146,8 @@ TEST(OutputStreamWire, RetryDelaysGrowThenStay) {
 bool wait_ended(OutputStream& stream) {
   auto ended = std::make_shared<std::promise<bool>>();
   auto result = ended->get_future();
-  if (!stream.on_end([ended](bool by_run) { ended->set_value(by_run); })) return stream.ended_by_run();
+  if (!stream.on_end([ended](bool by_run) { ended->set_value(by_run); }))
+    return stream.ended_by_run();
   return result.get();
 }
 
@@ -187,7 +189,8 @@ TEST(OutputStreamOpen, CarryOnComesFromTheAnswer) {
 
 TEST(OutputStreamOpen, NoStreamWithoutAProvenDaemonOrAfterARefusal) {
   enum class Setting { refused, link_closed, no_route, village_off };
-  for (Setting setting : {Setting::refused, Setting::link_closed, Setting::no_route, Setting::village_off}) {
+  for (Setting setting :
+       {Setting::refused, Setting::link_closed, Setting::no_route, Setting::village_off}) {
     StreamRun r([](size_t) { return StreamAnswer{404}; });
     if (setting == Setting::link_closed) r.run->link.closed = true;
     if (setting == Setting::no_route) r.run->link.set_route(std::nullopt);
@@ -206,14 +209,13 @@ TEST(OutputStreamAttach, HeadBacklogThenTheCarriedSize) {
     std::vector<Frame> frames;
     uint32_t size_frames;
   } cases[] = {
-      {"10 3", true, {head10, ab, cd, size}, 3},
-      {"9 3", true, {head10, ab, cd}, 0},
-      {"", true, {head10, ab, cd}, 0},
-      {"14 2", false, {head_frame(14), size}, 2},
+      {"10 3", true, {head10, ab, cd, size}, 3}, {"9 3", true, {head10, ab, cd}, 0},
+      {"", true, {head10, ab, cd}, 0},           {"14 2", false, {head_frame(14), size}, 2},
       {"10 2", false, {head_frame(14)}, 0},
   };
   for (const auto& c : cases) {
-    const std::string header = *c.carry_on ? std::string("x-mossbank-carry-on: ") + c.carry_on + "\r\n" : "";
+    const std::string header =
+        *c.carry_on ? std::string("x-mossbank-carry-on: ") + c.carry_on + "\r\n" : "";
     StreamRun r([&](size_t) { return StreamAnswer{200, header}; });
     {
       std::lock_guard lock(r.run->publisher_mutex);
@@ -308,7 +310,8 @@ TEST(OutputStreamRetire, LosesAndRepeatsNothing) {
     const std::vector<Frame> frames = decode_frames(streams[n].body);
     ASSERT_FALSE(frames.empty()) << n;
     EXPECT_EQ(frames[0].kind, 'H') << n;
-    EXPECT_EQ(frame_number(frames[0].body, 0, 8), carried.size()) << "stream " << n << " starts where the last ended";
+    EXPECT_EQ(frame_number(frames[0].body, 0, 8), carried.size())
+        << "stream " << n << " starts where the last ended";
     carried += data_of(frames);
   }
   EXPECT_EQ(carried.size(), total);

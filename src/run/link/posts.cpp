@@ -26,8 +26,7 @@ bool report_run(LinkState& link, std::string_view suffix, const JsonValue& body)
   if (village_off(link.home)) return false;
   std::optional<Route> route = link.copy_route();
   if (!route) return false;
-  RunAnswer answer =
-      send_run_request(link, *route, "POST", run_path(link.run_id, suffix), &body);
+  RunAnswer answer = send_run_request(link, *route, "POST", run_path(link.run_id, suffix), &body);
   if (answer.answered && answer.status == kStatusUnauthorized) {
     // The daemon no longer knows our token: the link proves it again at once.
     link.set_route(std::nullopt);

@@ -37,14 +37,14 @@ struct Publisher {
   std::optional<std::vector<Frame>> backlog;
   uint64_t backlog_size = 0;
   uint64_t limit = kBacklogLimit;
-  uint64_t published = 0;       // data bytes published so far
+  uint64_t published = 0;  // data bytes published so far
   uint32_t size_frames = 0;
   // The output stream's part.
   bool opening = false;
   bool retry_pending = false;
   uint32_t retry_count = 0;
-  bool enabled = false;   // the village watches
-  bool closed = false;    // the run ends
+  bool enabled = false;  // the village watches
+  bool closed = false;   // the run ends
   std::shared_ptr<Subscriber> retiring;
   uint64_t generation = 0;
   uint64_t backlog_start = 0;

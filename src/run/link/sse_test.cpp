@@ -28,23 +28,29 @@ TEST(SseParser, Events) {
     Events want;
   };
   const std::vector<Case> cases = {
-      {"named event", "event: command\ndata: {\"type\":\"stop\"}\n\n",
+      {"named event",
+       "event: command\ndata: {\"type\":\"stop\"}\n\n",
        {{"command", "{\"type\":\"stop\"}"}}},
       {"no name is message", "data: x\n\n", {{"message", "x"}}},
-      {"data lines joined", "event: command\ndata: {\"a\":\ndata: 1}\n\n", {{"command", "{\"a\":\n1}"}}},
-      {"one leading space dropped", "data:x\n\ndata: x\n\ndata:  x\n\n",
+      {"data lines joined",
+       "event: command\ndata: {\"a\":\ndata: 1}\n\n",
+       {{"command", "{\"a\":\n1}"}}},
+      {"one leading space dropped",
+       "data:x\n\ndata: x\n\ndata:  x\n\n",
        {{"message", "x"}, {"message", "x"}, {"message", " x"}}},
       {"name without data", "event: ready\n\n", {{"ready", ""}}},
       {"empty line with nothing pending", "\n\n\r\n", {}},
       {"comments and other fields ignored",
-       ": keep-alive\n\nid: 7\nretry: 10\nevent: ready\nfoo: bar\ndata\n\n", {{"ready", ""}}},
+       ": keep-alive\n\nid: 7\nretry: 10\nevent: ready\nfoo: bar\ndata\n\n",
+       {{"ready", ""}}},
       {"CR LF and many CRs", "event: ready\r\r\ndata: a\r\n\r\n", {{"ready", "a"}}},
       {"later name replaces", "event: a\nevent:\t b\ndata: 1\n\n", {{"b", "1"}}},
       {"name without space", "event:ready\n\n", {{"ready", ""}}},
       {"empty data line counts", "data:\n\n", {{"message", ""}}},
       {"bad UTF-8 replaced", "data: \xff!\n\n", {{"message", "\xEF\xBF\xBD!"}}},
       {"incomplete event waits", "event: ready\ndata: 1\n", {}},
-      {"names and data cleared after each", "event: a\ndata: 1\n\ndata: 2\n\n",
+      {"names and data cleared after each",
+       "event: a\ndata: 1\n\ndata: 2\n\n",
        {{"a", "1"}, {"message", "2"}}},
   };
   for (const Case& c : cases) {
@@ -73,10 +79,14 @@ TEST(SseParser, BoundsALineAndAnEventsData) {
       {"a line one byte past it", {"data: " + big + "x\n\n"}, false, 0},
       {"a line past it with no newline, in reads", {"data: " + big, "xy"}, false, 0},
       {"data lines that join past it",
-       {"data: " + std::string(kMaxEventBytes / 2, 'a') + "\n", "data: " +
-        std::string(kMaxEventBytes / 2, 'b') + "\n\n"},
-       false, 0},
-      {"an event before the bad one still comes", {"event: ready\n\ndata: " + big + "xx"}, false, 1},
+       {"data: " + std::string(kMaxEventBytes / 2, 'a') + "\n",
+        "data: " + std::string(kMaxEventBytes / 2, 'b') + "\n\n"},
+       false,
+       0},
+      {"an event before the bad one still comes",
+       {"event: ready\n\ndata: " + big + "xx"},
+       false,
+       1},
   };
   for (const Case& c : cases) {
     SseParser parser;

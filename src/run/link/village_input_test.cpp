@@ -19,7 +19,8 @@ TEST(VillageInputWriter, WritesInTheOrderHandedOver) {
   VillageInputWriter writer;
   std::string want;
   for (int i = 0; i < 200; ++i) {
-    std::string piece = std::to_string(i) + std::string(static_cast<size_t>(i) * 37, 'a' + i % 26) + ";";
+    std::string piece =
+        std::to_string(i) + std::string(static_cast<size_t>(i) * 37, 'a' + i % 26) + ";";
     want += piece;
     ASSERT_TRUE(writer.write(agent.input, piece));
   }
@@ -46,7 +47,8 @@ TEST(VillageInputWriter, DroppedWhileTheAgentDoesNotReadCallsTheWriteOff) {
   ::fcntl(read_end.get(), F_SETFL, O_NONBLOCK);
   char buffer[1 << 16];
   size_t total = 0;
-  for (ssize_t n; (n = ::read(read_end.get(), buffer, sizeof buffer)) > 0;) total += static_cast<size_t>(n);
+  for (ssize_t n; (n = ::read(read_end.get(), buffer, sizeof buffer)) > 0;)
+    total += static_cast<size_t>(n);
   EXPECT_LT(total, size_t{1} << 20);  // only what the pipe held of the first piece
 }
 

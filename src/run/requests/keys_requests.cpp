@@ -62,7 +62,9 @@ bool awaiting_approval_now(RunShared& run) {
   return screen::awaiting_approval(view.agent_name(), view.plain);
 }
 
-bool is_true(const JsonValue* value) { return value != nullptr && value->is_boolean() && value->get<bool>(); }
+bool is_true(const JsonValue* value) {
+  return value != nullptr && value->is_boolean() && value->get<bool>();
+}
 
 bool launch_character(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -140,8 +142,9 @@ std::string serve_interrupt_request(RunShared& run, const VillageRequest& reques
   const screen::TypingProfile profile = screen::typing_profile(agent_name(run));
   ScreenView view = read_screen(run);
   if (screen::awaiting_approval(view.agent_name(), view.plain)) return std::string(kPermission);
-  const bool ctrl_c = std::any_of(profile.interrupt_keys.begin(), profile.interrupt_keys.end(),
-                                  [](screen::InterruptKey key) { return key == screen::InterruptKey::kCtrlC; });
+  const bool ctrl_c =
+      std::any_of(profile.interrupt_keys.begin(), profile.interrupt_keys.end(),
+                  [](screen::InterruptKey key) { return key == screen::InterruptKey::kCtrlC; });
   if (ctrl_c) {
     if (has_hand_draft(run)) return std::string(kDraft);
     if (!screen::pane_is_busy(view.plain)) return std::string(kEmpty);
@@ -177,7 +180,8 @@ std::string serve_restart_request(RunShared& run, const VillageRequest& request)
   // Stored before Enter: an agent that exits at once still restarts.
   const JsonValue* session = json_member(command, "sessionId");
   PendingRestart pending;
-  pending.session_id = session != nullptr && session->is_string() ? session->get<std::string>() : "";
+  pending.session_id =
+      session != nullptr && session->is_string() ? session->get<std::string>() : "";
   pending.requested_at = now_ms();
   pending.requested_mono = std::chrono::steady_clock::now();
   const auto armed_at = pending.requested_mono;

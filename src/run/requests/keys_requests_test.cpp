@@ -33,7 +33,8 @@ class KeysRequests : public ::testing::Test {
   }
 
   // A fresh screen of the agent, drawn from `bytes`.
-  void show(std::string_view agent, const std::string& bytes, uint32_t cols = 80, uint32_t rows = 24) {
+  void show(std::string_view agent, const std::string& bytes, uint32_t cols = 80,
+            uint32_t rows = 24) {
     std::lock_guard lock(run->screen_mutex);
     run->screen.agent = std::string(agent);
     run->screen.terminal = terminal_new(cols, rows);
@@ -130,13 +131,15 @@ TEST_F(KeysInMenus, KeysTakenOnlyForTheMenuTheVillageSaw) {
     VillageRequest r = request("{}");
     r.command = command;
     EXPECT_EQ(serve_keys_request(*run, r), c.outcome) << c.what;
-    EXPECT_EQ(typed(), c.outcome == "sent" ? c.typed.value_or(c.keys.get<std::string>()) : "") << c.what;
+    EXPECT_EQ(typed(), c.outcome == "sent" ? c.typed.value_or(c.keys.get<std::string>()) : "")
+        << c.what;
   }
 }
 
 TEST_F(KeysInMenus, NoMenuOrAStoppingRunTypesNothing) {
   ASSERT_TRUE(menu.has_value());
-  JsonValue command = JsonValue{{"type", "keys"}, {"keys", "1"}, {"expect", {{"signature", menu->text}}}};
+  JsonValue command =
+      JsonValue{{"type", "keys"}, {"keys", "1"}, {"expect", {{"signature", menu->text}}}};
   VillageRequest r = request("{}");
   r.command = command;
   run->stopping.store(true);
@@ -167,10 +170,12 @@ TEST_F(KeysRequests, TheCommandCenterTakesOnlyItsEsc) {
     std::string outcome;
   };
   const std::vector<Case> cases = {
-      {"Esc back offered", "? help   esc back   \u2191/\u2193 move   enter open   n new", "\x1b", "sent"},
+      {"Esc back offered", "? help   esc back   \u2191/\u2193 move   enter open   n new", "\x1b",
+       "sent"},
       {"no Esc back offered", "? help   \u2191/\u2193 move   enter open   n new", "\x1b", "failed"},
       {"another key", "? help   esc back   \u2191/\u2193 move   enter open   n new", "n", "failed"},
-      {"two Esc", "? help   esc back   \u2191/\u2193 move   enter open   n new", "\x1b\x1b", "failed"},
+      {"two Esc", "? help   esc back   \u2191/\u2193 move   enter open   n new", "\x1b\x1b",
+       "failed"},
   };
   for (const Case& c : cases) {
     show("codex", command_center(c.footer));
@@ -182,7 +187,8 @@ TEST_F(KeysRequests, TheCommandCenterTakesOnlyItsEsc) {
     ASSERT_TRUE(menu.has_value()) << c.what;
     ASSERT_EQ(menu->title, "Agent command center") << c.what;
     VillageRequest r = request("{}");
-    r.command = JsonValue{{"type", "keys"}, {"keys", c.keys}, {"expect", {{"signature", menu->text}}}};
+    r.command =
+        JsonValue{{"type", "keys"}, {"keys", c.keys}, {"expect", {{"signature", menu->text}}}};
     EXPECT_EQ(serve_keys_request(*run, r), c.outcome) << c.what;
     EXPECT_EQ(typed(), c.outcome == "sent" ? c.keys : "") << c.what;
   }
@@ -214,7 +220,8 @@ TEST_F(KeysRequests, InterruptKeysPerAgent) {
   for (const Case& c : cases) {
     show(c.agent, c.screen);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(serve_interrupt_request(*run, request(R"({"type":"interrupt"})")), c.outcome) << c.agent;
+    EXPECT_EQ(serve_interrupt_request(*run, request(R"({"type":"interrupt"})")), c.outcome)
+        << c.agent;
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(typed(), c.keys) << c.agent;
     // Two keys go one gap apart; a wait never ends early.
@@ -263,8 +270,10 @@ TEST(LaunchWords, Checks) {
     std::optional<std::vector<std::string>> words;
   };
   using Words = std::vector<std::string>;
-  const std::string sixteen = R"(["a","b","c","d","e","f","g","h","i","j","k","l","m","n","o","p"])";
-  const std::string seventeen = R"(["a","b","c","d","e","f","g","h","i","j","k","l","m","n","o","p","q"])";
+  const std::string sixteen =
+      R"(["a","b","c","d","e","f","g","h","i","j","k","l","m","n","o","p"])";
+  const std::string seventeen =
+      R"(["a","b","c","d","e","f","g","h","i","j","k","l","m","n","o","p","q"])";
   const std::string hundred = "[\"" + std::string(100, 'x') + "\"]";
   const std::string hundred_one = "[\"" + std::string(101, 'x') + "\"]";
   const std::vector<std::pair<std::string, std::optional<Words>>> cases = {
@@ -272,14 +281,15 @@ TEST(LaunchWords, Checks) {
       {R"({"launch":[]})", Words{}},
       {R"({"launch":["--model","opus[1m]","--effort=high","-c","a.b:c/d=e-f"]})",
        Words{"--model", "opus[1m]", "--effort=high", "-c", "a.b:c/d=e-f"}},
-      {"{\"launch\":" + sixteen + "}", Words{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l",
-                                             "m", "n", "o", "p"}},
+      {"{\"launch\":" + sixteen + "}",
+       Words{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p"}},
       {"{\"launch\":" + seventeen + "}", std::nullopt},
       {"{\"launch\":" + hundred + "}", Words{std::string(100, 'x')}},
       {"{\"launch\":" + hundred_one + "}", std::nullopt},
       {R"({"launch":[""]})", std::nullopt},
       {R"({"launch":["a b"]})", std::nullopt},
-      {R"({"launch":["-c","model_reasoning_effort=high"]})", Words{"-c", "model_reasoning_effort=high"}},
+      {R"({"launch":["-c","model_reasoning_effort=high"]})",
+       Words{"-c", "model_reasoning_effort=high"}},
       {R"({"launch":["a,b"]})", std::nullopt},
       {R"({"launch":["caf\u00e9"]})", std::nullopt},
       {R"({"launch":[1]})", std::nullopt},
@@ -292,7 +302,8 @@ TEST(LaunchWords, Checks) {
 }
 
 std::string restart_command(const std::string& extra = "") {
-  return std::string(R"({"type":"restart","requestId":"r1","sessionId":")") + kSession + "\"" + extra + "}";
+  return std::string(R"({"type":"restart","requestId":"r1","sessionId":")") + kSession + "\"" +
+         extra + "}";
 }
 
 TEST_F(KeysRequests, RestartRefusals) {
@@ -312,7 +323,8 @@ TEST_F(KeysRequests, RestartRefusals) {
   };
   for (const Case& c : cases) {
     show(c.agent, idle);
-    EXPECT_EQ(serve_restart_request(*run, request(restart_command(c.extra).c_str())), c.outcome) << c.what;
+    EXPECT_EQ(serve_restart_request(*run, request(restart_command(c.extra).c_str())), c.outcome)
+        << c.what;
     EXPECT_EQ(typed(), "") << c.what;
     EXPECT_FALSE(pending().has_value()) << c.what;
   }
@@ -356,9 +368,10 @@ TEST_F(KeysRequests, RestartTypesTheExitCommandAfterStoringTheRestart) {
     pending_at_enter = pending().has_value();
   });
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(serve_restart_request(
-                *run, request(restart_command(R"(,"launch":["--model","opus"],"upgrade":true)").c_str())),
-            "sent");
+  EXPECT_EQ(
+      serve_restart_request(
+          *run, request(restart_command(R"(,"launch":["--model","opus"],"upgrade":true)").c_str())),
+      "sent");
   EXPECT_EQ(typed(), "/exit\r");
   {
     std::lock_guard lock(seen_mutex);
@@ -411,7 +424,8 @@ TEST_F(KeysRequests, RestartWindowIsOnTheMonotonicClock) {
 TEST_F(KeysRequests, AQuestionAfterTheExitCommandCancelsTheRestart) {
   show("claude", agent_capture("claude/idle-80x24.raw"));
   run->upgrade_requested.store(false);
-  EXPECT_EQ(serve_restart_request(*run, request(restart_command(R"(,"upgrade":true)").c_str())), "sent");
+  EXPECT_EQ(serve_restart_request(*run, request(restart_command(R"(,"upgrade":true)").c_str())),
+            "sent");
   EXPECT_EQ(typed(), "/exit\r");
   // The agent asks instead of exiting; the watch answers it with one Esc.
   show("claude", agent_capture("claude/approval-bash-80x24.raw"));

@@ -53,7 +53,8 @@ struct Table {
   std::vector<NewConversationEntry> entries;
 };
 
-std::unique_ptr<screen::ScreenPattern> table_pattern(const JsonValue* text, std::deque<std::string>& texts) {
+std::unique_ptr<screen::ScreenPattern> table_pattern(const JsonValue* text,
+                                                     std::deque<std::string>& texts) {
   if (text == nullptr || !text->is_string()) return nullptr;
   texts.push_back(text->get<std::string>());
   return std::make_unique<screen::ScreenPattern>(texts.back(), kPatternFailure);
@@ -71,7 +72,8 @@ const Table& table() {
       if (agent == "_") continue;
       NewConversationEntry entry;
       entry.agent = agent;
-      if (const JsonValue* commands = json_member(value, "commands"); commands && commands->is_array()) {
+      if (const JsonValue* commands = json_member(value, "commands");
+          commands && commands->is_array()) {
         for (const JsonValue& c : *commands)
           if (c.is_string()) entry.commands.push_back(c.get<std::string>());
       }
@@ -131,15 +133,16 @@ void apply_sgr(Look& look, std::string_view params, std::optional<std::string_vi
         k += 2;
       } else if (k + 1 < tokens.size() && tokens[k + 1] == "2") {
         if (foreground && k + 4 < tokens.size()) {
-          const std::string rgb = std::string(tokens[k + 2]) + ";" + std::string(tokens[k + 3]) + ";" +
-                                  std::string(tokens[k + 4]);
+          const std::string rgb = std::string(tokens[k + 2]) + ";" + std::string(tokens[k + 3]) +
+                                  ";" + std::string(tokens[k + 4]);
           look.ghost = ghost && rgb == *ghost;
         } else if (foreground) {
           look.ghost = false;
         }
         k += 4;
       }
-    } else if (t == "39" || (t.size() == 2 && (t[0] == '3' || t[0] == '9') && t[1] >= '0' && t[1] <= '7')) {
+    } else if (t == "39" ||
+               (t.size() == 2 && (t[0] == '3' || t[0] == '9') && t[1] >= '0' && t[1] <= '7')) {
       look.ghost = false;
     }
   }
@@ -219,7 +222,8 @@ std::optional<LinePost> typed_line_post(std::string_view agent, std::string_view
   std::optional<std::string> line = read_box_line(agent, blank_untyped(styled, ghost));
   if (!line || line->starts_with('/') || line->starts_with('!')) return std::nullopt;
   size_t end = 0;
-  for (size_t chars = 0; end < line->size() && chars < kMaxTypedChars; ++chars) next_code_point(*line, end);
+  for (size_t chars = 0; end < line->size() && chars < kMaxTypedChars; ++chars)
+    next_code_point(*line, end);
   line->resize(end);
   return LinePost{"/typed", std::move(*line)};
 }

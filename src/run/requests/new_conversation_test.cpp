@@ -11,7 +11,8 @@ TEST(NewConversationTable, EntriesInOrder) {
   const auto& table = new_conversation_table();
   std::vector<std::string> agents;
   for (const auto& e : table) agents.push_back(e.agent);
-  EXPECT_EQ(agents, (std::vector<std::string>{"opencode", "claude", "codex", "antigravity", "grok"}));
+  EXPECT_EQ(agents,
+            (std::vector<std::string>{"opencode", "claude", "codex", "antigravity", "grok"}));
   EXPECT_FALSE(table[0].box);  // OpenCode's box is its side box
   EXPECT_EQ(table[0].commands, std::vector<std::string>{"/new"});
   EXPECT_EQ(table[1].commands, std::vector<std::string>{"/clear"});
@@ -22,7 +23,8 @@ TEST(NewConversationTable, EntriesInOrder) {
 const char* const kRule = "────────────────────────────────────────";
 
 std::string claude_box(const std::string& line) {
-  return std::string("history\n") + kRule + "\n❯\u00a0" + line + "\n" + kRule + "\n  ⏸ manual mode on";
+  return std::string("history\n") + kRule + "\n❯\u00a0" + line + "\n" + kRule +
+         "\n  ⏸ manual mode on";
 }
 
 std::string opencode_box(const std::string& line) {
@@ -39,7 +41,7 @@ TEST(ReadBoxLine, ByAgent) {
       {"claude", claude_box("/clear  "), "/clear"},
       {"claude", claude_box(" "), std::nullopt},
       {"claude", "❯ older prompt\n" + claude_box("newer"), "newer"},  // the lowest box row
-      {"claude", "\x1b[0;2m❯ in\x1b[0mside", "inside"},                 // CSI sequences go first
+      {"claude", "\x1b[0;2m❯ in\x1b[0mside", "inside"},               // CSI sequences go first
       {"claude", "no box here", std::nullopt},
       {"codex", "› hello codex\n\n  ? for shortcuts", "hello codex"},
       {"antigravity", ">\tthere", "there"},
@@ -51,7 +53,8 @@ TEST(ReadBoxLine, ByAgent) {
       {"muse", "❯ hello", std::nullopt},
       {"", "❯ hello", std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(read_box_line(c.agent, c.screen), c.line) << c.agent << ": " << c.screen;
+  for (const Case& c : cases)
+    EXPECT_EQ(read_box_line(c.agent, c.screen), c.line) << c.agent << ": " << c.screen;
 }
 
 TEST(BlankUntyped, FaintAndGhostCharactersGo) {
@@ -69,7 +72,7 @@ TEST(BlankUntyped, FaintAndGhostCharactersGo) {
       {"a\x1b[38;2;88;88;89mb", "88;88;88", "ab"},
       {"a\x1b[38:2:88:88:88mb\x1b[38;5;8mc", "88;88;88", "a c"},
       {"a\x1b[48;2;88;88;88mb", "88;88;88", "ab"},  // a background is no suggestion
-      {"a\x1b[2mb\nc", nullptr, "a \nc"},              // each row starts plain
+      {"a\x1b[2mb\nc", nullptr, "a \nc"},           // each row starts plain
       {"wide \x1b[2m你好\x1b[0m", nullptr, "wide   "},
       {"osc\x1b]0;title\x07 kept", nullptr, "osc kept"},
   };

@@ -100,7 +100,8 @@ bool take_village_request(RunShared& run, const JsonValue& command, std::string_
   request.type = std::string(type);
   request.request_id = request_id;
   RunShared* r = &run;  // the run joins its jobs before it goes
-  if (run.jobs.start("village's request", [r, request = std::move(request)] { serve_village_request(*r, request); }))
+  if (run.jobs.start("village's request",
+                     [r, request = std::move(request)] { serve_village_request(*r, request); }))
     return true;
   run.gate.busy.store(false);
   return false;

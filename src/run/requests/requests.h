@@ -83,9 +83,9 @@ std::string serve_restart_request(RunShared& run, const VillageRequest& request)
 
 // One read of Claude Code's box after a sent talk.
 struct ReceiptRead {
-  bool text_gone = false;   // the cursor after an empty prompt, or the text not shown
-  bool working = false;     // the pane looks busy or the activity says working
-  bool question = false;    // an approval question waits
+  bool text_gone = false;  // the cursor after an empty prompt, or the text not shown
+  bool working = false;    // the pane looks busy or the activity says working
+  bool question = false;   // an approval question waits
 };
 
 // A receipt's body fields (besides requestId).
@@ -105,7 +105,8 @@ class ReceiptWatch {
 
   // `elapsed` since the watch began; `current` false when the request is no
   // longer current or an interrupt came.
-  std::optional<Receipt> next(bool current, const ReceiptRead& read, std::chrono::milliseconds elapsed);
+  std::optional<Receipt> next(bool current, const ReceiptRead& read,
+                              std::chrono::milliseconds elapsed);
 
  private:
   std::optional<Receipt> candidate_;

@@ -28,7 +28,8 @@ struct Read {
 std::pair<std::optional<Receipt>, size_t> watch(const std::vector<Read>& reads) {
   ReceiptWatch w;
   for (size_t k = 0; k < reads.size(); ++k) {
-    if (auto receipt = w.next(reads[k].current, reads[k].read, reads[k].at)) return {receipt, k + 1};
+    if (auto receipt = w.next(reads[k].current, reads[k].read, reads[k].at))
+      return {receipt, k + 1};
   }
   return {std::nullopt, reads.size()};
 }
@@ -49,14 +50,24 @@ TEST(ReceiptWatch, Stages) {
   const std::vector<Case> cases = {
       {"taken twice in a row", {{gone, milliseconds(0)}, {busy, milliseconds(120)}}, turn, 2},
       {"taken once, back in the box, taken twice",
-       {{gone, milliseconds(0)}, {box, milliseconds(120)}, {gone, milliseconds(240)}, {gone, milliseconds(360)}},
-       taken, 4},
-      {"a question while the text waits", {{box, milliseconds(0)}, {asked, milliseconds(120)}},
-       Receipt{"untaken", std::nullopt, "question"}, 2},
-      {"no longer current", {{box, milliseconds(0)}, {box, milliseconds(120), false}},
-       Receipt{"unconfirmed", std::nullopt, std::nullopt}, 2},
-      {"five seconds in the box", {{box, milliseconds(4990)}, {box, milliseconds(5000)}},
-       Receipt{"untaken", std::nullopt, "box"}, 2},
+       {{gone, milliseconds(0)},
+        {box, milliseconds(120)},
+        {gone, milliseconds(240)},
+        {gone, milliseconds(360)}},
+       taken,
+       4},
+      {"a question while the text waits",
+       {{box, milliseconds(0)}, {asked, milliseconds(120)}},
+       Receipt{"untaken", std::nullopt, "question"},
+       2},
+      {"no longer current",
+       {{box, milliseconds(0)}, {box, milliseconds(120), false}},
+       Receipt{"unconfirmed", std::nullopt, std::nullopt},
+       2},
+      {"five seconds in the box",
+       {{box, milliseconds(4990)}, {box, milliseconds(5000)}},
+       Receipt{"untaken", std::nullopt, "box"},
+       2},
       {"taken just at the end", {{box, milliseconds(4900)}, {busy, milliseconds(5020)}}, turn, 2},
       {"still waiting", {{box, milliseconds(0)}, {gone, milliseconds(120)}}, std::nullopt, 2},
   };
@@ -68,7 +79,8 @@ TEST(ReceiptWatch, Stages) {
 }
 
 TEST(RequestBodies, KeysInOrder) {
-  EXPECT_EQ(to_js_json(talk_result_body("", "maybe-pasted")), R"({"requestId":"","outcome":"maybe-pasted"})");
+  EXPECT_EQ(to_js_json(talk_result_body("", "maybe-pasted")),
+            R"({"requestId":"","outcome":"maybe-pasted"})");
   EXPECT_EQ(to_js_json(talk_receipt_body("r1", {"taken", true, std::nullopt})),
             R"({"requestId":"r1","stage":"taken","turn":true})");
   EXPECT_EQ(to_js_json(talk_receipt_body("r1", {"untaken", std::nullopt, "question"})),
@@ -103,7 +115,8 @@ TEST_F(GateTest, OneAtATimeAndNoneWhileStopping) {
   const JsonValue interrupt = JsonValue::parse(R"({"type":"interrupt","requestId":"c"})");
 
   // Without a text requestId nothing is taken or answered.
-  EXPECT_TRUE(take_village_request(run, JsonValue::parse(R"({"type":"talk","requestId":7})"), "talk"));
+  EXPECT_TRUE(
+      take_village_request(run, JsonValue::parse(R"({"type":"talk","requestId":7})"), "talk"));
   EXPECT_FALSE(run.gate.busy.load());
 
   run.gate.busy.store(true);  // a request runs
@@ -148,8 +161,8 @@ TEST_F(GateTest, AClaudeTalkThroughTheWorker) {
     }
   });
 
-  ASSERT_TRUE(take_village_request(run, JsonValue::parse(R"({"type":"talk","requestId":"t","text":"hi"})"),
-                                   "talk"));
+  ASSERT_TRUE(take_village_request(
+      run, JsonValue::parse(R"({"type":"talk","requestId":"t","text":"hi"})"), "talk"));
   EXPECT_EQ(pipe.take_until("\r"), "hi");  // the text, then Enter
   // The worker ends after its last post, the receipt.
   run.jobs.join_all();
@@ -163,7 +176,6 @@ TEST_F(GateTest, AClaudeTalkThroughTheWorker) {
   std::lock_guard lock(run.activity_mutex);
   EXPECT_TRUE(run.activity.village_talk);
 }
-
 
 // An Enter typed by hand reads the box once the feeder has put on the screen
 // what the pump had handed it: the line the user sees is the line posted.

@@ -89,9 +89,8 @@ std::optional<std::string> slash_command_word(std::string_view text) {
 }
 
 std::vector<std::string> collect_match_texts(std::string_view screen_text) {
-  std::string plain = csi_pattern.replace_all_with(screen_text, [](const screen::Match&) {
-    return std::string();
-  });
+  std::string plain =
+      csi_pattern.replace_all_with(screen_text, [](const screen::Match&) { return std::string(); });
   std::vector<std::string> rows;
   std::string_view rest = plain;
   while (!rest.empty()) {
@@ -114,7 +113,8 @@ bool match_agent_texts(std::string_view agent, std::string_view screen_text) {
   return false;
 }
 
-std::optional<std::string> popup_command(const SlashPopupEntry& entry, std::string_view screen_text) {
+std::optional<std::string> popup_command(const SlashPopupEntry& entry,
+                                         std::string_view screen_text) {
   for (const std::string& row : collect_match_texts(screen_text)) {
     if (std::optional<screen::Match> m = entry.row->find(row)) {
       if (std::optional<std::string_view> command = m->group(1)) return std::string(*command);

@@ -40,7 +40,8 @@ std::vector<std::string> collect_match_texts(std::string_view screen_text);
 bool match_agent_texts(std::string_view agent, std::string_view screen_text);
 
 // The command on the first popup row of the screen, by the agent's entry.
-std::optional<std::string> popup_command(const SlashPopupEntry& entry, std::string_view screen_text);
+std::optional<std::string> popup_command(const SlashPopupEntry& entry,
+                                         std::string_view screen_text);
 
 // Cursor and Home/End keys in typed input (the draft record of the key
 // filter), and the collapsed paste marker an agent shows for a long paste.

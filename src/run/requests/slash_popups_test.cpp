@@ -10,15 +10,9 @@ TEST(SlashCommandWord, LeadingCommandOnly) {
     const char* text;
     std::optional<std::string> command;
   } cases[] = {
-      {"/models gpt and more", "/models"},
-      {"/new", "/new"},
-      {"/new\tx", "/new"},
-      {"/review-pr 12", "/review-pr"},
-      {"/Models", std::nullopt},
-      {"models", std::nullopt},
-      {" /models", std::nullopt},
-      {"/models.", std::nullopt},
-      {"/", std::nullopt},
+      {"/models gpt and more", "/models"}, {"/new", "/new"},           {"/new\tx", "/new"},
+      {"/review-pr 12", "/review-pr"},     {"/Models", std::nullopt},  {"models", std::nullopt},
+      {" /models", std::nullopt},          {"/models.", std::nullopt}, {"/", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(slash_command_word(c.text), c.command) << c.text;
 }
@@ -43,7 +37,7 @@ TEST(SlashPopups, OpenCodesPopupRow) {
       {"┃ /models Switch model", std::nullopt},
       {"┃ /models  ", std::nullopt},
       {"  ┃ /models  Switch model", std::nullopt},
-      {"\x1b[7m┃ /models\x1b[0m  Switch model", "/models"},  // styling removed first
+      {"\x1b[7m┃ /models\x1b[0m  Switch model", "/models"},                // styling removed first
       {"header\r\n┃ /new  New session\n┃ /models  Switch model", "/new"},  // the first row wins
       {"┃ /exit  x\n", "/exit"},
   };
@@ -63,11 +57,14 @@ TEST(CollectMatchTexts, CsiRemovedThenRows) {
             (std::vector<std::string>{"a", "b", "", "c"}));
   EXPECT_EQ(collect_match_texts("a\n"), std::vector<std::string>{"a"});
   EXPECT_TRUE(collect_match_texts("").empty());
-  EXPECT_EQ(collect_match_texts("\x1b]0;title\x07x"), std::vector<std::string>{"\x1b]0;title\x07x"});
+  EXPECT_EQ(collect_match_texts("\x1b]0;title\x07x"),
+            std::vector<std::string>{"\x1b]0;title\x07x"});
 }
 
 TEST(InputPatterns, CursorKeysAndPasteMarker) {
-  for (const char* key : {"\x1b[A", "\x1bOB", "\x1b[;C", "\x1b[H", "\x1bOF", "\x1b" "dD"}) {
+  for (const char* key : {"\x1b[A", "\x1bOB", "\x1b[;C", "\x1b[H", "\x1bOF",
+                          "\x1b"
+                          "dD"}) {
     EXPECT_TRUE(cursor_key_pattern.is_match(key)) << key + 1;
   }
   // The class holds "[", "d" and ";" but no digits: a key with modifiers is

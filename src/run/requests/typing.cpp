@@ -51,7 +51,8 @@ View plain_view(RunShared& run) {
 View marked_view(RunShared& run) {
   auto lock = run.lock_current_screen();
   const TerminalCursor c = terminal_cursor(run.screen.terminal);
-  return {run.screen.agent, screen_lines_marked(run.screen.terminal), screen::ScreenCursor{c.col, c.row}};
+  return {run.screen.agent, screen_lines_marked(run.screen.terminal),
+          screen::ScreenCursor{c.col, c.row}};
 }
 
 bool bracketed_paste_on(RunShared& run) {
@@ -65,10 +66,13 @@ std::optional<std::string_view> agent_of(const std::string& agent) {
 }
 
 bool input_box(const View& view, bool shell_mode) {
-  return screen::has_input_box(agent_of(view.agent), view.text, shell_mode, screen::is_approval_prompt);
+  return screen::has_input_box(agent_of(view.agent), view.text, shell_mode,
+                               screen::is_approval_prompt);
 }
 
-bool has_line_break(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+bool has_line_break(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
 
 size_t char_count(std::string_view text) {
   size_t n = 0;
@@ -80,8 +84,7 @@ size_t char_count(std::string_view text) {
 // draft still shows after the last.
 bool clear_draft(RunShared& run, const VillageRequest& request) {
   View view = marked_view(run);
-  const std::string draft =
-      screen::read_command(view.text, false, view.cursor, false);
+  const std::string draft = screen::read_command(view.text, false, view.cursor, false);
   for (int pass = 0; pass < kClearPasses; ++pass) {
     const bool box = screen::has_claude_prompt_box(view.text, false);
     if (!box || (pass > 0 && !text_in_command_line(draft, view.text))) return true;
@@ -91,18 +94,21 @@ bool clear_draft(RunShared& run, const VillageRequest& request) {
     run.waker.sleep_for(kAfterClearing);
     view = marked_view(run);
   }
-  return !(screen::has_claude_prompt_box(view.text, false) && text_in_command_line(draft, view.text));
+  return !(screen::has_claude_prompt_box(view.text, false) &&
+           text_in_command_line(draft, view.text));
 }
 
 // Whether the box shows exactly the text (or the marker of a collapsed paste).
 bool box_shows_text(const View& view, std::string_view text, bool shell) {
   if (!screen::input_shows_text(view.text, text, shell)) return false;
-  const std::string command = strip_white_space(screen::read_command(view.text, shell, view.cursor, false));
+  const std::string command =
+      strip_white_space(screen::read_command(view.text, shell, view.cursor, false));
   return command == strip_white_space(text) || pasted_marker_pattern.is_match(command);
 }
 
 // Whether the text, taken back, still shows in a row of the screen.
-bool text_left_behind(std::string_view screen_text, std::string_view text, std::string_view command) {
+bool text_left_behind(std::string_view screen_text, std::string_view text,
+                      std::string_view command) {
   const std::string ending = " " + std::string(command);
   for (const std::string& row : screen::split_lines(screen_text)) {
     const std::string_view trimmed = trim_end_js(row);
@@ -153,7 +159,8 @@ std::string strip_white_space(std::string_view text) {
 }
 
 bool text_in_command_line(std::string_view draft, std::string_view screen_text) {
-  const std::string command = strip_white_space(screen::read_command(screen_text, false, std::nullopt, false));
+  const std::string command =
+      strip_white_space(screen::read_command(screen_text, false, std::nullopt, false));
   if (command.empty()) return false;
   for (const std::string& line : screen::split_lines(draft)) {
     const std::string squashed = strip_white_space(line);
@@ -200,7 +207,8 @@ std::string type_into_agent(RunShared& run, const VillageRequest& request, std::
   const std::optional<std::string> command = slash_command_word(text);
   view = plain_view(run);
   if (!input_box(view, false)) {
-    return word(claude && screen::is_shell_mode_prompt(view.text) ? words::kDraft : words::kPermission);
+    return word(claude && screen::is_shell_mode_prompt(view.text) ? words::kDraft
+                                                                  : words::kPermission);
   }
   if (!flags.force) {
     if (claude && command) {

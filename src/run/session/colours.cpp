@@ -117,15 +117,15 @@ std::optional<size_t> partial_answer_start(std::string_view text) {
 
 std::string hex_component(std::string_view digits) {
   uint32_t v = 0;
-  for (char c : digits) v = v * 16 + static_cast<uint32_t>(is_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
+  for (char c : digits)
+    v = v * 16 + static_cast<uint32_t>(is_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
   const double max = std::pow(16.0, static_cast<double>(digits.size())) - 1;
   const auto scaled = static_cast<unsigned>(std::floor(v / max * 255 + 0.5));
   return {kLowerHexDigits[(scaled >> 4) & 15], kLowerHexDigits[scaled & 15]};
 }
 
 std::optional<std::string> normalise_colour(std::string_view text) {
-  if (text.size() == 7 && text[0] == '#' && all_hex(text.substr(1), 6, 6))
-    return ascii_lower(text);
+  if (text.size() == 7 && text[0] == '#' && all_hex(text.substr(1), 6, 6)) return ascii_lower(text);
   // "rgb:" or "rgba:", three components and an optional fourth (alpha,
   // ignored), whichever prefix.
   std::string_view rest;

@@ -54,8 +54,9 @@ TEST(Colours, BackgroundAnswerWithAlpha) {
 TEST(Colours, KeysInTheOrderFirstSet) {
   JsonValue record = JsonValue::object();
   std::string tail;
-  EXPECT_TRUE(take_colour_answers(
-      record, tail, "a\x1b]12;#00FF00\x07" "b\x1b]10;rgb:ffff/ffff/ffff\x1b\\c"));
+  EXPECT_TRUE(take_colour_answers(record, tail,
+                                  "a\x1b]12;#00FF00\x07"
+                                  "b\x1b]10;rgb:ffff/ffff/ffff\x1b\\c"));
   EXPECT_EQ(to_js_json(record), R"({"cursor":"#00ff00","foreground":"#ffffff"})");
 }
 

@@ -77,7 +77,8 @@ bool count_user_keys(RunShared& run, const screen::TakenKeys& taken) {
   return screen::count_input_keys(run.key_filter, taken, run_key_screen(run));
 }
 
-screen::FilteredKeys filter_user_keys(RunShared& run, std::string_view bytes, KeyClock::time_point now) {
+screen::FilteredKeys filter_user_keys(RunShared& run, std::string_view bytes,
+                                      KeyClock::time_point now) {
   std::lock_guard lock(run.key_filter_mutex);
   return screen::filter_input_keys(run.key_filter, bytes, run_key_screen(run), now);
 }
@@ -123,7 +124,8 @@ screen::FilteredKeys filter_village_input(RunShared& run, std::string_view data,
 
 std::string filter_request_keys(std::string_view keys) {
   screen::KeyFilterState scratch;
-  screen::FilteredKeys out = screen::filter_input_keys(scratch, keys, screen::KeyScreen{}, KeyClock::now());
+  screen::FilteredKeys out =
+      screen::filter_input_keys(scratch, keys, screen::KeyScreen{}, KeyClock::now());
   return out.bytes + scratch.pending;
 }
 

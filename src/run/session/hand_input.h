@@ -26,7 +26,8 @@ screen::KeyScreen run_key_screen(RunShared& run);
 // The two halves of filter_user_keys, for the keys path: the keys are
 // written between them, so that a keystroke never waits for the approval
 // test of the count.
-screen::TakenKeys take_user_keys(RunShared& run, std::string_view bytes, screen::KeyClock::time_point now);
+screen::TakenKeys take_user_keys(RunShared& run, std::string_view bytes,
+                                 screen::KeyClock::time_point now);
 bool count_user_keys(RunShared& run, const screen::TakenKeys& taken);
 
 screen::FilteredKeys filter_user_keys(RunShared& run, std::string_view bytes,

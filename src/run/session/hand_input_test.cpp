@@ -24,7 +24,9 @@ class HandInputTest : public ::testing::Test {
   }
 
   std::string user(std::string_view bytes) { return filter_user_keys(run, bytes, now).bytes; }
-  std::string village(std::string_view bytes) { return filter_village_input(run, bytes, now).bytes; }
+  std::string village(std::string_view bytes) {
+    return filter_village_input(run, bytes, now).bytes;
+  }
 
   void set_last_input(KeyClock::time_point at) {
     std::lock_guard lock(run.key_filter_mutex);

@@ -29,10 +29,10 @@ namespace mossbank::run {
 using MirrorClock = std::chrono::steady_clock;
 
 struct MirrorTimings {
-  std::chrono::milliseconds hold{1500};          // after typed input
-  std::chrono::milliseconds hold_look{40};       // looks at most this often in a hold
-  std::chrono::milliseconds calm_look{250};      // ... and otherwise
-  std::chrono::milliseconds settle{40};          // outside a hold, a change waits this long
+  std::chrono::milliseconds hold{1500};      // after typed input
+  std::chrono::milliseconds hold_look{40};   // looks at most this often in a hold
+  std::chrono::milliseconds calm_look{250};  // ... and otherwise
+  std::chrono::milliseconds settle{40};      // outside a hold, a change waits this long
   std::chrono::milliseconds activity_check{500};
   std::chrono::milliseconds activity_watch{3000};  // checks go on this long after a change
   std::chrono::milliseconds working_lapse{2500};

@@ -54,7 +54,8 @@ TEST(MirrorThrottle, WhenAChangeIsLookedAt) {
       {"hold just over: calm again", t0, t0, t0 - 100ms, t0, t0 + 150ms},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(next_look_at(m, c.now, c.hold_until, c.last_look, c.changed_at), c.expected) << c.what;
+    EXPECT_EQ(next_look_at(m, c.now, c.hold_until, c.last_look, c.changed_at), c.expected)
+        << c.what;
 }
 
 TEST(MirrorThrottle, TheHoldLastsASecondAndAHalfAndWakesTheMirror) {
@@ -99,8 +100,8 @@ class MirrorRun {
   }
 
   // The bodies posted to `path`, once `done` holds for them.
-  std::vector<JsonValue> wait_posts(const std::string& path,
-                                    const std::function<bool(const std::vector<JsonValue>&)>& done) {
+  std::vector<JsonValue> wait_posts(
+      const std::string& path, const std::function<bool(const std::vector<JsonValue>&)>& done) {
     std::unique_lock lock(mutex_);
     std::vector<JsonValue> bodies;
     changed_.wait_for(lock, 60s, [&] {
@@ -125,7 +126,8 @@ class MirrorRun {
 
 std::function<bool(const std::vector<JsonValue>&)> last_text_has(const std::string& text) {
   return [text](const std::vector<JsonValue>& bodies) {
-    return !bodies.empty() && bodies.back()["text"].get<std::string>().find(text) != std::string::npos;
+    return !bodies.empty() &&
+           bodies.back()["text"].get<std::string>().find(text) != std::string::npos;
   };
 }
 
@@ -180,8 +182,8 @@ TEST(MirrorLoop, WorkingLapsesOnceTheAgentIsQuiet) {
     m.run->activity.last_busy_at = now_ms() - 2600;
   }
   m.output("x");
-  const auto posts = m.wait_posts("/api/runs/run-2/activity",
-                                  [](const auto& bodies) { return !bodies.empty(); });
+  const auto posts =
+      m.wait_posts("/api/runs/run-2/activity", [](const auto& bodies) { return !bodies.empty(); });
   ASSERT_EQ(posts.size(), 1u);
   EXPECT_EQ(to_js_json(posts[0]), R"({"working":false,"asked":false})");
   std::lock_guard lock(m.run->activity_mutex);

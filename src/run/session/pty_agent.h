@@ -14,8 +14,8 @@
 namespace mossbank::run {
 
 struct AgentCommand {
-  std::string path;                     // the resolved program
-  std::vector<std::string> argv;        // argv[0] first
+  std::string path;               // the resolved program
+  std::vector<std::string> argv;  // argv[0] first
   std::vector<std::pair<std::string, std::string>> environment;
   std::string cwd;
   uint16_t cols = 80;

@@ -138,7 +138,8 @@ void PumpControl::agent_exited() {
   }
 }
 
-void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_ptr<PtyMaster>& master,
+void run_output_pump(const std::shared_ptr<RunShared>& run,
+                     const std::shared_ptr<PtyMaster>& master,
                      const std::shared_ptr<AgentInput>& input, PumpControl& control,
                      PumpTarget target) {
   std::vector<char> buffer(kReadSize);
@@ -177,7 +178,8 @@ void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_pt
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) return;  // end of file, or EIO once the agent's side is closed
 
-    const std::string_view text = repair.feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    const std::string_view text =
+        repair.feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
     // Handed to the screen before the user sees it, so that a request never
     // reads a screen older than the user's (and never waits on a terminal
     // the user paused).

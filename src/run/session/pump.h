@@ -48,7 +48,8 @@ struct PumpTarget {
   std::mutex* stdout_mutex = nullptr;
 };
 
-void run_output_pump(const std::shared_ptr<RunShared>& run, const std::shared_ptr<PtyMaster>& master,
+void run_output_pump(const std::shared_ptr<RunShared>& run,
+                     const std::shared_ptr<PtyMaster>& master,
                      const std::shared_ptr<AgentInput>& input, PumpControl& control,
                      PumpTarget target);
 

@@ -48,7 +48,8 @@ class PumpTest : public ::testing::Test {
   void agent_writes(std::string_view bytes, bool feeds = true) {
     const uint64_t reads = control_.reads();
     const uint64_t before = generation();
-    ASSERT_EQ(write(agent_out_.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(write(agent_out_.get(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
     // Wait until the pump has taken the read and the screen has it (bounded;
     // never the assertion).
     auto done = [&] { return control_.reads() != reads && (!feeds || generation() != before); };
@@ -88,8 +89,12 @@ TEST_F(PumpTest, ACharacterCutBetweenReadsReachesTheUserWhole) {
 }
 
 TEST_F(PumpTest, InvalidBytesBecomeReplacementCharacters) {
-  agent_writes("a\xFF" "b");
-  EXPECT_EQ(user_got(), "a\xEF\xBF\xBD" "b");
+  agent_writes(
+      "a\xFF"
+      "b");
+  EXPECT_EQ(user_got(),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST_F(PumpTest, TheScreenAndTheFramesGetWhatTheUserGot) {
@@ -137,10 +142,8 @@ TEST_F(PumpTest, ARequestDoesNotWaitOnAPausedTerminal) {
   const int flags = fcntl(user_out_.get(), F_GETFL);
   fcntl(user_out_.get(), F_SETFL, flags | O_NONBLOCK);
   const std::string filler(4096, 'x');
-  while (write(user_out_.get(), filler.data(), filler.size()) > 0) {
-  }
-  while (write(user_out_.get(), filler.data(), 1) > 0) {
-  }
+  while (write(user_out_.get(), filler.data(), filler.size()) > 0) {}
+  while (write(user_out_.get(), filler.data(), 1) > 0) {}
   fcntl(user_out_.get(), F_SETFL, flags);
 
   ASSERT_EQ(write(agent_out_.get(), "hello", 5), 5);

@@ -367,7 +367,8 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     session_uuid = *fresh;
   }
   screen::RunSession session = screen::run_session(
-      options.program, agent_args(options.program, in.agent_args, in.vocation_prompt), session_uuid);
+      options.program, agent_args(options.program, in.agent_args, in.vocation_prompt),
+      session_uuid);
 
   auto [cols, rows] = initial_size(inv);
 
@@ -398,10 +399,10 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     }
     if (in.automatic && env_is_one(inv.environment, "MOSSBANK_AUTO_RUN")) {
       note_runs_by_itself(inv.environment, "no-start: " + *error);
-      return end_with(run_agent_directly(in.program_path,
-                                         agent_args(options.program, in.agent_args, in.vocation_prompt),
-                                         inv),
-                      true);
+      return end_with(
+          run_agent_directly(in.program_path,
+                             agent_args(options.program, in.agent_args, in.vocation_prompt), inv),
+          true);
     }
     eprint("mossbank run: the agent didn't start: " + *error + "\n");
     return end_with(1, true);
@@ -428,7 +429,8 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   run->restartable = reg.restartable;
   run->has_own_terminal.store(stdout_terminal);
   run->screen.agent = reg.agent;
-  run->size.own_terminal = stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
+  run->size.own_terminal =
+      stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
   run->poster = std::make_unique<Poster>(run->link);
   apply_stream_test_hook(run->output_streams, inv.environment);
 
@@ -472,14 +474,17 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   }
   if (auto exe = platform::own_executable_path()) {
     if (auto bundle = app_bundle_of(*exe))
-      watches.emplace_back([run, bundle = *bundle] { watch_bundle_update(*run, bundle, detach_from_village); });
+      watches.emplace_back(
+          [run, bundle = *bundle] { watch_bundle_update(*run, bundle, detach_from_village); });
   }
   platform::mark_agent_output();
   PumpControl pump_control;
-  std::thread pump = worker(run, "output", false, [&, master = agent_started.master, input = agent_started.input] {
-    run_output_pump(run, master, input, pump_control, PumpTarget{STDOUT_FILENO, &stdout_mutex_});
-    return std::optional<std::string>();
-  });
+  std::thread pump =
+      worker(run, "output", false, [&, master = agent_started.master, input = agent_started.input] {
+        run_output_pump(run, master, input, pump_control,
+                        PumpTarget{STDOUT_FILENO, &stdout_mutex_});
+        return std::optional<std::string>();
+      });
   std::thread link = worker(run, "village's commands", true, [run] { return run_link(*run); });
   std::thread mirror = worker(run, "screen", true, [run] {
     run_mirror(run);
@@ -572,7 +577,8 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
   restart_route_.reset();
   if (restart && window == RestartState::none && !run->link.closed.load())
     restart_route_ = registered_route(run->link);
-  if ((!restart || window != RestartState::none) && !run->link.closed.load() && !village_off(inv.home_dir)) {
+  if ((!restart || window != RestartState::none) && !run->link.closed.load() &&
+      !village_off(inv.home_dir)) {
     if (auto route = registered_route(run->link))
       send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
   }

@@ -41,12 +41,12 @@ struct RestartRequest {
 struct LoopInput {
   const RunInvocation* invocation = nullptr;
   const RunOptions* options = nullptr;
-  std::string program_path;                   // resolved on PATH
+  std::string program_path;  // resolved on PATH
   std::string run_id;
   std::optional<std::string> vocation_prompt;
-  std::vector<std::string> agent_args;        // this run's (resume arguments after a restart)
+  std::vector<std::string> agent_args;  // this run's (resume arguments after a restart)
   bool first_run = true;
-  bool automatic = false;                     // MOSSBANK_AUTO_RUN is "1"
+  bool automatic = false;  // MOSSBANK_AUTO_RUN is "1"
 };
 
 struct LoopResult {

@@ -51,8 +51,8 @@ JsonValue build_registration(const RegistrationInput& in) {
   r["command"] = in.command;
   r["cwd"] = in.invocation->current_dir;
   r["pid"] = in.invocation->pid;
-  r["villageOwned"] = env_var(env, "MOSSBANK_VILLAGE_TERMINAL") == "1" || run_as == in.run_id ||
-                      host == in.run_id;
+  r["villageOwned"] =
+      env_var(env, "MOSSBANK_VILLAGE_TERMINAL") == "1" || run_as == in.run_id || host == in.run_id;
   r["wrapperVersion"] = in.invocation->version;
   r["wrapperApi"] = kApiLevel;
   r["input"] = true;

@@ -30,7 +30,7 @@ struct RegistrationInput {
   std::string run_id;
   std::optional<uint32_t> child_pid;
   bool restartable = false;
-  std::string agent;    // the recognised agent, "" when none
+  std::string agent;  // the recognised agent, "" when none
   bool stdout_terminal = false;
   std::optional<std::string> vocation_id;
   std::optional<std::string> session_id;

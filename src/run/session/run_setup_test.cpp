@@ -14,11 +14,12 @@ TEST(RunSize, FromTheVariable) {
     std::pair<uint16_t, uint16_t> size;
   };
   const Case cases[] = {
-      {"120x40", {120, 40}}, {"2x2", {2, 2}},       {"1x50", {80, 24}},  {"120x1", {80, 24}},
-      {"abc", {80, 24}},     {"12345x40", {80, 24}}, {"x40", {80, 24}},   {"120x", {80, 24}},
-      {"120x40x2", {80, 24}}, {" 120x40", {80, 24}}, {std::nullopt, {80, 24}},
+      {"120x40", {120, 40}},  {"2x2", {2, 2}},        {"1x50", {80, 24}},       {"120x1", {80, 24}},
+      {"abc", {80, 24}},      {"12345x40", {80, 24}}, {"x40", {80, 24}},        {"120x", {80, 24}},
+      {"120x40x2", {80, 24}}, {" 120x40", {80, 24}},  {std::nullopt, {80, 24}},
   };
-  for (const Case& c : cases) EXPECT_EQ(parse_run_size(c.text), c.size) << c.text.value_or("(unset)");
+  for (const Case& c : cases)
+    EXPECT_EQ(parse_run_size(c.text), c.size) << c.text.value_or("(unset)");
 }
 
 TEST(AgentEnvironment, OwnVariablesGoRunIdComesTermDefaults) {
@@ -78,10 +79,11 @@ TEST(Registration, KeysInOrder) {
   in.stdout_terminal = true;
   in.vocation_id = "";
   in.session_id.reset();
-  EXPECT_EQ(to_js_json(build_registration(in)),
-            R"({"runId":"r1","command":"claude","cwd":"/work","pid":42,"villageOwned":false,)"
-            R"("wrapperVersion":"9.9.9","wrapperApi":211,"input":true,"interrupt":true,)"
-            R"("binding":true,"stream":true,"startedAt":1700000000000,"lines":true,"resizable":true})");
+  EXPECT_EQ(
+      to_js_json(build_registration(in)),
+      R"({"runId":"r1","command":"claude","cwd":"/work","pid":42,"villageOwned":false,)"
+      R"("wrapperVersion":"9.9.9","wrapperApi":211,"input":true,"interrupt":true,)"
+      R"("binding":true,"stream":true,"startedAt":1700000000000,"lines":true,"resizable":true})");
 }
 
 TEST(Registration, VillageOwnedAndResizable) {
@@ -118,11 +120,15 @@ TEST(EndReset, OnlyWhatTheAgentLeftOnAndTheKeyboardPop) {
   EXPECT_EQ(end_reset(t), "\x1b[?1004l\x1b[?2004l\x1b[<u");
 
   Terminal full = terminal_new(80, 24);
-  terminal_process(full, "\x1b[?1049h\x1b[?1002h\x1b[?25l\x1b[?1h\x1b=\x1b[3;10r\x1b[?7l\x1b[4h\x1b(0\x1b[1;31m");
+  terminal_process(
+      full,
+      "\x1b[?1049h\x1b[?1002h\x1b[?25l\x1b[?1h\x1b=\x1b[3;10r\x1b[?7l\x1b[4h\x1b(0\x1b[1;31m");
   const std::string reset = end_reset(full);
   for (const char* part : {"\x1b[?1000l", "\x1b[?1016l", "\x1b[?1049l", "\x1b[?1l", "\x1b>",
-                           "\x1b" "7\x1b[r\x1b" "8", "\x1b[?7h", "\x1b[4l", "\x1b(B", "\x1b[m",
-                           "\x1b[?25h", "\x1b[<u"})
+                           "\x1b"
+                           "7\x1b[r\x1b"
+                           "8",
+                           "\x1b[?7h", "\x1b[4l", "\x1b(B", "\x1b[m", "\x1b[?25h", "\x1b[<u"})
     EXPECT_NE(reset.find(part), std::string::npos) << part;
 }
 

@@ -32,7 +32,9 @@ void Waker::notify() {
 }
 
 Jobs::Jobs(RunShared& run)
-    : JobThreads([&run](std::string_view name, std::string_view why) { note_worker_failed(run, name, why); }) {}
+    : JobThreads([&run](std::string_view name, std::string_view why) {
+        note_worker_failed(run, name, why);
+      }) {}
 
 std::optional<Route> LinkState::copy_route() {
   std::lock_guard lock(route_mutex);

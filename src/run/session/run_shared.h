@@ -114,10 +114,10 @@ class PostNowFlag {
 // The screen record: the emulator and what the mirror and the watch read.
 struct ScreenRecord {
   Terminal terminal;
-  std::string agent;           // the recognised agent ("" when unknown)
-  uint64_t generation = 0;     // raised whenever the screen may have changed
-  PostNowFlag post_now;        // the mirror posts at its next look
-  bool screens = false;        // snapshots carry the serialised screen
+  std::string agent;        // the recognised agent ("" when unknown)
+  uint64_t generation = 0;  // raised whenever the screen may have changed
+  PostNowFlag post_now;     // the mirror posts at its next look
+  bool screens = false;     // snapshots carry the serialised screen
 };
 
 // The village's size rules (size lock).
@@ -176,7 +176,7 @@ struct LinkState {
 // A restart the village asked for, until the agent exits.
 struct PendingRestart {
   std::string session_id;
-  double requested_at = 0;        // ms since the epoch
+  double requested_at = 0;  // ms since the epoch
   std::chrono::steady_clock::time_point requested_mono{};
 };
 

@@ -15,7 +15,11 @@ std::string end_reset(const Terminal& t) {
   if (m.keypad_application) out += "\x1b>";
   if (m.synchronized_output) off(2026);
   const term::Buffer& b = t.active();
-  if (b.region_top != 0 || b.region_bottom + 1 != b.rows) out += "\x1b" "7\x1b[r\x1b" "8";
+  if (b.region_top != 0 || b.region_bottom + 1 != b.rows)
+    out +=
+        "\x1b"
+        "7\x1b[r\x1b"
+        "8";
   if (!m.auto_wrap) out += "\x1b[?7h";
   if (m.origin) off(6);
   if (m.insert) out += "\x1b[4l";

@@ -88,8 +88,8 @@ void watch_bundle_update(RunShared& run, const std::string& bundle,
     bool trouble = false;
     if (!update_in_progress(bundle, times.marker_fresh)) {
       struct stat st;
-      const bool same_device = have_device && stat(folder.c_str(), &st) == 0 &&
-                               st.st_dev == start_st.st_dev;
+      const bool same_device =
+          have_device && stat(folder.c_str(), &st) == 0 && st.st_dev == start_st.st_dev;
       if (same_device) {
         for (const std::string& c : components(program))
           if (c == ".Trash" || c == ".Trashes") trouble = true;

@@ -43,7 +43,8 @@ TEST(DaemonPidWatch, TermThenKillOnceTheVillageIsGone) {
   auto agent = std::make_shared<RecordingAgent>();
   run.agent = agent;
   int looks = 0;
-  watch_daemon_pid(run, 99, [&](uint32_t pid) { return pid == 99 && ++looks == 3; }, kQuick);
+  watch_daemon_pid(
+      run, 99, [&](uint32_t pid) { return pid == 99 && ++looks == 3; }, kQuick);
   EXPECT_EQ(looks, 3);
   EXPECT_EQ(agent->groups, (std::vector<bool>{false, true}));
 }
@@ -63,11 +64,13 @@ TEST(AppBundle, FoundWalkingUp) {
     std::optional<std::string> bundle;
   };
   const Case cases[] = {
-      {"/Applications/Mossbank.app/Contents/Resources/cli/bin/mossbank", "/Applications/Mossbank.app"},
+      {"/Applications/Mossbank.app/Contents/Resources/cli/bin/mossbank",
+       "/Applications/Mossbank.app"},
       {"/usr/local/bin/mossbank", std::nullopt},
       {"/private/var/AppTranslocation/X/d/Mossbank.app/Contents/MacOS/m", std::nullopt},
       // Only a whole component of the bundle's own path counts.
-      {"/private/var/AppTranslocationX/A.app/Contents/MacOS/m", "/private/var/AppTranslocationX/A.app"},
+      {"/private/var/AppTranslocationX/A.app/Contents/MacOS/m",
+       "/private/var/AppTranslocationX/A.app"},
       {"/tmp/MyAppTranslocation/A.app/m", "/tmp/MyAppTranslocation/A.app"},
       {"/Apps/A.app/Contents/AppTranslocation/m", "/Apps/A.app"},
       {"/Apps/.app/m", std::nullopt},
@@ -83,7 +86,10 @@ class BundleWatch : public ::testing::Test {
     root_ = tmpl;
     bundle_ = root_ + "/Mossbank.app";
     program_ = bundle_ + "/Contents/Resources/cli/bin/mossbank";
-    ASSERT_EQ(std::system(("mkdir -p " + bundle_ + "/Contents/Resources/cli/bin && touch " + program_).c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("mkdir -p " + bundle_ + "/Contents/Resources/cli/bin && touch " + program_).c_str()),
+        0);
   }
   void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
 
@@ -96,7 +102,8 @@ TEST_F(BundleWatch, DetachesWhenTheProgramIsGone) {
   RunShared run(20, 4, "", "r");
   ASSERT_EQ(unlink(program_.c_str()), 0);
   std::atomic<int> detached{0};
-  watch_bundle_update(run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
+  watch_bundle_update(
+      run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
   EXPECT_EQ(detached.load(), 1);
 }
 
@@ -109,7 +116,8 @@ TEST_F(BundleWatch, ABundleUnderANameLikeTranslocationIsWatched) {
   RunShared run(20, 4, "", "r");
   ASSERT_EQ(unlink(program.c_str()), 0);
   std::atomic<int> detached{0};
-  watch_bundle_update(run, *bundle, [&](RunShared&) { ++detached; }, kQuick);
+  watch_bundle_update(
+      run, *bundle, [&](RunShared&) { ++detached; }, kQuick);
   EXPECT_EQ(detached.load(), 1);
 }
 
@@ -118,7 +126,10 @@ TEST_F(BundleWatch, AFreshUpdateMarkerHoldsTheDetachBack) {
   std::ofstream(bundle_ + "/bundle-update-in-progress") << "";
   ASSERT_EQ(unlink(program_.c_str()), 0);
   std::atomic<int> detached{0};
-  std::thread watch([&] { watch_bundle_update(run, bundle_, [&](RunShared&) { ++detached; }, kQuick); });
+  std::thread watch([&] {
+    watch_bundle_update(
+        run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
+  });
   // Many passes see the marker; then the run ends.
   for (int i = 0; i < 50; ++i) usleep(1000);
   run.waker.end();
@@ -129,7 +140,10 @@ TEST_F(BundleWatch, AFreshUpdateMarkerHoldsTheDetachBack) {
 TEST_F(BundleWatch, AnInstalledProgramIsWell) {
   RunShared run(20, 4, "", "r");
   std::atomic<int> detached{0};
-  std::thread watch([&] { watch_bundle_update(run, bundle_, [&](RunShared&) { ++detached; }, kQuick); });
+  std::thread watch([&] {
+    watch_bundle_update(
+        run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
+  });
   for (int i = 0; i < 50; ++i) usleep(1000);
   run.stopping.store(true);
   run.waker.end();

@@ -18,9 +18,20 @@ namespace mossbank::run {
 
 namespace {
 
-constexpr std::array<std::string_view, 14> kValueOptions = {
-    "-m", "--model", "--effort", "--reasoning-effort", "--permission-mode", "--approval-mode",
-    "--mode", "-a", "--ask-for-approval", "-s", "--sandbox", "--agent", "-c", "--config"};
+constexpr std::array<std::string_view, 14> kValueOptions = {"-m",
+                                                            "--model",
+                                                            "--effort",
+                                                            "--reasoning-effort",
+                                                            "--permission-mode",
+                                                            "--approval-mode",
+                                                            "--mode",
+                                                            "-a",
+                                                            "--ask-for-approval",
+                                                            "-s",
+                                                            "--sandbox",
+                                                            "--agent",
+                                                            "-c",
+                                                            "--config"};
 
 bool pipe_pair(UniqueFd& read_end, UniqueFd& write_end) {
   platform::PipeEnds ends;
@@ -33,12 +44,10 @@ bool pipe_pair(UniqueFd& read_end, UniqueFd& write_end) {
 void kill_and_reap(pid_t pid) {
   int status = 0;
   pid_t done;
-  while ((done = waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
-  }
+  while ((done = waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {}
   if (done == pid) return;
   kill(pid, SIGKILL);
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
 }
 
 }  // namespace

@@ -89,9 +89,9 @@ TEST_F(ProbeHelp, AProgramThatCannotStartChangesNothing) {
 TEST_F(ProbeHelp, ASlowProgramIsKilledAndReaped) {
   // It prints the flag but keeps stdout open past the wait.
   const std::string pid_file = dir_ / "pid";
-  ProbeCommand c = command("#!/bin/sh\necho $$ > '" + pid_file +
-                               "'\necho --no-daemon\nexec sleep 60\n",
-                           std::chrono::milliseconds(300));
+  ProbeCommand c =
+      command("#!/bin/sh\necho $$ > '" + pid_file + "'\necho --no-daemon\nexec sleep 60\n",
+              std::chrono::milliseconds(300));
   EXPECT_EQ(probe_help(c), std::nullopt);
   const int pid = std::atoi(testing::read_text(pid_file).c_str());
   ASSERT_GT(pid, 0);

@@ -15,7 +15,8 @@ uint8_t run_agent_directly(const std::string& program_path, const std::vector<st
                            const RunInvocation& invocation) {
   std::vector<std::string> argv{program_path};
   argv.insert(argv.end(), args.begin(), args.end());
-  const std::vector<std::string> envp = env_entries(run_env_without_own(invocation.environment, false));
+  const std::vector<std::string> envp =
+      env_entries(run_env_without_own(invocation.environment, false));
   int err = 0;
   if (!invocation.current_dir.empty() && chdir(invocation.current_dir.c_str()) != 0) {
     err = errno;

@@ -29,14 +29,10 @@ TEST(RunAgentDirectly, BecomesTheAgentWithTheCleanedEnvironment) {
 
   RunInvocation inv;
   inv.current_dir = dir / "work";
-  inv.environment = {{"PATH", "/usr/bin:/bin"},
-                     {"RECORD", record},
-                     {"MOSSBANK_RUN_AS", "x"},
-                     {"MOSSBANK_AUTO_RUN", "1"},
-                     {"MOSSBANK_AUTO_RUN_WHY", "1"},
-                     {"MOSSBANK_RUN_ID", "r1"},
-                     {"ELECTRON_RUN_AS_NODE", "1"},
-                     {"KEEP", "a b"}};
+  inv.environment = {{"PATH", "/usr/bin:/bin"},      {"RECORD", record},
+                     {"MOSSBANK_RUN_AS", "x"},       {"MOSSBANK_AUTO_RUN", "1"},
+                     {"MOSSBANK_AUTO_RUN_WHY", "1"}, {"MOSSBANK_RUN_ID", "r1"},
+                     {"ELECTRON_RUN_AS_NODE", "1"},  {"KEEP", "a b"}};
 
   pid_t child = fork();
   ASSERT_GE(child, 0);

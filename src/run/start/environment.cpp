@@ -14,9 +14,9 @@ namespace mossbank::run {
 namespace {
 
 constexpr std::array<std::string_view, 11> kOwnVariables = {
-    "MOSSBANK_VILLAGE_TERMINAL", "ELECTRON_RUN_AS_NODE",    "MOSSBANK_RUST_HANDOVER",
-    "MOSSBANK_AUTO_RUN",         "MOSSBANK_RUN_AS",         "MOSSBANK_RUN_UPGRADE_ID",
-    "MOSSBANK_RUN_PANEL_SHELL",  "MOSSBANK_RUN_HOST",       "MOSSBANK_RUN_SIZE",
+    "MOSSBANK_VILLAGE_TERMINAL", "ELECTRON_RUN_AS_NODE",   "MOSSBANK_RUST_HANDOVER",
+    "MOSSBANK_AUTO_RUN",         "MOSSBANK_RUN_AS",        "MOSSBANK_RUN_UPGRADE_ID",
+    "MOSSBANK_RUN_PANEL_SHELL",  "MOSSBANK_RUN_HOST",      "MOSSBANK_RUN_SIZE",
     "MOSSBANK_RUN_SETUP",        "MOSSBANK_RUN_DAEMON_PID"};
 
 constexpr std::array<std::string_view, 4> kHandoverVariables = {

@@ -15,11 +15,15 @@ TEST(SetupDaemonPid, NeedsSetupOneAndAPidAboveOne) {
     const char* pid;
     std::optional<int32_t> expected;
   } cases[] = {
-      {"1", "42", 42},   {"1", "+42", 42},       {"1", "1", {}},   {"1", "0", {}},
-      {"1", "-5", {}},   {"1", "+", {}},         {"1", "-", {}},   {"1", "12a", {}},
-      {"1", " 42", {}},  {"1", "42 ", {}},       {"1", "", {}},    {"1", "2147483647", 2147483647},
-      {"1", "2147483648", {}}, {"1", "99999999999999999999", {}}, {"true", "42", {}},
-      {"", "42", {}},    {nullptr, "42", {}},    {"1", nullptr, {}},
+      {"1", "42", 42},         {"1", "+42", 42},
+      {"1", "1", {}},          {"1", "0", {}},
+      {"1", "-5", {}},         {"1", "+", {}},
+      {"1", "-", {}},          {"1", "12a", {}},
+      {"1", " 42", {}},        {"1", "42 ", {}},
+      {"1", "", {}},           {"1", "2147483647", 2147483647},
+      {"1", "2147483648", {}}, {"1", "99999999999999999999", {}},
+      {"true", "42", {}},      {"", "42", {}},
+      {nullptr, "42", {}},     {"1", nullptr, {}},
   };
   for (const auto& c : cases) {
     EnvPairs env;
@@ -36,9 +40,9 @@ TEST(RunHost, EightToSixtyFourAsciiLettersDigitsAndDashes) {
     std::string value;
     bool used;
   } cases[] = {
-      {"abcdefg", false},       {"abcdefgh", true},    {s64, true},
-      {s64 + "a", false},       {"abc_defgh", false},  {"abcdéfgh", false},
-      {"ABC-123-xyz", true},    {"abc defgh", false},  {"", false},
+      {"abcdefg", false},    {"abcdefgh", true},   {s64, true},
+      {s64 + "a", false},    {"abc_defgh", false}, {"abcdéfgh", false},
+      {"ABC-123-xyz", true}, {"abc defgh", false}, {"", false},
   };
   for (const auto& c : cases) {
     EnvPairs env = {{"MOSSBANK_RUN_HOST", c.value}};
@@ -74,9 +78,12 @@ TEST(AgentEnvironment, RemovesTheWrappersOwnNamesInOrder) {
       {"MOSSBANK_RUST_CLI", "run"},
       {"HOME", "/h"},
   };
-  const EnvPairs kept = {{"PATH", "/bin"},          {"MOSSBANK_AUTO_RUN_WHY", "1"},
-                         {"MOSSBANK_RUN_ID", "r"},  {"mossbank_run_as", "kept"},
-                         {"MOSSBANK_RUST_CLI", "run"}, {"HOME", "/h"}};
+  const EnvPairs kept = {{"PATH", "/bin"},
+                         {"MOSSBANK_AUTO_RUN_WHY", "1"},
+                         {"MOSSBANK_RUN_ID", "r"},
+                         {"mossbank_run_as", "kept"},
+                         {"MOSSBANK_RUST_CLI", "run"},
+                         {"HOME", "/h"}};
   EXPECT_EQ(run_env_without_own(env, false), kept);
   EnvPairs without_id = kept;
   without_id.erase(without_id.begin() + 2);

@@ -92,8 +92,8 @@ std::optional<std::string> resume_hint(std::string_view what, std::string_view p
                                        std::string_view session_id) {
   std::optional<std::vector<std::string>> args = resume_args(program, {}, session_id, {});
   if (!args) return std::nullopt;
-  std::string out = "\nMossbank: " + std::string(what) + ". `" +
-                    std::string(last_path_component(program));
+  std::string out =
+      "\nMossbank: " + std::string(what) + ". `" + std::string(last_path_component(program));
   for (const std::string& word : *args) out += " " + word;
   out += "` takes the conversation up again.";
   return out;

@@ -80,7 +80,8 @@ std::vector<std::string> agent_args(std::string_view program, const std::vector<
   return out;
 }
 
-std::vector<std::string> launch_argv(std::string_view program, const std::vector<std::string>& args) {
+std::vector<std::string> launch_argv(std::string_view program,
+                                     const std::vector<std::string>& args) {
   std::vector<std::string> out{std::string(program)};
   out.insert(out.end(), args.begin(), args.end());
   return out;

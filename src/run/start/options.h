@@ -31,7 +31,8 @@ std::vector<std::string> agent_args(std::string_view program, const std::vector<
 
 // The program followed by the agent's arguments: a command line as agent
 // recognition reads it.
-std::vector<std::string> launch_argv(std::string_view program, const std::vector<std::string>& args);
+std::vector<std::string> launch_argv(std::string_view program,
+                                     const std::vector<std::string>& args);
 
 // A program text holding "/" is a path; otherwise each non-empty entry of
 // `path_value` (PATH) is tried in order. The first candidate that is a

@@ -11,7 +11,8 @@ using Args = std::vector<std::string>;
 using std::chrono::milliseconds;
 
 const std::string S = "0123abcd-0123-4567-89ab-0123456789ab";
-const std::string kStarting = "\r\nMossbank: starting the agent again in the same conversation\u2026\r\n";
+const std::string kStarting =
+    "\r\nMossbank: starting the agent again in the same conversation\u2026\r\n";
 std::string hint(const std::string& what, const std::string& command) {
   return "\r\n\nMossbank: " + what + ". `" + command + "` takes the conversation up again.\r\n";
 }
@@ -106,9 +107,9 @@ TEST(RestartLoop, OneRunPassesItsCodeThrough) {
 }
 
 TEST(RestartLoop, ARestartTakesTheConversationUpWithTheLaunchWords) {
-  Outcome o = run_script("claude", {"--model", "m"},
-                         {{milliseconds(5), restart_with({"--model", "n"})},
-                          {milliseconds(30000), exit_with(0)}});
+  Outcome o = run_script(
+      "claude", {"--model", "m"},
+      {{milliseconds(5), restart_with({"--model", "n"})}, {milliseconds(30000), exit_with(0)}});
   EXPECT_EQ(o.code, 0);
   EXPECT_EQ(o.said, kStarting);
   EXPECT_EQ(o.runs, (std::vector<Args>{{"--model", "m"}, {"--resume", S, "--model", "n"}}));
@@ -127,7 +128,9 @@ TEST(RestartLoop, HowTheRestartedRunEndedDecidesTheHint) {
       {"code 1 after 2 s", {milliseconds(2000), exit_with(1)}, didnt},
       {"code 1 after 11 s", {milliseconds(11000), exit_with(1)}, ""},
       {"the wrapper's own code after 2 s", {milliseconds(2000), exit_with(0, true)}, didnt},
-      {"interrupted", {milliseconds(60000), exit_with(0, false, RestartState::interrupted)}, cancelled},
+      {"interrupted",
+       {milliseconds(60000), exit_with(0, false, RestartState::interrupted)},
+       cancelled},
       {"terminated", {milliseconds(60000), exit_with(0, false, RestartState::terminated)}, didnt},
   };
   for (const auto& c : cases) {
@@ -145,10 +148,12 @@ TEST(RestartLoop, ARestartThatCannotHappenEndsTheCommand) {
     std::string said;
     uint8_t code;
   } cases[] = {
-      {"the wrapper's own code", "claude", restart_with({}, false, 1, RestartState::none, true), "", 1},
+      {"the wrapper's own code", "claude", restart_with({}, false, 1, RestartState::none, true), "",
+       1},
       {"interrupted meanwhile", "claude", restart_with({}, false, 0, RestartState::interrupted),
        hint(kCancelled, "claude --resume " + S), 0},
-      {"terminated meanwhile", "claude", restart_with({}, false, 0, RestartState::terminated), "", 0},
+      {"terminated meanwhile", "claude", restart_with({}, false, 0, RestartState::terminated), "",
+       0},
       {"an agent without resume", "grok", restart_with(), "", 0},
   };
   for (const auto& c : cases) {
@@ -164,8 +169,9 @@ TEST(RestartLoop, ARestartThatCannotHappenEndsTheCommand) {
 }
 
 TEST(RestartLoop, AnUpgradeOffersTheRunToTheSuccessorFirst) {
-  Outcome o = run_script("codex", {"-m", "o3"},
-                         {{milliseconds(1), restart_with({}, true)}, {milliseconds(20000), exit_with(0)}});
+  Outcome o =
+      run_script("codex", {"-m", "o3"},
+                 {{milliseconds(1), restart_with({}, true)}, {milliseconds(20000), exit_with(0)}});
   ASSERT_EQ(o.handovers.size(), 1u);
   const HandoverInput& h = o.handovers[0];
   EXPECT_EQ(h.resume_args, (Args{"resume", S, "-m", "o3"}));

@@ -15,11 +15,21 @@ TEST(ResumeArgs, KeepsConfigurationDropsConversationsAndRefusesTheRest) {
     Words launch;
     std::optional<Words> expected;
   } cases[] = {
-      {"claude", {"--model", "m1", "--verbose"}, {}, Words{"--resume", S, "--model", "m1", "--verbose"}},
-      {"claude", {"--resume", "A", "--model", "m1"}, {"--model", "m2"}, Words{"--resume", S, "--model", "m2"}},
-      {"claude", {"--permission-mode", "plan"}, {"--dangerously-skip-permissions"},
+      {"claude",
+       {"--model", "m1", "--verbose"},
+       {},
+       Words{"--resume", S, "--model", "m1", "--verbose"}},
+      {"claude",
+       {"--resume", "A", "--model", "m1"},
+       {"--model", "m2"},
+       Words{"--resume", S, "--model", "m2"}},
+      {"claude",
+       {"--permission-mode", "plan"},
+       {"--dangerously-skip-permissions"},
        Words{"--resume", S, "--dangerously-skip-permissions"}},
-      {"codex", {"-c", "model_reasoning_effort=low", "-c", "foo=1"}, {"-c", "model_reasoning_effort=high"},
+      {"codex",
+       {"-c", "model_reasoning_effort=low", "-c", "foo=1"},
+       {"-c", "model_reasoning_effort=high"},
        Words{"resume", S, "-c", "foo=1", "-c", "model_reasoning_effort=high"}},
       {"codex", {"resume", "A", "--model", "m"}, {}, Words{"resume", S, "--model", "m"}},
       {"codex", {"resume", "--last"}, {}, Words{"resume", S}},
@@ -46,14 +56,23 @@ TEST(ResumeArgs, KeepsConfigurationDropsConversationsAndRefusesTheRest) {
       {"claude", {"--resume"}, {}, Words{"--resume", S}},
       // Variadic options take words up to the next option; "" and "-" are
       // taken there, while "-" alone elsewhere is a positional word.
-      {"claude", {"--add-dir", "a", "", "b", "--verbose"}, {},
+      {"claude",
+       {"--add-dir", "a", "", "b", "--verbose"},
+       {},
        Words{"--resume", S, "--add-dir", "a", "", "b", "--verbose"}},
       {"claude", {"--add-dir", "a", "-"}, {}, std::nullopt},
-      {"codex", {"-i", "x.png", "y.png", "-m", "m"}, {"-m", "n"},
+      {"codex",
+       {"-i", "x.png", "y.png", "-m", "m"},
+       {"-m", "n"},
        Words{"resume", S, "-i", "x.png", "y.png", "-m", "n"}},
       // One set: --model and -m are the same thing for codex.
-      {"codex", {"--model", "a", "--search"}, {"-m", "b"}, Words{"resume", S, "--search", "-m", "b"}},
-      {"/usr/local/bin/claude", {"--effort", "high"}, {"--effort=low"},
+      {"codex",
+       {"--model", "a", "--search"},
+       {"-m", "b"},
+       Words{"resume", S, "--search", "-m", "b"}},
+      {"/usr/local/bin/claude",
+       {"--effort", "high"},
+       {"--effort=low"},
        Words{"--resume", S, "--effort=low"}},
   };
   for (const auto& c : cases) {

@@ -17,10 +17,10 @@ TEST(RustCliSwitch, Values) {
     std::optional<std::string> value;
     bool on;
   } cases[] = {
-      {std::nullopt, true}, {"", true},          {" 1 ", true},        {"on", true},
-      {"all", true},        {"true", true},      {"0", false},         {"no", false},
-      {"off", false},       {" false\n", false}, {"hooks,run", true},  {"hooks, run ", true},
-      {"hooks", false},     {"Run", false},      {"ON", false},        {"runs", false},
+      {std::nullopt, true}, {"", true},          {" 1 ", true},       {"on", true},
+      {"all", true},        {"true", true},      {"0", false},        {"no", false},
+      {"off", false},       {" false\n", false}, {"hooks,run", true}, {"hooks, run ", true},
+      {"hooks", false},     {"Run", false},      {"ON", false},       {"runs", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(rust_cli_switch_on(c.value), c.on) << c.value.value_or("(unset)");
@@ -91,8 +91,8 @@ class Candidates : public ::testing::Test {
  protected:
   void SetUp() override {
     own_ = testing::write_file(dir_ / "Apps/M.app/Contents/Resources/cli/bin/mossbank", "", 0755);
-    native_ = testing::write_file(dir_ / "Apps/Native.app/Contents/Resources/cli/bin/mossbank", "",
-                                  0755);
+    native_ =
+        testing::write_file(dir_ / "Apps/Native.app/Contents/Resources/cli/bin/mossbank", "", 0755);
     input_.home_dir = dir_ / "home";
     input_.own_executable = own_;
     input_.options.program = "claude";
@@ -156,11 +156,15 @@ TEST_F(Candidates, StaleCheckOrFallbackOrScopesGiveNoNative) {
 }
 
 TEST_F(Candidates, BinaryOutOfPlaceFallsBackToTheOwnPath) {
-  const std::string elsewhere = testing::write_file(dir_ / "Other/X.app/Contents/Resources/cli/bin/mossbank", "", 0755);
-  const std::string wrong_name = testing::write_file(dir_ / "Apps/M.app/Contents/Resources/cli/bin/tool", "", 0755);
-  const std::string wrong_dir = testing::write_file(dir_ / "Apps/M.app/Contents/Resources/cli/sbin/mossbank", "", 0755);
+  const std::string elsewhere =
+      testing::write_file(dir_ / "Other/X.app/Contents/Resources/cli/bin/mossbank", "", 0755);
+  const std::string wrong_name =
+      testing::write_file(dir_ / "Apps/M.app/Contents/Resources/cli/bin/tool", "", 0755);
+  const std::string wrong_dir =
+      testing::write_file(dir_ / "Apps/M.app/Contents/Resources/cli/sbin/mossbank", "", 0755);
   for (const std::string& binary :
-       {elsewhere, wrong_name, wrong_dir, dir_ / "Apps/Native.app/Contents/Resources/cli/bin/../bin/mossbank",
+       {elsewhere, wrong_name, wrong_dir,
+        dir_ / "Apps/Native.app/Contents/Resources/cli/bin/../bin/mossbank",
         std::string("cli/bin/mossbank")}) {
     rust_cli(elsewhere, 0, "\"fallback\":null,\"scopes\":[\"run\"],\"binary\":\"" + binary + "\"");
     EXPECT_EQ(programs(), Args{own_}) << binary;
@@ -190,18 +194,19 @@ TEST_F(Candidates, TheSuccessorsEnvironment) {
                         {"MOSSBANK_RUN_AS", "kept"}};
   HandoverCandidate native;
   native.native = true;
-  EXPECT_EQ(handover_environment(input_, native),
-            (EnvPairs{{"PATH", "/bin"}, {"MOSSBANK_RUN_AS", "kept"}, {"MOSSBANK_RUN_UPGRADE_ID", "run-1"}}));
+  EXPECT_EQ(handover_environment(input_, native), (EnvPairs{{"PATH", "/bin"},
+                                                            {"MOSSBANK_RUN_AS", "kept"},
+                                                            {"MOSSBANK_RUN_UPGRADE_ID", "run-1"}}));
   HandoverCandidate app;
   app.run_as_node = true;
-  EXPECT_EQ(handover_environment(input_, app),
-            (EnvPairs{{"PATH", "/bin"},
-                      {"MOSSBANK_RUN_AS", "kept"},
-                      {"MOSSBANK_RUN_UPGRADE_ID", "run-1"},
-                      {"ELECTRON_RUN_AS_NODE", "1"},
-                      {"MOSSBANK_RUST_HANDOVER", "4321"}}));
+  EXPECT_EQ(handover_environment(input_, app), (EnvPairs{{"PATH", "/bin"},
+                                                         {"MOSSBANK_RUN_AS", "kept"},
+                                                         {"MOSSBANK_RUN_UPGRADE_ID", "run-1"},
+                                                         {"ELECTRON_RUN_AS_NODE", "1"},
+                                                         {"MOSSBANK_RUST_HANDOVER", "4321"}}));
   HandoverCandidate node;
-  EXPECT_EQ(handover_environment(input_, node).back(), (std::pair<std::string, std::string>{"MOSSBANK_RUST_HANDOVER", "4321"}));
+  EXPECT_EQ(handover_environment(input_, node).back(),
+            (std::pair<std::string, std::string>{"MOSSBANK_RUST_HANDOVER", "4321"}));
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ bool health_is_good(std::string_view body, const std::string& token, uint16_t po
 bool semver_lower(const SemVer& a, const SemVer& b);
 
 struct VillageCheck {
-  std::function<bool()> healthy;    // the health probe with its proof
+  std::function<bool()> healthy;  // the health probe with its proof
   std::shared_ptr<std::function<bool()>> start_app;
   std::function<void()> ping_hooks;  // after the start, its answer unused
   std::function<void(std::string_view)> say;

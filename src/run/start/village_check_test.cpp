@@ -42,7 +42,8 @@ TEST(HealthIsGood, ProofApiAndVersion) {
       {health_body("\"api\":211,\"version\":\"dev\"", right), true},
       {health_body("\"api\":211,\"version\":22", right), false},  // counts as 0.0.0
       {health_body("\"api\":211", right), false},
-      {"{\"app\":\"village\",\"api\":211,\"version\":\"0.22.6\",\"proof\":\"" + right + "\"}", false},
+      {"{\"app\":\"village\",\"api\":211,\"version\":\"0.22.6\",\"proof\":\"" + right + "\"}",
+       false},
       {"[]", false},
       {"not json", false},
   };
@@ -61,13 +62,20 @@ TEST(SemverLower, Precedence) {
     const char* b;
     bool lower;
   } cases[] = {
-      {"1.0.0", "2.0.0", true},          {"2.0.0", "1.9.9", false},
-      {"1.2.3", "1.2.3", false},         {"1.0.0-alpha", "1.0.0", true},
-      {"1.0.0", "1.0.0-alpha", false},   {"1.0.0-alpha", "1.0.0-alpha.1", true},
-      {"1.0.0-alpha.1", "1.0.0-alpha.beta", true}, {"1.0.0-alpha.beta", "1.0.0-beta", true},
-      {"1.0.0-beta.2", "1.0.0-beta.11", true},     {"1.0.0-beta.11", "1.0.0-rc.1", true},
-      {"1.0.0-rc.1", "1.0.0-rc.1", false},         {"1.0.0+a", "1.0.0+b", false},
-      {"1.0.0-1", "1.0.0-a", true},      {"1.0.0-B", "1.0.0-a", true},
+      {"1.0.0", "2.0.0", true},
+      {"2.0.0", "1.9.9", false},
+      {"1.2.3", "1.2.3", false},
+      {"1.0.0-alpha", "1.0.0", true},
+      {"1.0.0", "1.0.0-alpha", false},
+      {"1.0.0-alpha", "1.0.0-alpha.1", true},
+      {"1.0.0-alpha.1", "1.0.0-alpha.beta", true},
+      {"1.0.0-alpha.beta", "1.0.0-beta", true},
+      {"1.0.0-beta.2", "1.0.0-beta.11", true},
+      {"1.0.0-beta.11", "1.0.0-rc.1", true},
+      {"1.0.0-rc.1", "1.0.0-rc.1", false},
+      {"1.0.0+a", "1.0.0+b", false},
+      {"1.0.0-1", "1.0.0-a", true},
+      {"1.0.0-B", "1.0.0-a", true},
       {"1.0.0-99999999999999999999", "1.0.0-100000000000000000000", true},
   };
   for (const auto& c : cases) {
@@ -116,7 +124,8 @@ TEST(CheckVillage, StartedSaysNothingAndFailedSaysSoAtOnce) {
   Recorder failed;
   check_village(make_check(failed, false, [] { return false; }));
   EXPECT_EQ(failed.said,
-            std::vector<std::string>{"Mossbank's village didn't start; see /home/u/.mossbank/daemon.log\n"});
+            std::vector<std::string>{
+                "Mossbank's village didn't start; see /home/u/.mossbank/daemon.log\n"});
   EXPECT_EQ(failed.pings, 1);
 }
 
@@ -133,9 +142,10 @@ TEST(CheckVillage, SlowStartIsLeftRunning) {
   });
   check.start_wait = std::chrono::milliseconds(0);
   check_village(check);
-  EXPECT_EQ(r.said, std::vector<std::string>{
-                        "Mossbank's village is slow to start; the agent starts now and joins it once "
-                        "it answers (see /home/u/.mossbank/daemon.log)\n"});
+  EXPECT_EQ(r.said,
+            std::vector<std::string>{
+                "Mossbank's village is slow to start; the agent starts now and joins it once "
+                "it answers (see /home/u/.mossbank/daemon.log)\n"});
   EXPECT_EQ(r.pings, 1);
   go->open();
   returned->wait();  // its late answer goes nowhere

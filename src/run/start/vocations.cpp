@@ -329,7 +329,8 @@ VocationLookup resolve_vocation(const std::string& home, std::string_view id) {
   struct stat st;
   const bool folder_exists = stat(folder.c_str(), &st) == 0;
 
-  auto found = std::find_if(known.begin(), known.end(), [&](const Vocation& v) { return v.id == id; });
+  auto found =
+      std::find_if(known.begin(), known.end(), [&](const Vocation& v) { return v.id == id; });
   if (found == known.end()) {
     std::vector<std::string> ids;
     for (const Vocation& v : known) ids.push_back(v.id);
@@ -337,7 +338,8 @@ VocationLookup resolve_vocation(const std::string& home, std::string_view id) {
     return VocationNotFound{no_vocation(id, ids)};
   }
   if (!folder_exists) {
-    if (int err = write_builtins(folder)) return VocationWriteFailed{os_error_text(err), folder, err};
+    if (int err = write_builtins(folder))
+      return VocationWriteFailed{os_error_text(err), folder, err};
   }
   return *found;
 }

@@ -27,7 +27,7 @@ struct VocationNotFound {
   std::string text;  // "No vocation \"<id>\". Known: <ids>"
 };
 struct VocationWriteFailed {
-  std::string text;  // the system's error text
+  std::string text;    // the system's error text
   std::string folder;  // the vocations folder that could not be written
   int code = 0;        // the errno
 };

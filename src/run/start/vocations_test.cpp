@@ -30,7 +30,7 @@ TEST(ParseVocation, FrontMatterNameAndBody) {
       {"chef", "---\nname:\n---\nCook.", "chef | chef | Cook."},
       {"chef", "---\nname: ''\n---\nCook.", "chef | chef | Cook."},
       {"chef", "---\n  name: Spaced  \nnot a field\nna-me: X\n---\nCook.", "chef | Spaced | Cook."},
-      {"chef", "---\nname: Cook\n---", "none"},         // front matter and no body
+      {"chef", "---\nname: Cook\n---", "none"},  // front matter and no body
       {"chef", "---\nname: Cook\n---\n  \n", "none"},
       {"chef", "---\nname: Cook\nno end\n", "chef | chef | ---\nname: Cook\nno end"},
       {"chef", "---\n---\nbody", "chef | chef | ---\n---\nbody"},
@@ -38,7 +38,8 @@ TEST(ParseVocation, FrontMatterNameAndBody) {
       {"my_role", "Cook.", "none"},
       {"Chef", "Cook.", "none"},
       {"-chef", "Cook.", "none"},
-      {std::string(64, 'a'), "Cook.", std::string(64, 'a') + " | " + std::string(64, 'a') + " | Cook."},
+      {std::string(64, 'a'), "Cook.",
+       std::string(64, 'a') + " | " + std::string(64, 'a') + " | Cook."},
       {std::string(65, 'a'), "Cook.", "none"},
       {"", "Cook.", "none"},
   };

@@ -26,8 +26,7 @@ using mossbank::testing::request_body;
 using mossbank::testing::request_path;
 using mossbank::testing::ServerConnection;
 
-inline std::string http_answer(int status, const std::string& body,
-                               const std::string& extra = "") {
+inline std::string http_answer(int status, const std::string& body, const std::string& extra = "") {
   return "HTTP/1.1 " + std::to_string(status) + " X\r\ncontent-type: application/json\r\n" + extra +
          "content-length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
@@ -104,9 +103,9 @@ class TestDaemon {
     const std::string path = request_path(request);
     if (path.starts_with("/api/health?nonce=")) {
       const std::string nonce = path.substr(std::string("/api/health?nonce=").size());
-      conn.write(http_answer(200, "{\"app\":\"mossbank\",\"proof\":\"" +
-                                      proof_hmac_hex(kToken, port(), nonce) + "\"}",
-                             "connection: close\r\n"));
+      conn.write(http_answer(
+          200, "{\"app\":\"mossbank\",\"proof\":\"" + proof_hmac_hex(kToken, port(), nonce) + "\"}",
+          "connection: close\r\n"));
       conn.close();
     } else if (request.starts_with("POST /api/runs ")) {
       conn.write(http_answer(registration_status_.load(), "{\"ok\":true}"));

@@ -39,7 +39,8 @@ class ScratchDir {
 };
 
 // Writes the file (and its missing folders) with the given mode.
-inline std::string write_file(const std::string& path, const std::string& text, mode_t mode = 0644) {
+inline std::string write_file(const std::string& path, const std::string& text,
+                              mode_t mode = 0644) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -57,7 +58,8 @@ inline std::string read_text(const std::string& path) {
 // The bytes of a screen captured from a real agent, by its path under the
 // screen module's testdata/agents (such as "claude/idle-80x24.raw").
 inline std::string agent_capture(const std::string& path) {
-  std::string bytes = read_text(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/" + path);
+  std::string bytes =
+      read_text(std::string(MOSSBANK_SOURCE_DIR) + "/src/screen/testdata/agents/" + path);
   EXPECT_FALSE(bytes.empty()) << path;
   return bytes;
 }

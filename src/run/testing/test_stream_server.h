@@ -41,9 +41,11 @@ struct ReceivedStream {
 struct StreamAnswer {
   StreamAnswer(int status_ = 200, std::string headers_ = {}, bool read_body_ = true,
                bool answer_at_end_ = true)
-      : status(status_), headers(std::move(headers_)), read_body(read_body_),
+      : status(status_),
+        headers(std::move(headers_)),
+        read_body(read_body_),
         answer_at_end(answer_at_end_) {}
-  int status;          // 0: never answers, holds the connection
+  int status;           // 0: never answers, holds the connection
   std::string headers;  // extra header lines, each ending in CR LF
   bool read_body;       // false: never reads the body (a stalled daemon)
   bool answer_at_end;   // false: reads the body but never answers or closes
