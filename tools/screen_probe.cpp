@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
 
   if (name == "claude") {
     const bool shell = is_shell_mode_prompt(plain);
-    out["read_command"] = read_command(marked, shell, cursor, false);
+    out["read_command"] = read_command(marked, {.shell_mode = shell, .cursor = cursor});
     out["is_shell_mode_prompt"] = shell;
     out["is_prompt_search"] = is_prompt_search(plain);
     out["cursor_at_prompt_start"] = cursor_at_prompt_start(plain, cursor.column, cursor.row);
