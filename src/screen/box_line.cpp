@@ -23,35 +23,6 @@ const NewConversationRule* rule_of(std::string_view agent) {
   return profile != nullptr ? profile->new_conversation : nullptr;
 }
 
-// The look of the characters that follow an SGR sequence.
-struct Look {
-  bool faint = false;
-  bool ghost = false;
-};
-
-void apply_sgr(Look& look, std::string_view params, std::optional<std::string_view> ghost) {
-  std::vector<std::string_view> tokens;
-  parse_sgr_views(params, tokens);
-  apply_sgr_tokens(
-      tokens,
-      [&](unsigned n) {
-        if (n == 0) {
-          look = Look{};
-        } else if (n == 2) {
-          look.faint = true;
-        } else if (n == 22) {
-          look.faint = false;
-        } else if (n == 39 || (n >= 30 && n <= 37) || (n >= 90 && n <= 97)) {
-          look.ghost = false;
-        }
-      },
-      [&](unsigned n, std::string_view key) {
-        // A bare 38 names no colour and leaves the look as it is.
-        if (n != 38 || key == "38") return;
-        look.ghost = ghost && key.starts_with("38;2;") && key.substr(5) == *ghost;
-      });
-}
-
 }  // namespace
 
 std::optional<std::string> read_box_line(std::string_view agent, std::string_view screen_text) {
@@ -77,13 +48,14 @@ std::optional<std::string> read_box_line(std::string_view agent, std::string_vie
 std::string blank_untyped(std::string_view styled, std::optional<std::string_view> ghost) {
   std::string out;
   out.reserve(styled.size());
-  Look look;
+  HintLook look;
+  std::vector<std::string_view> tokens;
   auto add_text = [&](std::string_view piece) {
     for (size_t pos = 0; pos < piece.size();) {
       const size_t start = pos;
       const char32_t c = next_code_point(piece, pos);
       if (c == U'\n') {
-        look = Look{};  // every row starts plain
+        look = HintLook{};  // every row starts plain
         out += '\n';
       } else if (look.faint || look.ghost) {
         out += ' ';
@@ -103,7 +75,7 @@ std::string blank_untyped(std::string_view styled, std::optional<std::string_vie
       continue;
     }
     if (m->group(2) == std::optional<std::string_view>("m"))
-      apply_sgr(look, m->group(1).value_or(std::string_view()), ghost);
+      apply_hint_look(look, m->group(1).value_or(std::string_view()), ghost, tokens);
     pos = m->end();
   }
   if (pos < styled.size()) add_text(styled.substr(pos));

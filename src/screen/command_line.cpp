@@ -60,37 +60,6 @@ constexpr bool sorted_ranges() {
 }
 static_assert(sorted_ranges(), "the wide ranges must be sorted and apart");
 
-struct CellLook {
-  bool faint = false;
-  bool grey = false;
-  bool inverse = false;
-};
-
-void apply_look(CellLook& look, std::string_view params, std::vector<std::string_view>& tokens) {
-  tokens.clear();
-  parse_sgr_views(params, tokens);
-  apply_sgr_tokens(
-      tokens,
-      [&](unsigned n) {
-        if (n == 0) {
-          look = CellLook{};
-        } else if (n == 2) {
-          look.faint = true;
-        } else if (n == 22) {
-          look.faint = false;
-        } else if (n == 7) {
-          look.inverse = true;
-        } else if (n == 27) {
-          look.inverse = false;
-        } else if (n == 90) {
-          look.grey = true;
-        } else if ((n >= 30 && n <= 37) || n == 39 || (n >= 91 && n <= 97)) {
-          look.grey = false;
-        }
-      },
-      [](unsigned, const std::string&) {});
-}
-
 }  // namespace
 
 bool is_wide_char(char32_t c) {
@@ -105,7 +74,7 @@ std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, siz
   std::vector<CommandCell> cells;
   if (row >= rows.size()) return cells;
   const std::string_view text = rows[row];
-  CellLook look;
+  HintLook look;
   std::vector<std::string_view> tokens;
   auto add_text = [&](std::string_view piece) {
     for (size_t pos = 0; pos < piece.size();) {
@@ -113,18 +82,10 @@ std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, siz
       cells.push_back(CommandCell{static_cast<uint32_t>(c), look.faint || look.grey, look.inverse});
     }
   };
-  size_t pos = 0;
-  for (size_t esc = 0; (esc = text.find('\x1b', esc)) != std::string_view::npos;) {
-    const size_t n = csi_length_at(text, esc);
-    if (n == 0) {
-      ++esc;
-      continue;
-    }
-    add_text(text.substr(pos, esc - pos));
-    if (text[esc + n - 1] == 'm') apply_look(look, text.substr(esc + 2, n - 3), tokens);
-    pos = esc = esc + n;
-  }
-  add_text(text.substr(pos));
+  for_each_csi(text, add_text, [&](std::string_view csi) {
+    if (csi.back() == 'm')
+      apply_hint_look(look, csi.substr(2, csi.size() - 3), std::nullopt, tokens);
+  });
 
   if (cut_at_cursor && cursor && cursor->row == row) {
     size_t width = 0, keep = 0;
