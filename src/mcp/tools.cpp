@@ -203,24 +203,15 @@ std::optional<std::string> format_inbox_message(const JsonValue& m) {
   const JsonValue* sender = json_member(m, "sender");
   if (!present_not_null(sender)) return std::nullopt;
 
-  std::string line = js_truthy(json_member(m, "read")) ? " " : "*";
-  line += ' ';
-  line += inbox_date_text(static_cast<int64_t>(std::trunc(t)));
-  line += " \u00b7 ";
-  line += js_to_string(json_member(m, "source"));
-  if (const JsonValue* channel = json_member(m, "channel"); js_truthy(channel)) {
-    line += ' ';
-    line += js_to_string(*channel);
-  }
-  line += " \u00b7 ";
-  line += js_to_string(json_member(*sender, "name"));
-  line += ": ";
-  line += js_to_string(json_member(m, "text"));
-  if (const JsonValue* url = json_member(m, "url"); js_truthy(url)) {
-    line += " (";
-    line += js_to_string(*url);
-    line += ')';
-  }
+  std::string line = js_truthy(json_member(m, "read")) ? "  " : "* ";
+  line += inbox_date_text(static_cast<int64_t>(std::trunc(t))) + " \u00b7 " +
+          js_to_string(json_member(m, "source"));
+  if (const JsonValue* channel = json_member(m, "channel"); js_truthy(channel))
+    line += " " + js_to_string(*channel);
+  line += " \u00b7 " + js_to_string(json_member(*sender, "name")) + ": " +
+          js_to_string(json_member(m, "text"));
+  if (const JsonValue* url = json_member(m, "url"); js_truthy(url))
+    line += " (" + js_to_string(*url) + ")";
   return line;
 }
 
