@@ -35,6 +35,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -135,7 +136,11 @@ struct ActivityRecord {
   double village_talk_at = 0;
   uint8_t echo_state = 0;  // 0 none, 1 echo running, 2 echo over
   double echo_at = 0;
-  std::vector<std::pair<double, size_t>> samples;
+  // Recent pieces (time, bytes) and their sum; in time order unless the
+  // clock stepped back.
+  std::deque<std::pair<double, size_t>> samples;
+  size_t sample_bytes = 0;
+  bool samples_in_order = true;
   double last_input_at = 0;
   double last_resize_at = 0;
   double last_busy_at = 0;
