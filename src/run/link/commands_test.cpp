@@ -29,17 +29,17 @@ class FakeAgent final : public AgentProcess {
     std::lock_guard lock(mutex_);
     resizes_.emplace_back(cols, rows);
   }
-  int kill(bool hard) override {
+  Status kill(bool hard) override {
     {
       std::lock_guard lock(mutex_);
       kills_.push_back(hard ? "SIGKILL" : "SIGHUP");
     }
     changed_.notify_all();
-    return 0;
+    return ok_status();
   }
-  int interrupt() override { return 0; }
+  Status interrupt() override { return ok_status(); }
   int32_t wait() override { return 0; }
-  int kill_group(bool) override { return 0; }
+  Status kill_group(bool) override { return ok_status(); }
 
   std::vector<Size> resizes() {
     std::lock_guard lock(mutex_);

@@ -20,6 +20,7 @@
 #include "run/link/commands.h"
 #include "run/link/posts.h"
 #include "run/link/sse.h"
+#include "platform/sockets.h"
 
 namespace mossbank::run {
 
@@ -64,21 +65,14 @@ std::optional<std::string> read_some(int fd, std::string& rest) {
 
 // Puts a duplicate of the stream's socket in the stream slot (or -1).
 void fill_stream_slot(LinkState& link, int fd) {
-#ifdef F_DUPFD_CLOEXEC
-  int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-#else
-  int copy = ::dup(fd);
-  if (copy >= 0) ::fcntl(copy, F_SETFD, FD_CLOEXEC);
-#endif
+  Result<UniqueFd> copy = platform::duplicate_fd(fd);
   std::lock_guard lock(link.stream_mutex);
-  if (link.command_stream_fd >= 0) ::close(link.command_stream_fd);
-  link.command_stream_fd = copy;
+  link.command_stream_fd = copy ? std::move(*copy) : UniqueFd();
 }
 
 void empty_stream_slot(LinkState& link) {
   std::lock_guard lock(link.stream_mutex);
-  if (link.command_stream_fd >= 0) ::close(link.command_stream_fd);
-  link.command_stream_fd = -1;
+  link.command_stream_fd.reset();
 }
 
 class Attempt {
@@ -249,7 +243,7 @@ std::optional<Route> registered_route(LinkState& link) {
 
 void shut_command_stream(LinkState& link) {
   std::lock_guard lock(link.stream_mutex);
-  if (link.command_stream_fd >= 0) ::shutdown(link.command_stream_fd, SHUT_RDWR);
+  if (link.command_stream_fd) ::shutdown(link.command_stream_fd.get(), SHUT_RDWR);
 }
 
 }  // namespace mossbank::run

@@ -320,7 +320,7 @@ TEST_F(LinkTest, RunEndingShutsAnOpenStream) {
   finish();
   EXPECT_EQ(recorder.events(), std::vector<std::string>{"ready"});
   std::lock_guard lock(run.link.stream_mutex);
-  EXPECT_EQ(run.link.command_stream_fd, -1);
+  EXPECT_FALSE(run.link.command_stream_fd);
 }
 
 TEST_F(LinkTest, RefusedPostShutsTheStreamAndTheLinkProvesAgain) {
