@@ -485,7 +485,11 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
                         PumpTarget{STDOUT_FILENO, &stdout_mutex_});
         return std::optional<std::string>();
       });
-  std::thread link = worker(run, "village's commands", true, [run] { return run_link(*run); });
+  std::thread link = worker(run, "village's commands", true, [run]() -> std::optional<std::string> {
+    Status ended = run_link(*run);
+    if (ended) return std::nullopt;
+    return ended.text;
+  });
   std::thread mirror = worker(run, "screen", true, [run] {
     run_mirror(run);
     return std::optional<std::string>();
