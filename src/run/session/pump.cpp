@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/files.h"
+#include "platform/process.h"
 #include "run/session/activity.h"
 #include "run/link/posts.h"
 #include "run/link/publisher.h"
@@ -160,16 +161,9 @@ class ScreenFeeder {
 }  // namespace
 
 PumpControl::PumpControl() {
-  int fds[2];
-#if defined(__APPLE__)
-  if (pipe(fds) == 0) {
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#else
-  if (pipe2(fds, O_CLOEXEC) == 0) {
-#endif
-    wake_read_.reset(fds[0]);
-    wake_write_.reset(fds[1]);
+  if (Result<platform::PipeEnds> ends = platform::make_pipe()) {
+    wake_read_ = std::move(ends->read);
+    wake_write_ = std::move(ends->write);
   }
 }
 

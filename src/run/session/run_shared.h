@@ -47,6 +47,7 @@
 #include "base/clock.h"  // now_ms: the times sent to the daemon and the activity record
 #include "base/json.h"
 #include "base/threads.h"
+#include "base/unique_fd.h"
 #include "daemon/http_client.h"
 #include "run/session/agent_process.h"
 #include "run/link/output_stream.h"
@@ -169,8 +170,8 @@ struct LinkState {
   std::optional<Route> registered;
 
   std::mutex stream_mutex;
-  int command_stream_fd = -1;  // a duplicate of the command stream's socket
-  int output_stream_fd = -1;   // the attached output stream's socket
+  UniqueFd command_stream_fd;  // a duplicate of the command stream's socket
+  UniqueFd output_stream_fd;   // a duplicate of the attached output stream's socket
 
   PooledConnection pool;
 

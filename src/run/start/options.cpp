@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "base/text.h"
 #include "run/start/messages.h"
 #include "screen/agent_profiles.h"
@@ -46,7 +48,7 @@ OptionScan scan_options(std::span<const std::string> args) {
     if (arg == "--vocation" || arg == "-v") {
       if (k + 1 < args.size() && is_help(args[k + 1])) return RunHelp{};
       if (k + 1 >= args.size() || args[k + 1].empty() || args[k + 1][0] == '-') {
-        return RunError{needs_vocation_error(arg)};
+        return failure(EINVAL, needs_vocation_error(arg));
       }
       options.vocation_id = args[k + 1];
       k += 2;
@@ -54,7 +56,7 @@ OptionScan scan_options(std::span<const std::string> args) {
     }
     if (arg.starts_with("--vocation=")) {
       std::string id = arg.substr(arg.find('=') + 1);
-      if (id.empty()) return RunError{needs_vocation_error("--vocation")};
+      if (id.empty()) return failure(EINVAL, needs_vocation_error("--vocation"));
       options.vocation_id = std::move(id);
       ++k;
       continue;
@@ -64,7 +66,7 @@ OptionScan scan_options(std::span<const std::string> args) {
       ++k;
       continue;
     }
-    return RunError{unknown_option_error(arg)};
+    return failure(EINVAL, unknown_option_error(arg));
   }
   if (have_program) {
     options.program = args[k];

@@ -19,7 +19,7 @@
 
 namespace mossbank::run {
 
-using OptionScan = std::variant<RunHelp, RunError, RunOptions>;
+using OptionScan = std::variant<RunHelp, Status, RunOptions>;
 
 OptionScan scan_options(std::span<const std::string> args);
 
