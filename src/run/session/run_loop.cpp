@@ -72,14 +72,11 @@ std::pair<uint16_t, uint16_t> initial_size(const RunInvocation& inv) {
 
 // The user's own terminal wins back the size from the village's.
 void take_back_own_size(RunShared& run) {
-  bool resize = false;
-  {
-    std::lock_guard lock(run.size_mutex);
-    if (run.size.own_terminal && run.size.village_in_force) {
-      run.size.village_in_force = false;
-      resize = true;
-    }
-  }
+  const bool resize = run.size.update([](SizeRecord& size) {
+    if (!size.own_terminal || !size.village_in_force) return false;
+    size.village_in_force = false;
+    return true;
+  });
   if (resize) {
     auto [cols, rows] = current_size(run);
     resize_screen(run, cols, rows);
@@ -209,12 +206,10 @@ void RunCommandImpl::act_on_signal(int sig) {
     Attached to{slot_.run, slot_.agent, slot_.input};
     lock.unlock();
     if (sig == SIGWINCH) {
-      bool own;
-      {
-        std::lock_guard size_lock(to.run->size_mutex);
-        own = to.run->size.own_terminal;
-        if (own) to.run->size.village_in_force = false;
-      }
+      const bool own = to.run->size.update([](SizeRecord& size) {
+        if (size.own_terminal) size.village_in_force = false;
+        return size.own_terminal;
+      });
       if (own) {
         auto [cols, rows] = current_size(*to.run);
         resize_screen(*to.run, cols, rows);
@@ -301,11 +296,11 @@ void RunCommandImpl::keys_loop() {
 
 void RunCommandImpl::handle_user_input(const Attached& to, std::string_view bytes) {
   RunShared& run = *to.run;
-  std::optional<JsonValue> colours;
-  {
-    std::lock_guard lock(run.colour_mutex);
-    if (take_colour_answers(run.colours, run.colour_tail, bytes)) colours = run.colours;
-  }
+  std::optional<JsonValue> colours = run.colours.update([&](ColourRecord& record) {
+    std::optional<JsonValue> changed;
+    if (take_colour_answers(record.colours, record.tail, bytes)) changed = record.colours;
+    return changed;
+  });
   if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
 
   screen::TakenKeys taken = take_user_keys(run, bytes, screen::KeyClock::now());
@@ -455,12 +450,14 @@ std::shared_ptr<RunShared> RunCommandImpl::build_run(const LoopInput& in, const 
                                          in.run_id);
   run->agent = started.process;
   run->input = started.input;
-  run->registration = build_registration(reg);
+  run->registration.exchange(build_registration(reg));
   run->restartable = reg.restartable;
   run->has_own_terminal.store(stdout_terminal);
   run->screen.agent = reg.agent;
-  run->size.own_terminal =
-      stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
+  run->size.update([&](SizeRecord& size) {
+    size.own_terminal =
+        stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
+  });
   run->poster = std::make_unique<Poster>(run->link);
   apply_stream_test_hook(run->output_streams, inv.environment);
   return run;
@@ -552,10 +549,8 @@ void RunCommandImpl::start_threads(RunThreads& threads, const std::shared_ptr<Ru
 RunCommandImpl::Ending RunCommandImpl::weigh_restart(RunShared& run) {
   Ending ending;
   std::optional<PendingRestart> pending;
-  {
-    std::lock_guard lock(run.notes_mutex);
-    ending.end_reason.swap(run.end_reason);
-  }
+  ending.end_reason =
+      run.notes.update([](WorkerNotes& notes) { return std::exchange(notes.end_reason, {}); });
   {
     std::lock_guard lock(run.restart_mutex);
     pending.swap(run.pending_restart);
@@ -633,11 +628,8 @@ void RunCommandImpl::take_off_daemon(RunShared& run, const LoopInput& in, bool r
 
 LoopResult RunCommandImpl::report(RunShared& run, Ending& ending, int32_t code,
                                   RestartState window) {
-  {
-    std::lock_guard lock(run.notes_mutex);
-    for (const std::string& note : run.failures)
-      eprint("mossbank run: " + note + "; the run went on.\n");
-  }
+  for (const std::string& note : run.notes.copy().failures)
+    eprint("mossbank run: " + note + "; the run went on.\n");
   if (ending.end_reason) {
     eprint("mossbank run: " + *ending.end_reason + "; the run ended.\n");
     return end_with(1, true);

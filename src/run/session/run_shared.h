@@ -120,7 +120,7 @@ struct ScreenRecord {
   bool screens = false;     // snapshots carry the serialised screen
 };
 
-// The village's size rules (size lock).
+// The village's size rules.
 struct SizeRecord {
   bool own_terminal = false;  // is_interactive when the run started
   bool village_recorded = false;
@@ -142,6 +142,18 @@ struct ActivityRecord {
   bool working = false;
   bool asked = false;
   std::optional<JsonValue> last_posted;  // re-posted on the link's ready
+};
+
+// The agent's colours as its terminal answered them.
+struct ColourRecord {
+  JsonValue colours = JsonValue::object();
+  std::string tail;  // the start of a colour answer cut by a read
+};
+
+// What the run's workers ran into, reported when the run ends.
+struct WorkerNotes {
+  std::vector<std::string> failures;      // "its <what> failed: <why>"
+  std::optional<std::string> end_reason;  // "its <what> stopped: <why>"
 };
 
 // Where the run's posts go: set by the link while a proven daemon holds.
@@ -223,8 +235,7 @@ struct RunShared {
   std::mutex key_filter_mutex;
   screen::KeyFilterState key_filter;
 
-  std::mutex size_mutex;
-  SizeRecord size;
+  Guarded<SizeRecord> size;
   // Whose window size is the user's (stdout; tests give another terminal).
   int user_terminal_fd = 1;
 
@@ -239,12 +250,10 @@ struct RunShared {
 
   LinkState link;
 
-  std::mutex registration_mutex;
-  JsonValue registration = JsonValue::object();
+  // What the link registers the run with.
+  Guarded<JsonValue> registration{JsonValue::object()};
 
-  std::mutex colour_mutex;
-  JsonValue colours = JsonValue::object();
-  std::string colour_tail;  // the start of a colour answer cut by a read
+  Guarded<ColourRecord> colours;
 
   // The agent has an exit command and its command line can be resumed
   // (set before the workers start).
@@ -256,17 +265,15 @@ struct RunShared {
   std::atomic<bool> upgrade_requested{false};
   std::atomic<bool> restart_cancelled{false};
 
-  std::mutex notes_mutex;
-  std::vector<std::string> failures;      // "its <what> failed: <why>"
-  std::optional<std::string> end_reason;  // "its <what> stopped: <why>"
+  Guarded<WorkerNotes> notes;
 
   std::atomic<bool> has_own_terminal{false};
   std::atomic<bool> stopping{false};
 
   RequestGate gate;
 
-  std::mutex hold_mutex;
-  std::chrono::steady_clock::time_point hold_until{};
+  // Until when the mirror holds a state it has seen only briefly.
+  Guarded<std::chrono::steady_clock::time_point> hold_until;
   // Set (then the waker notified) when the mirror has something new to
   // weigh: post_now was raised, or a hold began.
   std::atomic<bool> mirror_wake{false};
