@@ -548,13 +548,9 @@ void RunCommandImpl::start_threads(RunThreads& threads, const std::shared_ptr<Ru
 
 RunCommandImpl::Ending RunCommandImpl::weigh_restart(RunShared& run) {
   Ending ending;
-  std::optional<PendingRestart> pending;
   ending.end_reason =
       run.notes.update([](WorkerNotes& notes) { return std::exchange(notes.end_reason, {}); });
-  {
-    std::lock_guard lock(run.restart_mutex);
-    pending.swap(run.pending_restart);
-  }
+  const std::optional<PendingRestart> pending = run.pending_restart.exchange(std::nullopt);
   const bool upgrade = run.upgrade_requested.exchange(false);
   // A stop from the village cancels a restart asked for before it.
   if (!ending.end_reason && pending && !run.stopping.load() &&
@@ -562,8 +558,7 @@ RunCommandImpl::Ending RunCommandImpl::weigh_restart(RunShared& run) {
     RestartRequest r;
     r.session_id = pending->session_id;
     r.upgrade = upgrade;
-    std::lock_guard lock(run.launch_mutex);
-    r.launch_words.swap(run.launch_words);
+    r.launch_words = run.launch_words.exchange({});
     ending.restart = std::move(r);
   }
   return ending;

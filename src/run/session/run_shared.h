@@ -258,10 +258,9 @@ struct RunShared {
   // The agent has an exit command and its command line can be resumed
   // (set before the workers start).
   bool restartable = false;
-  std::mutex restart_mutex;
-  std::optional<PendingRestart> pending_restart;
-  std::mutex launch_mutex;
-  std::vector<std::string> launch_words;
+  // The upgrade flag below changes with the pending restart, in its update.
+  Guarded<std::optional<PendingRestart>> pending_restart;
+  Guarded<std::vector<std::string>> launch_words;
   std::atomic<bool> upgrade_requested{false};
   std::atomic<bool> restart_cancelled{false};
 
