@@ -5,27 +5,46 @@
 // (CommandShared) outlives restarts and holds the agent slot that the signal
 // and keys threads consult.
 //
-// Threads. For the whole command: "signals" and "keys" (run_command.cpp).
-// Per run of the agent, started in this order and joined in reverse by the
-// run loop: the daemon-pid watch (install runs), the update watch (runs from
-// an app bundle), "output" (pump.cpp), the poster (poster.cpp), "village's
-// commands" (link.cpp), "screen" (mirror.cpp). Short jobs the run owns and
-// joins at its end (Jobs below): the output stream's open, retry and retire
-// jobs, the stream's writer and reply threads, the request worker "village's
-// request", the stop timer, the restart watch, the posts of typed lines.
+// Threads, each with its file and its owner. For the whole command, owned by
+// RunCommand (run_loop.cpp): "signals" and "keys". Per run of the agent:
+//   RunThreads (run_threads.h), started by the run loop in this order and
+//   joined in reverse (the output pump first, once the agent has exited):
+//     "daemon watch"        watches.cpp   when the daemon's pid is known
+//     "update watch"        watches.cpp   when the program runs from an app bundle
+//     "output"              pump.cpp      the output pump
+//     "village's commands"  link.cpp      the link
+//     "screen"              mirror.cpp    the mirror
+//   the screen's feeder     pump.cpp      owned and joined by the output pump
+//   the poster              posts.cpp     owned by `poster`, gone before the run's DELETE
+//   the village's typing    village_input.cpp   owned by `village_input`
+// Short jobs on `jobs` (Jobs below), each joined as soon as it ends, the rest
+// when the run ends: the output stream's open, retry and retire jobs and its
+// writer and reply threads (output_stream.cpp), "village's request"
+// (requests.cpp), "stop timer" (commands.cpp), "restart watch"
+// (keys_requests.cpp), "typed line's post" (new_conversation.cpp).
 //
-// Locks. Each part below has its own mutex, held only for a read or a short
-// update, never across a daemon request or a write to the agent (the key
-// filter's lock is held for a whole filter call, which reads the screen).
-// Where two are held at once the order is fixed:
+// Locks. A small record that is only copied or briefly changed is a
+// Guarded<T> (size, registration, colours, notes, the pending restart, the
+// launch words, the mirror's hold); such a record's lock is a leaf: nothing
+// else is taken while it is held. The real locks below are mutexes, each
+// held only for a read or a short update, never across a daemon request or
+// a write to the agent (the key filter's lock is held for a whole filter
+// call, which reads the screen). Where two are held at once the order is:
 //   key_filter -> screen      the key filter reads the screen inside its call
 //   screen -> publisher       resize_screen, the pump's data frames, the
 //                             watch's snapshot: a snapshot and the frames
 //                             after it then neither repeat nor skip output
-// No other lock is ever taken while another is held, except the leaves:
-// the waker's own lock (raising post_now wakes the mirror under the screen
-// lock; a Waker::wait_for condition takes no lock) and an output stream's
-// queue lock (frames are queued under the publisher lock).
+//   screen -> feeder          a request that finds the screen behind wakes
+//                             the feeder
+// No other lock is ever taken while another is held, except the leaves: the
+// Guarded records, the waker's own lock (raising post_now wakes the mirror
+// under the screen lock; a Waker::wait_for condition takes no lock) and an
+// output stream's queue lock (frames are queued under the publisher lock).
+//
+// End flags. `stopping` says the run is ending (the village's stop, or the
+// agent's exit); the waker's `ended` says the run loop has ended the run.
+// The link has two marks of its own (LinkState) and the publisher one
+// (Publisher::closed); each is set at the run's end next to these two.
 //
 // Every timed wait of a run waits on `waker`, which the run's end wakes, so
 // the end never waits out a sleep.
@@ -77,6 +96,7 @@ class Waker {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
+  // The run loop has ended the run (end()): every wait returns at once.
   std::atomic<bool> ended_{false};
   uint64_t pulses_ = 0;
 };
@@ -166,8 +186,12 @@ struct Route {
 struct LinkState {
   std::string home;
   std::string run_id;
-  std::atomic<bool> stop{false};    // the run ended: the link leaves
-  std::atomic<bool> closed{false};  // nothing registers, no command is handed over
+  // The link leaves: set by stop_link, at the run's end and when the run
+  // leaves the village.
+  std::atomic<bool> stop{false};
+  // The run left the village (detach_from_village): nothing registers, no
+  // command is handed over, the run's end sends no DELETE.
+  std::atomic<bool> closed{false};
 
   std::mutex route_mutex;
   std::optional<Route> route;
@@ -267,6 +291,9 @@ struct RunShared {
   Guarded<WorkerNotes> notes;
 
   std::atomic<bool> has_own_terminal{false};
+  // The run is ending: set by the village's stop (stop_agent) and by the run
+  // loop once the agent has exited. Requests are refused, a pending restart
+  // is dropped, the watches and the mirror leave.
   std::atomic<bool> stopping{false};
 
   RequestGate gate;
