@@ -1,5 +1,7 @@
 #include "run/session/run_threads.h"
 
+#include "run/testing/test_waits.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,25 +13,8 @@
 namespace mossbank::run {
 namespace {
 
-// A gate the threads wait at (bounded, so that a missing release fails the
-// test instead of hanging it).
-struct Gate {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool open = false;
-
-  void release() {
-    {
-      std::lock_guard lock(mutex);
-      open = true;
-    }
-    changed.notify_all();
-  }
-  bool wait() {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(20), [&] { return open; });
-  }
-};
+using testing::Gate;
+using testing::kPatience;
 
 struct Failures {
   std::mutex mutex;
@@ -74,12 +59,12 @@ TEST(RunThreads, GoingWithThreadsHeldUnwindsThenJoinsThemAll) {
   {
     RunThreads threads([&] {
       ++unwinds;
-      gate.release();
+      gate.open();
     });
     for (const char* name : {"daemon watch", "output", "screen"}) {
       threads.start(name,
                     [&] {
-                      if (gate.wait()) ++released;
+                      if (gate.wait_for(kPatience)) ++released;
                       return std::optional<std::string>();
                     },
                     {});
@@ -102,10 +87,10 @@ TEST(RunThreads, ThreadsJoinedOnTheWayNeedNoUnwind) {
 
 TEST(RunThreads, JoiningOneByNameLeavesTheOthersInTheirOrder) {
   Gate gate;
-  RunThreads threads([&] { gate.release(); });
+  RunThreads threads([&] { gate.open(); });
   std::atomic<bool> output_done{false};
   auto waits = [&] {
-    gate.wait();
+    gate.wait_for(kPatience);
     return std::optional<std::string>();
   };
   threads.start("daemon watch", waits, {});
@@ -121,7 +106,7 @@ TEST(RunThreads, JoiningOneByNameLeavesTheOthersInTheirOrder) {
   EXPECT_EQ(threads.names(), (std::vector<std::string>{"daemon watch", "screen"}));
   threads.join("nothing by this name");
   EXPECT_EQ(threads.names(), (std::vector<std::string>{"daemon watch", "screen"}));
-  gate.release();
+  gate.open();
   threads.join_all();
   EXPECT_TRUE(threads.names().empty());
 }
