@@ -72,30 +72,28 @@ void post_again(RunShared& run, const std::string& suffix, JsonValue body) {
 }
 
 void take_village_size(RunShared& run, uint16_t cols, uint16_t rows) {
-  bool own_terminal;
-  {
-    std::lock_guard lock(run.size_mutex);
-    own_terminal = run.size.own_terminal;
-    if (own_terminal) {
-      run.size.cols = cols;
-      run.size.rows = rows;
-      run.size.village_recorded = true;
-      run.size.village_in_force = true;
+  const bool own_terminal = run.size.update([&](SizeRecord& size) {
+    if (size.own_terminal) {
+      size.cols = cols;
+      size.rows = rows;
+      size.village_recorded = true;
+      size.village_in_force = true;
     }
-  }
+    return size.own_terminal;
+  });
   if (own_terminal || !run.has_own_terminal.load()) resize_screen(run, cols, rows);
 }
 
 // The village typed: a size it recorded goes back in force.
 void village_size_again(RunShared& run) {
-  std::optional<std::pair<uint16_t, uint16_t>> size;
-  {
-    std::lock_guard lock(run.size_mutex);
-    if (run.size.own_terminal && run.size.village_recorded && !run.size.village_in_force) {
-      run.size.village_in_force = true;
-      size = {run.size.cols, run.size.rows};
+  const auto size = run.size.update([](SizeRecord& s) {
+    std::optional<std::pair<uint16_t, uint16_t>> wanted;
+    if (s.own_terminal && s.village_recorded && !s.village_in_force) {
+      s.village_in_force = true;
+      wanted = {s.cols, s.rows};
     }
-  }
+    return wanted;
+  });
   if (size) resize_screen(run, size->first, size->second);
 }
 
@@ -194,12 +192,8 @@ void ready(RunShared& run) {
     activity = run.activity.last_posted;
   }
   if (activity) post_again(run, "/activity", std::move(*activity));
-  std::optional<JsonValue> colours;
-  {
-    std::lock_guard lock(run.colour_mutex);
-    if (run.colours.is_object() && !run.colours.empty()) colours = run.colours;
-  }
-  if (colours) post_again(run, "/colours", std::move(*colours));
+  JsonValue colours = run.colours.copy().colours;
+  if (colours.is_object() && !colours.empty()) post_again(run, "/colours", std::move(colours));
 }
 
 }  // namespace
@@ -266,13 +260,11 @@ std::pair<uint16_t, uint16_t> current_size(RunShared& run) {
 }
 
 void take_own_size(RunShared& run) {
-  bool was_in_force = false;
-  {
-    std::lock_guard lock(run.size_mutex);
-    if (!run.size.own_terminal) return;
-    run.size.village_recorded = false;
-    was_in_force = std::exchange(run.size.village_in_force, false);
-  }
+  const bool was_in_force = run.size.update([](SizeRecord& size) {
+    if (!size.own_terminal) return false;
+    size.village_recorded = false;
+    return std::exchange(size.village_in_force, false);
+  });
   if (!was_in_force) return;
   auto [cols, rows] = current_size(run);
   resize_screen(run, cols, rows);
@@ -306,9 +298,9 @@ void send_watch_frame(RunShared& run, std::optional<Frame> snapshot) {
   publish_frame(run, std::move(*snapshot));
 }
 
-void set_session_id(RunShared& run, std::string_view session_id, bool from_records) {
-  std::lock_guard lock(run.registration_mutex);
-  JsonValue& registration = run.registration;
+namespace {
+
+void put_session_id(JsonValue& registration, std::string_view session_id, bool from_records) {
   registration["nativeSessionId"] = std::string(session_id);
   if (from_records) {
     registration["sessionFromRecords"] = true;
@@ -327,6 +319,13 @@ void set_session_id(RunShared& run, std::string_view session_id, bool from_recor
   JsonValue rebuilt = JsonValue::object();
   for (auto& [key, value] : entries) rebuilt[key] = std::move(value);
   registration = std::move(rebuilt);
+}
+
+}  // namespace
+
+void set_session_id(RunShared& run, std::string_view session_id, bool from_records) {
+  run.registration.update(
+      [&](JsonValue& registration) { put_session_id(registration, session_id, from_records); });
 }
 
 bool is_session_uuid(std::string_view text) { return screen::is_session_id(text); }

@@ -99,7 +99,7 @@ class CommandsTest : public ::testing::Test {
   CommandsTest() : run(80, 24, daemon.home, "run-1") {
     run.agent = agent;
     run.input = pipe.input;
-    run.registration = json(R"({"runId":"run-1","villageOwned":false})");
+    run.registration.exchange(json(R"({"runId":"run-1","villageOwned":false})"));
   }
   ~CommandsTest() override {
     run.waker.end();
@@ -118,7 +118,7 @@ class CommandsTest : public ::testing::Test {
 
   // A run whose stdout was the user's terminal (of `cols` x `rows`).
   void own_terminal(UserTerminal& user) {
-    run.size.own_terminal = true;
+    run.size.update([](SizeRecord& size) { size.own_terminal = true; });
     run.has_own_terminal.store(true);
     run.user_terminal_fd = user.slave.get();
   }
@@ -277,31 +277,31 @@ TEST_F(CommandsTest, SessionCommand) {
       {R"({"type":"session"})", R"({"runId":"run-1","villageOwned":false})"},
   };
   for (const Case& c : cases) {
-    run.registration = json(R"({"runId":"run-1","villageOwned":false})");
+    run.registration.exchange(json(R"({"runId":"run-1","villageOwned":false})"));
     handle(c.command);
-    EXPECT_EQ(to_js_json(run.registration), c.registration) << c.command;
+    EXPECT_EQ(to_js_json(run.registration.copy()), c.registration) << c.command;
   }
   // 512 UTF-16 units are taken, 513 dropped.
   for (size_t length : {512u, 513u}) {
-    run.registration = JsonValue::object();
+    run.registration.exchange(JsonValue::object());
     JsonValue command = json(R"({"type":"session"})");
     command["sessionId"] = std::string(length, 's');
     handle(command);
-    EXPECT_EQ(run.registration.contains("nativeSessionId"), length == 512) << length;
+    EXPECT_EQ(run.registration.copy().contains("nativeSessionId"), length == 512) << length;
   }
 }
 
 TEST_F(CommandsTest, SessionFromRecordsRemovedTakesTheLastKey) {
-  run.registration = json(R"({"runId":"r","sessionFromRecords":true,"cwd":"/","pid":1})");
+  run.registration.exchange(json(R"({"runId":"r","sessionFromRecords":true,"cwd":"/","pid":1})"));
   set_session_id(run, "n1", false);
   // nativeSessionId came last and moves into the removed key's place.
-  EXPECT_EQ(to_js_json(run.registration),
+  EXPECT_EQ(to_js_json(run.registration.copy()),
             R"({"runId":"r","nativeSessionId":"n1","cwd":"/","pid":1})");
   set_session_id(run, "n2", true);
-  EXPECT_EQ(to_js_json(run.registration),
+  EXPECT_EQ(to_js_json(run.registration.copy()),
             R"({"runId":"r","nativeSessionId":"n2","cwd":"/","pid":1,"sessionFromRecords":true})");
   set_session_id(run, "n3", false);
-  EXPECT_EQ(to_js_json(run.registration),
+  EXPECT_EQ(to_js_json(run.registration.copy()),
             R"({"runId":"r","nativeSessionId":"n3","cwd":"/","pid":1})");
 }
 
@@ -365,12 +365,12 @@ TEST_F(CommandsTest, SizeRulesWithATerminalOfItsOwn) {
   own_terminal(user);
 
   handle(R"({"type":"resize","cols":90,"rows":30})");
-  EXPECT_TRUE(run.size.village_recorded && run.size.village_in_force);
+  EXPECT_TRUE(run.size.copy().village_recorded && run.size.copy().village_in_force);
   EXPECT_EQ(screen_size(), Size(90, 30));
   // The stream drops: the user's size again.
   ASSERT_TRUE(handle_command(run, link_event::Dropped{}).ok());
   EXPECT_EQ(agent->resizes(), (std::vector<Size>{{90, 30}, {120, 40}}));
-  EXPECT_FALSE(run.size.village_recorded || run.size.village_in_force);
+  EXPECT_FALSE(run.size.copy().village_recorded || run.size.copy().village_in_force);
 
   // own-size does the same.
   handle(R"({"type":"resize","cols":90,"rows":30})");
@@ -383,10 +383,10 @@ TEST_F(CommandsTest, SizeRulesWithATerminalOfItsOwn) {
   // The user typed (the keys took the size back); the village's input puts
   // its recorded size in force again.
   handle(R"({"type":"resize","cols":90,"rows":30})");
-  run.size.village_in_force = false;
+  run.size.update([](SizeRecord& size) { size.village_in_force = false; });
   handle(R"({"type":"input","data":"b"})");
   EXPECT_EQ(agent->resizes().back(), Size(90, 30));
-  EXPECT_TRUE(run.size.village_in_force);
+  EXPECT_TRUE(run.size.copy().village_in_force);
   EXPECT_EQ(agent->resizes().size(), 6u);
   EXPECT_EQ(pipe.take_until("b"), "a");
 }
@@ -399,7 +399,7 @@ TEST_F(CommandsTest, SizeRulesWithoutATerminalOfItsOwn) {
   handle(R"({"type":"own-size"})");
   EXPECT_EQ(agent->resizes(), std::vector<Size>{Size(90, 30)});
   EXPECT_EQ(screen_size(), Size(90, 30));
-  EXPECT_FALSE(run.size.village_recorded);
+  EXPECT_FALSE(run.size.copy().village_recorded);
 
   // stdout was a terminal but the run is another's (MOSSBANK_RUN_AS): it
   // keeps its size.
@@ -530,7 +530,7 @@ TEST_F(CommandsTest, ReadyPostsActivityAndColoursAgain) {
   EXPECT_TRUE(daemon.requests("POST").empty());  // nothing posted before
 
   run.activity.last_posted = json(R"({"working":true,"asked":false})");
-  run.colours = json(R"({"background":"#1e1e1e"})");
+  run.colours.update([](ColourRecord& c) { c.colours = json(R"({"background":"#1e1e1e"})"); });
   ASSERT_TRUE(handle_command(run, link_event::Ready{}).ok());
   auto posts = daemon.requests("POST");
   ASSERT_EQ(posts.size(), 2u);

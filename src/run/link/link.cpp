@@ -33,9 +33,10 @@ constexpr size_t kReadSize = 8192;
 constexpr uint64_t kMaxChunk = 0x100000;
 
 bool village_owned(RunShared& run) {
-  std::lock_guard lock(run.registration_mutex);
-  auto it = run.registration.find("villageOwned");
-  return it != run.registration.end() && it->is_boolean() && it->get<bool>();
+  return run.registration.update([](const JsonValue& registration) {
+    auto it = registration.find("villageOwned");
+    return it != registration.end() && it->is_boolean() && it->get<bool>();
+  });
 }
 
 // The village was switched off from the tray, for a run the village owns.
@@ -93,11 +94,7 @@ class Attempt {
     Route route{config->port, config->token};
     link.set_route(route);
 
-    JsonValue registration;
-    {
-      std::lock_guard lock(run_.registration_mutex);
-      registration = run_.registration;
-    }
+    const JsonValue registration = run_.registration.copy();
     RunAnswer answer = send_run_request(link, route, "POST", std::string(kRunsPath), &registration);
     if (!answer.answered || !is_success(answer.status)) return ok_status();
     {

@@ -97,8 +97,8 @@ class Pauses {
 class LinkTest : public ::testing::Test {
  protected:
   LinkTest() : run(80, 24, daemon.home, "run-1") {
-    run.registration = JsonValue::parse(
-        R"({"runId":"run-1","command":"agent","cwd":"/tmp","pid":1,"villageOwned":false})");
+    run.registration.exchange(JsonValue::parse(
+        R"({"runId":"run-1","command":"agent","cwd":"/tmp","pid":1,"villageOwned":false})"));
     settings.handle = [this](RunShared&, const LinkEvent& e) { return recorder.handle(e); };
   }
 
@@ -360,7 +360,7 @@ TEST_F(LinkTest, VillageOff) {
   for (const Case& c : cases) {
     TestDaemon d;
     RunShared r(80, 24, d.home, "run-1");
-    r.registration["villageOwned"] = c.village_owned;
+    r.registration.update([&](JsonValue& reg) { reg["villageOwned"] = c.village_owned; });
     d.write_file("village-off", c.marker);
     Recorder events;
     Pauses pauses(1);
@@ -377,7 +377,7 @@ TEST_F(LinkTest, SwitchedOffWhileStreamingOnlyStopsAVillageOwnedRun) {
   for (bool owned : {true, false}) {
     TestDaemon d;
     RunShared r(80, 24, d.home, "run-1");
-    r.registration["villageOwned"] = owned;
+    r.registration.update([&](JsonValue& reg) { reg["villageOwned"] = owned; });
     testing::Gate& off = d.gate("off");
     d.stream(1, [&](ServerConnection& c) {
       c.write(kChunkedHead);
@@ -445,10 +445,7 @@ TEST_F(LinkTest, RegistrationIsCopiedAtEachAttempt) {
   });
   Pauses pauses(1);
   start([&](RunShared& r, milliseconds d) {
-    {
-      std::lock_guard lock(r.registration_mutex);
-      r.registration["nativeSessionId"] = "abc";
-    }
+    r.registration.update([](JsonValue& reg) { reg["nativeSessionId"] = "abc"; });
     return pauses.pause(r, d);
   });
   finish();

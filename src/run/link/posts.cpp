@@ -36,20 +36,20 @@ bool report_run(LinkState& link, std::string_view suffix, const JsonValue& body)
 }
 
 void note_worker_stopped(RunShared& run, std::string_view what, std::string_view why) {
-  {
-    std::lock_guard lock(run.notes_mutex);
-    if (!run.end_reason)
-      run.end_reason = "its " + std::string(what) + " stopped: " + std::string(why);
-  }
+  run.notes.update([&](WorkerNotes& notes) {
+    if (!notes.end_reason)
+      notes.end_reason = "its " + std::string(what) + " stopped: " + std::string(why);
+  });
   if (run.agent) run.agent->kill(false);
 }
 
 void note_worker_failed(RunShared& run, std::string_view what, std::string_view why) {
   const std::string prefix = "its " + std::string(what) + " failed: ";
-  std::lock_guard lock(run.notes_mutex);
-  for (const std::string& note : run.failures)
-    if (note.starts_with(prefix)) return;
-  run.failures.push_back(prefix + std::string(why));
+  run.notes.update([&](WorkerNotes& notes) {
+    for (const std::string& note : notes.failures)
+      if (note.starts_with(prefix)) return;
+    notes.failures.push_back(prefix + std::string(why));
+  });
 }
 
 Poster::Poster(LinkState& link) : link_(link), thread_([this] { loop(); }) {}

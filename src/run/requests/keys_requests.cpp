@@ -80,11 +80,12 @@ bool selection_matches(const JsonValue* selected, const screen::Menu& menu) {
 
 // Takes the pending restart back when it is still the one stored at `at`.
 void take_back_restart(RunShared& run, std::chrono::steady_clock::time_point at) {
-  std::lock_guard lock(run.restart_mutex);
-  if (run.pending_restart && run.pending_restart->requested_mono == at) {
-    run.pending_restart.reset();
-    run.upgrade_requested.store(false);
-  }
+  run.pending_restart.update([&](std::optional<PendingRestart>& pending) {
+    if (pending && pending->requested_mono == at) {
+      pending.reset();
+      run.upgrade_requested.store(false);
+    }
+  });
 }
 
 }  // namespace
@@ -105,8 +106,8 @@ std::optional<std::vector<std::string>> launch_words_of(const JsonValue& command
 }
 
 bool restart_pending(RunShared& run, std::chrono::steady_clock::time_point now) {
-  std::lock_guard lock(run.restart_mutex);
-  return run.pending_restart && now - run.pending_restart->requested_mono <= kRestartWindow;
+  const std::optional<PendingRestart> pending = run.pending_restart.copy();
+  return pending && now - pending->requested_mono <= kRestartWindow;
 }
 
 std::string serve_keys_request(RunShared& run, const VillageRequest& request) {
@@ -185,15 +186,12 @@ std::string serve_restart_request(RunShared& run, const VillageRequest& request)
   pending.requested_at = now_ms();
   pending.requested_mono = std::chrono::steady_clock::now();
   const auto armed_at = pending.requested_mono;
-  {
-    std::lock_guard lock(run.launch_mutex);
-    run.launch_words = std::move(*launch);
-  }
-  {
-    std::lock_guard lock(run.restart_mutex);
-    run.upgrade_requested.store(is_true(json_member(command, "upgrade")));
-    run.pending_restart = std::move(pending);
-  }
+  run.launch_words.exchange(std::move(*launch));
+  const bool upgrade = is_true(json_member(command, "upgrade"));
+  run.pending_restart.update([&](std::optional<PendingRestart>& slot) {
+    run.upgrade_requested.store(upgrade);
+    slot = std::move(pending);
+  });
 
   std::string outcome = type_into_agent(run, request, *exit, TypingFlags{});
   if (outcome != kSent) {
@@ -213,13 +211,14 @@ void watch_restart_exit(RunShared& run) {
     if (!awaiting_approval_now(run)) continue;
     // The agent asks something instead of exiting: no restart, and the
     // question goes away unanswered.
-    {
-      std::lock_guard lock(run.restart_mutex);
-      if (!run.pending_restart) return;  // it exited meanwhile
-      run.pending_restart.reset();
+    const bool withdrawn = run.pending_restart.update([&](std::optional<PendingRestart>& slot) {
+      if (!slot) return false;  // it exited meanwhile
+      slot.reset();
       run.upgrade_requested.store(false);
       run.restart_cancelled.store(true);
-    }
+      return true;
+    });
+    if (!withdrawn) return;
     if (run.input) run.input->write(kEsc);
     return;
   }

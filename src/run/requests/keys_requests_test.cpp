@@ -62,10 +62,7 @@ class KeysRequests : public ::testing::Test {
     return pipe.take_until(kMarker);
   }
 
-  std::optional<PendingRestart> pending() {
-    std::lock_guard lock(run->restart_mutex);
-    return run->pending_restart;
-  }
+  std::optional<PendingRestart> pending() { return run->pending_restart.copy(); }
 
   testing::ScratchDir home;
   testing::InputPipe pipe;
@@ -382,10 +379,7 @@ TEST_F(KeysRequests, RestartTypesTheExitCommandAfterStoringTheRestart) {
   EXPECT_EQ(stored->session_id, kSession);
   EXPECT_GE(stored->requested_mono, before);
   EXPECT_TRUE(run->upgrade_requested.load());
-  {
-    std::lock_guard lock(run->launch_mutex);
-    EXPECT_EQ(run->launch_words, (std::vector<std::string>{"--model", "opus"}));
-  }
+  EXPECT_EQ(run->launch_words.copy(), (std::vector<std::string>{"--model", "opus"}));
 
   // A second restart within the window answers at once and types nothing.
   EXPECT_EQ(serve_restart_request(*run, request(restart_command().c_str())), "sent");
@@ -407,10 +401,7 @@ TEST_F(KeysRequests, RestartWindowIsOnTheMonotonicClock) {
       {"60,001 ms ago", now_ms(), now - std::chrono::milliseconds(60001), false},
   };
   for (const Case& c : cases) {
-    {
-      std::lock_guard lock(run->restart_mutex);
-      run->pending_restart = PendingRestart{kSession, c.requested_at, c.requested_mono};
-    }
+    run->pending_restart.exchange(PendingRestart{kSession, c.requested_at, c.requested_mono});
     EXPECT_EQ(restart_pending(*run, now), c.pending) << c.what;
   }
   EXPECT_TRUE(restart_pending(*run, now - std::chrono::milliseconds(1)));
@@ -448,18 +439,14 @@ TEST_F(KeysRequests, AQuestionAfterTheExitCommandCancelsTheRestart) {
 TEST_F(KeysRequests, TheWatchLeavesAnExitedOrStoppedRunAlone) {
   for (bool stopped : {false, true}) {
     show("claude", agent_capture("claude/idle-80x24.raw"));
-    {
-      std::lock_guard lock(run->restart_mutex);
-      run->pending_restart.reset();
-    }
+    run->pending_restart.exchange(std::nullopt);
     ASSERT_EQ(serve_restart_request(*run, request(restart_command().c_str())), "sent") << stopped;
     EXPECT_EQ(typed(), "/exit\r");
     if (stopped) {
       run->stopping.store(true);
     } else {
       // The run loop took the restart when the agent exited.
-      std::lock_guard lock(run->restart_mutex);
-      run->pending_restart.reset();
+      run->pending_restart.exchange(std::nullopt);
     }
     show("claude", agent_capture("claude/approval-bash-80x24.raw"));
     run->jobs.join_all();  // the watch ends at its next look

@@ -20,10 +20,7 @@ struct MirrorState {
   MirrorClock::time_point activity_watch_until{};
 };
 
-MirrorClock::time_point hold_deadline(RunShared& run) {
-  std::lock_guard lock(run.hold_mutex);
-  return run.hold_until;
-}
+MirrorClock::time_point hold_deadline(RunShared& run) { return run.hold_until.copy(); }
 
 void look(RunShared& run) {
   std::optional<ScreenSnapshot> snapshot;
@@ -108,10 +105,7 @@ JsonValue snapshot_body(const ScreenSnapshot& s) {
 }
 
 void hold_state_briefly(RunShared& run) {
-  {
-    std::lock_guard lock(run.hold_mutex);
-    run.hold_until = MirrorClock::now() + MirrorTimings{}.hold;
-  }
+  run.hold_until.exchange(MirrorClock::now() + MirrorTimings{}.hold);
   run.mirror_wake.store(true);
   run.waker.notify();
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <thread>
+#include <variant>
 
 #include "base/files.h"
 #include "daemon/daemon_api.h"
@@ -32,6 +33,7 @@
 #include "run/session/run_loop.h"
 #include "run/session/run_setup.h"
 #include "run/session/run_shared.h"
+#include "run/session/run_threads.h"
 #include "run/session/terminal_reset.h"
 #include "run/session/watches.h"
 #include "screen/agents.h"
@@ -70,41 +72,30 @@ std::pair<uint16_t, uint16_t> initial_size(const RunInvocation& inv) {
 
 // The user's own terminal wins back the size from the village's.
 void take_back_own_size(RunShared& run) {
-  bool resize = false;
-  {
-    std::lock_guard lock(run.size_mutex);
-    if (run.size.own_terminal && run.size.village_in_force) {
-      run.size.village_in_force = false;
-      resize = true;
-    }
-  }
+  const bool resize = run.size.update([](SizeRecord& size) {
+    if (!size.own_terminal || !size.village_in_force) return false;
+    size.village_in_force = false;
+    return true;
+  });
   if (resize) {
     auto [cols, rows] = current_size(run);
     resize_screen(run, cols, rows);
   }
 }
 
-// A worker thread of the run: a failure it returns or throws is noted under
-// its name; one that must not fail (go_on false) ends the run.
-std::thread worker(const std::shared_ptr<RunShared>& run, std::string name, bool go_on,
-                   std::function<std::optional<std::string>()> body) {
-  return std::thread([run, name = std::move(name), go_on, body = std::move(body)] {
-    std::optional<std::string> failure;
-    try {
-      failure = body();
-    } catch (const std::exception& e) {
-      failure = e.what();
-    } catch (...) {
-      failure = "a panic";
-    }
-    if (!failure) return;
-    if (go_on) {
-      note_worker_failed(*run, name, *failure);
-    } else {
-      note_worker_stopped(*run, name, *failure);
-    }
-  });
+// What one run of the agent starts from: its session, the recognised agent
+// and the command that starts it in a pseudo-terminal of its size.
+struct Launch {
+  screen::RunSession session;
+  std::string agent;  // "" when none is recognised
+  AgentCommand command;
+};
+
+RestartState restart_state_of(PendingAction pending) {
+  return pending == PendingAction::interrupt ? RestartState::interrupted : RestartState::terminated;
 }
+
+void announce_end(RunShared& run);
 
 class RunCommandImpl final : public RunCommand {
  public:
@@ -125,6 +116,29 @@ class RunCommandImpl final : public RunCommand {
   void wake_keys();
   void act_on_signal(int sig);
   LoopResult end_with(uint8_t code, bool from_wrapper);
+
+  // The steps of run_loop, in their order.
+  struct Ending {
+    std::optional<std::string> end_reason;  // a failed worker ended the run
+    std::optional<RestartRequest> restart;
+  };
+  std::variant<Launch, LoopResult> prepare_launch(const LoopInput& in);
+  std::variant<StartedAgent, LoopResult> start_or_fall_back(const LoopInput& in,
+                                                            const Launch& launch);
+  std::shared_ptr<RunShared> build_run(const LoopInput& in, const Launch& launch,
+                                       const StartedAgent& started);
+  // A result when a stop or an interrupt came while the agent started.
+  std::optional<LoopResult> attach(const LoopInput& in, const std::shared_ptr<RunShared>& run,
+                                   const StartedAgent& started);
+  void start_threads(RunThreads& threads, const std::shared_ptr<RunShared>& run,
+                     const RunInvocation& inv, const StartedAgent& started,
+                     PumpControl& pump_control);
+  Ending weigh_restart(RunShared& run);
+  void let_go_of_agent(bool restarting);
+  void give_back_terminal(RunShared& run, platform::RawMode& raw);
+  RestartState restart_window(bool restarting);
+  void take_off_daemon(RunShared& run, const LoopInput& in, bool restarting);
+  LoopResult report(RunShared& run, Ending& ending, int32_t code, RestartState window);
 
   std::mutex slot_mutex_;
   AgentSlot slot_;
@@ -191,12 +205,10 @@ void RunCommandImpl::act_on_signal(int sig) {
     Attached to{slot_.run, slot_.agent, slot_.input};
     lock.unlock();
     if (sig == SIGWINCH) {
-      bool own;
-      {
-        std::lock_guard size_lock(to.run->size_mutex);
-        own = to.run->size.own_terminal;
-        if (own) to.run->size.village_in_force = false;
-      }
+      const bool own = to.run->size.update([](SizeRecord& size) {
+        if (size.own_terminal) size.village_in_force = false;
+        return size.own_terminal;
+      });
       if (own) {
         auto [cols, rows] = current_size(*to.run);
         resize_screen(*to.run, cols, rows);
@@ -283,11 +295,11 @@ void RunCommandImpl::keys_loop() {
 
 void RunCommandImpl::handle_user_input(const Attached& to, std::string_view bytes) {
   RunShared& run = *to.run;
-  std::optional<JsonValue> colours;
-  {
-    std::lock_guard lock(run.colour_mutex);
-    if (take_colour_answers(run.colours, run.colour_tail, bytes)) colours = run.colours;
-  }
+  std::optional<JsonValue> colours = run.colours.update([&](ColourRecord& record) {
+    std::optional<JsonValue> changed;
+    if (take_colour_answers(record.colours, record.tail, bytes)) changed = record.colours;
+    return changed;
+  });
   if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
 
   screen::TakenKeys taken = take_user_keys(run, bytes, screen::KeyClock::now());
@@ -350,7 +362,7 @@ LoopResult RunCommandImpl::end_with(uint8_t code, bool from_wrapper) {
   return r;
 }
 
-LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
+std::variant<Launch, LoopResult> RunCommandImpl::prepare_launch(const LoopInput& in) {
   const RunInvocation& inv = *in.invocation;
   const RunOptions& options = *in.options;
 
@@ -365,243 +377,317 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     }
     session_uuid = *fresh;
   }
-  screen::RunSession session = screen::run_session(
+  Launch launch;
+  launch.session = screen::run_session(
       options.program, agent_args(options.program, in.agent_args, in.vocation_prompt),
       session_uuid);
 
   auto [cols, rows] = initial_size(inv);
 
-  std::vector<std::string> launch = {options.program};
-  launch.insert(launch.end(), session.args.begin(), session.args.end());
-  std::optional<screen::AgentName> agent = screen::agent_of_command_line(launch);
+  std::vector<std::string> words = {options.program};
+  words.insert(words.end(), launch.session.args.begin(), launch.session.args.end());
+  if (std::optional<screen::AgentName> agent = screen::agent_of_command_line(words))
+    launch.agent = std::string(*agent);
 
-  AgentCommand command;
+  AgentCommand& command = launch.command;
   command.path = in.program_path;
   command.argv = {in.program_path};
-  command.argv.insert(command.argv.end(), session.args.begin(), session.args.end());
+  command.argv.insert(command.argv.end(), launch.session.args.begin(), launch.session.args.end());
   command.environment = agent_environment_pairs(inv.environment, in.run_id);
   command.cwd = inv.current_dir;
   command.cols = cols;
   command.rows = rows;
+  return launch;
+}
 
+std::variant<StartedAgent, LoopResult> RunCommandImpl::start_or_fall_back(const LoopInput& in,
+                                                                          const Launch& launch) {
+  const RunInvocation& inv = *in.invocation;
   {
     std::lock_guard lock(slot_mutex_);
     // What came since the last run's end, in a restart's window, is kept:
     // a signal cancels the restart when the agent attaches, keys reach it.
     slot_.starting = true;
   }
-  Result<StartedAgent> started = start_agent(command);
-  if (!started) {
-    const std::string error = os_error_text(started.status());
-    {
-      std::lock_guard lock(slot_mutex_);
-      slot_.starting = false;
-    }
-    if (in.automatic && env_is_one(inv.environment, "MOSSBANK_AUTO_RUN")) {
-      note_runs_by_itself(inv.environment, "no-start: " + error);
-      return end_with(
-          run_agent_directly(in.program_path,
-                             agent_args(options.program, in.agent_args, in.vocation_prompt), inv),
-          true);
-    }
-    eprint("mossbank run: the agent didn't start: " + error + "\n");
-    return end_with(1, true);
+  Result<StartedAgent> started = start_agent(launch.command);
+  if (started) return std::move(*started);
+  const std::string error = os_error_text(started.status());
+  {
+    std::lock_guard lock(slot_mutex_);
+    slot_.starting = false;
   }
-  StartedAgent agent_started = std::move(*started);
+  if (in.automatic && env_is_one(inv.environment, "MOSSBANK_AUTO_RUN")) {
+    note_runs_by_itself(inv.environment, "no-start: " + error);
+    const RunOptions& options = *in.options;
+    return end_with(
+        run_agent_directly(in.program_path,
+                           agent_args(options.program, in.agent_args, in.vocation_prompt), inv),
+        true);
+  }
+  eprint("mossbank run: the agent didn't start: " + error + "\n");
+  return end_with(1, true);
+}
 
+std::shared_ptr<RunShared> RunCommandImpl::build_run(const LoopInput& in, const Launch& launch,
+                                                     const StartedAgent& started) {
+  const RunInvocation& inv = *in.invocation;
+  const RunOptions& options = *in.options;
   const bool stdout_terminal = isatty(STDOUT_FILENO) != 0;
   RegistrationInput reg;
   reg.invocation = &inv;
   reg.command = options.program;
   reg.run_id = in.run_id;
-  reg.child_pid = agent_started.process->process_id();
-  reg.agent = agent ? std::string(*agent) : std::string();
+  reg.child_pid = started.process->process_id();
+  reg.agent = launch.agent;
   reg.restartable = exit_command(reg.agent).has_value() &&
-                    resume_args(options.program, session.args, "x", {}).has_value();
+                    resume_args(options.program, launch.session.args, "x", {}).has_value();
   reg.stdout_terminal = stdout_terminal;
   reg.vocation_id = options.vocation_id;
-  reg.session_id = session.session_id;
+  reg.session_id = launch.session.session_id;
 
-  auto run = std::make_shared<RunShared>(cols, rows, inv.home_dir, in.run_id);
-  run->agent = agent_started.process;
-  run->input = agent_started.input;
-  run->registration = build_registration(reg);
+  auto run = std::make_shared<RunShared>(launch.command.cols, launch.command.rows, inv.home_dir,
+                                         in.run_id);
+  run->agent = started.process;
+  run->input = started.input;
+  run->registration.exchange(build_registration(reg));
   run->restartable = reg.restartable;
   run->has_own_terminal.store(stdout_terminal);
   run->screen.agent = reg.agent;
-  run->size.own_terminal =
-      stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
+  run->size.update([&](SizeRecord& size) {
+    size.own_terminal =
+        stdout_terminal && !env_var(inv.environment, "MOSSBANK_RUN_AS").value_or("").size();
+  });
   run->poster = std::make_unique<Poster>(run->link);
   apply_stream_test_hook(run->output_streams, inv.environment);
+  return run;
+}
 
-  // Attach, unless a stop or an interrupt came while it started.
+std::optional<LoopResult> RunCommandImpl::attach(const LoopInput& in,
+                                                 const std::shared_ptr<RunShared>& run,
+                                                 const StartedAgent& started) {
   std::string kept;
   {
     std::unique_lock lock(slot_mutex_);
     if (slot_.pending != PendingAction::none) {
       lock.unlock();
-      agent_started.process->kill(false);
-      agent_started.process->wait();
+      started.process->kill(false);
+      started.process->wait();
       // A restart that a signal cancelled takes the run off the daemon.
       if (std::optional<Route> route = std::exchange(restart_route_, std::nullopt);
-          route && !village_off(inv.home_dir))
+          route && !village_off(in.invocation->home_dir))
         send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
       LoopResult r = end_with(1, true);
       std::lock_guard relock(slot_mutex_);
-      r.restart_state = slot_.pending == PendingAction::interrupt ? RestartState::interrupted
-                                                                  : RestartState::terminated;
+      r.restart_state = restart_state_of(slot_.pending);
       slot_.starting = false;
       return r;
     }
     slot_.run = run;
-    slot_.agent = agent_started.process;
-    slot_.input = agent_started.input;
+    slot_.agent = started.process;
+    slot_.input = started.input;
     slot_.starting = false;
     kept.swap(slot_.kept_input);
   }
   if (!kept.empty()) {
-    handle_user_input(Attached{run, agent_started.process, agent_started.input}, kept);
+    handle_user_input(Attached{run, started.process, started.input}, kept);
     wake_keys();  // its timed wait may now have a lone Esc to let go
   }
+  return std::nullopt;
+}
 
-  // The run's threads, in the order they start; joined in reverse.
-  std::vector<std::thread> watches;
+void RunCommandImpl::start_threads(RunThreads& threads, const std::shared_ptr<RunShared>& run,
+                                   const RunInvocation& inv, const StartedAgent& started,
+                                   PumpControl& pump_control) {
+  // A watch that fails leaves the run going; the output pump ends it.
+  auto goes_on = [run](std::string_view name, std::string_view why) {
+    note_worker_failed(*run, name, why);
+  };
+  auto ends_run = [run](std::string_view name, std::string_view why) {
+    note_worker_stopped(*run, name, why);
+  };
   if (auto pid = setup_daemon_pid(inv.environment)) {
-    watches.emplace_back([run, pid = *pid] {
-      watch_daemon_pid(*run, static_cast<uint32_t>(pid),
-                       [](uint32_t p) { return pid_gone(static_cast<int32_t>(p)); });
-    });
+    threads.start(
+        "daemon watch",
+        [run, pid = *pid] {
+          watch_daemon_pid(*run, static_cast<uint32_t>(pid),
+                           [](uint32_t p) { return pid_gone(static_cast<int32_t>(p)); });
+          return std::optional<std::string>();
+        },
+        goes_on);
   }
   if (auto exe = platform::own_executable_path()) {
     if (auto bundle = app_bundle_of(*exe))
-      watches.emplace_back(
-          [run, bundle = *bundle] { watch_bundle_update(*run, bundle, detach_from_village); });
+      threads.start(
+          "update watch",
+          [run, bundle = *bundle] {
+            watch_bundle_update(*run, bundle, detach_from_village);
+            return std::optional<std::string>();
+          },
+          goes_on);
   }
   platform::mark_agent_output();
-  PumpControl pump_control;
-  std::thread pump =
-      worker(run, "output", false, [&, master = agent_started.master, input = agent_started.input] {
+  threads.start(
+      "output",
+      [this, run, &pump_control, master = started.master, input = started.input] {
         run_output_pump(run, master, input, pump_control,
                         PumpTarget{STDOUT_FILENO, &stdout_mutex_});
         return std::optional<std::string>();
-      });
-  std::thread link = worker(run, "village's commands", true, [run]() -> std::optional<std::string> {
-    Status ended = run_link(*run);
-    if (ended) return std::nullopt;
-    return ended.text;
-  });
-  std::thread mirror = worker(run, "screen", true, [run] {
-    run_mirror(run);
-    return std::optional<std::string>();
-  });
+      },
+      ends_run);
+  threads.start(
+      "village's commands",
+      [run]() -> std::optional<std::string> {
+        Status ended = run_link(*run);
+        if (ended) return std::nullopt;
+        return ended.text;
+      },
+      goes_on);
+  threads.start(
+      "screen",
+      [run] {
+        run_mirror(run);
+        return std::optional<std::string>();
+      },
+      goes_on);
+}
 
-  std::optional<platform::RawMode> raw;
-  raw.emplace();
-
-  const int32_t code = agent_started.process->wait();
-  pump_control.agent_exited();
-
-  // The restart decision.
-  std::optional<std::string> end_reason;
-  std::optional<PendingRestart> pending;
-  {
-    std::lock_guard lock(run->notes_mutex);
-    end_reason.swap(run->end_reason);
-  }
-  {
-    std::lock_guard lock(run->restart_mutex);
-    pending.swap(run->pending_restart);
-  }
-  const bool upgrade = run->upgrade_requested.exchange(false);
-  std::optional<RestartRequest> restart;
+RunCommandImpl::Ending RunCommandImpl::weigh_restart(RunShared& run) {
+  Ending ending;
+  ending.end_reason =
+      run.notes.update([](WorkerNotes& notes) { return std::exchange(notes.end_reason, {}); });
+  const std::optional<PendingRestart> pending = run.pending_restart.exchange(std::nullopt);
+  const bool upgrade = run.upgrade_requested.exchange(false);
   // A stop from the village cancels a restart asked for before it.
-  if (!end_reason && pending && !run->stopping.load() &&
+  if (!ending.end_reason && pending && !run.stopping.load() &&
       std::chrono::steady_clock::now() - pending->requested_mono <= kRestartWindow) {
     RestartRequest r;
     r.session_id = pending->session_id;
     r.upgrade = upgrade;
-    std::lock_guard lock(run->launch_mutex);
-    r.launch_words.swap(run->launch_words);
-    restart = std::move(r);
+    r.launch_words = run.launch_words.exchange({});
+    ending.restart = std::move(r);
   }
+  return ending;
+}
+
+void RunCommandImpl::let_go_of_agent(bool restarting) {
+  std::lock_guard lock(slot_mutex_);
+  slot_.run.reset();
+  slot_.agent.reset();
+  slot_.input.reset();
+  slot_.starting = restarting;
+  slot_.pending = PendingAction::none;
+}
+
+void RunCommandImpl::give_back_terminal(RunShared& run, platform::RawMode& raw) {
+  raw.restore();
+  if (!run.has_own_terminal.load()) return;
+  std::string reset;
   {
-    std::lock_guard lock(slot_mutex_);
-    slot_.run.reset();
-    slot_.agent.reset();
-    slot_.input.reset();
-    slot_.starting = restart.has_value();
-    slot_.pending = PendingAction::none;
+    std::lock_guard lock(run.screen_mutex);
+    reset = end_reset(run.screen.terminal);
   }
+  std::lock_guard lock(stdout_mutex_);
+  write_all(STDOUT_FILENO, reset);
+}
 
-  pump.join();
+// No stream opens from now, the link and the mirror leave, every timed wait
+// is woken.
+void announce_end(RunShared& run) {
+  run.stopping.store(true);
+  {
+    std::lock_guard lock(run.publisher_mutex);
+    run.publisher.closed = true;
+  }
+  stop_link(run);
+  run.waker.end();
+}
 
-  // The user's terminal comes back before anything waits on the daemon.
-  raw->restore();
-  if (stdout_terminal) {
-    std::string reset;
-    {
-      std::lock_guard lock(run->screen_mutex);
-      reset = end_reset(run->screen.terminal);
+RestartState RunCommandImpl::restart_window(bool restarting) {
+  // A signal since the agent ended cancels the restart; one that comes
+  // later is taken when the next agent attaches.
+  if (!restarting) return RestartState::none;
+  std::lock_guard lock(slot_mutex_);
+  if (slot_.pending == PendingAction::none) return RestartState::none;
+  const RestartState window = restart_state_of(slot_.pending);
+  slot_.pending = PendingAction::none;
+  slot_.starting = false;
+  slot_.kept_input.clear();
+  return window;
+}
+
+void RunCommandImpl::take_off_daemon(RunShared& run, const LoopInput& in, bool restarting) {
+  // Taken off the daemon with the route it registered with: the link's own
+  // teardown has cleared the live one.
+  restart_route_.reset();
+  if (restarting && !run.link.closed.load()) restart_route_ = registered_route(run.link);
+  if (!restarting && !run.link.closed.load() && !village_off(in.invocation->home_dir)) {
+    if (auto route = registered_route(run.link))
+      send_run_request(run.link, *route, "DELETE", run_path(in.run_id), nullptr);
+  }
+}
+
+LoopResult RunCommandImpl::report(RunShared& run, Ending& ending, int32_t code,
+                                  RestartState window) {
+  for (const std::string& note : run.notes.copy().failures)
+    eprint("mossbank run: " + note + "; the run went on.\n");
+  if (ending.end_reason) {
+    eprint("mossbank run: " + *ending.end_reason + "; the run ended.\n");
+    return end_with(1, true);
+  }
+  LoopResult result;
+  result.exit_code = static_cast<uint8_t>(code & 0xFF);
+  result.restart = std::move(ending.restart);
+  result.restart_state = window;
+  return result;
+}
+
+LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
+  std::variant<Launch, LoopResult> prepared = prepare_launch(in);
+  if (auto* result = std::get_if<LoopResult>(&prepared)) return *result;
+  const Launch& launch = std::get<Launch>(prepared);
+
+  std::variant<StartedAgent, LoopResult> started_or = start_or_fall_back(in, launch);
+  if (auto* result = std::get_if<LoopResult>(&started_or)) return *result;
+  const StartedAgent& started = std::get<StartedAgent>(started_or);
+
+  std::shared_ptr<RunShared> run = build_run(in, launch, started);
+  if (std::optional<LoopResult> cancelled = attach(in, run, started)) return *cancelled;
+
+  PumpControl pump_control;
+  // Declared after what the threads borrow, so that on a path that skips
+  // the run's end the agent is killed and the threads joined before those go.
+  RunThreads threads([&] {
+    if (!pump_control.exited()) {
+      started.process->kill(true);
+      started.process->wait();
+      pump_control.agent_exited();
     }
-    std::lock_guard lock(stdout_mutex_);
-    write_all(STDOUT_FILENO, reset);
-  }
+    announce_end(*run);
+  });
+  start_threads(threads, run, *in.invocation, started, pump_control);
 
-  // The end of the run: no stream opens from now, the link and the mirror
-  // leave, every timed wait is woken.
-  run->stopping.store(true);
-  {
-    std::lock_guard lock(run->publisher_mutex);
-    run->publisher.closed = true;
-  }
-  stop_link(*run);
-  run->waker.end();
-  mirror.join();
-  link.join();  // before the DELETE: no registration can follow it
-  for (auto it = watches.rbegin(); it != watches.rend(); ++it) it->join();
+  platform::RawMode raw;
+  const int32_t code = started.process->wait();
+  pump_control.agent_exited();
+
+  Ending ending = weigh_restart(*run);
+  const bool restarting = ending.restart.has_value();
+  let_go_of_agent(restarting);
+
+  threads.join("output");  // all of the agent's output has reached stdout
+  // The user's terminal comes back before anything waits on the daemon.
+  give_back_terminal(*run, raw);
+
+  announce_end(*run);
+  threads.join_all();  // the link before the DELETE: no registration can follow it
   run->poster.reset();
   // The stream's last output and its end reach the daemon (bounded) before
   // the DELETE: a daemon may drop a run's streams when it is taken off.
   finish_output_stream(*run);
-  // A signal since the agent ended cancels the restart; one that comes
-  // later is taken when the next agent attaches.
-  RestartState window = RestartState::none;
-  if (restart) {
-    std::lock_guard lock(slot_mutex_);
-    if (slot_.pending != PendingAction::none) {
-      window = slot_.pending == PendingAction::interrupt ? RestartState::interrupted
-                                                         : RestartState::terminated;
-      slot_.pending = PendingAction::none;
-      slot_.starting = false;
-      slot_.kept_input.clear();
-    }
-  }
-  // Taken off the daemon with the route it registered with: the link's own
-  // teardown has cleared the live one.
-  restart_route_.reset();
-  if (restart && window == RestartState::none && !run->link.closed.load())
-    restart_route_ = registered_route(run->link);
-  if ((!restart || window != RestartState::none) && !run->link.closed.load() &&
-      !village_off(inv.home_dir)) {
-    if (auto route = registered_route(run->link))
-      send_run_request(run->link, *route, "DELETE", run_path(in.run_id), nullptr);
-  }
+  const RestartState window = restart_window(restarting);
+  take_off_daemon(*run, in, restarting && window == RestartState::none);
   run->jobs.join_all();
-
-  LoopResult result;
-  {
-    std::lock_guard lock(run->notes_mutex);
-    for (const std::string& note : run->failures)
-      eprint("mossbank run: " + note + "; the run went on.\n");
-  }
-  if (end_reason) {
-    eprint("mossbank run: " + *end_reason + "; the run ended.\n");
-    return end_with(1, true);
-  }
-  result.exit_code = static_cast<uint8_t>(code & 0xFF);
-  result.restart = std::move(restart);
-  result.restart_state = window;
-  return result;
+  return report(*run, ending, code, window);
 }
 
 }  // namespace

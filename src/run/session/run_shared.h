@@ -5,27 +5,46 @@
 // (CommandShared) outlives restarts and holds the agent slot that the signal
 // and keys threads consult.
 //
-// Threads. For the whole command: "signals" and "keys" (run_command.cpp).
-// Per run of the agent, started in this order and joined in reverse by the
-// run loop: the daemon-pid watch (install runs), the update watch (runs from
-// an app bundle), "output" (pump.cpp), the poster (poster.cpp), "village's
-// commands" (link.cpp), "screen" (mirror.cpp). Short jobs the run owns and
-// joins at its end (Jobs below): the output stream's open, retry and retire
-// jobs, the stream's writer and reply threads, the request worker "village's
-// request", the stop timer, the restart watch, the posts of typed lines.
+// Threads, each with its file and its owner. For the whole command, owned by
+// RunCommand (run_loop.cpp): "signals" and "keys". Per run of the agent:
+//   RunThreads (run_threads.h), started by the run loop in this order and
+//   joined in reverse (the output pump first, once the agent has exited):
+//     "daemon watch"        watches.cpp   when the daemon's pid is known
+//     "update watch"        watches.cpp   when the program runs from an app bundle
+//     "output"              pump.cpp      the output pump
+//     "village's commands"  link.cpp      the link
+//     "screen"              mirror.cpp    the mirror
+//   the screen's feeder     pump.cpp      owned and joined by the output pump
+//   the poster              posts.cpp     owned by `poster`, gone before the run's DELETE
+//   the village's typing    village_input.cpp   owned by `village_input`
+// Short jobs on `jobs` (Jobs below), each joined as soon as it ends, the rest
+// when the run ends: the output stream's open, retry and retire jobs and its
+// writer and reply threads (output_stream.cpp), "village's request"
+// (requests.cpp), "stop timer" (commands.cpp), "restart watch"
+// (keys_requests.cpp), "typed line's post" (new_conversation.cpp).
 //
-// Locks. Each part below has its own mutex, held only for a read or a short
-// update, never across a daemon request or a write to the agent (the key
-// filter's lock is held for a whole filter call, which reads the screen).
-// Where two are held at once the order is fixed:
+// Locks. A small record that is only copied or briefly changed is a
+// Guarded<T> (size, registration, colours, notes, the pending restart, the
+// launch words, the mirror's hold); such a record's lock is a leaf: nothing
+// else is taken while it is held. The real locks below are mutexes, each
+// held only for a read or a short update, never across a daemon request or
+// a write to the agent (the key filter's lock is held for a whole filter
+// call, which reads the screen). Where two are held at once the order is:
 //   key_filter -> screen      the key filter reads the screen inside its call
 //   screen -> publisher       resize_screen, the pump's data frames, the
 //                             watch's snapshot: a snapshot and the frames
 //                             after it then neither repeat nor skip output
-// No other lock is ever taken while another is held, except the leaves:
-// the waker's own lock (raising post_now wakes the mirror under the screen
-// lock; a Waker::wait_for condition takes no lock) and an output stream's
-// queue lock (frames are queued under the publisher lock).
+//   screen -> feeder          a request that finds the screen behind wakes
+//                             the feeder
+// No other lock is ever taken while another is held, except the leaves: the
+// Guarded records, the waker's own lock (raising post_now wakes the mirror
+// under the screen lock; a Waker::wait_for condition takes no lock) and an
+// output stream's queue lock (frames are queued under the publisher lock).
+//
+// End flags. `stopping` says the run is ending (the village's stop, or the
+// agent's exit); the waker's `ended` says the run loop has ended the run.
+// The link has two marks of its own (LinkState) and the publisher one
+// (Publisher::closed); each is set at the run's end next to these two.
 //
 // Every timed wait of a run waits on `waker`, which the run's end wakes, so
 // the end never waits out a sleep.
@@ -79,6 +98,7 @@ class Waker {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
+  // The run loop has ended the run (end()): every wait returns at once.
   std::atomic<bool> ended_{false};
   uint64_t pulses_ = 0;
 };
@@ -122,7 +142,7 @@ struct ScreenRecord {
   bool screens = false;     // snapshots carry the serialised screen
 };
 
-// The village's size rules (size lock).
+// The village's size rules.
 struct SizeRecord {
   bool own_terminal = false;  // is_interactive when the run started
   bool village_recorded = false;
@@ -150,6 +170,18 @@ struct ActivityRecord {
   std::optional<JsonValue> last_posted;  // re-posted on the link's ready
 };
 
+// The agent's colours as its terminal answered them.
+struct ColourRecord {
+  JsonValue colours = JsonValue::object();
+  std::string tail;  // the start of a colour answer cut by a read
+};
+
+// What the run's workers ran into, reported when the run ends.
+struct WorkerNotes {
+  std::vector<std::string> failures;      // "its <what> failed: <why>"
+  std::optional<std::string> end_reason;  // "its <what> stopped: <why>"
+};
+
 // Where the run's posts go: set by the link while a proven daemon holds.
 struct Route {
   uint16_t port = 0;
@@ -160,8 +192,12 @@ struct Route {
 struct LinkState {
   std::string home;
   std::string run_id;
-  std::atomic<bool> stop{false};    // the run ended: the link leaves
-  std::atomic<bool> closed{false};  // nothing registers, no command is handed over
+  // The link leaves: set by stop_link, at the run's end and when the run
+  // leaves the village.
+  std::atomic<bool> stop{false};
+  // The run left the village (detach_from_village): nothing registers, no
+  // command is handed over, the run's end sends no DELETE.
+  std::atomic<bool> closed{false};
 
   std::mutex route_mutex;
   std::optional<Route> route;
@@ -229,8 +265,7 @@ struct RunShared {
   std::mutex key_filter_mutex;
   screen::KeyFilterState key_filter;
 
-  std::mutex size_mutex;
-  SizeRecord size;
+  Guarded<SizeRecord> size;
   // Whose window size is the user's (stdout; tests give another terminal).
   int user_terminal_fd = 1;
 
@@ -245,34 +280,32 @@ struct RunShared {
 
   LinkState link;
 
-  std::mutex registration_mutex;
-  JsonValue registration = JsonValue::object();
+  // What the link registers the run with.
+  Guarded<JsonValue> registration{JsonValue::object()};
 
-  std::mutex colour_mutex;
-  JsonValue colours = JsonValue::object();
-  std::string colour_tail;  // the start of a colour answer cut by a read
+  Guarded<ColourRecord> colours;
 
   // The agent has an exit command and its command line can be resumed
   // (set before the workers start).
   bool restartable = false;
-  std::mutex restart_mutex;
-  std::optional<PendingRestart> pending_restart;
-  std::mutex launch_mutex;
-  std::vector<std::string> launch_words;
+  // The upgrade flag below changes with the pending restart, in its update.
+  Guarded<std::optional<PendingRestart>> pending_restart;
+  Guarded<std::vector<std::string>> launch_words;
   std::atomic<bool> upgrade_requested{false};
   std::atomic<bool> restart_cancelled{false};
 
-  std::mutex notes_mutex;
-  std::vector<std::string> failures;      // "its <what> failed: <why>"
-  std::optional<std::string> end_reason;  // "its <what> stopped: <why>"
+  Guarded<WorkerNotes> notes;
 
   std::atomic<bool> has_own_terminal{false};
+  // The run is ending: set by the village's stop (stop_agent) and by the run
+  // loop once the agent has exited. Requests are refused, a pending restart
+  // is dropped, the watches and the mirror leave.
   std::atomic<bool> stopping{false};
 
   RequestGate gate;
 
-  std::mutex hold_mutex;
-  std::chrono::steady_clock::time_point hold_until{};
+  // Until when the mirror holds a state it has seen only briefly.
+  Guarded<std::chrono::steady_clock::time_point> hold_until;
   // Set (then the waker notified) when the mirror has something new to
   // weigh: post_now was raised, or a hold began.
   std::atomic<bool> mirror_wake{false};
