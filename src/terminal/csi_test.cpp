@@ -180,6 +180,32 @@ TEST(Csi, Sgr) {
   }
 }
 
+// Each code that ends an attribute ends that one and no other.
+TEST(Csi, SgrEndsOneAttributeAtATime) {
+  constexpr uint32_t kAllFg = kBold | kBlink | kInverse | kHidden | kStrike;
+  constexpr uint32_t kAllBg = kDim | kItalic | kOverline;
+  struct Case {
+    const char* code;
+    uint32_t fg_left;
+    uint32_t bg_left;
+  };
+  const Case cases[] = {
+      {"22", kAllFg & ~kBold, kAllBg & ~kDim},
+      {"23", kAllFg, kAllBg & ~kItalic},
+      {"25", kAllFg & ~kBlink, kAllBg},
+      {"27", kAllFg & ~kInverse, kAllBg},
+      {"28", kAllFg & ~kHidden, kAllBg},
+      {"29", kAllFg & ~kStrike, kAllBg},
+      {"55", kAllFg, kAllBg & ~kOverline},
+      {"6", kAllFg, kAllBg},  // rapid blink is not kept
+      {"54", kAllFg, kAllBg},
+  };
+  for (const Case& c : cases) {
+    Terminal t = fed(10, 1, std::string("\x1b[1;2;3;5;7;8;9;53m\x1b[") + c.code + "m");
+    EXPECT_EQ(t.pen, (Pen{0, 0, c.fg_left, c.bg_left})) << c.code;
+  }
+}
+
 TEST(Csi, SgrResetKeepsTheLink) {
   Terminal t = fed(10, 1, "\x1b]8;;http://x\x07\x1b[1;4m\x1b[0m");
   EXPECT_NE(t.pen.link, 0u);

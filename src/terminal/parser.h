@@ -47,6 +47,10 @@ enum class Action : uint8_t {
   dcs_unhook,
 };
 
+// Where an OSC string is: before it, in its number, in its text after the
+// ';', or past something that makes it no OSC the terminal carries out.
+enum class OscPhase : uint8_t { idle, number, text, invalid };
+
 inline constexpr size_t kMaxParams = 32;
 inline constexpr size_t kMaxSubParams = 32;
 inline constexpr size_t kMaxOscBytes = 10'000'000;
@@ -67,7 +71,7 @@ struct Parser {
 
   std::string osc_text;
   int32_t osc_number = -1;
-  uint8_t osc_phase = 0;  // 0 idle, 1 number, 2 text, 3 invalid
+  OscPhase osc_phase = OscPhase::idle;
   bool osc_overflow = false;
 
   std::optional<std::string> dcs_text;  // only while a DECRQSS is captured
