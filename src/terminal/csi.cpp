@@ -305,7 +305,7 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
       m.auto_wrap = on;
       break;
     case dec_mode::MOUSE_X10:
-      m.mouse_tracking = on ? 1 : 0;
+      m.mouse_tracking = on ? MouseTracking::x10 : MouseTracking::off;
       break;
     case dec_mode::CURSOR_BLINK:
       m.cursor_blink = on;
@@ -331,17 +331,19 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
     case dec_mode::MOUSE_NORMAL:
     case dec_mode::MOUSE_BUTTON_EVENT:
     case dec_mode::MOUSE_ANY_EVENT:
-      m.mouse_tracking = on ? static_cast<uint8_t>(mode == dec_mode::MOUSE_NORMAL         ? 2
-                                                   : mode == dec_mode::MOUSE_BUTTON_EVENT ? 3
-                                                                                          : 4)
-                            : 0;
+      m.mouse_tracking = !on                                    ? MouseTracking::off
+                         : mode == dec_mode::MOUSE_NORMAL       ? MouseTracking::normal
+                         : mode == dec_mode::MOUSE_BUTTON_EVENT ? MouseTracking::button_event
+                                                                : MouseTracking::any_event;
       break;
     case dec_mode::FOCUS_EVENTS:
       m.focus_events = on;
       break;
     case dec_mode::MOUSE_SGR:
     case dec_mode::MOUSE_SGR_PIXELS:
-      m.mouse_encoding = on ? (mode == dec_mode::MOUSE_SGR ? 1 : 2) : 0;
+      m.mouse_encoding = !on                           ? MouseEncoding::normal
+                         : mode == dec_mode::MOUSE_SGR ? MouseEncoding::sgr
+                                                       : MouseEncoding::sgr_pixels;
       if (on) {
         t.presentation.mouse_encoding_mode = static_cast<uint32_t>(mode);
       } else {
@@ -377,9 +379,18 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
 
 // ---- Replies ----------------------------------------------------------------
 
-uint32_t flag(bool on) { return on ? 1 : 2; }
+// A DECRQM answer's value.
+enum class ModeReport : uint32_t {
+  unknown = 0,
+  set = 1,
+  reset = 2,
+  always_set = 3,
+  always_reset = 4,
+};
 
-uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
+ModeReport flag(bool on) { return on ? ModeReport::set : ModeReport::reset; }
+
+ModeReport dec_mode_value(const Terminal& t, int32_t mode) {
   const TerminalModes& m = t.modes;
   switch (mode) {
     case dec_mode::DECCKM:
@@ -389,9 +400,9 @@ uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
     case dec_mode::DECAWM:
       return flag(m.auto_wrap);
     case dec_mode::DECARM:
-      return 3;
+      return ModeReport::always_set;
     case dec_mode::MOUSE_X10:
-      return flag(m.mouse_tracking == 1);
+      return flag(m.mouse_tracking == MouseTracking::x10);
     case dec_mode::CURSOR_BLINK:
       return flag(m.cursor_blink);
     case dec_mode::DECTCEM:
@@ -405,45 +416,45 @@ uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
     case dec_mode::DECNKM:
       return flag(m.keypad_application);
     case dec_mode::DECBKM:
-      return 4;
+      return ModeReport::always_reset;
     case dec_mode::MOUSE_NORMAL:
-      return flag(m.mouse_tracking == 2);
+      return flag(m.mouse_tracking == MouseTracking::normal);
     case dec_mode::MOUSE_BUTTON_EVENT:
-      return flag(m.mouse_tracking == 3);
+      return flag(m.mouse_tracking == MouseTracking::button_event);
     case dec_mode::MOUSE_ANY_EVENT:
-      return flag(m.mouse_tracking == 4);
+      return flag(m.mouse_tracking == MouseTracking::any_event);
     case dec_mode::FOCUS_EVENTS:
       return flag(m.focus_events);
     case dec_mode::MOUSE_UTF8:
     case dec_mode::MOUSE_URXVT:
-      return 4;
+      return ModeReport::always_reset;
     case dec_mode::MOUSE_SGR:
-      return flag(m.mouse_encoding == 1);
+      return flag(m.mouse_encoding == MouseEncoding::sgr);
     case dec_mode::MOUSE_SGR_PIXELS:
-      return flag(m.mouse_encoding == 2);
+      return flag(m.mouse_encoding == MouseEncoding::sgr_pixels);
     case dec_mode::SAVE_CURSOR:
-      return 1;
+      return ModeReport::set;
     case dec_mode::BRACKETED_PASTE:
       return flag(m.bracketed_paste);
     case dec_mode::SYNCHRONIZED_OUTPUT:
       return flag(m.synchronized_output);
     default:
-      return 0;
+      return ModeReport::unknown;
   }
 }
 
-uint32_t ansi_mode_value(const Terminal& t, int32_t mode) {
+ModeReport ansi_mode_value(const Terminal& t, int32_t mode) {
   switch (mode) {
     case ansi_mode::KAM:
-      return 4;
+      return ModeReport::always_reset;
     case ansi_mode::IRM:
       return flag(t.modes.insert);
     case ansi_mode::SRM:
-      return 3;
+      return ModeReport::always_set;
     case ansi_mode::LNM:
       return flag(t.modes.newline);
     default:
-      return 0;
+      return ModeReport::unknown;
   }
 }
 
@@ -608,10 +619,12 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
                      std::to_string(b.cursor_col + 1) + "R");
       break;
     case csi::DECRQM_ANSI:
-      reply(t, "\x1b[" + std::to_string(n) + ";" + std::to_string(ansi_mode_value(t, n)) + "$y");
+      reply(t, "\x1b[" + std::to_string(n) + ";" +
+                   std::to_string(static_cast<uint32_t>(ansi_mode_value(t, n))) + "$y");
       break;
     case csi::DECRQM:
-      reply(t, "\x1b[?" + std::to_string(n) + ";" + std::to_string(dec_mode_value(t, n)) + "$y");
+      reply(t, "\x1b[?" + std::to_string(n) + ";" +
+                   std::to_string(static_cast<uint32_t>(dec_mode_value(t, n))) + "$y");
       break;
     default:
       break;

@@ -238,20 +238,20 @@ TEST(Csi, Modes) {
   EXPECT_TRUE(m.insert && m.newline && m.cursor_keys_application && m.auto_wrap && m.cursor_blink &&
               m.reverse_wrap && m.keypad_application && m.focus_events && m.bracketed_paste &&
               m.synchronized_output && m.cursor_hidden);
-  EXPECT_EQ(m.mouse_tracking, 2);
-  EXPECT_EQ(m.mouse_encoding, 1);
+  EXPECT_EQ(m.mouse_tracking, MouseTracking::normal);
+  EXPECT_EQ(m.mouse_encoding, MouseEncoding::sgr);
   EXPECT_EQ(t.presentation.mouse_encoding_mode, 1006u);
   EXPECT_EQ(t.presentation.cursor_style, 5u);
   EXPECT_TRUE(t.presentation.cursor_hidden);
   terminal_process(t, "\x1b[?1006l\x1b[?1003h\x1b[?7l");
   EXPECT_FALSE(t.presentation.mouse_encoding_mode.has_value());
-  EXPECT_EQ(m.mouse_tracking, 4);
+  EXPECT_EQ(m.mouse_tracking, MouseTracking::any_event);
   EXPECT_FALSE(m.auto_wrap);
   terminal_process(t, "\x1b[!p");  // soft reset
   EXPECT_FALSE(m.insert || m.cursor_keys_application || m.keypad_application || m.bracketed_paste ||
                m.reverse_wrap || m.focus_events || m.synchronized_output || m.cursor_hidden);
   EXPECT_TRUE(m.auto_wrap && m.newline && m.cursor_blink);
-  EXPECT_EQ(m.mouse_tracking, 4);
+  EXPECT_EQ(m.mouse_tracking, MouseTracking::any_event);
   EXPECT_EQ(t.presentation.cursor_style, 0u);
 }
 

@@ -141,7 +141,7 @@ inline void osc_start(Parser& ps) {
     }
     const uint8_t* r = q;
     uint32_t u = next_cp(r, end);
-    if (u >= 0x80 && u <= 0x9F) break;
+    if (is_c1(u)) break;
     if (ps.osc_phase == OscPhase::number) {
       ps.osc_phase = OscPhase::invalid;
     } else if (ps.osc_phase == OscPhase::text) {
@@ -194,7 +194,7 @@ inline void dcs_hook(Parser& ps, uint32_t final_byte) {
   while (q < end) {
     const uint8_t* r = q;
     uint32_t u = next_cp(r, end);
-    if (u == ctl::CAN || u == ctl::SUB || u == ctl::ESC || (u >= 0x80 && u <= 0x9F)) break;
+    if (u == ctl::CAN || u == ctl::SUB || u == ctl::ESC || is_c1(u)) break;
     if (ps.dcs_text) {
       uint32_t add = u > 0xFFFF ? 2 : 1;
       ps.dcs_units = ps.dcs_units > UINT32_MAX - add ? UINT32_MAX : ps.dcs_units + add;
