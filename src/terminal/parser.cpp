@@ -7,9 +7,8 @@ namespace mossbank::term {
 
 namespace {
 
-// The transition table as data. Classes are code points 0-159 and 160 for
-// every code point from 160 up. An entry is (action << 4 | next state);
-// everything not named below is (ignore, ground).
+// The transition table as data (its layout: parser.h); everything not named
+// below is (ignore, ground).
 
 struct Span {
   uint8_t first;
@@ -55,7 +54,7 @@ using St = State;
 // Applied in order; later rules override earlier ones.
 constexpr Rule kRules[] = {
     // Ground prints the printable code points.
-    {in({St::ground}), set({{0x20, 0x7E}, {160, 160}}), A::print, S(St::ground)},
+    {in({St::ground}), set({{0x20, 0x7E}, {kHighClass, kHighClass}}), A::print, S(St::ground)},
 
     // Anywhere: C1 controls and the string and sequence introducers.
     {kAnyState, set({{0x18, 0x18}, {0x1A, 0x1A}, {0x80, 0x8F}, {0x91, 0x97}, {0x99, 0x9A}}),
@@ -91,20 +90,21 @@ constexpr Rule kRules[] = {
     {in({St::escape_intermediate}), set({{0x20, 0x2F}}), A::collect, kStay},
     {in({St::escape_intermediate}), set({{0x30, 0x7E}}), A::esc_dispatch, S(St::ground)},
 
-    {in({St::csi_ignore}), set({{0x20, 0x3F}, {0x7F, 0x7F}, {160, 160}}), A::none, kStay},
+    {in({St::csi_ignore}), set({{0x20, 0x3F}, {0x7F, 0x7F}, {kHighClass, kHighClass}}), A::none,
+     kStay},
     {in({St::csi_ignore}), set({{0x40, 0x7E}}), A::none, S(St::ground)},
 
     {in({St::sos_pm_apc_string}), set({{0x20, 0x7F}}), A::none, kStay},
     {in({St::sos_pm_apc_string}), set({{0x9C, 0x9C}}), A::none, S(St::ground)},
 
-    {in({St::osc_string}), set({{0x20, 0x7F}, {160, 160}}), A::osc_put, kStay},
+    {in({St::osc_string}), set({{0x20, 0x7F}, {kHighClass, kHighClass}}), A::osc_put, kStay},
     {in({St::osc_string}), set({{0x07, 0x07}, {0x18, 0x18}, {0x1A, 0x1B}, {0x9C, 0x9C}}),
      A::osc_end, S(St::ground)},
 
-    {in({St::dcs_ignore}), set({{0x20, 0x7F}, {160, 160}}), A::none, kStay},
+    {in({St::dcs_ignore}), set({{0x20, 0x7F}, {kHighClass, kHighClass}}), A::none, kStay},
 
     {in({St::dcs_passthrough}), kC0, A::dcs_put, kStay},
-    {in({St::dcs_passthrough}), set({{0x20, 0x7E}, {160, 160}}), A::dcs_put, kStay},
+    {in({St::dcs_passthrough}), set({{0x20, 0x7E}, {kHighClass, kHighClass}}), A::dcs_put, kStay},
     {in({St::dcs_passthrough}), set({{0x18, 0x18}, {0x1A, 0x1B}, {0x9C, 0x9C}}), A::dcs_unhook,
      S(St::ground)},
 };
@@ -140,7 +140,7 @@ constexpr std::array<Rule, 8> sequence_rules(const SequenceStates& s) {
 }
 
 struct Table {
-  uint8_t entries[kStateCount * 256];
+  uint8_t entries[kStateCount * kRowWidth];
 };
 
 constexpr void apply(Table& t, const Rule& r) {
@@ -149,13 +149,13 @@ constexpr void apply(Table& t, const Rule& r) {
     const uint8_t next = r.next == kStay ? static_cast<uint8_t>(s) : r.next;
     for (int i = 0; i < r.classes.count; ++i)
       for (int c = r.classes.spans[i].first; c <= r.classes.spans[i].last; ++c)
-        t.entries[s * 256 + c] = static_cast<uint8_t>(static_cast<uint8_t>(r.action) << 4 | next);
+        t.entries[s * kRowWidth + c] = table_entry(r.action, next);
   }
 }
 
 constexpr Table build_table() {
   Table t{};
-  constexpr uint8_t kDefault = static_cast<uint8_t>(A::ignore) << 4 | S(St::ground);
+  constexpr uint8_t kDefault = table_entry(A::ignore, S(St::ground));
   for (uint8_t& e : t.entries) e = kDefault;
   for (const Rule& r : kRules) apply(t, r);
   // These touch only their own states' bytes 0x20-0x7E, which no rule above does.
@@ -171,7 +171,7 @@ constexpr Table kTable = build_table();
 const uint8_t* parser_table() { return kTable.entries; }
 
 uint8_t parser_table_entry(State state, uint32_t cls) {
-  return kTable.entries[static_cast<size_t>(state) * 256 + (cls < 160 ? cls : 160)];
+  return kTable.entries[static_cast<size_t>(state) * kRowWidth + char_class(cls)];
 }
 
 void parser_clear(Parser& p) {

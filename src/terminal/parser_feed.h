@@ -232,9 +232,9 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
   while (p < end) {
     const uint8_t* next = p;
     const uint32_t cp = next_cp(next, end);
-    const uint8_t entry = table[state * 256 + (cp < 160 ? cp : 160)];
-    uint32_t next_state = entry & 0x0F;
-    switch (static_cast<Action>(entry >> 4)) {
+    const uint8_t entry = table[state * kRowWidth + char_class(cp)];
+    uint32_t next_state = entry & kNextStateMask;
+    switch (static_cast<Action>(entry >> kActionShift)) {
       case Action::none:
       case Action::ignore:
         break;

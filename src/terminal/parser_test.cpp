@@ -157,7 +157,9 @@ TEST(Parser, HugeOscIsDroppedAndItsMemoryFreed) {
 
 TEST(Parser, TableIsTheDocumentedShape) {
   auto entry = [](State s, uint32_t c) { return parser_table_entry(s, c); };
-  auto action = [&](State s, uint32_t c) { return static_cast<Action>(entry(s, c) >> 4); };
+  auto action = [&](State s, uint32_t c) {
+    return static_cast<Action>(entry(s, c) >> kActionShift);
+  };
   auto next = [&](State s, uint32_t c) { return static_cast<State>(entry(s, c) & 15); };
   EXPECT_EQ(action(State::ground, 'a'), Action::print);
   EXPECT_EQ(action(State::ground, 0x10FFFF), Action::print);
