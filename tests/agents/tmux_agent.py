@@ -42,8 +42,9 @@ AGENTS = ("claude", "codex", "opencode", "kilo", "copilot")
 # Set to the sandbox root in each agent's environment: what reap() looks for.
 MARKER = "MOSSBANK_AGENT_TEST"
 # The least of an agent's idle input box that shows it, a regex on the screen:
-# Claude's "❯" and a no-break space above a rule, Codex's "›".
-INPUT_BOX = {"claude": "^❯\u00a0" + r".*\n─+\n", "codex": r"^› "}
+# Claude's "❯" and a no-break space above a rule; Codex's "›" with its status
+# row (model · folder) below, which its start-up animation leaves out at first.
+INPUT_BOX = {"claude": "^❯\u00a0" + r".*\n─+\n", "codex": r"^› .*\n(?: *\n)?  \S.* · [~/]"}
 
 
 def agent_bin(name):
