@@ -65,6 +65,16 @@ std::string pad(std::string row, size_t width) {
   return row;
 }
 
+// The rows, each padded to 200 columns, joined by "\n".
+std::string padded_screen(const std::vector<std::string>& rows) {
+  std::string text;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    if (k) text += '\n';
+    text += pad(rows[k], 200);
+  }
+  return text;
+}
+
 // A Claude Code style approval screen, 200 columns by 50 rows, with its
 // styling escapes.
 std::string styled_screen() {
@@ -91,12 +101,7 @@ std::string styled_screen() {
   rows.push_back("────────────────────────────────────────────────────────────────────────");
   rows.push_back(
       "\x1b[0;2m  ? for shortcuts                                   Esc to cancel\x1b[0m");
-  std::string text;
-  for (size_t k = 0; k < rows.size(); ++k) {
-    if (k) text += '\n';
-    text += pad(rows[k], 200);
-  }
-  return text;
+  return padded_screen(rows);
 }
 
 // Every row filled to 200 columns: transcript rows with colours, bars, CJK
@@ -135,12 +140,7 @@ std::string busy_screen() {
   rows.push_back("❯ \x1b[0;7mh\x1b[0mello there, please look at the failing test");
   rows.push_back(
       "────────────────────────────────────────────────────────────────────────────────");
-  std::string text;
-  for (size_t k = 0; k < rows.size(); ++k) {
-    if (k) text += '\n';
-    text += pad(rows[k], 200);
-  }
-  return text;
+  return padded_screen(rows);
 }
 
 bool no_approval(std::optional<AgentName>, std::string_view) { return false; }
@@ -190,7 +190,7 @@ std::vector<Reader> readers() {
       {"pane_is_busy", [](const std::string&, const std::string& p) { return pane_is_busy(p); }},
       {"read_command",
        [](const std::string& s, const std::string&) {
-         return read_command(s, false, ScreenCursor{10, 49}, true).size();
+         return read_command(s, {.cursor = ScreenCursor{10, 49}, .cut_at_cursor = true}).size();
        }},
       {"is_shell_mode_prompt",
        [](const std::string& s, const std::string&) { return is_shell_mode_prompt(s); }},

@@ -149,16 +149,24 @@ uint32_t array_index_value(std::string_view key) {
   return static_cast<uint32_t>(parse_decimal(key).value_or(0));
 }
 
+// The words JSON.stringify and String() both give: "null" for a value
+// without one, "true" and "false". False, and nothing written, for numbers,
+// strings, arrays and objects.
+bool append_null_or_bool(std::string& out, const JsonValue& v) {
+  if (v.is_boolean()) {
+    out += v.get<bool>() ? "true" : "false";
+    return true;
+  }
+  if (v.is_null() || v.is_discarded() || v.is_binary()) {
+    out += "null";
+    return true;
+  }
+  return false;
+}
+
 void append_value(std::string& out, const JsonValue& v) {
+  if (append_null_or_bool(out, v)) return;
   switch (v.type()) {
-    case JsonValue::value_t::null:
-    case JsonValue::value_t::discarded:
-    case JsonValue::value_t::binary:
-      out += "null";
-      return;
-    case JsonValue::value_t::boolean:
-      out += v.get<bool>() ? "true" : "false";
-      return;
     case JsonValue::value_t::number_integer:
     case JsonValue::value_t::number_unsigned:
     case JsonValue::value_t::number_float: {
@@ -214,6 +222,8 @@ void append_value(std::string& out, const JsonValue& v) {
       out += '}';
       return;
     }
+    default:  // written above
+      return;
   }
 }
 
@@ -229,29 +239,15 @@ void append_join(std::string& out, const JsonValue& array, std::string_view sep)
 }
 
 void append_js_string_of(std::string& out, const JsonValue& v) {
-  switch (v.type()) {
-    case JsonValue::value_t::null:
-    case JsonValue::value_t::discarded:
-    case JsonValue::value_t::binary:
-      out += "null";
-      return;
-    case JsonValue::value_t::boolean:
-      out += v.get<bool>() ? "true" : "false";
-      return;
-    case JsonValue::value_t::number_integer:
-    case JsonValue::value_t::number_unsigned:
-    case JsonValue::value_t::number_float:
-      out += js_number_to_string(as_double(v));
-      return;
-    case JsonValue::value_t::string:
-      out += v.get_ref<const std::string&>();
-      return;
-    case JsonValue::value_t::array:
-      append_join(out, v, ",");
-      return;
-    case JsonValue::value_t::object:
-      out += "[object Object]";
-      return;
+  if (append_null_or_bool(out, v)) return;
+  if (v.is_number()) {
+    out += js_number_to_string(as_double(v));
+  } else if (v.is_string()) {
+    out += v.get_ref<const std::string&>();
+  } else if (v.is_array()) {
+    append_join(out, v, ",");
+  } else {
+    out += "[object Object]";
   }
 }
 

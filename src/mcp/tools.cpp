@@ -1,5 +1,6 @@
 #include "mcp/tools.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -68,6 +69,19 @@ bool is_live_updates(std::string_view what) {
 }
 
 enum class Bucket { working, asking, blocked, done, resting, uncounted, off };
+
+// The buckets the status counts, in the order its text names them: the
+// structured field and the words after the count.
+struct CountedBucket {
+  Bucket bucket;
+  std::string_view key;
+  std::string_view words;
+};
+constexpr CountedBucket kCountedBuckets[] = {
+    {Bucket::working, "working", " working"}, {Bucket::asking, "asking", " asking for you"},
+    {Bucket::blocked, "blocked", " blocked"}, {Bucket::done, "done", " done"},
+    {Bucket::resting, "resting", " resting"},
+};
 
 // A done resident's background work: working when anything but "live
 // updates" monitors runs; none to go on with the other rules.
@@ -189,24 +203,15 @@ std::optional<std::string> format_inbox_message(const JsonValue& m) {
   const JsonValue* sender = json_member(m, "sender");
   if (!present_not_null(sender)) return std::nullopt;
 
-  std::string line = js_truthy(json_member(m, "read")) ? " " : "*";
-  line += ' ';
-  line += inbox_date_text(static_cast<int64_t>(std::trunc(t)));
-  line += " \u00b7 ";
-  line += js_to_string(json_member(m, "source"));
-  if (const JsonValue* channel = json_member(m, "channel"); js_truthy(channel)) {
-    line += ' ';
-    line += js_to_string(*channel);
-  }
-  line += " \u00b7 ";
-  line += js_to_string(json_member(*sender, "name"));
-  line += ": ";
-  line += js_to_string(json_member(m, "text"));
-  if (const JsonValue* url = json_member(m, "url"); js_truthy(url)) {
-    line += " (";
-    line += js_to_string(*url);
-    line += ')';
-  }
+  std::string line = js_truthy(json_member(m, "read")) ? "  " : "* ";
+  line += inbox_date_text(static_cast<int64_t>(std::trunc(t))) + " \u00b7 " +
+          js_to_string(json_member(m, "source"));
+  if (const JsonValue* channel = json_member(m, "channel"); js_truthy(channel))
+    line += " " + js_to_string(*channel);
+  line += " \u00b7 " + js_to_string(json_member(*sender, "name")) + ": " +
+          js_to_string(json_member(m, "text"));
+  if (const JsonValue* url = json_member(m, "url"); js_truthy(url))
+    line += " (" + js_to_string(*url) + ")";
   return line;
 }
 
@@ -289,29 +294,11 @@ ToolOutcome village_status(const McpServerContext& context, const JsonValue&) {
   if (answer->status != 200 || residents == nullptr || !residents->is_array())
     return error_result(std::string(kStatusUnreadable));
 
-  size_t working = 0, asking = 0, blocked = 0, done = 0, resting = 0;
+  std::array<size_t, std::size(kCountedBuckets)> counts{};
   for (const JsonValue& r : *residents) {
-    switch (resident_bucket(r)) {
-      case Bucket::off:
-        return std::nullopt;
-      case Bucket::working:
-        ++working;
-        break;
-      case Bucket::asking:
-        ++asking;
-        break;
-      case Bucket::blocked:
-        ++blocked;
-        break;
-      case Bucket::done:
-        ++done;
-        break;
-      case Bucket::resting:
-        ++resting;
-        break;
-      case Bucket::uncounted:
-        break;
-    }
+    const Bucket bucket = resident_bucket(r);
+    if (bucket == Bucket::off) return std::nullopt;
+    for (size_t k = 0; k < counts.size(); ++k) counts[k] += kCountedBuckets[k].bucket == bucket;
   }
   const JsonValue* inbox = json_member(answer->body, "inbox");
   JsonValue default_inbox = {{"unread", 0}, {"total", 0}};
@@ -319,17 +306,15 @@ ToolOutcome village_status(const McpServerContext& context, const JsonValue&) {
   const JsonValue* unread = json_member(*inbox, "unread");
 
   size_t n = residents->size();
-  std::string text = plural(n, "resident") + ": " + std::to_string(working) + " working, " +
-                     std::to_string(asking) + " asking for you, " + std::to_string(blocked) +
-                     " blocked, " + std::to_string(done) + " done, " + std::to_string(resting) +
-                     " resting. Inbox: " + js_to_string(unread) + " unread.";
+  std::string text = plural(n, "resident") + ": ";
   JsonValue structured = JsonValue::object();
   structured["residents"] = n;
-  structured["working"] = working;
-  structured["asking"] = asking;
-  structured["blocked"] = blocked;
-  structured["done"] = done;
-  structured["resting"] = resting;
+  for (size_t k = 0; k < counts.size(); ++k) {
+    if (k) text += ", ";
+    text += std::to_string(counts[k]) + std::string(kCountedBuckets[k].words);
+    structured[std::string(kCountedBuckets[k].key)] = counts[k];
+  }
+  text += ". Inbox: " + js_to_string(unread) + " unread.";
   if (unread != nullptr) structured["unread"] = *unread;
   return text_result(text, &structured);
 }

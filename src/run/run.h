@@ -15,7 +15,6 @@
 //   resume.h         the command line of a restart
 //   upgrade.h        handing a run to the updated tool
 //   vocations.h      roles and their prompts
-//   slash_popups.h   agents' command popups and dialog titles
 //   hand_input.h     the key filter on the user's and the panel's keys, drafts
 //   requests.h       the village's talk, keys, interrupt and restart requests
 //   typing.h         typing a text into the agent as a person would

@@ -19,6 +19,7 @@
 #include "run/session/run_loop.h"
 #include "run/start/village_check.h"
 #include "run/start/vocations.h"
+#include "screen/agent_profiles.h"
 #include "screen/agents.h"
 
 namespace mossbank::run {
@@ -102,8 +103,9 @@ RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocati
 
   const EnvPairs agent_env = run_env_without_own(env, false);
   std::vector<std::string> agent_arguments = options.args;
-  if (screen::agent_name_of_program(options.program) == "codex" &&
-      codex_probe_wanted(agent_arguments)) {
+  const screen::AgentProfile* agent =
+      screen::agent_profile(screen::agent_name_of_program(options.program));
+  if (agent != nullptr && agent->probe_before_run && codex_probe_wanted(*agent, agent_arguments)) {
     ProbeCommand probe;
     probe.program_path = *program_path;
     probe.envp = env_entries(agent_env);

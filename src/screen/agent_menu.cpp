@@ -136,20 +136,19 @@ bool claude_overlay(std::string_view screen, const Menu* menu) {
 namespace {
 
 std::optional<Menu> read_framed_list(std::span<const TrimmedRow> rows) {
-  std::optional<NumberedBlock> block = read_numbered_block(rows, U"❯›");
-  if (!block) return std::nullopt;
-  std::optional<SelectedOption> selected = selected_option_index(*block, rows);
-  if (!selected || selected->by != SelectionBy::marker) return std::nullopt;
-  for (size_t r = block->last_row + 1; r < rows.size(); ++r) {
+  std::optional<MarkedBlock> marked = read_marked_block(rows, U"❯›");
+  if (!marked) return std::nullopt;
+  const auto& [block, selected] = *marked;
+  for (size_t r = block.last_row + 1; r < rows.size(); ++r) {
     if (framed_prompt_pattern.is_match(rows[r].trimmed)) return std::nullopt;
   }
 
   FrameRules rules;
   rules.max_blank_run = 1;
-  auto [title, title_row] = frame_rows(rows, block->first_row, rules);
+  auto [title, title_row] = frame_rows(rows, block.first_row, rules);
   PartialMenu partial =
-      numbered_block_menu(*block, selected->index, std::move(title), title_row, kNavigateArrows);
-  partial.esc = has_esc_hint(join_row_texts(rows, block->last_row));
+      numbered_block_menu(block, selected, std::move(title), title_row, kNavigateArrows);
+  partial.esc = has_esc_hint(join_row_texts(rows, block.last_row));
   for (const MenuOption& option : partial.options) {
     if (option.key == "esc") partial.esc = true;
   }

@@ -12,10 +12,10 @@ using List = std::array<std::string_view, N>;
 constexpr std::string_view kPatternFailure = "a wrapper pattern";
 
 // Typing: interrupt keys, then whether several lines may be typed.
-constexpr TypingProfile kEscTyping{kEscKey, 0, false};
-constexpr TypingProfile kEscEscTyping{kEscEscKeys, 0, false};
-constexpr TypingProfile kOneLineTyping{kEscKey, 2, false};
-constexpr TypingProfile kCtrlCOneLineTyping{kCtrlCKey, 2, false};
+constexpr TypingProfile kEscTyping{kEscKey, Typing::kLines, false};
+constexpr TypingProfile kEscEscTyping{kEscEscKeys, Typing::kLines, false};
+constexpr TypingProfile kOneLineTyping{kEscKey, Typing::kOneLine, false};
+constexpr TypingProfile kCtrlCOneLineTyping{kCtrlCKey, Typing::kOneLine, false};
 
 // Claude Code.
 constexpr List<8> kClaudeNonSession = {
@@ -72,7 +72,7 @@ constexpr List<18> kCodexValueOptions = {
     "-i", "--image", "--enable", "--disable", "--add-dir", "--local-provider"};
 constexpr List<2> kCodexOneShotCommands = {"exec", "e"};
 constexpr List<1> kCodexSessionIds = {"resume"};
-constexpr TypingProfile kCodexTyping{kEscKey, 1, true};
+constexpr TypingProfile kCodexTyping{kEscKey, Typing::kLinesToo, true};
 constinit const ScreenPattern codex_box_line{"^› (.*)$", kPatternFailure};
 constexpr List<1> kNewCommands = {"/new"};
 constexpr NewConversationRule kCodexNewConversation{&codex_box_line, kNewCommands, nullptr, {}};
@@ -245,7 +245,7 @@ constexpr List<35> kGrokValueOptions = {"--add-dir",
                                         "--ref"};
 constexpr List<1> kGrokSessionIds = {"--resume"};
 constexpr List<1> kGrokExactSessionOptions = {"-s"};
-constexpr TypingProfile kGrokTyping{kCtrlCKey, 1, false};
+constexpr TypingProfile kGrokTyping{kCtrlCKey, Typing::kLinesToo, false};
 constinit const ScreenPattern grok_box_line{"^[ \\t]*│ [>❯](?: (\\S.*?))?[ \\t]*│?$",
                                             kPatternFailure};
 constinit const ScreenPattern grok_box_placeholder{"^Type a message\\.\\.\\.$", kPatternFailure};
@@ -295,151 +295,124 @@ constexpr List<1> kCursorAliases = {"cursor-agent"};
 constexpr List<1> kAntigravityAliases = {"agy"};
 
 constexpr AgentProfile claude() {
-  AgentProfile p;
-  p.name = "claude";
-  p.names_itself = true;
-  p.npm_package = "@anthropic-ai/claude-code";
-  p.non_session_commands = kClaudeNonSession;
-  p.value_options = kClaudeValueOptions;
-  p.new_session_options = kClaudeNewSession;
-  p.fork_option = "--fork-session";
-  p.session_id_options = kClaudeSessionIds;
-  p.session_id_start = SessionIdStart::kAlways;
-  p.claude_overlays = true;
-  p.input_box = InputBoxKind::kClaudePrompt;
-  p.typing = kEscTyping;
-  p.new_conversation = &kClaudeNewConversation;
-  p.receipts = true;
-  p.exit_command = "/exit";
-  p.resume_word = "--resume";
-  p.restart = &kClaudeRestart;
-  p.vocation_option = "--append-system-prompt";
-  return p;
+  return {.name = "claude",
+          .names_itself = true,
+          .npm_package = "@anthropic-ai/claude-code",
+          .non_session_commands = kClaudeNonSession,
+          .value_options = kClaudeValueOptions,
+          .new_session_options = kClaudeNewSession,
+          .fork_option = "--fork-session",
+          .session_id_options = kClaudeSessionIds,
+          .session_id_start = SessionIdStart::kAlways,
+          .claude_overlays = true,
+          .input_box = InputBoxKind::kClaudePrompt,
+          .typing = kEscTyping,
+          .new_conversation = &kClaudeNewConversation,
+          .receipts = true,
+          .exit_command = "/exit",
+          .resume_word = "--resume",
+          .restart = &kClaudeRestart,
+          .vocation_option = "--append-system-prompt"};
 }
 
 constexpr AgentProfile codex() {
-  AgentProfile p;
-  p.name = "codex";
-  p.names_itself = true;
-  p.npm_package = "@openai/codex";
-  p.non_session_commands = kCodexNonSession;
-  p.value_options = kCodexValueOptions;
-  p.one_shot_commands = kCodexOneShotCommands;
-  p.session_id_options = kCodexSessionIds;
-  p.menus = &codex_menus;
-  p.input_box = InputBoxKind::kBare;
-  p.bare_box = &codex_box_patterns;
-  p.typing = kCodexTyping;
-  p.new_conversation = &kCodexNewConversation;
-  p.exit_command = "/quit";
-  p.resume_word = "resume";
-  p.restart = &kCodexRestart;
-  p.probe_before_run = true;
-  return p;
+  return {.name = "codex",
+          .names_itself = true,
+          .npm_package = "@openai/codex",
+          .non_session_commands = kCodexNonSession,
+          .value_options = kCodexValueOptions,
+          .one_shot_commands = kCodexOneShotCommands,
+          .session_id_options = kCodexSessionIds,
+          .menus = &codex_menus,
+          .input_box = InputBoxKind::kBare,
+          .bare_box = &codex_box_patterns,
+          .typing = kCodexTyping,
+          .new_conversation = &kCodexNewConversation,
+          .exit_command = "/quit",
+          .resume_word = "resume",
+          .restart = &kCodexRestart,
+          .probe_before_run = true};
 }
 
 constexpr AgentProfile copilot() {
-  AgentProfile p;
-  p.name = "copilot";
-  p.names_itself = true;
-  p.npm_package = "@github/copilot";
-  p.session_rules = &kCopilotRules;
-  p.menus = &copilot_menus;
-  p.typing = kEscEscTyping;
-  return p;
+  return {.name = "copilot",
+          .names_itself = true,
+          .npm_package = "@github/copilot",
+          .session_rules = &kCopilotRules,
+          .menus = &copilot_menus,
+          .typing = kEscEscTyping};
 }
 
 constexpr AgentProfile opencode() {
-  AgentProfile p;
-  p.name = "opencode";
-  p.names_itself = true;
-  p.npm_package = "opencode-ai";
-  p.session_rules = &kOpencodeRules;
-  p.menus = &opencode_menus;
-  p.input_box = InputBoxKind::kSide;
-  p.typing = kEscEscTyping;
-  p.new_conversation = &kOpencodeNewConversation;
-  p.slash_popup = &kOpencodePopup;
-  return p;
+  return {.name = "opencode",
+          .names_itself = true,
+          .npm_package = "opencode-ai",
+          .session_rules = &kOpencodeRules,
+          .menus = &opencode_menus,
+          .input_box = InputBoxKind::kSide,
+          .typing = kEscEscTyping,
+          .new_conversation = &kOpencodeNewConversation,
+          .slash_popup = &kOpencodePopup};
 }
 
 constexpr AgentProfile muse() {
-  AgentProfile p;
-  p.name = "muse";
-  p.names_itself = true;
-  p.session_rules = &kMuseRules;
-  p.typing = kOneLineTyping;
-  return p;
+  return {
+      .name = "muse", .names_itself = true, .session_rules = &kMuseRules, .typing = kOneLineTyping};
 }
 
 constexpr AgentProfile hermes() {
-  AgentProfile p;
-  p.name = "hermes";
-  p.names_itself = true;
-  p.session_rules = &kHermesRules;
-  p.typing = kCtrlCOneLineTyping;
-  return p;
+  return {.name = "hermes",
+          .names_itself = true,
+          .session_rules = &kHermesRules,
+          .typing = kCtrlCOneLineTyping};
 }
 
 constexpr AgentProfile grok() {
-  AgentProfile p;
-  p.name = "grok";
-  p.names_itself = true;
-  p.non_session_commands = kGrokNonSession;
-  p.value_options = kGrokValueOptions;
-  p.session_id_options = kGrokSessionIds;
-  p.exact_session_options = kGrokExactSessionOptions;
-  p.session_id_start = SessionIdStart::kInteractive;
-  p.menus = &grok_menus;
-  p.input_box = InputBoxKind::kBare;
-  p.bare_box = &grok_box_patterns;
-  p.typing = kGrokTyping;
-  p.new_conversation = &kGrokNewConversation;
-  p.resume_word = "--resume";
-  return p;
+  return {.name = "grok",
+          .names_itself = true,
+          .non_session_commands = kGrokNonSession,
+          .value_options = kGrokValueOptions,
+          .session_id_options = kGrokSessionIds,
+          .exact_session_options = kGrokExactSessionOptions,
+          .session_id_start = SessionIdStart::kInteractive,
+          .menus = &grok_menus,
+          .input_box = InputBoxKind::kBare,
+          .bare_box = &grok_box_patterns,
+          .typing = kGrokTyping,
+          .new_conversation = &kGrokNewConversation,
+          .resume_word = "--resume"};
 }
 
 constexpr AgentProfile antigravity() {
-  AgentProfile p;
-  p.name = "antigravity";
-  p.names_itself = true;
-  p.aliases = kAntigravityAliases;
-  p.non_session_commands = kAntigravityNonSession;
-  p.value_options = kAntigravityValueOptions;
-  p.prompt_options = kAntigravityPromptOptions;
-  p.session_id_options = kAntigravitySessionIds;
-  p.menus = &antigravity_menus;
-  p.input_box = InputBoxKind::kRuled;
-  p.typing = kOneLineTyping;
-  p.new_conversation = &kAntigravityNewConversation;
-  p.resume_word = "--conversation";
-  return p;
+  return {.name = "antigravity",
+          .names_itself = true,
+          .aliases = kAntigravityAliases,
+          .non_session_commands = kAntigravityNonSession,
+          .value_options = kAntigravityValueOptions,
+          .prompt_options = kAntigravityPromptOptions,
+          .session_id_options = kAntigravitySessionIds,
+          .menus = &antigravity_menus,
+          .input_box = InputBoxKind::kRuled,
+          .typing = kOneLineTyping,
+          .new_conversation = &kAntigravityNewConversation,
+          .resume_word = "--conversation"};
 }
 
 constexpr AgentProfile cursor() {
-  AgentProfile p;
-  p.name = "cursor";
-  p.aliases = kCursorAliases;
-  p.session_rules = &kCursorRules;
-  p.typing = kEscTyping;
-  return p;
+  return {.name = "cursor",
+          .aliases = kCursorAliases,
+          .session_rules = &kCursorRules,
+          .typing = kEscTyping};
 }
 
 // OpenCode's forks draw its menus, but their boxes are not read.
 constexpr AgentProfile opencode_fork(std::string_view name) {
-  AgentProfile p;
-  p.name = name;
-  p.menus = &opencode_menus;
-  p.typing = kEscEscTyping;
-  return p;
+  return {.name = name, .menus = &opencode_menus, .typing = kEscEscTyping};
 }
 
 // Agents known only by how they are typed into.
 constexpr AgentProfile typed_only(std::string_view name, const TypingProfile& typing) {
-  AgentProfile p;
-  p.name = name;
-  p.typing = typing;
-  return p;
+  return {.name = name, .typing = typing};
 }
 
 constinit const std::array<AgentProfile, 17> kProfiles = {

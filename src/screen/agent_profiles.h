@@ -64,24 +64,24 @@ struct RestartOptions {
 enum class SessionIdStart : uint8_t { kNever, kAlways, kInteractive };
 
 struct AgentProfile {
-  std::string_view name;
+  std::string_view name{};
 
   // Recognition (agents.h).
-  bool names_itself = false;     // a program of this stem is the agent
-  Names aliases;                 // further program stems that are the agent
-  std::string_view npm_package;  // its package directory under node_modules
-  Names non_session_commands;    // beyond non_session_commands below
-  Names value_options;           // none: default_value_options
-  Names prompt_options;          // an interactive prompt: no command word follows
-  Names one_shot_commands;       // a first command word that runs once
+  bool names_itself = false;       // a program of this stem is the agent
+  Names aliases{};                 // further program stems that are the agent
+  std::string_view npm_package{};  // its package directory under node_modules
+  Names non_session_commands{};    // beyond non_session_commands below
+  Names value_options{};           // none: default_value_options
+  Names prompt_options{};          // an interactive prompt: no command word follows
+  Names one_shot_commands{};       // a first command word that runs once
   const SessionRules* session_rules = nullptr;
 
   // Session ids (session_ids.h): new_session_options first; then, unless
   // fork_option is given, session_id_options.
-  Names new_session_options;
-  std::string_view fork_option;
-  Names session_id_options;
-  Names exact_session_options;  // compared with the whole argument
+  Names new_session_options{};
+  std::string_view fork_option{};
+  Names session_id_options{};
+  Names exact_session_options{};  // compared with the whole argument
   SessionIdStart session_id_start = SessionIdStart::kNever;
 
   // Menus: none reads them the generic way; claude_overlays leaves out the
@@ -92,16 +92,16 @@ struct AgentProfile {
   InputBoxKind input_box = InputBoxKind::kNone;
   const BoxPatterns* bare_box = nullptr;
 
-  TypingProfile typing{kEscKey, 2, false};
+  TypingProfile typing{kEscKey, Typing::kOneLine, false};
   const NewConversationRule* new_conversation = nullptr;
   const SlashPopupRule* slash_popup = nullptr;
 
-  bool receipts = false;          // a talk is watched until the prompt is taken
-  std::string_view exit_command;  // makes the agent exit for a restart; empty: none
-  std::string_view resume_word;   // names the conversation again; empty: none
+  bool receipts = false;            // a talk is watched until the prompt is taken
+  std::string_view exit_command{};  // makes the agent exit for a restart; empty: none
+  std::string_view resume_word{};   // names the conversation again; empty: none
   const RestartOptions* restart = nullptr;
-  std::string_view vocation_option;  // carries a vocation's prompt; empty: none
-  bool probe_before_run = false;     // its command line is probed first (Codex's daemon)
+  std::string_view vocation_option{};  // carries a vocation's prompt; empty: none
+  bool probe_before_run = false;       // its command line is probed first (Codex's daemon)
 };
 
 // Every row, in the order recognition searches them.

@@ -52,13 +52,12 @@ bool antigravity_cursor_row(std::span<const TrimmedRow> rows, const NumberedBloc
 }
 
 std::optional<Menu> read_numbered_list(std::span<const TrimmedRow> rows) {
-  std::optional<NumberedBlock> block = read_numbered_block(rows, U">");
-  if (!block) return std::nullopt;
-  std::optional<SelectedOption> selected = selected_option_index(*block, rows);
-  if (!selected || selected->by != SelectionBy::marker) return std::nullopt;
+  std::optional<MarkedBlock> marked = read_marked_block(rows, U">");
+  if (!marked) return std::nullopt;
+  const auto& [block, selected] = *marked;
 
   std::optional<size_t> hint;
-  for (size_t r = block->last_row + 1; r <= block->last_row + 3 && r < rows.size() && !hint; ++r) {
+  for (size_t r = block.last_row + 1; r <= block.last_row + 3 && r < rows.size() && !hint; ++r) {
     if (!rows[r].trimmed.empty()) hint = r;
   }
   if (!hint) return std::nullopt;
@@ -66,21 +65,21 @@ std::optional<Menu> read_numbered_list(std::span<const TrimmedRow> rows) {
   if (!navigate_hint_pattern.is_match(hint_text) || completion_hint_pattern.is_match(hint_text)) {
     return std::nullopt;
   }
-  if (antigravity_cursor_row(rows, *block)) return std::nullopt;
+  if (antigravity_cursor_row(rows, block)) return std::nullopt;
 
   FrameRules rules;
   rules.stop = [](std::string_view text) {
     return rule_pattern.is_match(text) || status_row_pattern.is_match(text) ||
            title_prompt_pattern.is_match(text);
   };
-  auto [title, title_row] = frame_rows(rows, block->first_row, rules);
+  auto [title, title_row] = frame_rows(rows, block.first_row, rules);
   const NavigationKind navigation =
-      login_question_pattern.is_match(title) || block->entries.size() > kMaxNumberKeys
+      login_question_pattern.is_match(title) || block.entries.size() > kMaxNumberKeys
           ? kNavigateArrows
           : kNavigateNumber;
   PartialMenu partial =
-      numbered_block_menu(*block, selected->index, std::move(title), title_row, navigation);
-  partial.esc = has_esc_hint(join_row_texts(rows, block->last_row));
+      numbered_block_menu(block, selected, std::move(title), title_row, navigation);
+  partial.esc = has_esc_hint(join_row_texts(rows, block.last_row));
   return finish_menu(std::move(partial), rows);
 }
 

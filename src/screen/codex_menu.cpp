@@ -187,11 +187,10 @@ std::optional<Menu> read_open_elsewhere(std::span<const TrimmedRow> rows) {
 }
 
 std::optional<Menu> read_codex_numbered(std::span<const TrimmedRow> rows) {
-  std::optional<NumberedBlock> block = read_numbered_block(rows, U"›");
-  if (!block) return std::nullopt;
-  std::optional<SelectedOption> selected = selected_option_index(*block, rows);
-  if (!selected || selected->by != SelectionBy::marker) return std::nullopt;
-  for (size_t r = block->last_row + 1; r < rows.size(); ++r) {
+  std::optional<MarkedBlock> marked = read_marked_block(rows, U"›");
+  if (!marked) return std::nullopt;
+  const auto& [block, selected] = *marked;
+  for (size_t r = block.last_row + 1; r < rows.size(); ++r) {
     const std::string& text = rows[r].trimmed;
     if (cursor_text_pattern.is_match(text) && !cursor_option_pattern.is_match(text)) {
       return std::nullopt;
@@ -202,15 +201,15 @@ std::optional<Menu> read_codex_numbered(std::span<const TrimmedRow> rows) {
   rules.stop = [](std::string_view text) { return transcript_item_pattern.is_match(text); };
   rules.skip = [](std::string_view text) { return title_skip_pattern.is_match(text); };
   rules.max_blank_run = 3;
-  auto [title, title_row] = frame_rows(rows, block->first_row, rules);
+  auto [title, title_row] = frame_rows(rows, block.first_row, rules);
   PartialMenu partial =
-      numbered_block_menu(*block, selected->index, std::move(title), title_row, kNavigateNumber);
+      numbered_block_menu(block, selected, std::move(title), title_row, kNavigateNumber);
 
   std::vector<MenuOption> kept;
   std::optional<size_t> kept_selected;
   for (size_t k = 0; k < partial.options.size(); ++k) {
     if (hidden_option_pattern.is_match(partial.options[k].label)) continue;
-    if (k == selected->index) kept_selected = kept.size();
+    if (k == selected) kept_selected = kept.size();
     kept.push_back(std::move(partial.options[k]));
   }
   const bool dropped = kept.size() != partial.options.size();
@@ -220,7 +219,7 @@ std::optional<Menu> read_codex_numbered(std::span<const TrimmedRow> rows) {
   // The cursor row stays the menu's selected row even when its option is
   // hidden; the menu then has no selected option.
   partial.selected = kept_selected;
-  partial.esc = !dropped && has_esc_hint(join_row_texts(rows, block->last_row));
+  partial.esc = !dropped && has_esc_hint(join_row_texts(rows, block.last_row));
   return finish_menu(std::move(partial), rows);
 }
 

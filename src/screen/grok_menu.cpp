@@ -175,18 +175,17 @@ std::optional<Menu> read_radio_list(std::span<const TrimmedRow> rows) {
 }
 
 std::optional<Menu> read_grok_numbered(std::span<const TrimmedRow> rows) {
-  std::optional<NumberedBlock> block = read_numbered_block(rows, U"❯");
-  if (!block) return std::nullopt;
-  std::optional<SelectedOption> selected = selected_option_index(*block, rows);
-  if (!selected || selected->by != SelectionBy::marker) return std::nullopt;
-  if (has_grok_cursor_row(rows, block->last_row)) return std::nullopt;
+  std::optional<MarkedBlock> marked = read_marked_block(rows, U"❯");
+  if (!marked) return std::nullopt;
+  const auto& [block, selected] = *marked;
+  if (has_grok_cursor_row(rows, block.last_row)) return std::nullopt;
 
   FrameRules rules;
   rules.stop = [](std::string_view text) { return numbered_title_stop_pattern.is_match(text); };
-  auto [title, title_row] = frame_rows(rows, block->first_row, rules);
+  auto [title, title_row] = frame_rows(rows, block.first_row, rules);
   PartialMenu partial =
-      numbered_block_menu(*block, selected->index, std::move(title), title_row, kNavigateArrows);
-  partial.esc = has_esc_hint(join_row_texts(rows, block->last_row));
+      numbered_block_menu(block, selected, std::move(title), title_row, kNavigateArrows);
+  partial.esc = has_esc_hint(join_row_texts(rows, block.last_row));
   return finish_menu(std::move(partial), rows);
 }
 

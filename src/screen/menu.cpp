@@ -331,6 +331,15 @@ std::optional<SelectedOption> selected_option_index(const NumberedBlock& block,
   return selected_option_index(block_looks(block, rows));
 }
 
+std::optional<MarkedBlock> read_marked_block(std::span<const TrimmedRow> rows,
+                                             std::u32string_view markers) {
+  std::optional<NumberedBlock> block = read_numbered_block(rows, markers);
+  if (!block) return std::nullopt;
+  std::optional<SelectedOption> selected = selected_option_index(*block, rows);
+  if (!selected || selected->by != SelectionBy::marker) return std::nullopt;
+  return MarkedBlock{std::move(*block), selected->index};
+}
+
 PartialMenu numbered_block_menu(const NumberedBlock& block, std::optional<size_t> selected,
                                 std::string title, std::optional<size_t> title_row,
                                 NavigationKind navigation) {

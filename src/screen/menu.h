@@ -209,6 +209,18 @@ std::vector<OptionLook> block_looks(const NumberedBlock& block, std::span<const 
 std::optional<SelectedOption> selected_option_index(const NumberedBlock& block,
                                                     std::span<const TrimmedRow> rows);
 
+// A numbered block whose selection shows by a cursor marker, and the
+// selected option's index.
+struct MarkedBlock {
+  NumberedBlock block;
+  size_t selected = 0;
+};
+
+// read_numbered_block, kept only when selected_option_index finds its
+// selection by a marker: the cursor-drawn lists most agents show.
+std::optional<MarkedBlock> read_marked_block(std::span<const TrimmedRow> rows,
+                                             std::u32string_view markers);
+
 // What a menu reader fills before finish_menu builds the Menu. Row numbers
 // are screen rows.
 struct PartialMenu {

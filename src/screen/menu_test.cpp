@@ -241,6 +241,31 @@ TEST(ReadNumberedBlock, WhichRowsMakeABlock) {
   }
 }
 
+TEST(ReadMarkedBlock, KeepsOnlyABlockSelectedByItsMarker) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> rows;
+    std::optional<size_t> selected;  // none: no block
+  };
+  const Case cases[] = {
+      {"the marker's option", {"  1. a", "❯ 2. b", "  3. c"}, 1},
+      {"no block at all", {"plain text"}, std::nullopt},
+      {"no option is marked", {"  1. a", "  2. b"}, std::nullopt},
+      {"selected by inverse video only", {"\x1b[7m  1. a\x1b[0m", "  2. b"}, std::nullopt},
+      {"selected by colour only",
+       {"\x1b[31m  1. a\x1b[0m", "\x1b[32m  2. b\x1b[0m", "\x1b[32m  3. c\x1b[0m"},
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const std::vector<TrimmedRow> rows = trim_side_bars(screen_of(c.rows));
+    std::optional<MarkedBlock> marked = read_marked_block(rows, U"❯");
+    EXPECT_EQ(marked.has_value(), c.selected.has_value()) << c.name;
+    if (!marked || !c.selected) continue;
+    EXPECT_EQ(marked->selected, *c.selected) << c.name;
+    EXPECT_EQ(marked->block.entries.size(), 3u) << c.name;
+  }
+}
+
 TEST(ReadNumberedBlock, OnlyTheLast45RowsAreSearched) {
   std::vector<std::string> rows = {"❯ 1. Yes", "  2. No"};
   for (int k = 0; k < 44; ++k) rows.push_back("filler");

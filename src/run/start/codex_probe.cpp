@@ -52,7 +52,7 @@ void kill_and_reap(pid_t pid) {
 
 }  // namespace
 
-bool codex_probe_wanted(std::span<const std::string> args) {
+bool codex_probe_wanted(const screen::AgentProfile& agent, std::span<const std::string> args) {
   std::vector<std::string_view> flags, valued;
   for (size_t k = 0; k < args.size(); ++k) {
     std::string_view arg = args[k];
@@ -73,8 +73,9 @@ bool codex_probe_wanted(std::span<const std::string> args) {
   if (listed(flags, "--no-daemon") || listed(flags, "--remote") || listed(valued, "--remote")) {
     return false;
   }
-  std::optional<std::string> word = screen::first_command_word("codex", args);
-  if (word && (screen::is_non_session_command("codex", *word) || *word == "exec" || *word == "e")) {
+  std::optional<std::string> word = screen::first_command_word(agent.name, args);
+  if (word && (screen::is_non_session_command(agent.name, *word) ||
+               listed(agent.one_shot_commands, *word))) {
     return false;
   }
   return true;

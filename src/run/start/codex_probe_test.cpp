@@ -34,7 +34,8 @@ TEST(CodexProbeWanted, FlagsRemoteAndCommands) {
       {{"resume", "--last"}, true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(codex_probe_wanted(c.args), c.wanted) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(codex_probe_wanted(*screen::agent_profile("codex"), c.args), c.wanted)
+        << ::testing::PrintToString(c.args);
   }
 }
 

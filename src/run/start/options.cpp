@@ -4,6 +4,7 @@
 
 #include "base/text.h"
 #include "run/start/messages.h"
+#include "screen/agent_profiles.h"
 
 namespace mossbank::run {
 
@@ -74,8 +75,11 @@ OptionScan scan_options(std::span<const std::string> args) {
 
 std::vector<std::string> agent_args(std::string_view program, const std::vector<std::string>& args,
                                     const std::optional<std::string>& vocation_prompt) {
-  if (!vocation_prompt || ascii_lower(program_stem_of(program)) != "claude") return args;
-  std::vector<std::string> out{"--append-system-prompt", *vocation_prompt};
+  if (!vocation_prompt) return args;
+  // The program's stem in any case names the agent here.
+  const screen::AgentProfile* agent = screen::agent_profile(ascii_lower(program_stem_of(program)));
+  if (agent == nullptr || agent->vocation_option.empty()) return args;
+  std::vector<std::string> out{std::string(agent->vocation_option), *vocation_prompt};
   out.insert(out.end(), args.begin(), args.end());
   return out;
 }
