@@ -15,15 +15,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <new>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/files.h"
+#include "base/numbers.h"
 #include "terminal/terminal.h"
 
 #ifdef MOSSBANK_HAVE_VTERM
@@ -66,19 +67,10 @@ struct Options {
   std::exit(2);
 }
 
-uint32_t number_arg(const char* text) {
-  char* end = nullptr;
-  unsigned long v = std::strtoul(text, &end, 10);
-  if (!end || *end || v == 0 || v > 100000) usage();
-  return static_cast<uint32_t>(v);
-}
-
-std::optional<std::string> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+uint32_t number_arg(std::string_view text) {
+  std::optional<uint64_t> v = mossbank::parse_decimal(text, 100000);
+  if (!v || *v == 0) usage();
+  return static_cast<uint32_t>(*v);
 }
 
 void feed_all(Terminal& t, const std::string& bytes) {
@@ -439,7 +431,7 @@ int main(int argc, char** argv) {
   if (opt.suite) return run_suite(opt);
   if (opt.files.empty()) usage();
   for (const std::string& f : opt.files) {
-    std::optional<std::string> bytes = read_file(f);
+    std::optional<std::string> bytes = mossbank::read_file(f);
     if (!bytes) {
       std::fprintf(stderr, "terminal_bench: cannot read %s\n", f.c_str());
       return 1;

@@ -14,10 +14,12 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "base/files.h"
+#include "base/numbers.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -41,11 +43,10 @@ struct Options {
   std::exit(2);
 }
 
-uint32_t number_arg(const std::string& text) {
-  char* end = nullptr;
-  unsigned long v = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || !end || *end || v == 0 || v > 100000) usage();
-  return static_cast<uint32_t>(v);
+uint32_t number_arg(std::string_view text) {
+  std::optional<uint64_t> v = mossbank::parse_decimal(text, 100000);
+  if (!v || *v == 0) usage();
+  return static_cast<uint32_t>(*v);
 }
 
 Options parse(int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/controls.h"
 #include "base/utf8.h"
 #include "screen/screen_pattern.h"
 
@@ -31,8 +32,6 @@ constinit const ScreenPattern incomplete_escape_pattern{
 constinit const ScreenPattern win32_key_pattern{R"(\x1b\[([0-9;]*)_)"};
 // Cursor movement counts as typing.
 constinit const ScreenPattern cursor_key_pattern{R"(\x1b(?:[\[d;]*[A-DHF]|O[A-DHF]))"};
-
-constexpr char kEsc = '\x1b';
 
 bool has_esc(std::string_view text) { return text.find(kEsc) != std::string_view::npos; }
 
@@ -212,7 +211,7 @@ bool count_typing(KeyFilterState& state, std::string_view bytes, bool lone_esc) 
     return false;  // Esc on an untouched line
   }
   if (text.size() >= 2 && text[0] == kEsc &&
-      (text[1] == '\r' || text[1] == '\n' || text[1] == '\x03')) {
+      (text[1] == '\r' || text[1] == '\n' || text[1] == kCtrlC)) {
     text.remove_prefix(1);
   }
   bool submitted = false;
@@ -220,17 +219,17 @@ bool count_typing(KeyFilterState& state, std::string_view bytes, bool lone_esc) 
     const size_t n = char_length(text.substr(pos));
     const auto c = static_cast<unsigned char>(text[pos]);
     pos += n;
-    if (n > 1 || (c >= 0x20 && c != 0x7F)) {
+    if (n > 1 || (c >= 0x20 && c != kDel)) {
       ++state.typed_count;
       continue;
     }
     switch (c) {
-      case 0x03:
+      case kCtrlC:
         state.typed_count = 0;
         state.dirty = false;
         break;
-      case 0x08:
-      case 0x7F:
+      case kBs:
+      case kDel:
         if (state.typed_count > 0) --state.typed_count;
         break;
       case '\r':

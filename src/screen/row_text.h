@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/controls.h"
 #include "base/text.h"
 #include "base/utf8.h"
 #include "screen/screen_pattern.h"
@@ -89,7 +90,7 @@ inline std::string join(std::span<const std::string> parts, std::string_view sep
 // none starts there: the sequences strip_escapes drops and the styled
 // readers take apart.
 inline size_t csi_length_at(std::string_view text, size_t pos) {
-  if (pos + 2 >= text.size() || text[pos] != '\x1b' || text[pos + 1] != '[') return 0;
+  if (pos + 2 >= text.size() || text[pos] != kEsc || text[pos + 1] != '[') return 0;
   size_t k = pos + 2;
   while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == ';' ||
                              text[k] == ':' || text[k] == '?')) {

@@ -194,7 +194,7 @@ void reset_tab_stops(Buffer& b, bool keep, uint32_t width) {
     }
     if (b.tab_stops.size() < b.cols) b.tab_stops.resize(b.cols, 0);
   }
-  for (uint32_t c = start; c < b.cols; c += 8) b.tab_stops[c] = 1;
+  for (uint32_t c = start; c < b.cols; c += kTabWidth) b.tab_stops[c] = 1;
 }
 
 uint32_t next_tab_stop(const Buffer& b) {

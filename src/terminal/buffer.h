@@ -15,6 +15,8 @@
 namespace mossbank::term {
 
 inline constexpr uint32_t kScrollBackLimit = 5000;
+// The default tab stops are this many columns apart.
+inline constexpr uint32_t kTabWidth = 8;
 
 class LineStore {
  public:

@@ -1,6 +1,7 @@
 #include "terminal/csi.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,51 @@ size_t extended_colour(const Parser& p, size_t i, std::optional<uint32_t>& colou
   return std::min<size_t>(i + 1, p.param_count - 1);
 }
 
+// The codes that only set or clear one attribute bit of the pen.
+enum class PenWord : uint8_t { fg, bg };
+struct AttributeCode {
+  int32_t code;
+  PenWord word;
+  uint32_t bit;
+  bool on;
+};
+
+constexpr AttributeCode kAttributeCodes[] = {
+    {1, PenWord::fg, kBold, true},      {22, PenWord::fg, kBold, false},
+    {2, PenWord::bg, kDim, true},       {22, PenWord::bg, kDim, false},
+    {3, PenWord::bg, kItalic, true},    {23, PenWord::bg, kItalic, false},
+    {5, PenWord::fg, kBlink, true},     {25, PenWord::fg, kBlink, false},
+    {7, PenWord::fg, kInverse, true},   {27, PenWord::fg, kInverse, false},
+    {8, PenWord::fg, kHidden, true},    {28, PenWord::fg, kHidden, false},
+    {9, PenWord::fg, kStrike, true},    {29, PenWord::fg, kStrike, false},
+    {53, PenWord::bg, kOverline, true}, {55, PenWord::bg, kOverline, false},
+};
+
+// The same, by code, so that a parameter costs one look-up.
+struct PenMasks {
+  uint32_t fg_set = 0;
+  uint32_t fg_clear = 0;
+  uint32_t bg_set = 0;
+  uint32_t bg_clear = 0;
+};
+
+constexpr size_t kAttributeCodeEnd = [] {
+  int32_t last = 0;
+  for (const AttributeCode& a : kAttributeCodes) last = std::max(last, a.code);
+  return static_cast<size_t>(last) + 1;
+}();
+
+constexpr auto kAttributeMasks = [] {
+  std::array<PenMasks, kAttributeCodeEnd> masks{};
+  for (const AttributeCode& a : kAttributeCodes) {
+    PenMasks& m = masks[static_cast<size_t>(a.code)];
+    uint32_t& word =
+        a.word == PenWord::fg ? (a.on ? m.fg_set : m.fg_clear) : (a.on ? m.bg_set : m.bg_clear);
+    word |= a.bit;
+  }
+  return masks;
+}();
+
 void select_graphic_rendition(Terminal& t, const Parser& p) {
   Pen& pen = t.pen;
   for (size_t i = 0; i < p.param_count; ++i) {
@@ -140,17 +186,8 @@ void select_graphic_rendition(Terminal& t, const Parser& p) {
     switch (v) {
       case 0:
         pen.fg = 0;
-        pen.underline &= 0xE0000000u;
+        pen.underline &= ~(kColourMask | kUnderlineStyleMask);
         pen.bg = pen.link != 0 ? kHasExtras : 0;
-        break;
-      case 1:
-        pen.fg |= kBold;
-        break;
-      case 2:
-        pen.bg |= kDim;
-        break;
-      case 3:
-        pen.bg |= kItalic;
         break;
       case 4: {
         int32_t style = p.sub_param_count(i) > 0 ? p.sub_param(i, 0) : 1;
@@ -166,58 +203,21 @@ void select_graphic_rendition(Terminal& t, const Parser& p) {
         recompute_extras(pen);
         break;
       }
-      case 5:
-        pen.fg |= kBlink;
-        break;
-      case 7:
-        pen.fg |= kInverse;
-        break;
-      case 8:
-        pen.fg |= kHidden;
-        break;
-      case 9:
-        pen.fg |= kStrike;
-        break;
       case 21:
         pen.fg |= kUnderline;
         pen.underline = (pen.underline & ~kUnderlineStyleMask) | 2u << kUnderlineStyleShift;
         recompute_extras(pen);
-        break;
-      case 22:
-        pen.fg &= ~kBold;
-        pen.bg &= ~kDim;
-        break;
-      case 23:
-        pen.bg &= ~kItalic;
         break;
       case 24:
         pen.fg &= ~kUnderline;
         pen.underline &= ~kUnderlineStyleMask;
         recompute_extras(pen);
         break;
-      case 25:
-        pen.fg &= ~kBlink;
-        break;
-      case 27:
-        pen.fg &= ~kInverse;
-        break;
-      case 28:
-        pen.fg &= ~kHidden;
-        break;
-      case 29:
-        pen.fg &= ~kStrike;
-        break;
       case 39:
         set_colour(pen.fg, 0);
         break;
       case 49:
         set_colour(pen.bg, 0);
-        break;
-      case 53:
-        pen.bg |= kOverline;
-        break;
-      case 55:
-        pen.bg &= ~kOverline;
         break;
       case 59:
         pen.underline |= kColourMask;
@@ -233,6 +233,11 @@ void select_graphic_rendition(Terminal& t, const Parser& p) {
         break;
       }
       default:
+        if (v >= 0 && static_cast<size_t>(v) < kAttributeMasks.size()) {
+          const PenMasks& m = kAttributeMasks[static_cast<size_t>(v)];
+          pen.fg = (pen.fg & ~m.fg_clear) | m.fg_set;
+          pen.bg = (pen.bg & ~m.bg_clear) | m.bg_set;
+        }
         if (v >= 30 && v <= 37) {
           set_colour(pen.fg, colour_palette(v - 30));
         } else if (v >= 90 && v <= 97) {
@@ -300,7 +305,7 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
       m.auto_wrap = on;
       break;
     case dec_mode::MOUSE_X10:
-      m.mouse_tracking = on ? 1 : 0;
+      m.mouse_tracking = on ? MouseTracking::x10 : MouseTracking::off;
       break;
     case dec_mode::CURSOR_BLINK:
       m.cursor_blink = on;
@@ -326,17 +331,19 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
     case dec_mode::MOUSE_NORMAL:
     case dec_mode::MOUSE_BUTTON_EVENT:
     case dec_mode::MOUSE_ANY_EVENT:
-      m.mouse_tracking = on ? static_cast<uint8_t>(mode == dec_mode::MOUSE_NORMAL         ? 2
-                                                   : mode == dec_mode::MOUSE_BUTTON_EVENT ? 3
-                                                                                          : 4)
-                            : 0;
+      m.mouse_tracking = !on                                    ? MouseTracking::off
+                         : mode == dec_mode::MOUSE_NORMAL       ? MouseTracking::normal
+                         : mode == dec_mode::MOUSE_BUTTON_EVENT ? MouseTracking::button_event
+                                                                : MouseTracking::any_event;
       break;
     case dec_mode::FOCUS_EVENTS:
       m.focus_events = on;
       break;
     case dec_mode::MOUSE_SGR:
     case dec_mode::MOUSE_SGR_PIXELS:
-      m.mouse_encoding = on ? (mode == dec_mode::MOUSE_SGR ? 1 : 2) : 0;
+      m.mouse_encoding = !on                           ? MouseEncoding::normal
+                         : mode == dec_mode::MOUSE_SGR ? MouseEncoding::sgr
+                                                       : MouseEncoding::sgr_pixels;
       if (on) {
         t.presentation.mouse_encoding_mode = static_cast<uint32_t>(mode);
       } else {
@@ -372,9 +379,18 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
 
 // ---- Replies ----------------------------------------------------------------
 
-uint32_t flag(bool on) { return on ? 1 : 2; }
+// A DECRQM answer's value.
+enum class ModeReport : uint32_t {
+  unknown = 0,
+  set = 1,
+  reset = 2,
+  always_set = 3,
+  always_reset = 4,
+};
 
-uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
+ModeReport flag(bool on) { return on ? ModeReport::set : ModeReport::reset; }
+
+ModeReport dec_mode_value(const Terminal& t, int32_t mode) {
   const TerminalModes& m = t.modes;
   switch (mode) {
     case dec_mode::DECCKM:
@@ -384,9 +400,9 @@ uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
     case dec_mode::DECAWM:
       return flag(m.auto_wrap);
     case dec_mode::DECARM:
-      return 3;
+      return ModeReport::always_set;
     case dec_mode::MOUSE_X10:
-      return flag(m.mouse_tracking == 1);
+      return flag(m.mouse_tracking == MouseTracking::x10);
     case dec_mode::CURSOR_BLINK:
       return flag(m.cursor_blink);
     case dec_mode::DECTCEM:
@@ -400,45 +416,45 @@ uint32_t dec_mode_value(const Terminal& t, int32_t mode) {
     case dec_mode::DECNKM:
       return flag(m.keypad_application);
     case dec_mode::DECBKM:
-      return 4;
+      return ModeReport::always_reset;
     case dec_mode::MOUSE_NORMAL:
-      return flag(m.mouse_tracking == 2);
+      return flag(m.mouse_tracking == MouseTracking::normal);
     case dec_mode::MOUSE_BUTTON_EVENT:
-      return flag(m.mouse_tracking == 3);
+      return flag(m.mouse_tracking == MouseTracking::button_event);
     case dec_mode::MOUSE_ANY_EVENT:
-      return flag(m.mouse_tracking == 4);
+      return flag(m.mouse_tracking == MouseTracking::any_event);
     case dec_mode::FOCUS_EVENTS:
       return flag(m.focus_events);
     case dec_mode::MOUSE_UTF8:
     case dec_mode::MOUSE_URXVT:
-      return 4;
+      return ModeReport::always_reset;
     case dec_mode::MOUSE_SGR:
-      return flag(m.mouse_encoding == 1);
+      return flag(m.mouse_encoding == MouseEncoding::sgr);
     case dec_mode::MOUSE_SGR_PIXELS:
-      return flag(m.mouse_encoding == 2);
+      return flag(m.mouse_encoding == MouseEncoding::sgr_pixels);
     case dec_mode::SAVE_CURSOR:
-      return 1;
+      return ModeReport::set;
     case dec_mode::BRACKETED_PASTE:
       return flag(m.bracketed_paste);
     case dec_mode::SYNCHRONIZED_OUTPUT:
       return flag(m.synchronized_output);
     default:
-      return 0;
+      return ModeReport::unknown;
   }
 }
 
-uint32_t ansi_mode_value(const Terminal& t, int32_t mode) {
+ModeReport ansi_mode_value(const Terminal& t, int32_t mode) {
   switch (mode) {
     case ansi_mode::KAM:
-      return 4;
+      return ModeReport::always_reset;
     case ansi_mode::IRM:
       return flag(t.modes.insert);
     case ansi_mode::SRM:
-      return 3;
+      return ModeReport::always_set;
     case ansi_mode::LNM:
       return flag(t.modes.newline);
     default:
-      return 0;
+      return ModeReport::unknown;
   }
 }
 
@@ -603,10 +619,12 @@ void csi_dispatch(Terminal& t, uint32_t key, const Parser& p) {
                      std::to_string(b.cursor_col + 1) + "R");
       break;
     case csi::DECRQM_ANSI:
-      reply(t, "\x1b[" + std::to_string(n) + ";" + std::to_string(ansi_mode_value(t, n)) + "$y");
+      reply(t, "\x1b[" + std::to_string(n) + ";" +
+                   std::to_string(static_cast<uint32_t>(ansi_mode_value(t, n))) + "$y");
       break;
     case csi::DECRQM:
-      reply(t, "\x1b[?" + std::to_string(n) + ";" + std::to_string(dec_mode_value(t, n)) + "$y");
+      reply(t, "\x1b[?" + std::to_string(n) + ";" +
+                   std::to_string(static_cast<uint32_t>(dec_mode_value(t, n))) + "$y");
       break;
     default:
       break;

@@ -180,6 +180,32 @@ TEST(Csi, Sgr) {
   }
 }
 
+// Each code that ends an attribute ends that one and no other.
+TEST(Csi, SgrEndsOneAttributeAtATime) {
+  constexpr uint32_t kAllFg = kBold | kBlink | kInverse | kHidden | kStrike;
+  constexpr uint32_t kAllBg = kDim | kItalic | kOverline;
+  struct Case {
+    const char* code;
+    uint32_t fg_left;
+    uint32_t bg_left;
+  };
+  const Case cases[] = {
+      {"22", kAllFg & ~kBold, kAllBg & ~kDim},
+      {"23", kAllFg, kAllBg & ~kItalic},
+      {"25", kAllFg & ~kBlink, kAllBg},
+      {"27", kAllFg & ~kInverse, kAllBg},
+      {"28", kAllFg & ~kHidden, kAllBg},
+      {"29", kAllFg & ~kStrike, kAllBg},
+      {"55", kAllFg, kAllBg & ~kOverline},
+      {"6", kAllFg, kAllBg},  // rapid blink is not kept
+      {"54", kAllFg, kAllBg},
+  };
+  for (const Case& c : cases) {
+    Terminal t = fed(10, 1, std::string("\x1b[1;2;3;5;7;8;9;53m\x1b[") + c.code + "m");
+    EXPECT_EQ(t.pen, (Pen{0, 0, c.fg_left, c.bg_left})) << c.code;
+  }
+}
+
 TEST(Csi, SgrResetKeepsTheLink) {
   Terminal t = fed(10, 1, "\x1b]8;;http://x\x07\x1b[1;4m\x1b[0m");
   EXPECT_NE(t.pen.link, 0u);
@@ -212,20 +238,20 @@ TEST(Csi, Modes) {
   EXPECT_TRUE(m.insert && m.newline && m.cursor_keys_application && m.auto_wrap && m.cursor_blink &&
               m.reverse_wrap && m.keypad_application && m.focus_events && m.bracketed_paste &&
               m.synchronized_output && m.cursor_hidden);
-  EXPECT_EQ(m.mouse_tracking, 2);
-  EXPECT_EQ(m.mouse_encoding, 1);
+  EXPECT_EQ(m.mouse_tracking, MouseTracking::normal);
+  EXPECT_EQ(m.mouse_encoding, MouseEncoding::sgr);
   EXPECT_EQ(t.presentation.mouse_encoding_mode, 1006u);
   EXPECT_EQ(t.presentation.cursor_style, 5u);
   EXPECT_TRUE(t.presentation.cursor_hidden);
   terminal_process(t, "\x1b[?1006l\x1b[?1003h\x1b[?7l");
   EXPECT_FALSE(t.presentation.mouse_encoding_mode.has_value());
-  EXPECT_EQ(m.mouse_tracking, 4);
+  EXPECT_EQ(m.mouse_tracking, MouseTracking::any_event);
   EXPECT_FALSE(m.auto_wrap);
   terminal_process(t, "\x1b[!p");  // soft reset
   EXPECT_FALSE(m.insert || m.cursor_keys_application || m.keypad_application || m.bracketed_paste ||
                m.reverse_wrap || m.focus_events || m.synchronized_output || m.cursor_hidden);
   EXPECT_TRUE(m.auto_wrap && m.newline && m.cursor_blink);
-  EXPECT_EQ(m.mouse_tracking, 4);
+  EXPECT_EQ(m.mouse_tracking, MouseTracking::any_event);
   EXPECT_EQ(t.presentation.cursor_style, 0u);
 }
 

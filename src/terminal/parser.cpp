@@ -1,14 +1,14 @@
 #include "terminal/parser.h"
 
+#include <array>
 #include <initializer_list>
 
 namespace mossbank::term {
 
 namespace {
 
-// The transition table as data. Classes are code points 0-159 and 160 for
-// every code point from 160 up. An entry is (action << 4 | next state);
-// everything not named below is (ignore, ground).
+// The transition table as data (its layout: parser.h); everything not named
+// below is (ignore, ground).
 
 struct Span {
   uint8_t first;
@@ -28,10 +28,19 @@ constexpr ClassSet set(std::initializer_list<Span> spans) {
 
 constexpr ClassSet kC0 = set({{0x00, 0x17}, {0x19, 0x19}, {0x1C, 0x1F}});
 constexpr uint8_t kStay = 0xFF;
-constexpr uint8_t kAny = 0xFE;
+
+using StateSet = uint16_t;  // one bit a State
+static_assert(kStateCount <= 16);
+
+constexpr StateSet in(std::initializer_list<State> states) {
+  StateSet set = 0;
+  for (State s : states) set |= static_cast<StateSet>(1u << static_cast<unsigned>(s));
+  return set;
+}
+constexpr StateSet kAnyState = (1u << kStateCount) - 1;
 
 struct Rule {
-  uint8_t state;  // a State, or kAny for every state
+  StateSet states;
   ClassSet classes;
   Action action;
   uint8_t next;  // a State, or kStay
@@ -45,115 +54,113 @@ using St = State;
 // Applied in order; later rules override earlier ones.
 constexpr Rule kRules[] = {
     // Ground prints the printable code points.
-    {S(St::ground), set({{0x20, 0x7E}, {160, 160}}), A::print, S(St::ground)},
+    {in({St::ground}), set({{0x20, 0x7E}, {kHighClass, kHighClass}}), A::print, S(St::ground)},
 
     // Anywhere: C1 controls and the string and sequence introducers.
-    {kAny, set({{0x18, 0x18}, {0x1A, 0x1A}, {0x80, 0x8F}, {0x91, 0x97}, {0x99, 0x9A}}), A::execute,
-     S(St::ground)},
-    {kAny, set({{0x1B, 0x1B}}), A::clear, S(St::escape)},
-    {kAny, set({{0x90, 0x90}}), A::clear, S(St::dcs_entry)},
-    {kAny, set({{0x9B, 0x9B}}), A::clear, S(St::csi_entry)},
-    {kAny, set({{0x9D, 0x9D}}), A::osc_start, S(St::osc_string)},
-    {kAny, set({{0x98, 0x98}, {0x9E, 0x9F}}), A::none, S(St::sos_pm_apc_string)},
-    {kAny, set({{0x9C, 0x9C}}), A::none, S(St::ground)},
+    {kAnyState, set({{0x18, 0x18}, {0x1A, 0x1A}, {0x80, 0x8F}, {0x91, 0x97}, {0x99, 0x9A}}),
+     A::execute, S(St::ground)},
+    {kAnyState, set({{0x1B, 0x1B}}), A::clear, S(St::escape)},
+    {kAnyState, set({{0x90, 0x90}}), A::clear, S(St::dcs_entry)},
+    {kAnyState, set({{0x9B, 0x9B}}), A::clear, S(St::csi_entry)},
+    {kAnyState, set({{0x9D, 0x9D}}), A::osc_start, S(St::osc_string)},
+    {kAnyState, set({{0x98, 0x98}, {0x9E, 0x9F}}), A::none, S(St::sos_pm_apc_string)},
+    {kAnyState, set({{0x9C, 0x9C}}), A::none, S(St::ground)},
 
-    {S(St::ground), kC0, A::execute, kStay},
+    // C0 controls take effect in the ground state and inside ESC and CSI
+    // sequences; inside DCS sequences and strings they do nothing.
+    {in({St::ground, St::escape, St::escape_intermediate, St::csi_entry, St::csi_param,
+         St::csi_intermediate, St::csi_ignore}),
+     kC0, A::execute, kStay},
+    {in({St::sos_pm_apc_string, St::osc_string, St::dcs_entry, St::dcs_param, St::dcs_ignore,
+         St::dcs_intermediate}),
+     kC0, A::none, kStay},
+    // DEL does nothing inside a sequence.
+    {in({St::escape, St::escape_intermediate, St::csi_entry, St::csi_param, St::csi_intermediate,
+         St::dcs_entry, St::dcs_param, St::dcs_intermediate, St::dcs_passthrough}),
+     set({{0x7F, 0x7F}}), A::none, kStay},
 
-    {S(St::escape), kC0, A::execute, kStay},
-    {S(St::escape), set({{0x20, 0x2F}}), A::collect, S(St::escape_intermediate)},
-    {S(St::escape), set({{0x30, 0x4F}, {0x51, 0x57}, {0x59, 0x5A}, {0x5C, 0x5C}, {0x60, 0x7E}}),
+    {in({St::escape}), set({{0x20, 0x2F}}), A::collect, S(St::escape_intermediate)},
+    {in({St::escape}), set({{0x30, 0x4F}, {0x51, 0x57}, {0x59, 0x5A}, {0x5C, 0x5C}, {0x60, 0x7E}}),
      A::esc_dispatch, S(St::ground)},
-    {S(St::escape), set({{0x50, 0x50}}), A::clear, S(St::dcs_entry)},
-    {S(St::escape), set({{0x58, 0x58}, {0x5E, 0x5F}}), A::none, S(St::sos_pm_apc_string)},
-    {S(St::escape), set({{0x5B, 0x5B}}), A::clear, S(St::csi_entry)},
-    {S(St::escape), set({{0x5D, 0x5D}}), A::osc_start, S(St::osc_string)},
-    {S(St::escape), set({{0x7F, 0x7F}}), A::none, kStay},
+    {in({St::escape}), set({{0x50, 0x50}}), A::clear, S(St::dcs_entry)},
+    {in({St::escape}), set({{0x58, 0x58}, {0x5E, 0x5F}}), A::none, S(St::sos_pm_apc_string)},
+    {in({St::escape}), set({{0x5B, 0x5B}}), A::clear, S(St::csi_entry)},
+    {in({St::escape}), set({{0x5D, 0x5D}}), A::osc_start, S(St::osc_string)},
 
-    {S(St::escape_intermediate), kC0, A::execute, kStay},
-    {S(St::escape_intermediate), set({{0x20, 0x2F}}), A::collect, kStay},
-    {S(St::escape_intermediate), set({{0x30, 0x7E}}), A::esc_dispatch, S(St::ground)},
-    {S(St::escape_intermediate), set({{0x7F, 0x7F}}), A::none, kStay},
+    {in({St::escape_intermediate}), set({{0x20, 0x2F}}), A::collect, kStay},
+    {in({St::escape_intermediate}), set({{0x30, 0x7E}}), A::esc_dispatch, S(St::ground)},
 
-    {S(St::csi_entry), kC0, A::execute, kStay},
-    {S(St::csi_entry), set({{0x20, 0x2F}}), A::collect, S(St::csi_intermediate)},
-    {S(St::csi_entry), set({{0x30, 0x3B}}), A::param, S(St::csi_param)},
-    {S(St::csi_entry), set({{0x3C, 0x3F}}), A::collect, S(St::csi_param)},
-    {S(St::csi_entry), set({{0x40, 0x7E}}), A::csi_dispatch, S(St::ground)},
-    {S(St::csi_entry), set({{0x7F, 0x7F}}), A::none, kStay},
+    {in({St::csi_ignore}), set({{0x20, 0x3F}, {0x7F, 0x7F}, {kHighClass, kHighClass}}), A::none,
+     kStay},
+    {in({St::csi_ignore}), set({{0x40, 0x7E}}), A::none, S(St::ground)},
 
-    {S(St::csi_param), kC0, A::execute, kStay},
-    {S(St::csi_param), set({{0x20, 0x2F}}), A::collect, S(St::csi_intermediate)},
-    {S(St::csi_param), set({{0x30, 0x3B}}), A::param, kStay},
-    {S(St::csi_param), set({{0x3C, 0x3F}}), A::none, S(St::csi_ignore)},
-    {S(St::csi_param), set({{0x40, 0x7E}}), A::csi_dispatch, S(St::ground)},
-    {S(St::csi_param), set({{0x7F, 0x7F}}), A::none, kStay},
+    {in({St::sos_pm_apc_string}), set({{0x20, 0x7F}}), A::none, kStay},
+    {in({St::sos_pm_apc_string}), set({{0x9C, 0x9C}}), A::none, S(St::ground)},
 
-    {S(St::csi_intermediate), kC0, A::execute, kStay},
-    {S(St::csi_intermediate), set({{0x20, 0x2F}}), A::collect, kStay},
-    {S(St::csi_intermediate), set({{0x30, 0x3F}}), A::none, S(St::csi_ignore)},
-    {S(St::csi_intermediate), set({{0x40, 0x7E}}), A::csi_dispatch, S(St::ground)},
-    {S(St::csi_intermediate), set({{0x7F, 0x7F}}), A::none, kStay},
+    {in({St::osc_string}), set({{0x20, 0x7F}, {kHighClass, kHighClass}}), A::osc_put, kStay},
+    {in({St::osc_string}), set({{0x07, 0x07}, {0x18, 0x18}, {0x1A, 0x1B}, {0x9C, 0x9C}}),
+     A::osc_end, S(St::ground)},
 
-    {S(St::csi_ignore), kC0, A::execute, kStay},
-    {S(St::csi_ignore), set({{0x20, 0x3F}, {0x7F, 0x7F}, {160, 160}}), A::none, kStay},
-    {S(St::csi_ignore), set({{0x40, 0x7E}}), A::none, S(St::ground)},
+    {in({St::dcs_ignore}), set({{0x20, 0x7F}, {kHighClass, kHighClass}}), A::none, kStay},
 
-    {S(St::sos_pm_apc_string), kC0, A::none, kStay},
-    {S(St::sos_pm_apc_string), set({{0x20, 0x7F}}), A::none, kStay},
-    {S(St::sos_pm_apc_string), set({{0x9C, 0x9C}}), A::none, S(St::ground)},
-
-    {S(St::osc_string), kC0, A::none, kStay},
-    {S(St::osc_string), set({{0x20, 0x7F}, {160, 160}}), A::osc_put, kStay},
-    {S(St::osc_string), set({{0x07, 0x07}, {0x18, 0x18}, {0x1A, 0x1B}, {0x9C, 0x9C}}), A::osc_end,
-     S(St::ground)},
-
-    {S(St::dcs_entry), kC0, A::none, kStay},
-    {S(St::dcs_entry), set({{0x20, 0x2F}}), A::collect, S(St::dcs_intermediate)},
-    {S(St::dcs_entry), set({{0x30, 0x3B}}), A::param, S(St::dcs_param)},
-    {S(St::dcs_entry), set({{0x3C, 0x3F}}), A::collect, S(St::dcs_param)},
-    {S(St::dcs_entry), set({{0x40, 0x7E}}), A::dcs_hook, S(St::dcs_passthrough)},
-    {S(St::dcs_entry), set({{0x7F, 0x7F}}), A::none, kStay},
-
-    {S(St::dcs_param), kC0, A::none, kStay},
-    {S(St::dcs_param), set({{0x20, 0x2F}}), A::collect, S(St::dcs_intermediate)},
-    {S(St::dcs_param), set({{0x30, 0x3B}}), A::param, kStay},
-    {S(St::dcs_param), set({{0x3C, 0x3F}}), A::none, S(St::dcs_ignore)},
-    {S(St::dcs_param), set({{0x40, 0x7E}}), A::dcs_hook, S(St::dcs_passthrough)},
-    {S(St::dcs_param), set({{0x7F, 0x7F}}), A::none, kStay},
-
-    {S(St::dcs_ignore), kC0, A::none, kStay},
-    {S(St::dcs_ignore), set({{0x20, 0x7F}, {160, 160}}), A::none, kStay},
-
-    {S(St::dcs_intermediate), kC0, A::none, kStay},
-    {S(St::dcs_intermediate), set({{0x20, 0x2F}}), A::collect, kStay},
-    {S(St::dcs_intermediate), set({{0x30, 0x3F}}), A::none, S(St::dcs_ignore)},
-    {S(St::dcs_intermediate), set({{0x40, 0x7E}}), A::dcs_hook, S(St::dcs_passthrough)},
-    {S(St::dcs_intermediate), set({{0x7F, 0x7F}}), A::none, kStay},
-
-    {S(St::dcs_passthrough), kC0, A::dcs_put, kStay},
-    {S(St::dcs_passthrough), set({{0x20, 0x7E}, {160, 160}}), A::dcs_put, kStay},
-    {S(St::dcs_passthrough), set({{0x7F, 0x7F}}), A::none, kStay},
-    {S(St::dcs_passthrough), set({{0x18, 0x18}, {0x1A, 0x1B}, {0x9C, 0x9C}}), A::dcs_unhook,
+    {in({St::dcs_passthrough}), kC0, A::dcs_put, kStay},
+    {in({St::dcs_passthrough}), set({{0x20, 0x7E}, {kHighClass, kHighClass}}), A::dcs_put, kStay},
+    {in({St::dcs_passthrough}), set({{0x18, 0x18}, {0x1A, 0x1B}, {0x9C, 0x9C}}), A::dcs_unhook,
      S(St::ground)},
 };
+
+// CSI and DCS sequences share one grammar: parameters (a private marker may
+// come first), intermediates, then the final byte, which dispatches a CSI
+// and starts a DCS's data. A misplaced marker or digit spoils the sequence.
+struct SequenceStates {
+  State entry;
+  State param;
+  State intermediate;
+  State ignore;
+  Action on_final;
+  State after_final;
+};
+
+constexpr SequenceStates kCsiStates{St::csi_entry,  St::csi_param,   St::csi_intermediate,
+                                    St::csi_ignore, A::csi_dispatch, St::ground};
+constexpr SequenceStates kDcsStates{St::dcs_entry,  St::dcs_param, St::dcs_intermediate,
+                                    St::dcs_ignore, A::dcs_hook,   St::dcs_passthrough};
+
+constexpr std::array<Rule, 8> sequence_rules(const SequenceStates& s) {
+  return {{
+      {in({s.entry, s.param}), set({{0x20, 0x2F}}), A::collect, S(s.intermediate)},
+      {in({s.entry}), set({{0x30, 0x3B}}), A::param, S(s.param)},
+      {in({s.entry}), set({{0x3C, 0x3F}}), A::collect, S(s.param)},
+      {in({s.param}), set({{0x30, 0x3B}}), A::param, kStay},
+      {in({s.param}), set({{0x3C, 0x3F}}), A::none, S(s.ignore)},
+      {in({s.intermediate}), set({{0x20, 0x2F}}), A::collect, kStay},
+      {in({s.intermediate}), set({{0x30, 0x3F}}), A::none, S(s.ignore)},
+      {in({s.entry, s.param, s.intermediate}), set({{0x40, 0x7E}}), s.on_final, S(s.after_final)},
+  }};
+}
 
 struct Table {
-  uint8_t entries[kStateCount * 256];
+  uint8_t entries[kStateCount * kRowWidth];
 };
+
+constexpr void apply(Table& t, const Rule& r) {
+  for (int s = 0; s < kStateCount; ++s) {
+    if (!(r.states >> s & 1)) continue;
+    const uint8_t next = r.next == kStay ? static_cast<uint8_t>(s) : r.next;
+    for (int i = 0; i < r.classes.count; ++i)
+      for (int c = r.classes.spans[i].first; c <= r.classes.spans[i].last; ++c)
+        t.entries[s * kRowWidth + c] = table_entry(r.action, next);
+  }
+}
 
 constexpr Table build_table() {
   Table t{};
-  constexpr uint8_t kDefault = static_cast<uint8_t>(A::ignore) << 4 | S(St::ground);
+  constexpr uint8_t kDefault = table_entry(A::ignore, S(St::ground));
   for (uint8_t& e : t.entries) e = kDefault;
-  for (const Rule& r : kRules) {
-    for (int s = 0; s < kStateCount; ++s) {
-      if (r.state != kAny && r.state != s) continue;
-      uint8_t next = r.next == kStay ? static_cast<uint8_t>(s) : r.next;
-      for (int i = 0; i < r.classes.count; ++i)
-        for (int c = r.classes.spans[i].first; c <= r.classes.spans[i].last; ++c)
-          t.entries[s * 256 + c] = static_cast<uint8_t>(static_cast<uint8_t>(r.action) << 4 | next);
-    }
-  }
+  for (const Rule& r : kRules) apply(t, r);
+  // These touch only their own states' bytes 0x20-0x7E, which no rule above does.
+  for (const Rule& r : sequence_rules(kCsiStates)) apply(t, r);
+  for (const Rule& r : sequence_rules(kDcsStates)) apply(t, r);
   return t;
 }
 
@@ -164,7 +171,7 @@ constexpr Table kTable = build_table();
 const uint8_t* parser_table() { return kTable.entries; }
 
 uint8_t parser_table_entry(State state, uint32_t cls) {
-  return kTable.entries[static_cast<size_t>(state) * 256 + (cls < 160 ? cls : 160)];
+  return kTable.entries[static_cast<size_t>(state) * kRowWidth + char_class(cls)];
 }
 
 void parser_clear(Parser& p) {

@@ -47,6 +47,10 @@ enum class Action : uint8_t {
   dcs_unhook,
 };
 
+// Where an OSC string is: before it, in its number, in its text after the
+// ';', or past something that makes it no OSC the terminal carries out.
+enum class OscPhase : uint8_t { idle, number, text, invalid };
+
 inline constexpr size_t kMaxParams = 32;
 inline constexpr size_t kMaxSubParams = 32;
 inline constexpr size_t kMaxOscBytes = 10'000'000;
@@ -67,7 +71,7 @@ struct Parser {
 
   std::string osc_text;
   int32_t osc_number = -1;
-  uint8_t osc_phase = 0;  // 0 idle, 1 number, 2 text, 3 invalid
+  OscPhase osc_phase = OscPhase::idle;
   bool osc_overflow = false;
 
   std::optional<std::string> dcs_text;  // only while a DECRQSS is captured
@@ -82,13 +86,26 @@ struct Parser {
   int32_t sub_param(size_t i, size_t j) const { return sub_params[sub_begin[i] + j]; }
 };
 
+// The table: a row of kRowWidth entries a state. An entry is an action in
+// the high nibble and the next state in the low one; its column is the
+// class of the code point, the code point itself below kHighClass and
+// kHighClass for the rest.
+inline constexpr uint32_t kHighClass = 160;
+inline constexpr uint32_t kRowWidth = 256;
+inline constexpr uint32_t kActionShift = 4;
+inline constexpr uint8_t kNextStateMask = 0x0F;
+
+constexpr uint32_t char_class(uint32_t cp) { return cp < kHighClass ? cp : kHighClass; }
+constexpr uint8_t table_entry(Action action, uint8_t next_state) {
+  return static_cast<uint8_t>(static_cast<uint8_t>(action) << kActionShift | next_state);
+}
+
 Parser parser_new();
 void parser_clear(Parser& p);
 
-// The table entry for (state, class): action in the high nibble, next state
-// in the low nibble. Classes are code points 0-159 and 160 for the rest.
+// The table entry for (state, the class of cls).
 uint8_t parser_table_entry(State state, uint32_t cls);
-// The whole table, indexed by state * 256 + class.
+// The whole table, indexed by state * kRowWidth + class.
 const uint8_t* parser_table();
 
 }  // namespace mossbank::term

@@ -73,7 +73,7 @@ inline void reset_osc(Parser& ps) {
   } else {
     ps.osc_text.clear();
   }
-  ps.osc_phase = 0;
+  ps.osc_phase = OscPhase::idle;
 }
 
 inline void osc_append(Parser& ps, const char* bytes, size_t n) {
@@ -111,7 +111,7 @@ inline void osc_start(Parser& ps) {
   ps.osc_number = -1;
   ps.osc_text.clear();
   ps.osc_overflow = false;
-  ps.osc_phase = 1;
+  ps.osc_phase = OscPhase::number;
 }
 
 // The run of code points that are neither C0 nor C1 controls: the OSC
@@ -122,18 +122,18 @@ inline void osc_start(Parser& ps) {
     uint8_t c = *q;
     if (c < 0x80) {
       if (c < 0x20) break;
-      if (ps.osc_phase == 2) {
+      if (ps.osc_phase == OscPhase::text) {
         const uint8_t* r = q + 1;
         while (r < end && *r >= 0x20 && *r < 0x80) ++r;
         osc_append(ps, reinterpret_cast<const char*>(q), static_cast<size_t>(r - q));
         q = r;
         continue;
       }
-      if (ps.osc_phase == 1) {
+      if (ps.osc_phase == OscPhase::number) {
         if (c >= '0' && c <= '9') {
           ps.osc_number = saturating_digit(std::max(ps.osc_number, 0), c - '0');
         } else {
-          ps.osc_phase = c == ';' ? 2 : 3;
+          ps.osc_phase = c == ';' ? OscPhase::text : OscPhase::invalid;
         }
       }
       ++q;
@@ -141,10 +141,10 @@ inline void osc_start(Parser& ps) {
     }
     const uint8_t* r = q;
     uint32_t u = next_cp(r, end);
-    if (u >= 0x80 && u <= 0x9F) break;
-    if (ps.osc_phase == 1) {
-      ps.osc_phase = 3;
-    } else if (ps.osc_phase == 2) {
+    if (is_c1(u)) break;
+    if (ps.osc_phase == OscPhase::number) {
+      ps.osc_phase = OscPhase::invalid;
+    } else if (ps.osc_phase == OscPhase::text) {
       if (u == kReplacement) {
         osc_append(ps, "\xEF\xBF\xBD", 3);
       } else {
@@ -167,12 +167,15 @@ inline uint32_t state_after_string(uint32_t terminator, uint32_t next_state) {
   return terminator == ctl::ESC ? static_cast<uint32_t>(State::escape) : next_state;
 }
 
+// The ends of a string return the state to go on in.
 template <class Sink>
-void osc_end(Parser& ps, Sink& sink, uint32_t terminator) {
-  if (ps.osc_phase != 0 && ps.osc_phase != 3 && !ps.osc_overflow && !aborts_string(terminator))
+uint32_t osc_end(Parser& ps, Sink& sink, uint32_t terminator, uint32_t next_state) {
+  const bool carried_out = ps.osc_phase == OscPhase::number || ps.osc_phase == OscPhase::text;
+  if (carried_out && !ps.osc_overflow && !aborts_string(terminator))
     sink.osc(ps.osc_number, ps.osc_text);
   reset_osc(ps);
   parser_clear(ps);
+  return state_after_string(terminator, next_state);
 }
 
 inline void dcs_hook(Parser& ps, uint32_t final_byte) {
@@ -191,7 +194,7 @@ inline void dcs_hook(Parser& ps, uint32_t final_byte) {
   while (q < end) {
     const uint8_t* r = q;
     uint32_t u = next_cp(r, end);
-    if (u == ctl::CAN || u == ctl::SUB || u == ctl::ESC || (u >= 0x80 && u <= 0x9F)) break;
+    if (u == ctl::CAN || u == ctl::SUB || u == ctl::ESC || is_c1(u)) break;
     if (ps.dcs_text) {
       uint32_t add = u > 0xFFFF ? 2 : 1;
       ps.dcs_units = ps.dcs_units > UINT32_MAX - add ? UINT32_MAX : ps.dcs_units + add;
@@ -209,13 +212,14 @@ inline void dcs_hook(Parser& ps, uint32_t final_byte) {
 }
 
 template <class Sink>
-void dcs_unhook(Parser& ps, Sink& sink, uint32_t terminator) {
+uint32_t dcs_unhook(Parser& ps, Sink& sink, uint32_t terminator, uint32_t next_state) {
   if (ps.dcs_text && !aborts_string(terminator) && ps.dcs_units <= kMaxDcsUnits) {
     if (ps.dcs_units > 2) ps.dcs_text->clear();
     sink.dcs_request(*ps.dcs_text);
   }
   ps.dcs_text.reset();
   parser_clear(ps);
+  return state_after_string(terminator, next_state);
 }
 
 }  // namespace feed_detail
@@ -228,9 +232,9 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
   while (p < end) {
     const uint8_t* next = p;
     const uint32_t cp = next_cp(next, end);
-    const uint8_t entry = table[state * 256 + (cp < 160 ? cp : 160)];
-    uint32_t next_state = entry & 0x0F;
-    switch (static_cast<Action>(entry >> 4)) {
+    const uint8_t entry = table[state * kRowWidth + char_class(cp)];
+    uint32_t next_state = entry & kNextStateMask;
+    switch (static_cast<Action>(entry >> kActionShift)) {
       case Action::none:
       case Action::ignore:
         break;
@@ -255,25 +259,24 @@ void parser_feed(Parser& ps, Sink& sink, const uint8_t* p, const uint8_t* end) {
       case Action::esc_dispatch:
         sink.esc(cp | ps.intermediates << 8);
         break;
+      // The strings: their starts, the runs of their text, their ends.
       case Action::osc_start:
         osc_start(ps);
-        break;
-      case Action::osc_put:
-        next = osc_put(ps, p, end);
-        break;
-      case Action::osc_end:
-        osc_end(ps, sink, cp);
-        next_state = state_after_string(cp, next_state);
         break;
       case Action::dcs_hook:
         dcs_hook(ps, cp);
         break;
+      case Action::osc_put:
+        next = osc_put(ps, p, end);
+        break;
       case Action::dcs_put:
         next = dcs_put(ps, p, end);
         break;
+      case Action::osc_end:
+        next_state = osc_end(ps, sink, cp, next_state);
+        break;
       case Action::dcs_unhook:
-        dcs_unhook(ps, sink, cp);
-        next_state = state_after_string(cp, next_state);
+        next_state = dcs_unhook(ps, sink, cp, next_state);
         break;
     }
     state = next_state;

@@ -157,8 +157,10 @@ TEST(Parser, HugeOscIsDroppedAndItsMemoryFreed) {
 
 TEST(Parser, TableIsTheDocumentedShape) {
   auto entry = [](State s, uint32_t c) { return parser_table_entry(s, c); };
-  auto action = [&](State s, uint32_t c) { return static_cast<Action>(entry(s, c) >> 4); };
-  auto next = [&](State s, uint32_t c) { return static_cast<State>(entry(s, c) & 15); };
+  auto action = [&](State s, uint32_t c) {
+    return static_cast<Action>(entry(s, c) >> kActionShift);
+  };
+  auto next = [&](State s, uint32_t c) { return static_cast<State>(entry(s, c) & kNextStateMask); };
   EXPECT_EQ(action(State::ground, 'a'), Action::print);
   EXPECT_EQ(action(State::ground, 0x10FFFF), Action::print);
   EXPECT_EQ(action(State::ground, 0x7F), Action::ignore);
@@ -173,6 +175,54 @@ TEST(Parser, TableIsTheDocumentedShape) {
             ? State::ground
             : State::escape);
     EXPECT_EQ(next(static_cast<State>(s), 0x9B), State::csi_entry);
+  }
+}
+
+// CSI and DCS sequences share one parameter grammar; each state of either
+// goes where its own family's next state is.
+TEST(Parser, CsiAndDcsStatesKeepToTheirOwnFamily) {
+  struct Case {
+    State state;
+    uint32_t c;
+    Action action;
+    State next;
+  };
+  using A = Action;
+  using S = State;
+  const Case cases[] = {
+      {S::csi_entry, ' ', A::collect, S::csi_intermediate},
+      {S::csi_entry, '5', A::param, S::csi_param},
+      {S::csi_entry, '?', A::collect, S::csi_param},
+      {S::csi_entry, 'm', A::csi_dispatch, S::ground},
+      {S::csi_param, ';', A::param, S::csi_param},
+      {S::csi_param, '?', A::none, S::csi_ignore},
+      {S::csi_param, '$', A::collect, S::csi_intermediate},
+      {S::csi_param, 'p', A::csi_dispatch, S::ground},
+      {S::csi_param, '\n', A::execute, S::csi_param},
+      {S::csi_param, 0x7F, A::none, S::csi_param},
+      {S::csi_intermediate, '$', A::collect, S::csi_intermediate},
+      {S::csi_intermediate, '1', A::none, S::csi_ignore},
+      {S::csi_intermediate, 'p', A::csi_dispatch, S::ground},
+      {S::dcs_entry, ' ', A::collect, S::dcs_intermediate},
+      {S::dcs_entry, '1', A::param, S::dcs_param},
+      {S::dcs_entry, '>', A::collect, S::dcs_param},
+      {S::dcs_entry, 'q', A::dcs_hook, S::dcs_passthrough},
+      {S::dcs_param, ';', A::param, S::dcs_param},
+      {S::dcs_param, '<', A::none, S::dcs_ignore},
+      {S::dcs_param, '$', A::collect, S::dcs_intermediate},
+      {S::dcs_param, 'q', A::dcs_hook, S::dcs_passthrough},
+      {S::dcs_param, '\n', A::none, S::dcs_param},
+      {S::dcs_intermediate, '+', A::collect, S::dcs_intermediate},
+      {S::dcs_intermediate, '0', A::none, S::dcs_ignore},
+      {S::dcs_intermediate, 'q', A::dcs_hook, S::dcs_passthrough},
+      {S::dcs_passthrough, '\n', A::dcs_put, S::dcs_passthrough},
+      {S::dcs_passthrough, 0x7F, A::none, S::dcs_passthrough},
+  };
+  for (const Case& c : cases) {
+    const uint8_t e = parser_table_entry(c.state, c.c);
+    SCOPED_TRACE(::testing::Message() << "state " << static_cast<int>(c.state) << ", byte " << c.c);
+    EXPECT_EQ(static_cast<Action>(e >> kActionShift), c.action);
+    EXPECT_EQ(static_cast<State>(e & kNextStateMask), c.next);
   }
 }
 

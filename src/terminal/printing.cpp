@@ -223,7 +223,7 @@ struct Printer {
         if (!t.modes.auto_wrap) {
           // Each character lands on the last column; only the last stays.
           const uint8_t* q = p;
-          while (q + 1 < end && q[1] >= 0x20 && q[1] < 0x7F) ++q;
+          while (q + 1 < end && is_printable_ascii(q[1])) ++q;
           to_last_column();
           set_cell_packed(*line, x, *q, 1, t.pen);
           ++x;
@@ -241,7 +241,7 @@ struct Printer {
         Cell* out = cells.data() + x;
         const Cell* old_end = cells.end();
         bool side_data = !line->text.empty() || !line->attrs.empty();
-        while (q < limit && *q >= 0x20 && *q < 0x7F) {
+        while (q < limit && is_printable_ascii(*q)) {
           *out++ = Cell{*q | 1u << kWidthShift, fg, bg};
           ++q;
         }
@@ -252,14 +252,14 @@ struct Printer {
           line->attrs.erase_range(x, x + k);
         }
       } else {
-        while (q < limit && *q >= 0x20 && *q < 0x7F) {
+        while (q < limit && is_printable_ascii(*q)) {
           set_cell_packed(*line, x + static_cast<uint32_t>(q - p), *q, 1, t.pen);
           ++q;
         }
       }
       x += static_cast<uint32_t>(q - p);
       p = q;
-      if (p == end || *p < 0x20 || *p >= 0x7F) break;
+      if (p == end || !is_printable_ascii(*p)) break;
     }
     ps = 1u << 1;
     return p;
@@ -359,7 +359,7 @@ const uint8_t* print_run(Terminal& t, const uint8_t* p, const uint8_t* end) {
   while (p < end) {
     uint8_t c = *p;
     if (c < 0x80) {
-      if (c < 0x20 || c == 0x7F) break;
+      if (!is_printable_ascii(c)) break;
       if (fast_ascii) {
         p = pr.ascii(p, end);
         continue;
@@ -374,7 +374,7 @@ const uint8_t* print_run(Terminal& t, const uint8_t* p, const uint8_t* end) {
       cp = kReplacement;
       q = end;
     }
-    if (cp >= 0x80 && cp <= 0x9F) break;
+    if (is_c1(cp)) break;
     pr.one(cp);
     p = q;
   }

@@ -10,7 +10,7 @@
 namespace mossbank::term {
 
 // Prints the run of printable code points that starts at p (UTF-8, up to the
-// first code point below 32 or in 127-159) and returns where it stopped.
+// first C0 control, DEL or C1 control) and returns where it stopped.
 const uint8_t* print_run(Terminal& t, const uint8_t* p, const uint8_t* end);
 // Prints code points (REP repeats through here).
 void print_chars(Terminal& t, const uint32_t* cps, size_t n);

@@ -247,8 +247,8 @@ void buffer_resize(Buffer& b, uint32_t cols, uint32_t rows) {
 }  // namespace
 
 void terminal_resize(Terminal& t, uint32_t cols, uint32_t rows) {
-  cols = std::clamp<uint32_t>(cols, 2, kMaxTerminalSide);
-  rows = std::clamp<uint32_t>(rows, 1, kMaxTerminalSide);
+  cols = std::clamp(cols, kMinTerminalCols, kMaxTerminalSide);
+  rows = std::clamp(rows, kMinTerminalRows, kMaxTerminalSide);
   if (cols == t.cols && rows == t.rows) return;
   // A new width moves the last column away from the character the cursor
   // stands on.

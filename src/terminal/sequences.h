@@ -28,11 +28,17 @@ enum : uint32_t {
   CAN = 0x18,
   SUB = 0x1A,
   ESC = 0x1B,
+  DEL = 0x7F,
   IND = 0x84,
   NEL = 0x85,
   HTS = 0x88,
 };
 }  // namespace ctl
+
+// The C1 controls, U+0080 to U+009F.
+constexpr bool is_c1(uint32_t cp) { return cp >= 0x80 && cp <= 0x9F; }
+// Space to '~'.
+constexpr bool is_printable_ascii(uint32_t c) { return c >= ' ' && c < ctl::DEL; }
 
 // ESC sequences with a fixed key. The character-set designations (ESC ( F
 // and its kin) are keyed by their intermediate instead: see esc_dispatch.
@@ -153,6 +159,7 @@ enum : int32_t {
   DECNKM = 66,  // keypad application
   DECBKM = 67,  // backspace sends BS
   MOUSE_NORMAL = 1000,
+  MOUSE_HIGHLIGHT = 1001,
   MOUSE_BUTTON_EVENT = 1002,
   MOUSE_ANY_EVENT = 1003,
   FOCUS_EVENTS = 1004,

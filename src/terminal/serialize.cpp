@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/controls.h"
 #include "terminal/terminal.h"
 
 namespace mossbank::term {
@@ -384,7 +385,7 @@ std::string serialize_modes(const Terminal& t) {
   if (!m.auto_wrap) out += "\x1b[?7l";
   static constexpr const char* kTracking[] = {"", "\x1b[?9h", "\x1b[?1000h", "\x1b[?1002h",
                                               "\x1b[?1003h"};
-  if (m.mouse_tracking < std::size(kTracking)) out += kTracking[m.mouse_tracking];
+  out += kTracking[static_cast<size_t>(m.mouse_tracking)];
   return out;
 }
 
@@ -497,7 +498,7 @@ void remove_empty_moves(std::string& s) {
   if (r == std::string::npos) return;
   size_t w = r;
   while (r < s.size()) {
-    if (s[r] == '\x1b' && r + 3 < s.size() && s[r + 1] == '[' && s[r + 2] == '0' &&
+    if (s[r] == kEsc && r + 3 < s.size() && s[r + 1] == '[' && s[r + 2] == '0' &&
         (s[r + 3] == 'C' || s[r + 3] == 'D')) {
       r += 4;
       continue;
@@ -541,7 +542,7 @@ std::string serialize_presentation(const Terminal& t) {
   if (!t.presentation.safe_title.empty()) {
     out += "\x1b]2;";
     out += t.presentation.safe_title;
-    out += '\x07';
+    out += kBel;
   }
   return out;
 }

@@ -63,8 +63,8 @@ size_t LinkKeyHash::operator()(std::string_view key) const {
 
 Terminal terminal_new(uint32_t cols, uint32_t rows) {
   Terminal t;
-  t.cols = std::clamp<uint32_t>(cols, 2, kMaxTerminalSide);
-  t.rows = std::clamp<uint32_t>(rows, 1, kMaxTerminalSide);
+  t.cols = std::clamp(cols, kMinTerminalCols, kMaxTerminalSide);
+  t.rows = std::clamp(rows, kMinTerminalRows, kMaxTerminalSide);
   t.primary = buffer_new(true, t.cols, t.rows);
   buffer_fill_blank(t.primary, Pen{});
   t.alternate = buffer_new(false, t.cols, t.rows);

@@ -1,15 +1,18 @@
 // The terminal emulator that keeps a wrapped agent's screen.
 //
-//   Terminal t = terminal_new(cols, rows);  // primary buffer (5,000 lines of
-//                                           // scroll-back) and alternate buffer;
+//   Terminal t = terminal_new(cols, rows);  // primary buffer (kScrollBackLimit
+//                                           // lines of scroll-back) and
+//                                           // alternate buffer;
 //                                           // sides clamped as for a resize
 //   terminal_process(t, text);    // feed whole UTF-8 characters; an escape
 //                                 // sequence may be split across calls
 //                                 // (Utf8Repair turns raw reads into such text)
 //   terminal_capture_replies(t);  // answers to the agent's queries (DA, DSR,
 //   terminal_take_replies(t);     // CPR, DECRQM, DECRQSS) collect only while on
-//   terminal_resize(t, cols, rows);  // each side 2..4096 / 1..4096; reflows
-//                                    // the primary buffer's soft-wrapped lines
+//   terminal_resize(t, cols, rows);  // cols kMinTerminalCols..kMaxTerminalSide,
+//                                    // rows kMinTerminalRows..kMaxTerminalSide;
+//                                    // reflows the primary buffer's
+//                                    // soft-wrapped lines
 //   screen_lines(t)           // visible rows as plain text, joined by "\n"
 //   screen_lines_styled(t)    // ... with colours, dim and inverse as SGR
 //   screen_lines_marked(t)    // ... with only inverse and faint runs marked
@@ -42,6 +45,12 @@
 namespace mossbank::term {
 
 // The mode flags, in the order the state record keeps them.
+// The mouse events the agent asked for: X10 (?9), normal (?1000),
+// button-event (?1002), any-event (?1003).
+enum class MouseTracking : uint8_t { off, x10, normal, button_event, any_event };
+// How it asked them encoded: SGR (?1006), SGR pixels (?1016).
+enum class MouseEncoding : uint8_t { normal, sgr, sgr_pixels };
+
 struct TerminalModes {
   bool alternate_screen = false;
   bool cursor_keys_application = false;  // DECCKM, ?1
@@ -56,9 +65,8 @@ struct TerminalModes {
   bool newline = false;                  // LNM, 20
   bool cursor_hidden = false;            // inverse of DECTCEM, ?25
   bool cursor_blink = false;             // ?12
-  uint8_t mouse_encoding = 0;            // 0 default, 1 SGR (1006), 2 SGR pixels (1016)
-  uint8_t mouse_tracking = 0;            // 0 off, 1 X10 (9), 2 normal (1000),
-                                         // 3 button-event (1002), 4 any-event (1003)
+  MouseEncoding mouse_encoding = MouseEncoding::normal;
+  MouseTracking mouse_tracking = MouseTracking::off;
 };
 
 struct Presentation {
@@ -99,6 +107,9 @@ struct Terminal {
   const Buffer& active() const { return modes.alternate_screen ? alternate : primary; }
 };
 
+// The sides a terminal may have; larger or smaller ones are clamped.
+inline constexpr uint32_t kMinTerminalCols = 2;
+inline constexpr uint32_t kMinTerminalRows = 1;
 inline constexpr uint32_t kMaxTerminalSide = 4096;
 
 // Print-state bit: with auto-wrap off the cursor stays on the last column it

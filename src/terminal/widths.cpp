@@ -4,6 +4,8 @@
 #include <array>
 #include <iterator>
 
+#include "terminal/sequences.h"
+
 namespace mossbank::term {
 
 namespace {
@@ -137,7 +139,7 @@ std::array<uint8_t, 0x10000> build_bmp_table() {
   std::array<uint8_t, 0x10000> table;
   table.fill(1);
   for (uint32_t c = 0; c <= 0x1F; ++c) table[c] = 0;
-  for (uint32_t c = 0x7F; c <= 0x9F; ++c) table[c] = 0;
+  for (uint32_t c = ctl::DEL; c <= 0x9F; ++c) table[c] = 0;  // DEL and C1
   for (const Range& r : kBmpZeroWidth)
     for (uint32_t c = r.first; c <= r.last; ++c) table[c] = 0;
   for (const Range& r : kBmpWide)

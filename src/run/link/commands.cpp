@@ -24,12 +24,9 @@ namespace {
 constexpr size_t kMaxInputUnits = 65536;
 constexpr size_t kMaxSessionIdUnits = 512;
 constexpr size_t kMaxJoinLength = 64;
-constexpr uint64_t kMinSide = 2;
-constexpr uint64_t kMaxSide = 1000;
-
-uint16_t clamp_side(uint32_t side) {
-  return static_cast<uint16_t>(std::min<uint32_t>(side, 65535));
-}
+// The sides the village may ask the agent's terminal to take.
+constexpr uint64_t kMinVillageSide = 2;
+constexpr uint64_t kMaxVillageSide = 1000;
 
 const std::string* text_member(const JsonValue& object, const char* key) {
   auto it = object.find(key);
@@ -37,7 +34,7 @@ const std::string* text_member(const JsonValue& object, const char* key) {
   return &it->get_ref<const std::string&>();
 }
 
-// A non-negative integer from kMinSide to kMaxSide.
+// A non-negative integer from kMinVillageSide to kMaxVillageSide.
 std::optional<uint16_t> side_member(const JsonValue& object, const char* key) {
   auto it = object.find(key);
   if (it == object.end()) return std::nullopt;
@@ -51,7 +48,7 @@ std::optional<uint16_t> side_member(const JsonValue& object, const char* key) {
   } else {
     return std::nullopt;
   }
-  if (value < kMinSide || value > kMaxSide) return std::nullopt;
+  if (value < kMinVillageSide || value > kMaxVillageSide) return std::nullopt;
   return static_cast<uint16_t>(value);
 }
 
@@ -120,8 +117,8 @@ void watch(RunShared& run, const std::string& join) {
   std::optional<Frame> snapshot;
   if (run.publisher.subscriber) {
     const Terminal& t = run.screen.terminal;
-    snapshot = snapshot_frame(join, run.publisher.published, 0, clamp_side(t.cols),
-                              clamp_side(t.rows), serialize(t, false) + serialize_presentation(t));
+    snapshot = snapshot_frame(join, run.publisher.published, 0, wire_side(t.cols),
+                              wire_side(t.rows), serialize(t, false) + serialize_presentation(t));
   }
   send_watch_frame(run, std::move(snapshot));
 }
@@ -256,7 +253,7 @@ std::optional<std::pair<uint16_t, uint16_t>> our_terminal_size(int fd) {
 std::pair<uint16_t, uint16_t> current_size(RunShared& run) {
   if (auto own = our_terminal_size(run.user_terminal_fd)) return *own;
   std::lock_guard lock(run.screen_mutex);
-  return {clamp_side(run.screen.terminal.cols), clamp_side(run.screen.terminal.rows)};
+  return {wire_side(run.screen.terminal.cols), wire_side(run.screen.terminal.rows)};
 }
 
 void take_own_size(RunShared& run) {

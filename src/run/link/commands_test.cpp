@@ -258,7 +258,7 @@ TEST_F(CommandsTest, InputIsNotedAsTyping) {
   pipe.take_until("x");
   std::lock_guard lock(run.activity_mutex);
   EXPECT_GT(run.activity.last_input_at, 0);
-  EXPECT_EQ(run.activity.echo_state, 0);
+  EXPECT_EQ(run.activity.echo_state, EchoState::none);
 }
 
 TEST_F(CommandsTest, SessionCommand) {

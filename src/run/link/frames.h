@@ -7,11 +7,19 @@
 //   'H' head: a u64 (the published-bytes count the stream starts at)
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace mossbank::run {
+
+// The largest side the daemon's interface carries (a u16 in frames and
+// the same in posted screens); a larger terminal is reported as this.
+inline constexpr uint32_t kMaxWireSide = 65535;
+inline uint16_t wire_side(uint32_t side) {
+  return static_cast<uint16_t>(std::min(side, kMaxWireSide));
+}
 
 struct Frame {
   char kind = 'D';

@@ -6,7 +6,7 @@
 // open GET /api/runs/<id>/commands as an event stream on a socket of its
 // own, and hand each event to handle_command. When the stream ends, for any
 // reason, the route is cleared, Dropped is handed over, and the next attempt
-// follows after 500, 1000, 2000, then 5000 ms; a stream that carried `ready`
+// follows after LinkSettings::delays, one by one; a stream that carried `ready`
 // starts the delays over. `unknown-run` ends the stream, so the run
 // registers again. Failures are silent.
 //

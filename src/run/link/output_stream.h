@@ -3,8 +3,9 @@
 //
 // A stream is opened when the village watches (request_stream_open), starts
 // with 'H' (the published-bytes count it begins at), the backlog and, when
-// the daemon's carry-on matches, the last size; it is retired every 240 s for
-// a new one, and retried after failures (250, 500, 1000, 2000, then 5000 ms).
+// the daemon's carry-on matches, the last size; it is retired after
+// StreamTimings::retire for a new one, and retried after failures with the
+// delays of StreamTimings::retries.
 // Retiring loses and repeats nothing: the old stream's channel is closed, so
 // its writer ends the body with what was queued, and what is published
 // meanwhile waits in a backlog that the next stream sends after its 'H'.

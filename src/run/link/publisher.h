@@ -54,7 +54,7 @@ struct Publisher {
 struct RunShared;
 
 // Under the publisher lock: hands the frame to the subscriber, or keeps it
-// in the backlog (dropped whole once it passes 8 MiB), or drops it.
+// in the backlog (dropped whole once it passes kBacklogLimit), or drops it.
 void publish_frame(RunShared& run, Frame frame);
 // Under the publisher lock: encodes and queues the frame for the attached
 // subscriber; one that falls more than the limit behind is cut off and a

@@ -36,7 +36,7 @@ bool tell_typed_line(RunShared& run, double now) {
     ActivityRecord& a = run.activity;
     a.village_talk = true;
     a.village_talk_at = now;
-    a.echo_state = 2;
+    a.echo_state = EchoState::over;
     if (a.working) a.asked = true;
   }
   std::string agent;

@@ -60,24 +60,24 @@ std::optional<ActivityChange> decide_activity(ActivityRecord& r, double now, siz
     return count_piece(r, now, length);
   }
   if (r.working) {
-    r.echo_state = 2;
+    r.echo_state = EchoState::over;
     if (since_input < kEchoQuiet || resize_quiet) return std::nullopt;
     return count_piece(r, now, length);
   }
-  if (since_input >= kEchoWindow || r.echo_state == 2) {
-    r.echo_state = 2;
+  if (since_input >= kEchoWindow || r.echo_state == EchoState::over) {
+    r.echo_state = EchoState::over;
     r.echo_at = now;
     if (since_input < kEchoQuiet || resize_quiet) return std::nullopt;
     return count_piece(r, now, length);
   }
-  if (r.echo_state == 0) {
-    r.echo_state = 1;
+  if (r.echo_state == EchoState::none) {
+    r.echo_state = EchoState::running;
     r.echo_at = now;
     return std::nullopt;
   }
   // The echo is running: it goes on while pieces follow each other closely.
   const bool goes_on = r.echo_at <= now && now - r.echo_at < kEchoGap;
-  r.echo_state = goes_on ? 1 : 2;
+  r.echo_state = goes_on ? EchoState::running : EchoState::over;
   r.echo_at = now;
   if (goes_on || since_input < kEchoQuiet || resize_quiet) return std::nullopt;
   return count_piece(r, now, length);
@@ -102,7 +102,7 @@ JsonValue activity_body(ActivityRecord& r, const ActivityChange& change) {
 std::optional<ActivityChange> note_village_talk(ActivityRecord& r, double now) {
   r.village_talk = true;
   r.village_talk_at = now;
-  r.echo_state = 2;
+  r.echo_state = EchoState::over;
   if (!r.working || r.asked) return std::nullopt;
   r.asked = true;
   return ActivityChange{true, true};
@@ -110,7 +110,7 @@ std::optional<ActivityChange> note_village_talk(ActivityRecord& r, double now) {
 
 void note_input(ActivityRecord& r, double now) {
   r.last_input_at = now;
-  r.echo_state = r.working ? 2 : 0;
+  r.echo_state = r.working ? EchoState::over : EchoState::none;
 }
 
 }  // namespace mossbank::run

@@ -73,7 +73,7 @@ TEST(Activity, TalkWhileWorkingMakesTheTurnAskedOnce) {
   ActivityRecord idle;
   EXPECT_EQ(note_village_talk(idle, T), std::nullopt);  // asked comes with the work it starts
   EXPECT_TRUE(idle.village_talk);
-  EXPECT_EQ(idle.echo_state, 2);
+  EXPECT_EQ(idle.echo_state, EchoState::over);
 
   ActivityRecord busy;
   ASSERT_TRUE(decide_activity(busy, T, 300));
@@ -90,12 +90,12 @@ TEST(Activity, EchoGoesOnWhilePiecesFollowClosely) {
   ActivityRecord r;
   note_input(r, T);
   EXPECT_EQ(decide_activity(r, T + 300, 100), std::nullopt);  // the echo starts
-  EXPECT_EQ(r.echo_state, 1);
+  EXPECT_EQ(r.echo_state, EchoState::running);
   EXPECT_EQ(decide_activity(r, T + 320, 300), std::nullopt);  // 20 ms later: still echo
-  EXPECT_EQ(r.echo_state, 1);
+  EXPECT_EQ(r.echo_state, EchoState::running);
   // 100 ms later the echo is over and the piece counts.
   EXPECT_TRUE(decide_activity(r, T + 420, 300));
-  EXPECT_EQ(r.echo_state, 2);
+  EXPECT_EQ(r.echo_state, EchoState::over);
 }
 
 TEST(Activity, InputDatedAfterThePieceSkipsTheEchoRules) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/controls.h"
 #include "base/hex.h"
 #include "base/text.h"
 
@@ -84,7 +85,7 @@ bool take_palette(JsonValue& record, std::string_view value) {
 // The unfinished start of an OSC answer at the very end: ESC, ESC ], ESC ]
 // digits, then optionally ";" and value bytes and a final ESC.
 std::optional<size_t> partial_answer_start(std::string_view text) {
-  size_t esc = text.rfind('\x1b');
+  size_t esc = text.rfind(kEsc);
   if (esc == std::string_view::npos) return std::nullopt;
   // A final ESC may be the first byte of "ESC \" after a value: look for
   // the ESC that opens the answer.
@@ -100,13 +101,13 @@ std::optional<size_t> partial_answer_start(std::string_view text) {
     if (s[0] != ';') return false;
     s.remove_prefix(1);
     for (size_t j = 0; j < s.size(); ++j) {
-      if (s[j] == '\x07') return false;
-      if (s[j] == '\x1b') return j + 1 == s.size();
+      if (s[j] == kBel) return false;
+      if (s[j] == kEsc) return j + 1 == s.size();
     }
     return true;
   };
   if (esc + 1 == text.size() && esc > 0) {
-    size_t open = text.rfind('\x1b', esc - 1);
+    size_t open = text.rfind(kEsc, esc - 1);
     if (open != std::string_view::npos && shape_ok(open)) return open;
   }
   if (shape_ok(esc)) return esc;
@@ -144,7 +145,7 @@ std::optional<std::string> normalise_colour(std::string_view text) {
 }
 
 bool take_colour_answers(JsonValue& record, std::string& tail, std::string_view bytes) {
-  if (tail.empty() && bytes.find('\x1b') == std::string_view::npos) return false;
+  if (tail.empty() && bytes.find(kEsc) == std::string_view::npos) return false;
   std::string text = tail + std::string(bytes);
   bool changed = false;
   size_t pos = 0;
@@ -160,10 +161,10 @@ bool take_colour_answers(JsonValue& record, std::string& tail, std::string_view 
     if (code != "4" && code != "10" && code != "11" && code != "12") continue;
     size_t v = digits_end + 1;
     size_t end = v;
-    while (end < text.size() && text[end] != '\x07' && text[end] != '\x1b') ++end;
+    while (end < text.size() && text[end] != kBel && text[end] != kEsc) ++end;
     if (end >= text.size()) continue;
     size_t after;
-    if (text[end] == '\x07') {
+    if (text[end] == kBel) {
       after = end + 1;
     } else if (end + 1 < text.size() && text[end + 1] == '\\') {
       after = end + 2;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "run/link/frames.h"
 #include "run/session/activity.h"
 #include "run/link/posts.h"
 
@@ -9,7 +10,6 @@ namespace mossbank::run {
 
 namespace {
 
-constexpr uint32_t kMaxSide = 65535;
 // The longest wait with nothing due; anything that matters wakes it sooner.
 constexpr std::chrono::hours kIdleWait{24};
 
@@ -78,8 +78,8 @@ ScreenSnapshot take_snapshot(const ScreenRecord& screen, uint64_t at_ms) {
     s.serialized = serialize(t, true);
     s.serialized->append(serialize_presentation(t));
   }
-  s.cols = std::min(t.cols, kMaxSide);
-  s.rows = std::min(t.rows, kMaxSide);
+  s.cols = wire_side(t.cols);
+  s.rows = wire_side(t.rows);
   s.text = screen_lines(t);
   s.coloured = screen_lines_styled(t);
   const TerminalCursor cursor = terminal_cursor(t);

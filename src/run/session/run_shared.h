@@ -151,11 +151,15 @@ struct SizeRecord {
   uint16_t rows = 0;
 };
 
+// Where the echo of the user's last input is: not seen yet, coming (the
+// pieces after the input follow each other closely), or over.
+enum class EchoState : uint8_t { none, running, over };
+
 // The activity record (activity lock). Times in ms since the epoch.
 struct ActivityRecord {
   bool village_talk = false;
   double village_talk_at = 0;
-  uint8_t echo_state = 0;  // 0 none, 1 echo running, 2 echo over
+  EchoState echo_state = EchoState::none;
   double echo_at = 0;
   // Recent pieces (time, bytes) and their sum; in time order unless the
   // clock stepped back.

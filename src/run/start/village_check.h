@@ -21,7 +21,7 @@ bool daemon_get(uint16_t port, std::string_view path, std::chrono::seconds timeo
 
 // Whether the health answer's body shows a healthy village for this token,
 // port and nonce and this wrapper's version: "app" is "mossbank", "proof"
-// is right, "api" at least 211, "version" not lower than `own_version`
+// is right, "api" at least kApiLevel, "version" not lower than `own_version`
 // (either failing to parse lets it pass).
 bool health_is_good(std::string_view body, const std::string& token, uint16_t port,
                     std::string_view nonce, std::string_view own_version);
