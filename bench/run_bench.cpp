@@ -27,6 +27,7 @@
 // MOSSBANK_BIN names the binary (default: build/mossbank beside this
 // program's build directory); a stand-in daemon is not needed (the run
 // takes the village-off road unless MOSSBANK_HOME says otherwise).
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -324,10 +325,40 @@ std::string make_mixed_corpus(size_t megabytes) {
   return path;
 }
 
+// CPU time and context switches of every thread of a process, from the
+// scheduler's own accounts (finer than the clock ticks of /proc/<pid>/stat).
+struct ThreadUsage {
+  double cpu_ms = 0;
+  long switches = 0;
+};
+
+ThreadUsage thread_usage(pid_t pid) {
+  ThreadUsage u;
+  const std::string task_dir = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(task_dir.c_str());
+  if (dir == nullptr) return u;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream in(task_dir + "/" + entry->d_name + "/sched");
+    std::string line;
+    while (std::getline(in, line)) {
+      const size_t colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      if (line.rfind("se.sum_exec_runtime", 0) == 0)
+        u.cpu_ms += std::strtod(&line[colon + 1], nullptr);
+      if (line.rfind("nr_switches", 0) == 0)
+        u.switches += std::strtol(&line[colon + 1], nullptr, 10);
+    }
+  }
+  closedir(dir);
+  return u;
+}
+
 struct LatencySession {
   Child child;
   EchoScanner scanner;
   std::vector<double> us;
+  ThreadUsage before, after;
   bool ok = false;
 };
 
@@ -373,6 +404,7 @@ void compare_latency(const std::vector<Wrapper>& wrappers, int keys, size_t scri
     s.ok = wait_printed(s, 'R');
     if (!s.ok) std::printf("%s: the echo agent did not start\n", wrappers[w].name.c_str());
     settle(s.child.master, 300);  // the first draw is over
+    s.before = thread_usage(s.child.pid);
   }
   for (int i = 0; i < keys; ++i) {
     const char key = static_cast<char>('a' + i % 16);  // never the 'q' that ends the agent
@@ -387,6 +419,7 @@ void compare_latency(const std::vector<Wrapper>& wrappers, int keys, size_t scri
     }
   }
   for (LatencySession& s : sessions) {
+    s.after = thread_usage(s.child.pid);
     if (write(s.child.master, "q", 1) != 1) kill(s.child.pid, SIGKILL);
     // A wrapper that keeps running once its agent ended is not waited for.
     settle(s.child.master, 3000);
@@ -395,13 +428,20 @@ void compare_latency(const std::vector<Wrapper>& wrappers, int keys, size_t scri
   }
   const double script_median = percentile(sessions[script_at].us, 0.5);
   const double script_p99 = percentile(sessions[script_at].us, 0.99);
-  std::printf("key round trip (%d keys, 120x40)\n", keys);
-  std::printf("  %-20s %10s %10s %10s %10s\n", "", "median us", "p99 us", "median/s", "p99/s");
+  std::printf("key round trip (%d keys, 120x40); the wrapper process's own CPU and switches\n",
+              keys);
+  std::printf("  %-20s %10s %10s %10s %10s %10s %10s\n", "", "median us", "p99 us", "median/s",
+              "p99/s", "cpu us/key", "switch/key");
   for (size_t w = 0; w < wrappers.size(); ++w) {
-    const double m = percentile(sessions[w].us, 0.5), p = percentile(sessions[w].us, 0.99);
-    std::printf("  %-20s %10.1f %10.1f %9.2fx %9.2fx  (%zu keys)\n", wrappers[w].name.c_str(), m, p,
-                ratio_text(m, script_median), ratio_text(p, script_p99), sessions[w].us.size());
+    const LatencySession& s = sessions[w];
+    const double m = percentile(s.us, 0.5), p = percentile(s.us, 0.99);
+    const double n = s.us.empty() ? 1 : static_cast<double>(s.us.size());
+    std::printf("  %-20s %10.1f %10.1f %9.2fx %9.2fx %10.1f %10.2f  (%zu keys)\n",
+                wrappers[w].name.c_str(), m, p, ratio_text(m, script_median),
+                ratio_text(p, script_p99), (s.after.cpu_ms - s.before.cpu_ms) * 1000 / n,
+                static_cast<double>(s.after.switches - s.before.switches) / n, s.us.size());
   }
+  std::printf("  (tmux: its client only; the server that does the work is not counted)\n");
 }
 
 void compare_passthrough(const std::vector<Wrapper>& wrappers, int repeat, const std::string& file,

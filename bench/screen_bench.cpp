@@ -190,7 +190,7 @@ std::vector<Reader> readers() {
       {"pane_is_busy", [](const std::string&, const std::string& p) { return pane_is_busy(p); }},
       {"read_command",
        [](const std::string& s, const std::string&) {
-         return read_command(s, false, ScreenCursor{10, 49}, true).size();
+         return read_command(s, {.cursor = ScreenCursor{10, 49}, .cut_at_cursor = true}).size();
        }},
       {"is_shell_mode_prompt",
        [](const std::string& s, const std::string&) { return is_shell_mode_prompt(s); }},

@@ -206,17 +206,20 @@ int main(int argc, char** argv) {
   if (opt.typed) out["input_shows_text"] = input_shows_text(plain, *opt.typed, false);
   out["pane_is_busy"] = pane_is_busy(plain);
 
-  if (name == "claude") {
+  const AgentProfile* profile = agent_profile(name);
+  const InputBoxKind box = profile != nullptr ? profile->input_box : InputBoxKind::kNone;
+  if (box == InputBoxKind::kClaudePrompt) {
     const bool shell = is_shell_mode_prompt(plain);
-    out["read_command"] = read_command(marked, shell, cursor, false);
+    out["read_command"] = read_command(marked, {.shell_mode = shell, .cursor = cursor});
     out["is_shell_mode_prompt"] = shell;
     out["is_prompt_search"] = is_prompt_search(plain);
     out["cursor_at_prompt_start"] = cursor_at_prompt_start(plain, cursor.column, cursor.row);
     out["has_claude_prompt_box"] = has_claude_prompt_box(marked, false);
   }
   if (box_patterns_for(name)) out["read_bare_box"] = box_json(read_bare_box(name, marked));
-  if (name == "opencode") out["read_side_box"] = optional_text(read_side_box(agent, marked));
-  if (name == "antigravity") {
+  if (box == InputBoxKind::kSide)
+    out["read_side_box"] = optional_text(read_side_box(agent, marked));
+  if (box == InputBoxKind::kRuled) {
     out["read_ruled_box"] = box_json(read_ruled_box(agent, marked));
     out["ruled_box_input_empty"] = ruled_box_input_empty(agent, marked);
   }

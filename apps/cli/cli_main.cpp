@@ -62,7 +62,7 @@ uint8_t run_command(const std::vector<std::string>& rest) {
     print_usage("run");
     return 0;
   }
-  if (auto* err = std::get_if<run::RunError>(&outcome)) {
+  if (auto* err = std::get_if<Status>(&outcome)) {
     write_stderr(err->text + "\n" + usage_text("run") + "\n");
     return 2;
   }

@@ -173,7 +173,7 @@ void spool_event(const HookDeps& deps, const HookArgs& args) {
   if (line.size() > kSpoolLimit) return;
 
   std::string dir = home_path(deps.home, "spool");
-  if (make_directories(dir, 0777) != 0) return;
+  if (!make_directories(dir, 0777)) return;
   int fd =
       open(home_path(dir, "hooks.jsonl").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;

@@ -8,15 +8,15 @@
 
 namespace mossbank {
 
-int write_all(int fd, std::string_view bytes) {
+Status write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
+    if (n < 0) return os_failure(errno);
+    if (n == 0) return os_failure(EIO);
     bytes.remove_prefix(static_cast<size_t>(n));
   }
-  return 0;
+  return ok_status();
 }
 
 std::optional<std::string> read_file(const std::string& path) {
@@ -38,18 +38,27 @@ std::optional<std::string> read_file(const std::string& path) {
   return out;
 }
 
-int make_directories(const std::string& path, mode_t mode) {
-  if (path.empty()) return 0;
+namespace {
+
+Status directory_or_not(const struct stat& st) {
+  return S_ISDIR(st.st_mode) ? ok_status() : os_failure(ENOTDIR);
+}
+
+}  // namespace
+
+Status make_directories(const std::string& path, mode_t mode) {
+  if (path.empty()) return ok_status();
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (stat(path.c_str(), &st) == 0) return directory_or_not(st);
   for (size_t pos = 0;;) {
     pos = path.find('/', pos + 1);
     std::string part = path.substr(0, pos);
-    if (!part.empty() && mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return errno;
+    if (!part.empty() && mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
+      return os_failure(errno);
     if (pos == std::string::npos) break;
   }
-  if (stat(path.c_str(), &st) != 0) return errno;
-  return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (stat(path.c_str(), &st) != 0) return os_failure(errno);
+  return directory_or_not(st);
 }
 
 }  // namespace mossbank

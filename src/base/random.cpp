@@ -1,9 +1,7 @@
 #include "base/random.h"
 
+#include <sys/random.h>  // getentropy on macOS; Linux declares it here too
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <sys/random.h>
-#endif
 
 namespace mossbank {
 

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 
 #include "base/files.h"
 #include "base/json.h"
@@ -20,8 +19,6 @@
 namespace mossbank {
 
 namespace {
-
-IoError os_error(int err) { return IoError{std::strerror(err), err}; }
 
 bool valid_token(const JsonValue& v) {
   return v.is_string() && utf16_length(v.get_ref<const std::string&>()) >= 16;
@@ -58,17 +55,17 @@ std::optional<DaemonConfig> read_config(const std::string& home) {
   return cfg;
 }
 
-std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool private_home) {
+Result<DaemonConfig> ensure_config(const std::string& home, bool private_home) {
   if (auto cfg = read_config(home)) {
     tighten_config_mode(home);
     return *cfg;
   }
-  if (int err = make_directories(home, private_home ? 0700 : 0777)) return os_error(err);
+  if (Status made = make_directories(home, private_home ? 0700 : 0777); !made) return made;
 
   UniqueFd dir(open(home.empty() ? "." : home.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!dir) return os_error(errno);
+  if (!dir) return os_failure(errno);
   while (flock(dir.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return os_error(errno);
+    if (errno != EINTR) return os_failure(errno);
   }
   if (auto cfg = read_config(home)) {
     tighten_config_mode(home);
@@ -76,33 +73,29 @@ std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool 
   }
 
   auto token = random_hex(24);
-  if (!token) return os_error(errno);
+  if (!token) return os_failure(errno);
   auto hook_token = random_hex(24);
-  if (!hook_token) return os_error(errno);
+  if (!hook_token) return os_failure(errno);
   std::string text = "{\n  \"port\": 4827,\n  \"token\": \"" + *token + "\",\n  \"hookToken\": \"" +
                      *hook_token + "\"\n}\n";
 
   auto suffix = random_hex(16);
-  if (!suffix) return os_error(errno);
+  if (!suffix) return os_failure(errno);
   std::string tmp =
       home_path(home, "config.json." + std::to_string(getpid()) + "." + *suffix + ".tmp");
-  int err = 0;
+  Status written;
   {
     UniqueFd file(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!file) return os_error(errno);
-    err = write_all(file.get(), text);
-    if (err == 0) {
-      while (fchmod(file.get(), 0600) != 0) {
-        if (errno != EINTR) {
-          err = errno;
-          break;
-        }
-      }
+    if (!file) return os_failure(errno);
+    written = write_all(file.get(), text);
+    while (written && fchmod(file.get(), 0600) != 0) {
+      if (errno != EINTR) written = os_failure(errno);
     }
   }
-  if (err == 0 && rename(tmp.c_str(), home_path(home, "config.json").c_str()) != 0) err = errno;
+  if (written && rename(tmp.c_str(), home_path(home, "config.json").c_str()) != 0)
+    written = os_failure(errno);
   unlink(tmp.c_str());
-  if (err != 0) return os_error(err);
+  if (!written) return written;
   return DaemonConfig{*token, *hook_token, 4827};
 }
 

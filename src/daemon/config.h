@@ -10,7 +10,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <variant>
+
+#include "base/status.h"
 
 namespace mossbank {
 
@@ -20,15 +21,10 @@ struct DaemonConfig {
   uint16_t port = 4827;
 };
 
-struct IoError {
-  std::string text;  // the operating system's error text
-  int code = 0;      // its errno
-};
-
 std::optional<DaemonConfig> read_config(const std::string& home);
 
 // `private_home` selects mode 0700 (else 0777, less the umask) for home
-// directories it has to create.
-std::variant<DaemonConfig, IoError> ensure_config(const std::string& home, bool private_home);
+// directories it has to create. A failure is the operating system's.
+Result<DaemonConfig> ensure_config(const std::string& home, bool private_home);
 
 }  // namespace mossbank

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -97,8 +99,8 @@ TEST_F(ConfigTest, MissingFileReadsAsNone) { EXPECT_FALSE(read_config(root_ + "/
 TEST_F(ConfigTest, EnsureCreatesTheHomeAndTheFiveLineFile) {
   std::string home = root_ + "/a/b/home";
   auto result = ensure_config(home, true);
-  ASSERT_TRUE(std::holds_alternative<DaemonConfig>(result));
-  const auto& cfg = std::get<DaemonConfig>(result);
+  ASSERT_TRUE(result.ok()) << result.status().text;
+  const DaemonConfig& cfg = *result;
   EXPECT_EQ(cfg.port, 4827);
   ASSERT_TRUE(cfg.hook_token.has_value());
   EXPECT_NE(cfg.token, *cfg.hook_token);
@@ -132,8 +134,8 @@ TEST_F(ConfigTest, EnsureLeavesAValidFileAloneButTightensItsMode) {
   EXPECT_EQ(mode_of(root_ + "/config.json"), 0644u);  // reading does not tighten
 
   auto result = ensure_config(root_, false);
-  ASSERT_TRUE(std::holds_alternative<DaemonConfig>(result));
-  EXPECT_EQ(std::get<DaemonConfig>(result).port, 5000);
+  ASSERT_TRUE(result.ok()) << result.status().text;
+  EXPECT_EQ(result->port, 5000);
   EXPECT_EQ(read_file(root_ + "/config.json"), text);
   EXPECT_EQ(mode_of(root_ + "/config.json"), 0600u);
 }
@@ -141,17 +143,18 @@ TEST_F(ConfigTest, EnsureLeavesAValidFileAloneButTightensItsMode) {
 TEST_F(ConfigTest, EnsureReplacesAnInvalidFile) {
   write_config("{\"port\":0,\"token\":\"" + kToken + "\"}");
   auto result = ensure_config(root_, false);
-  ASSERT_TRUE(std::holds_alternative<DaemonConfig>(result));
-  EXPECT_EQ(std::get<DaemonConfig>(result).port, 4827);
-  EXPECT_NE(std::get<DaemonConfig>(result).token, kToken);
-  EXPECT_EQ(read_config(root_)->token, std::get<DaemonConfig>(result).token);
+  ASSERT_TRUE(result.ok()) << result.status().text;
+  EXPECT_EQ(result->port, 4827);
+  EXPECT_NE(result->token, kToken);
+  EXPECT_EQ(read_config(root_)->token, result->token);
 }
 
 TEST_F(ConfigTest, EnsureReportsAnUnusableHome) {
   std::ofstream(root_ + "/file") << "x";
   auto result = ensure_config(root_ + "/file/home", false);
-  ASSERT_TRUE(std::holds_alternative<IoError>(result));
-  EXPECT_FALSE(std::get<IoError>(result).text.empty());
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.status().code, ENOTDIR);  // a file where a folder has to be
+  EXPECT_EQ(result.status().text, std::strerror(ENOTDIR));
 }
 
 TEST_F(ConfigTest, ConcurrentCreatorsAgreeOnTheTokens) {
@@ -166,9 +169,7 @@ TEST_F(ConfigTest, ConcurrentCreatorsAgreeOnTheTokens) {
     if (pid == 0) {
       close(fds[0]);
       auto result = ensure_config(home, false);
-      std::string line = std::holds_alternative<DaemonConfig>(result)
-                             ? std::get<DaemonConfig>(result).token + "\n"
-                             : "error\n";
+      std::string line = result.ok() ? result->token + "\n" : "error\n";
       ssize_t n = write(fds[1], line.data(), line.size());
       _exit(n == static_cast<ssize_t>(line.size()) ? 0 : 1);
     }

@@ -15,8 +15,10 @@
 #include <cstring>
 
 #include "base/numbers.h"
+#include "base/status.h"
 #include "base/text.h"
 #include "base/utf8.h"
+#include "platform/sockets.h"
 
 namespace mossbank {
 
@@ -24,11 +26,7 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-#ifdef MSG_NOSIGNAL
-constexpr int kBlockingSendFlags = MSG_NOSIGNAL;
-#else
-constexpr int kBlockingSendFlags = 0;  // macOS: SO_NOSIGPIPE is set on the socket
-#endif
+constexpr int kBlockingSendFlags = platform::kSendFlags;
 constexpr int kSendFlags = kBlockingSendFlags | MSG_DONTWAIT;
 
 constexpr size_t kReadStep = 16384;
@@ -47,17 +45,17 @@ int poll_millis(std::chrono::nanoseconds left) {
   return static_cast<int>(std::min<long long>(ms, INT_MAX));
 }
 
-// Waits until `fd` is ready for `events` or the deadline passes. 0 when ready,
-// else the errno of the failure (ETIMEDOUT when time ran out).
-int wait_ready(int fd, short events, SteadyClock::time_point deadline) {
+// Waits until `fd` is ready for `events` or the deadline passes; ETIMEDOUT
+// when time ran out.
+Status wait_ready(int fd, short events, SteadyClock::time_point deadline) {
   for (;;) {
     auto left = deadline - SteadyClock::now();
-    if (left <= std::chrono::nanoseconds::zero()) return ETIMEDOUT;
+    if (left <= std::chrono::nanoseconds::zero()) return os_failure(ETIMEDOUT);
     pollfd p{fd, events, 0};
     int r = ::poll(&p, 1, poll_millis(left));
-    if (r > 0) return 0;
+    if (r > 0) return ok_status();
     if (r == 0) continue;  // re-checks the deadline
-    if (errno != EINTR) return errno;
+    if (errno != EINTR) return os_failure(errno);
   }
 }
 
@@ -88,7 +86,8 @@ std::optional<uint16_t> parse_status(std::string_view first_line) {
   return static_cast<uint16_t>(*v);
 }
 
-int write_all(int fd, std::string_view bytes, std::chrono::nanoseconds timeout) {
+// Sends every byte; EAGAIN when one send waited the whole time-out.
+Status send_all(int fd, std::string_view bytes, std::chrono::nanoseconds timeout) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, kSendFlags);
@@ -96,15 +95,15 @@ int write_all(int fd, std::string_view bytes, std::chrono::nanoseconds timeout) 
       done += static_cast<size_t>(n);
       continue;
     }
-    if (n == 0) return EIO;
+    if (n == 0) return os_failure(EIO);
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return os_failure(errno);
     // Each write may wait the whole time-out, as a send time-out would.
-    int err = wait_ready(fd, POLLOUT, SteadyClock::now() + timeout);
-    if (err == ETIMEDOUT) return EAGAIN;
-    if (err != 0) return err;
+    Status ready = wait_ready(fd, POLLOUT, SteadyClock::now() + timeout);
+    if (ready.code == ETIMEDOUT) return os_failure(EAGAIN);
+    if (!ready) return ready;
   }
-  return 0;
+  return ok_status();
 }
 
 struct Exchange {
@@ -115,18 +114,16 @@ struct Exchange {
 // Writes the request and reads the answer until the deadline.
 Exchange exchange(int fd, std::string_view bytes, std::chrono::nanoseconds timeout,
                   SteadyClock::time_point deadline) {
-  if (int err = write_all(fd, bytes, timeout); err != 0) {
-    HttpFailure f = classify_io_error(err);
-    return {f, false};
-  }
+  if (Status sent = send_all(fd, bytes, timeout); !sent)
+    return {classify_io_error(sent.code), false};
   ResponseReader reader;
   char buf[kReadStep];
   ResponseReader::Progress progress = ResponseReader::Progress::need_more;
   while (progress == ResponseReader::Progress::need_more) {
     if (SteadyClock::now() >= deadline) return {HttpFailure{true, false}, false};
-    int err = wait_ready(fd, POLLIN, deadline);
-    if (err == ETIMEDOUT) return {HttpFailure{true, false}, false};
-    if (err != 0) return {classify_io_error(err), false};
+    Status ready = wait_ready(fd, POLLIN, deadline);
+    if (ready.code == ETIMEDOUT) return {HttpFailure{true, false}, false};
+    if (!ready) return {classify_io_error(ready.code), false};
     ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
       progress = reader.add(std::string_view(buf, static_cast<size_t>(n)));
@@ -164,17 +161,9 @@ std::variant<UniqueFd, HttpFailure> connect_loopback(uint16_t port,
                                                      std::chrono::nanoseconds timeout) {
   if (timeout <= std::chrono::nanoseconds::zero()) return HttpFailure{};
   timeout = clamp_timeout(timeout);
-#ifdef SOCK_CLOEXEC
-  UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-#else
-  UniqueFd sock(::socket(AF_INET, SOCK_STREAM, 0));
-  if (sock) ::fcntl(sock.get(), F_SETFD, FD_CLOEXEC);
-#endif
-  if (!sock) return classify_io_error(errno);
-#ifdef SO_NOSIGPIPE
-  int one = 1;
-  ::setsockopt(sock.get(), SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
-#endif
+  Result<UniqueFd> opened = platform::open_socket(AF_INET, SOCK_STREAM);
+  if (!opened) return classify_io_error(opened.status().code);
+  UniqueFd sock = std::move(*opened);
   int flags = ::fcntl(sock.get(), F_GETFL);
   if (flags < 0 || ::fcntl(sock.get(), F_SETFL, flags | O_NONBLOCK) < 0)
     return classify_io_error(errno);
@@ -185,8 +174,8 @@ std::variant<UniqueFd, HttpFailure> connect_loopback(uint16_t port,
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(sock.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return classify_io_error(errno);
-    int err = wait_ready(sock.get(), POLLOUT, SteadyClock::now() + timeout);
-    if (err != 0) return classify_io_error(err);
+    if (Status ready = wait_ready(sock.get(), POLLOUT, SteadyClock::now() + timeout); !ready)
+      return classify_io_error(ready.code);
     int so_error = 0;
     socklen_t len = sizeof so_error;
     if (::getsockopt(sock.get(), SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)

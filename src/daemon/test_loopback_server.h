@@ -26,13 +26,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/sockets.h"
+
 namespace mossbank::testing {
 
-#ifdef MSG_NOSIGNAL
-inline constexpr int kTestSendFlags = MSG_NOSIGNAL;
-#else
-inline constexpr int kTestSendFlags = 0;
-#endif
+inline constexpr int kTestSendFlags = platform::kSendFlags;
 
 class ServerConnection {
  public:
@@ -132,9 +130,7 @@ class LoopbackServer {
       if (fd < 0) continue;
       int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-#ifdef SO_NOSIGPIPE
-      ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
-#endif
+      platform::no_sigpipe(fd);
       int index = accepted_++;
       std::lock_guard<std::mutex> lock(mutex_);
       open_fds_.push_back(fd);

@@ -194,7 +194,7 @@ void MessageWriter::write_line(const JsonValue& answer) {
   line += '\n';
   std::lock_guard lock(mutex_);
   // Any other failure loses only this line; the server goes on.
-  if (write_all(fd_, line) == EPIPE) {
+  if (write_all(fd_, line).code == EPIPE) {
     if (on_broken_pipe_) {
       on_broken_pipe_();
       return;

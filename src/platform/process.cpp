@@ -60,25 +60,20 @@ void reset_signals_for_exec() {
   sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-int make_pipe(PipeEnds& out) {
+Result<PipeEnds> make_pipe() {
   int fds[2];
 #if defined(__APPLE__)
-  if (pipe(fds) != 0) return errno;
+  if (pipe(fds) != 0) return os_failure(errno);
+  PipeEnds out{UniqueFd(fds[0]), UniqueFd(fds[1])};
   for (int fd : fds) {
     int flags = fcntl(fd, F_GETFD);
-    if (flags < 0 || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) < 0) {
-      int err = errno;
-      close(fds[0]);
-      close(fds[1]);
-      return err;
-    }
+    if (flags < 0 || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) < 0) return os_failure(errno);
   }
+  return out;
 #else
-  if (pipe2(fds, O_CLOEXEC) != 0) return errno;
+  if (pipe2(fds, O_CLOEXEC) != 0) return os_failure(errno);
+  return PipeEnds{UniqueFd(fds[0]), UniqueFd(fds[1])};
 #endif
-  out.read = fds[0];
-  out.write = fds[1];
-  return 0;
 }
 
 ExecImage::ExecImage(std::string path, std::vector<std::string> argv, std::vector<std::string> envp)
@@ -97,8 +92,8 @@ int ExecImage::exec() const {
   return errno;
 }
 
-int exec_with_default_signals(const std::string& path, const std::vector<std::string>& argv,
-                              const std::vector<std::string>& envp) {
+Status exec_with_default_signals(const std::string& path, const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& envp) {
   const ExecImage image(path, argv, envp);
 
   // Everything blocked while the actions change, so that no handler of ours
@@ -124,31 +119,22 @@ int exec_with_default_signals(const std::string& path, const std::vector<std::st
     if (changed[sig]) sigaction(sig, &saved[sig], nullptr);
   }
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
-  return err;
+  return os_failure(err);
 }
 
-Spawned fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup setup,
-                  const void* context) {
+Result<pid_t> fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup setup,
+                        const void* context) {
   // fork and exec rather than posix_spawn: glibc's posix_spawn leaves its
   // two internal signals ignored in the child, and an exec keeps them so.
-  Spawned out;
-  PipeEnds status;
-  if (int err = make_pipe(status)) {
-    out.error = err;
-    return out;
-  }
+  Result<PipeEnds> status = make_pipe();
+  if (!status) return status.status();
   pid_t pid = fork();
-  if (pid < 0) {
-    out.error = errno;
-    close(status.read);
-    close(status.write);
-    return out;
-  }
+  if (pid < 0) return os_failure(errno);
   if (pid == 0) {
     // The child: async-signal-safe calls only.
     reset_signals_for_exec();
     // Above the standard streams, which the setup may replace.
-    int report = status.write;
+    int report = status->write.get();
     if (report < 3) {
       int moved = fcntl(report, F_DUPFD_CLOEXEC, 3);
       if (moved < 0) report_and_exit(report, errno);
@@ -160,24 +146,21 @@ Spawned fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup set
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) report_and_exit(report, errno);
     report_and_exit(report, image.exec());
   }
-  close(status.write);
+  status->write.reset();
   int child_errno = 0;
   ssize_t n;
   do {
-    n = read(status.read, &child_errno, sizeof child_errno);
+    n = read(status->read.get(), &child_errno, sizeof child_errno);
   } while (n < 0 && errno == EINTR);
-  close(status.read);
   if (n == static_cast<ssize_t>(sizeof child_errno)) {
     int ignored = 0;
     while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {}
-    out.error = child_errno;
-    return out;
+    return os_failure(child_errno);
   }
-  out.pid = pid;
-  return out;
+  return pid;
 }
 
-Spawned spawn_with_default_signals(const SpawnRequest& request) {
+Result<pid_t> spawn_with_default_signals(const SpawnRequest& request) {
   const ExecImage image(request.path, request.argv, request.envp);
   const int wanted[3] = {request.stdin_fd, request.stdout_fd, request.stderr_fd};
   return fork_exec(image, request.cwd, set_standard_streams, wanted);

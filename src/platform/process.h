@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+#include "base/unique_fd.h"
+
 namespace mossbank::platform {
 
 // Every catchable signal at its default and an empty mask; async-signal-safe,
@@ -25,13 +28,12 @@ namespace mossbank::platform {
 void reset_signals_for_exec();
 
 struct PipeEnds {
-  int read = -1;
-  int write = -1;
+  UniqueFd read;
+  UniqueFd write;
 };
 
-// A pipe with both ends close-on-exec (pipe2 where the platform has it);
-// 0 or the errno.
-int make_pipe(PipeEnds& out);
+// A pipe with both ends close-on-exec (pipe2 where the platform has it).
+Result<PipeEnds> make_pipe();
 
 // A program ready to be started, built before any fork so that the child
 // allocates nothing: the path (used as given, no PATH search), the
@@ -45,8 +47,8 @@ class ExecImage {
   ExecImage& operator=(const ExecImage&) = delete;
 
   // execve; a file the system cannot run as it is (ENOEXEC: no "#!" line)
-  // runs under /bin/sh, as execvp does. Async-signal-safe. Returns only on
-  // failure: the errno.
+  // runs under /bin/sh, as execvp does. Async-signal-safe, so a bare errno
+  // rather than a Status, which allocates. Returns only on failure.
   int exec() const;
 
  private:
@@ -59,30 +61,24 @@ class ExecImage {
 };
 
 // Replaces the process with the image, every signal at its default and an
-// empty mask. Returns only on failure: the errno, with the caller's signal
-// actions and mask put back as they were, so that a run that goes on keeps
-// its handlers.
-int exec_with_default_signals(const std::string& path, const std::vector<std::string>& argv,
-                              const std::vector<std::string>& envp);
-
-struct Spawned {
-  pid_t pid = -1;
-  int error = 0;  // the errno when the program did not start
-};
+// empty mask. Returns only on failure, with the caller's signal actions and
+// mask put back as they were, so that a run that goes on keeps its handlers.
+Status exec_with_default_signals(const std::string& path, const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& envp);
 
 // What a child does between fork and exec, after its signals are reset:
-// async-signal-safe calls only; 0 or the errno. `report_fd` (at least 3,
+// async-signal-safe calls only; 0 or the errno (no Status: it allocates). `report_fd` (at least 3,
 // close-on-exec) carries a failure back to the parent: a setup that closes
 // descriptors keeps it open.
 using ChildSetup = int (*)(const void* context, int report_fd);
 
 // Forks a child that resets every signal to its default with an empty
 // mask, runs `setup` (when given) with `context`, changes to `cwd` (when
-// not empty) and execs the image. A failure on the way, the exec's
-// included, comes back in `error` with the child reaped, instead of as a
-// child that exits 127.
-Spawned fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup setup,
-                  const void* context);
+// not empty) and execs the image: the child's pid. A failure on the way,
+// the exec's included, comes back as the failure with the child reaped,
+// instead of as a child that exits 127.
+Result<pid_t> fork_exec(const ExecImage& image, const std::string& cwd, ChildSetup setup,
+                        const void* context);
 
 struct SpawnRequest {
   std::string path;  // used as given
@@ -95,7 +91,7 @@ struct SpawnRequest {
 };
 
 // fork_exec with the given standard streams.
-Spawned spawn_with_default_signals(const SpawnRequest& request);
+Result<pid_t> spawn_with_default_signals(const SpawnRequest& request);
 
 // A file's modification time in milliseconds since the Unix epoch, with the
 // fraction (symbolic links followed); none when it cannot be read.

@@ -38,33 +38,27 @@ int enter_pty(const void* context, int report_fd) {
 
 }  // namespace
 
-SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
-                        const std::vector<std::string>& envp, const std::string& cwd, uint16_t cols,
-                        uint16_t rows) {
-  SpawnedPty out;
+Result<SpawnedPty> spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
+                                const std::vector<std::string>& envp, const std::string& cwd,
+                                uint16_t cols, uint16_t rows) {
   const ExecImage image(path, argv, envp);
 
   struct winsize ws;
   std::memset(&ws, 0, sizeof ws);
   ws.ws_col = cols;
   ws.ws_row = rows;
-  int master = -1, slave = -1;
-  if (openpty(&master, &slave, nullptr, nullptr, &ws) != 0) {
-    out.error = errno;
-    return out;
-  }
-  fcntl(master, F_SETFD, FD_CLOEXEC);
-  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  int master_fd = -1, slave_fd = -1;
+  if (openpty(&master_fd, &slave_fd, nullptr, nullptr, &ws) != 0) return os_failure(errno);
+  SpawnedPty out;
+  out.master.reset(master_fd);
+  const UniqueFd slave(slave_fd);
+  fcntl(master_fd, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_fd, F_SETFD, FD_CLOEXEC);
 
-  Spawned child = fork_exec(image, cwd, enter_pty, &slave);
-  close(slave);
-  if (child.pid < 0) {
-    close(master);
-    out.error = child.error;
-    return out;
-  }
-  out.master = master;
-  out.pid = child.pid;
+  const int slave_for_child = slave.get();
+  Result<pid_t> child = fork_exec(image, cwd, enter_pty, &slave_for_child);
+  if (!child) return child.status();
+  out.pid = *child;
   return out;
 }
 
@@ -77,12 +71,13 @@ bool terminal_size(int fd, uint16_t& cols, uint16_t& rows) {
   return true;
 }
 
-int set_terminal_size(int fd, uint16_t cols, uint16_t rows) {
+Status set_terminal_size(int fd, uint16_t cols, uint16_t rows) {
   struct winsize ws;
   std::memset(&ws, 0, sizeof ws);
   ws.ws_col = cols;
   ws.ws_row = rows;
-  return ioctl(fd, TIOCSWINSZ, &ws) == 0 ? 0 : errno;
+  if (ioctl(fd, TIOCSWINSZ, &ws) != 0) return os_failure(errno);
+  return ok_status();
 }
 
 }  // namespace mossbank::platform

@@ -18,21 +18,23 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+#include "base/unique_fd.h"
+
 namespace mossbank::platform {
 
 struct SpawnedPty {
-  int master = -1;  // close-on-exec; the caller owns it
+  UniqueFd master;  // close-on-exec
   pid_t pid = -1;
-  int error = 0;  // the errno when nothing was started (master and pid invalid)
 };
 
-SpawnedPty spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
-                        const std::vector<std::string>& envp, const std::string& cwd, uint16_t cols,
-                        uint16_t rows);
+Result<SpawnedPty> spawn_in_pty(const std::string& path, const std::vector<std::string>& argv,
+                                const std::vector<std::string>& envp, const std::string& cwd,
+                                uint16_t cols, uint16_t rows);
 
 // The window size of a terminal descriptor; false when unknown or a side is 0.
 bool terminal_size(int fd, uint16_t& cols, uint16_t& rows);
 // Sets the window size of a pty master (the child gets SIGWINCH).
-int set_terminal_size(int fd, uint16_t cols, uint16_t rows);
+Status set_terminal_size(int fd, uint16_t cols, uint16_t rows);
 
 }  // namespace mossbank::platform

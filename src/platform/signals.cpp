@@ -32,21 +32,20 @@ bool cloexec(int fd) { return fcntl(fd, F_SETFD, FD_CLOEXEC) == 0; }
 
 }  // namespace
 
-bool make_wake_pair(int fds[2]) {
+Result<PipeEnds> make_wake_pair() {
+  int fds[2];
 #if defined(SOCK_CLOEXEC)
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return os_failure(errno);
+  PipeEnds out{UniqueFd(fds[0]), UniqueFd(fds[1])};
 #else
-  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return false;
-  cloexec(fds[0]);
-  cloexec(fds[1]);
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return os_failure(errno);
+  PipeEnds out{UniqueFd(fds[0]), UniqueFd(fds[1])};
+  if (!cloexec(fds[0])) return os_failure(errno);
 #endif
   int flags = fcntl(fds[1], F_GETFL);
-  if (flags < 0 || fcntl(fds[1], F_SETFL, flags | O_NONBLOCK) != 0 || !cloexec(fds[1])) {
-    close(fds[0]);
-    close(fds[1]);
-    return false;
-  }
-  return true;
+  if (flags < 0 || fcntl(fds[1], F_SETFL, flags | O_NONBLOCK) != 0 || !cloexec(fds[1]))
+    return os_failure(errno);
+  return out;
 }
 
 void install_run_signals(int wake_fd) {

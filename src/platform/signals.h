@@ -6,13 +6,15 @@
 // handlers and take_pending_signal touch the marks (lock-free atomics).
 #pragma once
 
+#include "base/status.h"
+#include "platform/process.h"
+
 namespace mossbank::platform {
 
 inline constexpr int kMaxSignal = 128;
 
-// A socket pair, both ends close-on-exec, the write end non-blocking:
-// fds[0] is read, fds[1] is written. False on failure.
-bool make_wake_pair(int fds[2]);
+// A socket pair, both ends close-on-exec, the write end non-blocking.
+Result<PipeEnds> make_wake_pair();
 
 void install_run_signals(int wake_fd);
 // Puts the four signals back to their default action.

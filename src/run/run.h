@@ -15,7 +15,6 @@
 //   resume.h         the command line of a restart
 //   upgrade.h        handing a run to the updated tool
 //   vocations.h      roles and their prompts
-//   slash_popups.h   agents' command popups and dialog titles
 //   hand_input.h     the key filter on the user's and the panel's keys, drafts
 //   requests.h       the village's talk, keys, interrupt and restart requests
 //   typing.h         typing a text into the agent as a person would
@@ -31,6 +30,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/status.h"
+
 namespace mossbank::run {
 
 struct RunInvocation {
@@ -43,14 +44,13 @@ struct RunInvocation {
   uint32_t pid = 0;
 };
 
+// The usage asked for; a usage error (a Status: EINVAL and the text shown
+// above the usage); or the run's exit code.
 struct RunHelp {};
-struct RunError {
-  std::string text;
-};
 struct RunExit {
   uint8_t code = 0;
 };
-using RunOutcome = std::variant<RunHelp, RunError, RunExit>;
+using RunOutcome = std::variant<RunHelp, Status, RunExit>;
 
 RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocation);
 

@@ -19,6 +19,7 @@
 #include "run/session/run_loop.h"
 #include "run/start/village_check.h"
 #include "run/start/vocations.h"
+#include "screen/agent_profiles.h"
 #include "screen/agents.h"
 
 namespace mossbank::run {
@@ -29,12 +30,12 @@ constexpr std::chrono::seconds kHealthTimeout{1};
 
 std::variant<DaemonConfig, RunExit> config_or_exit(const RunInvocation& invocation) {
   const bool home_given = env_var(invocation.environment, "MOSSBANK_HOME").has_value();
-  std::variant<DaemonConfig, IoError> config = ensure_config(invocation.home_dir, home_given);
-  if (auto* error = std::get_if<IoError>(&config)) {
-    eprint(couldnt_create_config(home_path(invocation.home_dir, "config.json"), error->code));
+  Result<DaemonConfig> config = ensure_config(invocation.home_dir, home_given);
+  if (!config) {
+    eprint(couldnt_create_config(home_path(invocation.home_dir, "config.json"), config.status()));
     return RunExit{1};
   }
-  return std::get<DaemonConfig>(config);
+  return std::move(*config);
 }
 
 // The reason an automatic run has to run the agent by itself, if any.
@@ -58,19 +59,19 @@ std::variant<std::monostate, std::string_view, RunExit> automatic_reason(
 RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocation) {
   OptionScan scan = scan_options(args);
   if (std::holds_alternative<RunHelp>(scan)) return RunHelp{};
-  if (auto* error = std::get_if<RunError>(&scan)) return *error;
+  if (auto* error = std::get_if<Status>(&scan)) return *error;
   const RunOptions options = std::get<RunOptions>(std::move(scan));
   const EnvPairs& env = invocation.environment;
 
   std::optional<std::string> prompt;
   if (options.vocation_id) {
-    VocationLookup found = resolve_vocation(invocation.home_dir, *options.vocation_id);
-    if (auto* missing = std::get_if<VocationNotFound>(&found)) return RunError{missing->text};
-    if (auto* failed = std::get_if<VocationWriteFailed>(&found)) {
-      eprint(couldnt_write_vocations(failed->folder, failed->code));
+    Result<Vocation> found = resolve_vocation(invocation.home_dir, *options.vocation_id);
+    if (!found) return failure(EINVAL, found.status().text);
+    if (Status kept = keep_builtin_vocations(invocation.home_dir); !kept) {
+      eprint(couldnt_write_vocations(vocations_folder(invocation.home_dir), kept));
       return RunExit{1};
     }
-    prompt = vocation_prompt(std::get<Vocation>(found));
+    prompt = vocation_prompt(*found);
   }
 
   std::optional<std::string> program_path =
@@ -102,8 +103,9 @@ RunOutcome run_main(const std::vector<std::string>& args, RunInvocation invocati
 
   const EnvPairs agent_env = run_env_without_own(env, false);
   std::vector<std::string> agent_arguments = options.args;
-  if (screen::agent_name_of_program(options.program) == "codex" &&
-      codex_probe_wanted(agent_arguments)) {
+  const screen::AgentProfile* agent =
+      screen::agent_profile(screen::agent_name_of_program(options.program));
+  if (agent != nullptr && agent->probe_before_run && codex_probe_wanted(*agent, agent_arguments)) {
     ProbeCommand probe;
     probe.program_path = *program_path;
     probe.envp = env_entries(agent_env);

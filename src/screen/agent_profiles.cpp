@@ -12,10 +12,10 @@ using List = std::array<std::string_view, N>;
 constexpr std::string_view kPatternFailure = "a wrapper pattern";
 
 // Typing: interrupt keys, then whether several lines may be typed.
-constexpr TypingProfile kEscTyping{kEscKey, 0, false};
-constexpr TypingProfile kEscEscTyping{kEscEscKeys, 0, false};
-constexpr TypingProfile kOneLineTyping{kEscKey, 2, false};
-constexpr TypingProfile kCtrlCOneLineTyping{kCtrlCKey, 2, false};
+constexpr TypingProfile kEscTyping{kEscKey, Typing::kLines, false};
+constexpr TypingProfile kEscEscTyping{kEscEscKeys, Typing::kLines, false};
+constexpr TypingProfile kOneLineTyping{kEscKey, Typing::kOneLine, false};
+constexpr TypingProfile kCtrlCOneLineTyping{kCtrlCKey, Typing::kOneLine, false};
 
 // Claude Code.
 constexpr List<8> kClaudeNonSession = {
@@ -72,7 +72,7 @@ constexpr List<18> kCodexValueOptions = {
     "-i", "--image", "--enable", "--disable", "--add-dir", "--local-provider"};
 constexpr List<2> kCodexOneShotCommands = {"exec", "e"};
 constexpr List<1> kCodexSessionIds = {"resume"};
-constexpr TypingProfile kCodexTyping{kEscKey, 1, true};
+constexpr TypingProfile kCodexTyping{kEscKey, Typing::kLinesToo, true};
 constinit const ScreenPattern codex_box_line{"^› (.*)$", kPatternFailure};
 constexpr List<1> kNewCommands = {"/new"};
 constexpr NewConversationRule kCodexNewConversation{&codex_box_line, kNewCommands, nullptr, {}};
@@ -245,7 +245,7 @@ constexpr List<35> kGrokValueOptions = {"--add-dir",
                                         "--ref"};
 constexpr List<1> kGrokSessionIds = {"--resume"};
 constexpr List<1> kGrokExactSessionOptions = {"-s"};
-constexpr TypingProfile kGrokTyping{kCtrlCKey, 1, false};
+constexpr TypingProfile kGrokTyping{kCtrlCKey, Typing::kLinesToo, false};
 constinit const ScreenPattern grok_box_line{"^[ \\t]*│ [>❯](?: (\\S.*?))?[ \\t]*│?$",
                                             kPatternFailure};
 constinit const ScreenPattern grok_box_placeholder{"^Type a message\\.\\.\\.$", kPatternFailure};

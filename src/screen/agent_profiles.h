@@ -92,7 +92,7 @@ struct AgentProfile {
   InputBoxKind input_box = InputBoxKind::kNone;
   const BoxPatterns* bare_box = nullptr;
 
-  TypingProfile typing{kEscKey, 2, false};
+  TypingProfile typing{kEscKey, Typing::kOneLine, false};
   const NewConversationRule* new_conversation = nullptr;
   const SlashPopupRule* slash_popup = nullptr;
 

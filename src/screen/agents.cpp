@@ -1,17 +1,12 @@
 #include "screen/agents.h"
 
-#include <locale.h>
-#include <wctype.h>
-#ifdef __APPLE__
-#include <xlocale.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <vector>
 
 #include "base/text.h"
 #include "base/utf8.h"
+#include "platform/locale.h"
 #include "screen/agent_profiles.h"
 
 namespace mossbank::screen {

@@ -7,6 +7,7 @@
 #include "base/utf8.h"
 #include "screen/row_text.h"
 #include "screen/screen_pattern.h"
+#include "screen/slash_popups.h"
 #include "screen/styled_rows.h"
 #include "screen/terminal_reader.h"
 #include "screen/text_utils.h"
@@ -59,37 +60,6 @@ constexpr bool sorted_ranges() {
 }
 static_assert(sorted_ranges(), "the wide ranges must be sorted and apart");
 
-struct CellLook {
-  bool faint = false;
-  bool grey = false;
-  bool inverse = false;
-};
-
-void apply_look(CellLook& look, std::string_view params, std::vector<std::string_view>& tokens) {
-  tokens.clear();
-  parse_sgr_views(params, tokens);
-  apply_sgr_tokens(
-      tokens,
-      [&](unsigned n) {
-        if (n == 0) {
-          look = CellLook{};
-        } else if (n == 2) {
-          look.faint = true;
-        } else if (n == 22) {
-          look.faint = false;
-        } else if (n == 7) {
-          look.inverse = true;
-        } else if (n == 27) {
-          look.inverse = false;
-        } else if (n == 90) {
-          look.grey = true;
-        } else if ((n >= 30 && n <= 37) || n == 39 || (n >= 91 && n <= 97)) {
-          look.grey = false;
-        }
-      },
-      [](unsigned, const std::string&) {});
-}
-
 }  // namespace
 
 bool is_wide_char(char32_t c) {
@@ -104,7 +74,7 @@ std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, siz
   std::vector<CommandCell> cells;
   if (row >= rows.size()) return cells;
   const std::string_view text = rows[row];
-  CellLook look;
+  HintLook look;
   std::vector<std::string_view> tokens;
   auto add_text = [&](std::string_view piece) {
     for (size_t pos = 0; pos < piece.size();) {
@@ -112,18 +82,10 @@ std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, siz
       cells.push_back(CommandCell{static_cast<uint32_t>(c), look.faint || look.grey, look.inverse});
     }
   };
-  size_t pos = 0;
-  for (size_t esc = 0; (esc = text.find('\x1b', esc)) != std::string_view::npos;) {
-    const size_t n = csi_length_at(text, esc);
-    if (n == 0) {
-      ++esc;
-      continue;
-    }
-    add_text(text.substr(pos, esc - pos));
-    if (text[esc + n - 1] == 'm') apply_look(look, text.substr(esc + 2, n - 3), tokens);
-    pos = esc = esc + n;
-  }
-  add_text(text.substr(pos));
+  for_each_csi(text, add_text, [&](std::string_view csi) {
+    if (csi.back() == 'm')
+      apply_hint_look(look, csi.substr(2, csi.size() - 3), std::nullopt, tokens);
+  });
 
   if (cut_at_cursor && cursor && cursor->row == row) {
     size_t width = 0, keep = 0;
@@ -147,11 +109,12 @@ std::string cells_to_string(std::span<const CommandCell> cells) {
   return out;
 }
 
-std::string read_command(std::string_view styled_screen, bool shell_mode,
-                         std::optional<ScreenCursor> cursor, bool cut_at_cursor) {
+std::string read_command(std::string_view styled_screen, const CommandRead& how) {
+  const std::optional<ScreenCursor>& cursor = how.cursor;
+  const bool cut_at_cursor = how.cut_at_cursor;
   const std::vector<std::string> plain = screen_text_rows(styled_screen);
   const std::vector<std::string> styled = split_lines(styled_screen);
-  std::optional<size_t> prompt = find_prompt_row(plain, shell_mode);
+  std::optional<size_t> prompt = find_prompt_row(plain, how.shell_mode);
   if (!prompt) return std::string();
   const bool glyph = starts_with(plain[*prompt], "❯");
   if (cursor && glyph && cursor_at_prompt_start(styled_screen, cursor->column, cursor->row)) {
@@ -202,6 +165,59 @@ bool is_prompt_search(std::string_view screen) {
     footer = footer || row.find(kPromptSearchFooter) != std::string::npos;
   }
   return title && footer;
+}
+
+bool is_shell_text(std::string_view text) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t next = pos;
+    if (!is_unicode_space(next_code_point(text, next))) break;
+    pos = next;
+  }
+  return text.substr(pos).starts_with('!');
+}
+
+std::string strip_white_space(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t start = pos;
+    if (!is_unicode_space(next_code_point(text, pos))) out.append(text.substr(start, pos - start));
+  }
+  return out;
+}
+
+bool text_in_command_line(std::string_view draft, std::string_view screen) {
+  const std::string command = strip_white_space(read_command(screen));
+  if (command.empty()) return false;
+  for (const std::string& line : split_lines(draft)) {
+    const std::string squashed = strip_white_space(line);
+    if (!squashed.empty() && command.find(squashed) != std::string::npos) return true;
+  }
+  return false;
+}
+
+size_t claude_box_rows(std::string_view screen) {
+  const std::vector<std::string> rows = screen_text_rows(screen);
+  const std::optional<size_t> prompt = find_prompt_row(rows, false);
+  if (!prompt) return 0;
+  for (size_t k = *prompt + 1; k < rows.size(); ++k)
+    if (is_rule_row(rows[k])) return k - *prompt;
+  return 1;
+}
+
+bool command_line_shows(std::string_view screen, const CommandRead& how, std::string_view text) {
+  const std::string command = strip_white_space(read_command(screen, how));
+  return command == strip_white_space(text) || pasted_marker_pattern.is_match(command);
+}
+
+bool text_left_behind(std::string_view screen, std::string_view text, std::string_view command) {
+  const std::string ending = " " + std::string(command);
+  for (const std::string& row : split_lines(screen)) {
+    const std::string_view trimmed = trim_end_js(row);
+    if (trimmed.ends_with(ending) || js_trim(row) == text) return true;
+  }
+  return false;
 }
 
 }  // namespace mossbank::screen

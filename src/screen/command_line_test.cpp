@@ -116,9 +116,75 @@ TEST(ReadCommand, EdgeCases) {
     std::optional<ScreenCursor> cursor = c.cursor;
     const size_t first = 50 - c.bottom.size();
     if (cursor) cursor->row += first;
-    EXPECT_EQ(read_command(full_screen(c.bottom), c.shell_mode, cursor, c.cut), c.command)
+    EXPECT_EQ(read_command(full_screen(c.bottom),
+                           {.shell_mode = c.shell_mode, .cursor = cursor, .cut_at_cursor = c.cut}),
+              c.command)
         << c.name;
   }
+}
+
+TEST(ClaudeText, ShellTextsAndWhiteSpace) {
+  struct Case {
+    const char* text;
+    bool shell;
+    const char* stripped;
+  };
+  const std::vector<Case> cases = {
+      {"!ls -l", true, "!ls-l"},
+      {" \t!ls", true, "!ls"},
+      {"\u3000\u00a0!x", true, "!x"},  // Unicode blanks lead too
+      {"a !b", false, "a!b"},
+      {"", false, ""},
+      {"one\ntwo\x0b three\u2028", false, "onetwothree"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(is_shell_text(c.text), c.shell) << c.text;
+    EXPECT_EQ(strip_white_space(c.text), c.stripped) << c.text;
+  }
+}
+
+TEST(ClaudeBox, RowsDraftAndWhatIsShown) {
+  const std::string two_rows = full_screen({kRule, "❯ make it faster", "  and smaller", kRule});
+  const std::string one_row = full_screen({kRule, "❯ fix \x1b[0;90mthe bug\x1b[0m", kRule});
+  const std::string no_rule = full_screen({kRule, "❯ one", "  two", ""});
+  const std::string no_box = full_screen({"  1. Yes", "  2. No"});
+  EXPECT_EQ(claude_box_rows(two_rows), 2u);
+  EXPECT_EQ(claude_box_rows(one_row), 1u);
+  EXPECT_EQ(claude_box_rows(no_rule), 1u);
+  EXPECT_EQ(claude_box_rows(no_box), 0u);
+
+  EXPECT_TRUE(text_in_command_line("faster and", two_rows));
+  EXPECT_TRUE(text_in_command_line("other\nfix", one_row));
+  EXPECT_FALSE(text_in_command_line("the bug", one_row));  // grey is a hint
+  EXPECT_FALSE(text_in_command_line("fix", no_box));
+
+  const struct {
+    std::string screen;
+    std::string text;
+    bool shown;
+  } shown[] = {
+      {two_rows, "make it faster\nand smaller", true},
+      {two_rows, "makeit faster and  smaller", true},  // white space aside
+      {two_rows, "make it faster", false},
+      {full_screen({kRule, "❯ [Pasted text #2 +40 lines]", kRule}), "anything", true},
+      {no_box, "", true},
+  };
+  for (const auto& c : shown)
+    EXPECT_EQ(command_line_shows(c.screen, {}, c.text), c.shown) << c.text;
+}
+
+TEST(TextLeftBehind, RowEndingInTheCommandOrTheText) {
+  const struct {
+    const char* screen;
+    bool left;
+  } cases[] = {
+      {"┃ /models  \n", true},      {"  > /models", true},
+      {"/models", false},  // no blank before the command
+      {"   /models more  ", true},  {"a/models", false},
+      {"┃\n┃ Ask anything", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(text_left_behind(c.screen, "/models more", "/models"), c.left) << c.screen;
 }
 
 TEST(IsShellModePrompt, RulesAroundTheBangRow) {

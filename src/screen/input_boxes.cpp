@@ -217,7 +217,7 @@ bool input_box_is_empty(std::optional<AgentName> agent, std::string_view screen)
   if (!agent) return false;
   if (box_is(agent, InputBoxKind::kClaudePrompt)) {
     if (!has_claude_prompt_box(screen, false) || is_shell_mode_prompt(screen)) return false;
-    return read_command(screen, false, std::nullopt, false).empty();
+    return read_command(screen).empty();
   }
   if (ruled_box_input_empty(agent, screen)) return true;
   if (std::optional<std::string> text = read_side_box(agent, screen)) return text->empty();

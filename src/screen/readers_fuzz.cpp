@@ -125,8 +125,8 @@ void fuzz_readers(std::string_view screen, bool shell, bool cut, ScreenCursor cu
   input_shows_text(screen, "hello world", shell);
   input_shows_text(screen, "look\n/a/b.png", shell);
   pane_is_busy(screen);
-  read_command(screen, shell, cursor, cut);
-  read_command(screen, shell, std::nullopt, false);
+  read_command(screen, {.shell_mode = shell, .cursor = cursor, .cut_at_cursor = cut});
+  read_command(screen, {.shell_mode = shell});
   is_shell_mode_prompt(screen);
   is_prompt_search(screen);
   cursor_at_prompt_start(screen, cursor.column, cursor.row);

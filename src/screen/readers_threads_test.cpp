@@ -33,7 +33,7 @@ std::string read_all(const std::string& screen) {
   }
   out += input_shows_text(screen, "hello world", false) ? "shown|" : "not shown|";
   out += pane_is_busy(screen) ? "busy|" : "idle|";
-  out += read_command(screen, false, ScreenCursor{4, 48}, true) + "|";
+  out += read_command(screen, {.cursor = ScreenCursor{4, 48}, .cut_at_cursor = true}) + "|";
   out += is_shell_mode_prompt(screen) ? "shell|" : "|";
   out += is_prompt_search(screen) ? "search|" : "|";
   for (const char* agent : {"claude", "codex", "grok", "opencode", "antigravity"}) {

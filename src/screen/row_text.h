@@ -100,6 +100,25 @@ inline size_t csi_length_at(std::string_view text, size_t pos) {
   return letter ? k + 1 - pos : 0;
 }
 
+// Walks the text's CSI sequences as csi_length_at finds them, left to
+// right: on_text(piece) for the text before, between and after them (a lone
+// ESC stays in it), on_csi(sequence) for each.
+template <typename OnText, typename OnCsi>
+void for_each_csi(std::string_view text, OnText on_text, OnCsi on_csi) {
+  size_t pos = 0;
+  for (size_t esc = 0; (esc = text.find('\x1b', esc)) != std::string_view::npos;) {
+    const size_t n = csi_length_at(text, esc);
+    if (n == 0) {
+      ++esc;
+      continue;
+    }
+    on_text(text.substr(pos, esc - pos));
+    on_csi(text.substr(esc, n));
+    pos = esc = esc + n;
+  }
+  on_text(text.substr(pos));
+}
+
 // Whether the text is empty or starts with a JavaScript white-space
 // character (a pattern's "(?:{js_space}|$)" after a prefix).
 inline bool at_blank_or_end(std::string_view text) {

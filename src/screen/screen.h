@@ -16,7 +16,10 @@
 //   input_pane.h      input_shows_text (typed text in the pane, pastes and
 //                     images collapsed) and pane_is_busy
 //   command_line.h    read_command (what is typed at Claude Code's prompt,
-//                     hints left out), shell mode, the prompt-search popup
+//                     hints left out), shell mode, the prompt-search popup,
+//                     the rows and draft of Claude Code's box
+//   slash_popups.h    the popup a typed "/" opens, the agents' dialog titles
+//   box_line.h        the line a box held at an Enter typed by hand
 //   input_boxes.h     has_input_box and input_box_is_empty for every agent's
 //                     box (bare, side, ruled, Claude's prompt row)
 //   agent_menu.h      read_menu: the menu an agent shows, read by agent
@@ -41,6 +44,7 @@
 #include "screen/agent_readers.h"
 #include "screen/agents.h"
 #include "screen/approval.h"
+#include "screen/box_line.h"
 #include "screen/command_line.h"
 #include "screen/input_boxes.h"
 #include "screen/input_pane.h"
@@ -48,6 +52,7 @@
 #include "screen/menu.h"
 #include "screen/screen_pattern.h"
 #include "screen/session_ids.h"
+#include "screen/slash_popups.h"
 #include "screen/styled_rows.h"
 #include "screen/terminal_reader.h"
 #include "screen/text_utils.h"

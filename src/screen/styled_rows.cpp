@@ -15,20 +15,10 @@ namespace {
 std::string without_other_csi(std::string_view row) {
   std::string out;
   out.reserve(row.size());
-  size_t pos = 0;
-  while (pos < row.size()) {
-    size_t esc = row.find('\x1b', pos);
-    if (esc == std::string_view::npos) break;
-    out += row.substr(pos, esc - pos);
-    size_t n = csi_length_at(row, esc);
-    if (n != 0 && row[esc + n - 1] != 'm') {
-      pos = esc + n;
-    } else {
-      out += '\x1b';
-      pos = esc + 1;
-    }
-  }
-  out += row.substr(pos);
+  auto keep = [&](std::string_view piece) { out += piece; };
+  for_each_csi(row, keep, [&](std::string_view csi) {
+    if (csi.back() == 'm') keep(csi);
+  });
   return out;
 }
 
@@ -177,6 +167,31 @@ StyledRow read_styled_row(std::string_view row) {
   }
   add_run(row.substr(pos));
   return out;
+}
+
+void apply_hint_look(HintLook& look, std::string_view params, std::optional<std::string_view> ghost,
+                     std::vector<std::string_view>& tokens) {
+  tokens.clear();
+  parse_sgr_views(params, tokens);
+  apply_sgr_tokens(
+      tokens,
+      [&](unsigned n) {
+        if (n == 0) {
+          look = HintLook{};
+        } else if (n == 2 || n == 22) {
+          look.faint = n == 2;
+        } else if (n == 7 || n == 27) {
+          look.inverse = n == 7;
+        } else if (n == 39 || (n >= 30 && n <= 37) || (n >= 90 && n <= 97)) {
+          look.grey = n == 90;
+          look.ghost = false;
+        }
+      },
+      [&](unsigned n, std::string_view key) {
+        // A bare 38 names no colour and leaves the look as it is.
+        if (n != 38 || key == "38") return;
+        look.ghost = ghost && key.starts_with("38;2;") && key.substr(5) == *ghost;
+      });
 }
 
 std::vector<StyledRow> read_styled_rows(std::string_view text) {

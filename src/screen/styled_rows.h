@@ -90,4 +90,20 @@ void apply_sgr_tokens(std::span<const std::string_view> tokens, Code code, Colou
   }
 }
 
+// The look by which the input readers tell typed text from what the agent
+// drew there: faint (SGR 2), grey (90), inverse video (the cursor block), and
+// a foreground of the agent's suggestion colour (38;2;r;g;b).
+struct HintLook {
+  bool faint = false;
+  bool grey = false;
+  bool inverse = false;
+  bool ghost = false;
+};
+
+// Applies one SGR sequence's parameters; `ghost` is the "r;g;b" of the
+// suggestions, if any. `tokens` is scratch space, so that a row's sequences
+// share it.
+void apply_hint_look(HintLook& look, std::string_view params, std::optional<std::string_view> ghost,
+                     std::vector<std::string_view>& tokens);
+
 }  // namespace mossbank::screen

@@ -25,17 +25,8 @@ std::optional<char32_t> decode_exact(std::string_view bytes) {
 std::string strip_escapes(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  size_t pos = 0;
-  for (size_t esc = 0; (esc = text.find('\x1b', esc)) != std::string_view::npos;) {
-    const size_t n = csi_length_at(text, esc);
-    if (n == 0) {
-      ++esc;
-      continue;
-    }
-    out += text.substr(pos, esc - pos);
-    pos = esc = esc + n;
-  }
-  out += text.substr(pos);
+  for_each_csi(
+      text, [&](std::string_view piece) { out += piece; }, [](std::string_view) {});
   return out;
 }
 

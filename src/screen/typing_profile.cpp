@@ -10,7 +10,7 @@ std::string_view interrupt_key_bytes(InterruptKey key) {
 
 TypingProfile typing_profile(std::string_view name) {
   if (const AgentProfile* profile = agent_profile(name)) return profile->typing;
-  return {kEscKey, 2, false};
+  return {kEscKey, Typing::kOneLine, false};
 }
 
 }  // namespace mossbank::screen

@@ -19,17 +19,20 @@ inline constexpr std::array<InterruptKey, 1> kCtrlCKey = {InterruptKey::kCtrlC};
 // "\x1b" or "\x03".
 std::string_view interrupt_key_bytes(InterruptKey key);
 
+// Whether a text may be typed: the first two take a text of several lines
+// (no caller tells them apart); kOneLine types one line and refuses a text
+// of several lines as "unsupported". The values are the profile's codes.
+enum class Typing : uint8_t { kLines = 0, kLinesToo = 1, kOneLine = 2 };
+
 struct TypingProfile {
   std::span<const InterruptKey> interrupt_keys;
-  // 0 and 1: typing is supported (no caller tells them apart); 2: a text of
-  // one line is typed, one of several lines is refused as "unsupported".
-  uint8_t typing = 2;
+  Typing typing = Typing::kOneLine;
   bool is_codex = false;
 };
 
 // The agent's row's (agent_profiles.h), by the exact name ("Claude" is not
 // "claude"); any text is accepted, and a name without a row gets Esc and
-// typing 2.
+// Typing::kOneLine.
 TypingProfile typing_profile(std::string_view name);
 
 }  // namespace mossbank::screen

@@ -18,20 +18,20 @@ TEST(TypingProfile, ByExactName) {
   struct Case {
     std::string name;
     std::string keys;
-    int typing;
+    Typing typing;
   };
   const Case cases[] = {
-      {"claude", "\x1b", 0},       {"cursor", "\x1b", 0},
-      {"auggie", "\x1b", 0},       {"cn", "\x1b", 0},
-      {"kimi", "\x1b", 0},         {"cline", "\x1b", 0},
-      {"copilot", "\x1b\x1b", 0},  {"opencode", "\x1b\x1b", 0},
-      {"kilocode", "\x1b\x1b", 0}, {"kilo", "\x1b\x1b", 0},
-      {"crush", "\x1b\x1b", 0},    {"grok", "\x03", 1},
-      {"codex", "\x1b", 1},        {"goose", "\x03", 2},
-      {"hermes", "\x03", 2},       {"muse", "\x1b", 2},
-      {"antigravity", "\x1b", 2},  {"agent", "\x1b", 2},
-      {"Claude", "\x1b", 2},       {"", "\x1b", 2},
-      {"codex ", "\x1b", 2},
+      {"claude", "\x1b", Typing::kLines},        {"cursor", "\x1b", Typing::kLines},
+      {"auggie", "\x1b", Typing::kLines},        {"cn", "\x1b", Typing::kLines},
+      {"kimi", "\x1b", Typing::kLines},          {"cline", "\x1b", Typing::kLines},
+      {"copilot", "\x1b\x1b", Typing::kLines},   {"opencode", "\x1b\x1b", Typing::kLines},
+      {"kilocode", "\x1b\x1b", Typing::kLines},  {"kilo", "\x1b\x1b", Typing::kLines},
+      {"crush", "\x1b\x1b", Typing::kLines},     {"grok", "\x03", Typing::kLinesToo},
+      {"codex", "\x1b", Typing::kLinesToo},      {"goose", "\x03", Typing::kOneLine},
+      {"hermes", "\x03", Typing::kOneLine},      {"muse", "\x1b", Typing::kOneLine},
+      {"antigravity", "\x1b", Typing::kOneLine}, {"agent", "\x1b", Typing::kOneLine},
+      {"Claude", "\x1b", Typing::kOneLine},      {"", "\x1b", Typing::kOneLine},
+      {"codex ", "\x1b", Typing::kOneLine},
   };
   for (const Case& c : cases) {
     const TypingProfile p = typing_profile(c.name);

@@ -1,6 +1,7 @@
 #include "run/link/commands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "base/utf8.h"
@@ -133,27 +134,30 @@ void set_screens(RunShared& run, bool on) {
   run.screen.screens = on;
 }
 
-std::optional<std::string> handle_village_command(RunShared& run, const JsonValue& command) {
-  if (!command.is_object()) return std::nullopt;
+// A job the command needed could not be started: the link ends with this.
+Status no_thread() { return failure(EAGAIN, "failed to spawn thread"); }
+
+Status handle_village_command(RunShared& run, const JsonValue& command) {
+  if (!command.is_object()) return ok_status();
   const std::string* type_text = text_member(command, "type");
-  if (type_text == nullptr) return std::nullopt;
+  if (type_text == nullptr) return ok_status();
   const std::string& type = *type_text;
 
   if (type == "stop") {
-    if (!stop_agent(run)) return "failed to spawn thread";
+    if (!stop_agent(run)) return no_thread();
   } else if (type == "talk" || type == "keys" || type == "interrupt") {
-    if (!take_village_request(run, command, type)) return "failed to spawn thread";
+    if (!take_village_request(run, command, type)) return no_thread();
   } else if (type == "restart") {
     const std::string* session = text_member(command, "sessionId");
     if (session != nullptr && is_session_uuid(*session) &&
         !take_village_request(run, command, type))
-      return "failed to spawn thread";
+      return no_thread();
   } else if (type == "input") {
     const std::string* data = text_member(command, "data");
     if (data == nullptr || data->empty() || utf16_length(*data) > kMaxInputUnits)
-      return std::nullopt;
-    if (run.stopping.load()) return std::nullopt;
-    if (!village_input(run, *data)) return "failed to spawn thread";
+      return ok_status();
+    if (run.stopping.load()) return ok_status();
+    if (!village_input(run, *data)) return no_thread();
   } else if (type == "watch") {
     const std::string* join = text_member(command, "join");
     if (join != nullptr && valid_join(*join)) watch(run, *join);
@@ -162,21 +166,21 @@ std::optional<std::string> handle_village_command(RunShared& run, const JsonValu
   } else if (type == "resize") {
     auto cols = side_member(command, "cols");
     auto rows = side_member(command, "rows");
-    if (!cols || !rows || run.stopping.load()) return std::nullopt;
+    if (!cols || !rows || run.stopping.load()) return ok_status();
     take_village_size(run, *cols, *rows);
   } else if (type == "own-size") {
     if (!run.stopping.load()) take_own_size(run);
   } else if (type == "session") {
     const std::string* session = text_member(command, "sessionId");
     if (session == nullptr || session->empty() || utf16_length(*session) > kMaxSessionIdUnits)
-      return std::nullopt;
+      return ok_status();
     auto from = command.find("fromRecords");
     set_session_id(run, *session, from != command.end() && from->is_boolean() && from->get<bool>());
   } else if (type == "screens") {
     auto on = command.find("on");
     if (on != command.end() && on->is_boolean()) set_screens(run, on->get<bool>());
   }
-  return std::nullopt;
+  return ok_status();
 }
 
 void ready(RunShared& run) {
@@ -200,7 +204,7 @@ void ready(RunShared& run) {
 
 }  // namespace
 
-std::optional<std::string> handle_command(RunShared& run, const LinkEvent& event) {
+Status handle_command(RunShared& run, const LinkEvent& event) {
   if (const auto* command = std::get_if<link_event::Command>(&event))
     return handle_village_command(run, command->value);
   if (std::holds_alternative<link_event::Ready>(event)) {
@@ -209,7 +213,7 @@ std::optional<std::string> handle_command(RunShared& run, const LinkEvent& event
     end_watch(run);
     take_own_size(run);
   }
-  return std::nullopt;
+  return ok_status();
 }
 
 bool stop_agent(RunShared& run, std::chrono::nanoseconds grace) {

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/status.h"
 #include "run/link/frames.h"
 #include "run/link/link.h"
 #include "run/session/run_shared.h"
@@ -34,8 +35,8 @@ namespace mossbank::run {
 inline constexpr std::chrono::seconds kHardKillAfter{3};
 
 // Handles one event. A failure that must end the link (a thread that could
-// not be started) comes back as its text; the link then ends with it.
-[[nodiscard]] std::optional<std::string> handle_command(RunShared& run, const LinkEvent& event);
+// not be started) comes back; the link then ends with it.
+[[nodiscard]] Status handle_command(RunShared& run, const LinkEvent& event);
 
 // The first stop: SIGHUP now and SIGKILL after `grace` (a job of the run that
 // the run's end cuts short); false when that job could not be started. A

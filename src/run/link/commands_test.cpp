@@ -29,17 +29,17 @@ class FakeAgent final : public AgentProcess {
     std::lock_guard lock(mutex_);
     resizes_.emplace_back(cols, rows);
   }
-  int kill(bool hard) override {
+  Status kill(bool hard) override {
     {
       std::lock_guard lock(mutex_);
       kills_.push_back(hard ? "SIGKILL" : "SIGHUP");
     }
     changed_.notify_all();
-    return 0;
+    return ok_status();
   }
-  int interrupt() override { return 0; }
+  Status interrupt() override { return ok_status(); }
   int32_t wait() override { return 0; }
-  int kill_group(bool) override { return 0; }
+  Status kill_group(bool) override { return ok_status(); }
 
   std::vector<Size> resizes() {
     std::lock_guard lock(mutex_);
@@ -107,7 +107,7 @@ class CommandsTest : public ::testing::Test {
   }
 
   void handle(const JsonValue& command) {
-    EXPECT_FALSE(handle_command(run, link_event::Command{command}).has_value());
+    EXPECT_TRUE(handle_command(run, link_event::Command{command}).ok());
   }
   void handle(const char* command) { handle(json(command)); }
 
@@ -368,7 +368,7 @@ TEST_F(CommandsTest, SizeRulesWithATerminalOfItsOwn) {
   EXPECT_TRUE(run.size.village_recorded && run.size.village_in_force);
   EXPECT_EQ(screen_size(), Size(90, 30));
   // The stream drops: the user's size again.
-  ASSERT_FALSE(handle_command(run, link_event::Dropped{}).has_value());
+  ASSERT_TRUE(handle_command(run, link_event::Dropped{}).ok());
   EXPECT_EQ(agent->resizes(), (std::vector<Size>{{90, 30}, {120, 40}}));
   EXPECT_FALSE(run.size.village_recorded || run.size.village_in_force);
 
@@ -395,7 +395,7 @@ TEST_F(CommandsTest, SizeRulesWithoutATerminalOfItsOwn) {
   // stdout was no terminal: the village sizes the run, and a dropped stream
   // leaves that size.
   handle(R"({"type":"resize","cols":90,"rows":30})");
-  ASSERT_FALSE(handle_command(run, link_event::Dropped{}).has_value());
+  ASSERT_TRUE(handle_command(run, link_event::Dropped{}).ok());
   handle(R"({"type":"own-size"})");
   EXPECT_EQ(agent->resizes(), std::vector<Size>{Size(90, 30)});
   EXPECT_EQ(screen_size(), Size(90, 30));
@@ -511,7 +511,7 @@ TEST_F(CommandsTest, UnwatchAndDroppedEndTheWatch) {
     run.publisher.last_size = std::make_pair(uint16_t{90}, uint16_t{30});
     const uint64_t generation = run.publisher.generation;
     if (dropped)
-      ASSERT_FALSE(handle_command(run, link_event::Dropped{}).has_value());
+      ASSERT_TRUE(handle_command(run, link_event::Dropped{}).ok());
     else
       handle(R"({"type":"unwatch"})");
     EXPECT_TRUE(subscriber->closed);
@@ -525,13 +525,13 @@ TEST_F(CommandsTest, UnwatchAndDroppedEndTheWatch) {
 
 TEST_F(CommandsTest, ReadyPostsActivityAndColoursAgain) {
   run.link.set_route(Route{daemon.port(), testing::TestDaemon::kToken});
-  ASSERT_FALSE(handle_command(run, link_event::Ready{}).has_value());
+  ASSERT_TRUE(handle_command(run, link_event::Ready{}).ok());
   EXPECT_TRUE(run.screen.post_now);
   EXPECT_TRUE(daemon.requests("POST").empty());  // nothing posted before
 
   run.activity.last_posted = json(R"({"working":true,"asked":false})");
   run.colours = json(R"({"background":"#1e1e1e"})");
-  ASSERT_FALSE(handle_command(run, link_event::Ready{}).has_value());
+  ASSERT_TRUE(handle_command(run, link_event::Ready{}).ok());
   auto posts = daemon.requests("POST");
   ASSERT_EQ(posts.size(), 2u);
   EXPECT_TRUE(posts[0].starts_with("POST /api/runs/run-1/activity "));

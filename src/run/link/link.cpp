@@ -20,6 +20,7 @@
 #include "run/link/commands.h"
 #include "run/link/posts.h"
 #include "run/link/sse.h"
+#include "platform/sockets.h"
 
 namespace mossbank::run {
 
@@ -64,21 +65,14 @@ std::optional<std::string> read_some(int fd, std::string& rest) {
 
 // Puts a duplicate of the stream's socket in the stream slot (or -1).
 void fill_stream_slot(LinkState& link, int fd) {
-#ifdef F_DUPFD_CLOEXEC
-  int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-#else
-  int copy = ::dup(fd);
-  if (copy >= 0) ::fcntl(copy, F_SETFD, FD_CLOEXEC);
-#endif
+  Result<UniqueFd> copy = platform::duplicate_fd(fd);
   std::lock_guard lock(link.stream_mutex);
-  if (link.command_stream_fd >= 0) ::close(link.command_stream_fd);
-  link.command_stream_fd = copy;
+  link.command_stream_fd = copy ? std::move(*copy) : UniqueFd();
 }
 
 void empty_stream_slot(LinkState& link) {
   std::lock_guard lock(link.stream_mutex);
-  if (link.command_stream_fd >= 0) ::close(link.command_stream_fd);
-  link.command_stream_fd = -1;
+  link.command_stream_fd.reset();
 }
 
 class Attempt {
@@ -87,15 +81,15 @@ class Attempt {
 
   // Steps of one attempt up to the stream's end; a failure text when the
   // handling of an event failed and the link must end.
-  std::optional<std::string> run() {
+  Status run() {
     LinkState& link = run_.link;
-    if (link.closed.load() || village_off(link.home)) return std::nullopt;
+    if (link.closed.load() || village_off(link.home)) return ok_status();
     std::optional<DaemonConfig> config = read_config(link.home);
-    if (!config) return std::nullopt;
-    if (!daemon_proves_itself(config->port, config->token)) return std::nullopt;
+    if (!config) return ok_status();
+    if (!daemon_proves_itself(config->port, config->token)) return ok_status();
     // The proof takes a while; a run that ended or detached meanwhile
     // registers nothing.
-    if (link.stop.load() || link.closed.load()) return std::nullopt;
+    if (link.stop.load() || link.closed.load()) return ok_status();
     Route route{config->port, config->token};
     link.set_route(route);
 
@@ -105,7 +99,7 @@ class Attempt {
       registration = run_.registration;
     }
     RunAnswer answer = send_run_request(link, route, "POST", std::string(kRunsPath), &registration);
-    if (!answer.answered || !is_success(answer.status)) return std::nullopt;
+    if (!answer.answered || !is_success(answer.status)) return ok_status();
     {
       std::lock_guard lock(link.route_mutex);
       link.registered = route;
@@ -114,20 +108,20 @@ class Attempt {
     const std::optional<std::string> head =
         request_head("GET", run_path(link.run_id, "/commands"), route.port,
                      {{"accept", "text/event-stream"}, {std::string(kTokenHeader), route.token}});
-    if (!head) return std::nullopt;
+    if (!head) return ok_status();
     auto connected = connect_loopback(route.port, settings_.connect_timeout);
     auto* socket = std::get_if<UniqueFd>(&connected);
-    if (socket == nullptr) return std::nullopt;
+    if (socket == nullptr) return ok_status();
     UniqueFd stream = std::move(*socket);
     // In the slot before anything can block on the socket: the run's end
     // sets the stop flag and then shuts what the slot holds.
     fill_stream_slot(link, stream.get());
-    if (link.stop.load()) return std::nullopt;
+    if (link.stop.load()) return ok_status();
 
-    if (!send_all(stream.get(), *head)) return std::nullopt;
-    if (!set_read_timeout(stream.get(), settings_.read_timeout)) return std::nullopt;
+    if (!send_all(stream.get(), *head)) return ok_status();
+    if (!set_read_timeout(stream.get(), settings_.read_timeout)) return ok_status();
     std::optional<StreamHead> answer_head = read_response_head(stream.get());
-    if (!answer_head || answer_head->head.status != 200) return std::nullopt;
+    if (!answer_head || answer_head->head.status != 200) return ok_status();
     bool chunked = false;
     for (const auto& [name, value] : answer_head->head.headers)
       if (name == "transfer-encoding" && ascii_lower(value).find("chunked") != std::string::npos)
@@ -140,12 +134,12 @@ class Attempt {
  private:
   enum class Next { go_on, end };
 
-  std::optional<std::string> read_body(int fd, std::string rest, bool chunked) {
+  Status read_body(int fd, std::string rest, bool chunked) {
     ChunkedDecoder body(ChunkedRules::stream(kMaxChunk));
     std::string data;
     for (;;) {
       std::optional<std::string> bytes = read_some(fd, rest);
-      if (!bytes || bytes->empty()) return std::nullopt;
+      if (!bytes || bytes->empty()) return ok_status();
       if (!chunked) {
         if (deliver(*bytes) == Next::end) return std::move(failure_);
         continue;
@@ -153,7 +147,7 @@ class Attempt {
       data.clear();
       const ChunkedDecoder::Status status = body.feed(*bytes, data);
       if (!data.empty() && deliver(data) == Next::end) return std::move(failure_);
-      if (status != ChunkedDecoder::Status::more) return std::nullopt;
+      if (status != ChunkedDecoder::Status::more) return ok_status();
     }
   }
 
@@ -186,7 +180,7 @@ class Attempt {
 
   Next hand_over(const LinkEvent& event) {
     failure_ = settings_.handle(run_, event);
-    return failure_ ? Next::end : Next::go_on;
+    return failure_ ? Next::go_on : Next::end;
   }
 
   static bool is_stop(const JsonValue& command) {
@@ -201,12 +195,12 @@ class Attempt {
   SseParser parser_;
   std::vector<SseEvent> events_;
   bool saw_ready_ = false;
-  std::optional<std::string> failure_;
+  Status failure_;  // what ended the stream, when handling an event failed
 };
 
 }  // namespace
 
-std::optional<std::string> run_link(RunShared& run, const LinkSettings& given) {
+Status run_link(RunShared& run, const LinkSettings& given) {
   LinkSettings settings = given;
   if (!settings.handle) settings.handle = handle_command;
   if (!settings.pause) {
@@ -223,17 +217,17 @@ std::optional<std::string> run_link(RunShared& run, const LinkSettings& given) {
       return settings.handle(run, link_event::Command{std::move(stop)});
     }
     Attempt attempt(run, settings);
-    std::optional<std::string> failure = attempt.run();
+    Status ended = attempt.run();
     if (attempt.saw_ready()) counter = 0;
     empty_stream_slot(link);
     link.set_route(std::nullopt);
-    if (failure) return failure;
+    if (!ended) return ended;
     if (link.stop.load()) break;
-    if (auto dropped = settings.handle(run, link_event::Dropped{})) return dropped;
+    if (Status dropped = settings.handle(run, link_event::Dropped{}); !dropped) return dropped;
     if (!settings.pause(run, settings.delays[std::min<size_t>(counter, 3)])) break;
     ++counter;
   }
-  return std::nullopt;
+  return ok_status();
 }
 
 void stop_link(RunShared& run) {
@@ -249,7 +243,7 @@ std::optional<Route> registered_route(LinkState& link) {
 
 void shut_command_stream(LinkState& link) {
   std::lock_guard lock(link.stream_mutex);
-  if (link.command_stream_fd >= 0) ::shutdown(link.command_stream_fd, SHUT_RDWR);
+  if (link.command_stream_fd) ::shutdown(link.command_stream_fd.get(), SHUT_RDWR);
 }
 
 }  // namespace mossbank::run

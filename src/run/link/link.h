@@ -28,6 +28,7 @@
 #include <variant>
 
 #include "base/json.h"
+#include "base/status.h"
 #include "run/session/run_shared.h"
 
 namespace mossbank::run {
@@ -54,13 +55,13 @@ struct LinkSettings {
   // the run's waker, until the delay passes or the stop flag is set.
   std::function<bool(RunShared&, std::chrono::milliseconds)> pause;
   // Where events go. Default: handle_command.
-  std::function<std::optional<std::string>(RunShared&, const LinkEvent&)> handle;
+  std::function<Status(RunShared&, const LinkEvent&)> handle;
 };
 
 // The thread's body. Returns when the stop flag is seen, after a tray stop,
-// or with the text of a failure that ended it (the run notes it under
+// or with the failure that ended it (the run notes its text under
 // "village's commands").
-std::optional<std::string> run_link(RunShared& run, const LinkSettings& settings = {});
+Status run_link(RunShared& run, const LinkSettings& settings = {});
 
 // Ends the link: sets its stop flag, shuts the command stream and wakes the
 // wait between attempts. The link may still finish a proof or registration

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -27,7 +28,7 @@ using testing::kPatience;
 // What the link handed over, as text: "command <json>", "ready", "dropped".
 class Recorder {
  public:
-  std::optional<std::string> handle(const LinkEvent& event) {
+  Status handle(const LinkEvent& event) {
     std::string text;
     if (const auto* c = std::get_if<link_event::Command>(&event))
       text = "command " + to_js_json(c->value);
@@ -40,7 +41,7 @@ class Recorder {
       events_.push_back(text);
     }
     changed_.notify_all();
-    return std::nullopt;
+    return ok_status();
   }
 
   // Waits until `n` events arrived; all of them.
@@ -122,7 +123,7 @@ class LinkTest : public ::testing::Test {
   LinkSettings settings;
   Recorder recorder;
   std::thread link_thread;
-  std::optional<std::string> result;
+  Status result;
 };
 
 TEST_F(LinkTest, RegistersAndOpensTheStreamWithExactHeads) {
@@ -164,7 +165,7 @@ TEST_F(LinkTest, RegistersAndOpensTheStreamWithExactHeads) {
   ASSERT_TRUE(registered_route(run.link).has_value());
   EXPECT_EQ(registered_route(run.link)->port, daemon.port());
   EXPECT_EQ(registered_route(run.link)->token, TestDaemon::kToken);
-  EXPECT_FALSE(result.has_value());
+  EXPECT_TRUE(result.ok()) << result.text;
 }
 
 TEST_F(LinkTest, EventsThroughChunks) {
@@ -244,7 +245,7 @@ TEST_F(LinkTest, DelaysGrowAndStartOverAfterReady) {
       });
     Pauses pauses(c.delays.size());
     LinkSettings s;
-    s.handle = [](RunShared&, const LinkEvent&) { return std::optional<std::string>(); };
+    s.handle = [](RunShared&, const LinkEvent&) { return ok_status(); };
     s.pause = pauses.hook();
     run_link(r, s);
     EXPECT_EQ(pauses.delays(), c.delays) << c.what;
@@ -320,7 +321,7 @@ TEST_F(LinkTest, RunEndingShutsAnOpenStream) {
   finish();
   EXPECT_EQ(recorder.events(), std::vector<std::string>{"ready"});
   std::lock_guard lock(run.link.stream_mutex);
-  EXPECT_EQ(run.link.command_stream_fd, -1);
+  EXPECT_FALSE(run.link.command_stream_fd);
 }
 
 TEST_F(LinkTest, RefusedPostShutsTheStreamAndTheLinkProvesAgain) {
@@ -366,7 +367,7 @@ TEST_F(LinkTest, VillageOff) {
     LinkSettings s;
     s.handle = [&](RunShared&, const LinkEvent& e) { return events.handle(e); };
     s.pause = pauses.hook();
-    EXPECT_FALSE(run_link(r, s).has_value());
+    EXPECT_TRUE(run_link(r, s).ok());
     EXPECT_EQ(events.events(), c.events) << c.what;
     EXPECT_EQ(d.requests("").size(), 0u) << c.what;
   }
@@ -428,11 +429,12 @@ TEST_F(LinkTest, FailedHandlingEndsTheLink) {
     c.write(chunk("event: command\ndata: {\"type\":\"stop\"}\n\nevent: ready\n\n"));
   });
   settings.handle = [](RunShared&, const LinkEvent&) {
-    return std::optional<std::string>("failed to spawn thread");
+    return failure(EAGAIN, "failed to spawn thread");
   };
   start();
   finish();
-  EXPECT_EQ(result, std::optional<std::string>("failed to spawn thread"));
+  EXPECT_EQ(result.code, EAGAIN);
+  EXPECT_EQ(result.text, "failed to spawn thread");
   EXPECT_FALSE(run.link.copy_route().has_value());
 }
 

@@ -14,9 +14,11 @@
 #include <functional>
 #include <variant>
 
+#include "base/unique_fd.h"
 #include "daemon/daemon_api.h"
 #include "daemon/home.h"
 #include "daemon/http_client.h"
+#include "platform/sockets.h"
 #include "run/session/run_shared.h"
 
 namespace mossbank::run {
@@ -167,13 +169,12 @@ bool start_job(RunShared& run, std::chrono::milliseconds delay,
 }
 
 void keep_in_slot(LinkState& link, int socket) {
-  const int copy = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
-  int old = -1;
+  Result<UniqueFd> copy = platform::duplicate_fd(socket);
+  UniqueFd old;
   {
     std::lock_guard lock(link.stream_mutex);
-    old = std::exchange(link.output_stream_fd, copy);
+    old = std::exchange(link.output_stream_fd, copy ? std::move(*copy) : UniqueFd());
   }
-  if (old >= 0) ::close(old);
 }
 
 void attached_stream_ended(RunShared& run, const std::weak_ptr<OutputStream>& weak) {
@@ -496,14 +497,12 @@ void retire_stream(RunShared& run, uint64_t generation,
 
 void close_output_stream(RunShared& run) {
   LinkState& link = run.link;
-  int fd = -1;
+  UniqueFd fd;
   {
     std::lock_guard lock(link.stream_mutex);
-    fd = std::exchange(link.output_stream_fd, -1);
+    fd = std::exchange(link.output_stream_fd, UniqueFd());
   }
-  if (fd < 0) return;
-  ::shutdown(fd, SHUT_RDWR);
-  ::close(fd);
+  if (fd) ::shutdown(fd.get(), SHUT_RDWR);
 }
 
 void finish_output_stream(RunShared& run, std::chrono::milliseconds bound) {

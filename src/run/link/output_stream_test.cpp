@@ -471,12 +471,12 @@ TEST(OutputStreamSlot, CloseTakesTheAttachedSocketOut) {
   r.wait_attached(0);
   {
     std::lock_guard lock(r.run->link.stream_mutex);
-    EXPECT_GE(r.run->link.output_stream_fd, 0);
+    EXPECT_TRUE(r.run->link.output_stream_fd);
   }
   close_output_stream(*r.run);
   {
     std::lock_guard lock(r.run->link.stream_mutex);
-    EXPECT_EQ(r.run->link.output_stream_fd, -1);
+    EXPECT_FALSE(r.run->link.output_stream_fd);
   }
   r.server.wait_for([](const auto& s) { return s[0].closed; });
   EXPECT_TRUE(r.server.streams()[0].closed);

@@ -5,15 +5,15 @@
 #include "run/link/posts.h"
 #include "run/session/pty_agent.h"
 #include "run/requests/typing.h"
+#include "screen/agent_profiles.h"
 #include "screen/approval.h"
+#include "screen/command_line.h"
 #include "screen/input_pane.h"
 #include "screen/terminal_reader.h"
 
 namespace mossbank::run {
 
 namespace {
-
-constexpr std::string_view kClaude = "claude";
 
 bool flag(const JsonValue& command, const char* key) {
   const JsonValue* value = json_member(command, key);
@@ -41,7 +41,7 @@ void mark_village_talk(RunShared& run) {
   if (body && run.poster) run.poster->post("/activity", std::move(*body));
 }
 
-ReceiptRead read_box_after_talk(RunShared& run, std::string_view text) {
+ReceiptRead read_box_after_talk(RunShared& run, std::string_view agent, std::string_view text) {
   std::string plain;
   TerminalCursor cursor;
   {
@@ -51,7 +51,7 @@ ReceiptRead read_box_after_talk(RunShared& run, std::string_view text) {
   }
   ReceiptRead read;
   read.text_gone = screen::cursor_at_prompt_start(plain, cursor.col, cursor.row) ||
-                   !screen::input_shows_text(plain, text, is_shell_text(text));
+                   !screen::input_shows_text(plain, text, screen::is_shell_text(text));
   if (read.text_gone) {
     read.working = screen::pane_is_busy(plain);
     if (!read.working) {
@@ -59,20 +59,21 @@ ReceiptRead read_box_after_talk(RunShared& run, std::string_view text) {
       read.working = run.activity.working;
     }
   } else {
-    read.question = screen::awaiting_approval(kClaude, plain);
+    read.question = screen::awaiting_approval(agent, plain);
   }
   return read;
 }
 
-// Watches Claude Code's box until the prompt is taken, a question shows or
-// five seconds pass.
-Receipt watch_receipt(RunShared& run, const VillageRequest& request, std::string_view text) {
+// Watches the agent's box (Claude Code's: the agents whose row asks for
+// receipts) until the prompt is taken, a question shows or five seconds pass.
+Receipt watch_receipt(RunShared& run, const VillageRequest& request, std::string_view agent,
+                      std::string_view text) {
   hold_state_briefly(run);
   const auto start = std::chrono::steady_clock::now();
   ReceiptWatch watch;
   for (;;) {
     const bool current = request_still_current(run, request) && !run.gate.interrupt.load();
-    const ReceiptRead read = current ? read_box_after_talk(run, text) : ReceiptRead{};
+    const ReceiptRead read = current ? read_box_after_talk(run, agent, text) : ReceiptRead{};
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     if (std::optional<Receipt> receipt = watch.next(current, read, elapsed)) return *receipt;
@@ -126,10 +127,13 @@ void serve_village_request(RunShared& run, const VillageRequest& request) {
   if (type == "interrupt") hold_state_briefly(run);
 
   bool receipts = false;
+  std::string agent;
   if (type == "talk" && word == outcome::kSent) {
     mark_village_talk(run);
     std::lock_guard lock(run.screen_mutex);
-    receipts = run.screen.agent == kClaude;
+    agent = run.screen.agent;
+    const screen::AgentProfile* profile = screen::agent_profile(agent);
+    receipts = profile != nullptr && profile->receipts;
   }
   if (!receipts) run.gate.busy.store(false);
 
@@ -139,7 +143,7 @@ void serve_village_request(RunShared& run, const VillageRequest& request) {
     run.gate.busy.store(false);
     return;
   }
-  const Receipt receipt = watch_receipt(run, request, text);
+  const Receipt receipt = watch_receipt(run, request, agent, text);
   run.gate.busy.store(false);
   report_run(run.link, "/talk-receipt", talk_receipt_body(request.request_id, receipt));
 }

@@ -3,17 +3,15 @@
 #include <chrono>
 #include <optional>
 
-#include "base/text.h"
 #include "base/utf8.h"
 #include "run/requests/requests.h"
-#include "run/requests/slash_popups.h"
 #include "screen/agent_menu.h"
+#include "screen/agent_profiles.h"
 #include "screen/approval.h"
 #include "screen/command_line.h"
 #include "screen/input_boxes.h"
 #include "screen/input_pane.h"
-#include "screen/terminal_reader.h"
-#include "screen/text_utils.h"
+#include "screen/slash_popups.h"
 #include "screen/typing_profile.h"
 
 namespace mossbank::run {
@@ -23,7 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace words = outcome;
 
-constexpr std::string_view kClaude = "claude";
 constexpr int kClearPasses = 3;
 constexpr auto kAfterClearing = 300ms;
 constexpr auto kPasteModeAgain = 150ms;
@@ -84,37 +81,24 @@ size_t char_count(std::string_view text) {
 // draft still shows after the last.
 bool clear_draft(RunShared& run, const VillageRequest& request) {
   View view = marked_view(run);
-  const std::string draft = screen::read_command(view.text, false, view.cursor, false);
+  const std::string draft = screen::read_command(view.text, {.cursor = view.cursor});
   for (int pass = 0; pass < kClearPasses; ++pass) {
     const bool box = screen::has_claude_prompt_box(view.text, false);
-    if (!box || (pass > 0 && !text_in_command_line(draft, view.text))) return true;
+    if (!box || (pass > 0 && !screen::text_in_command_line(draft, view.text))) return true;
     if (!request_still_current(run, request)) return true;
-    type_keys(run, clear_draft_keys(std::max<size_t>(claude_box_rows(view.text), 1)));
+    type_keys(run, clear_draft_keys(std::max<size_t>(screen::claude_box_rows(view.text), 1)));
     forget_hand_draft(run);
     run.waker.sleep_for(kAfterClearing);
     view = marked_view(run);
   }
   return !(screen::has_claude_prompt_box(view.text, false) &&
-           text_in_command_line(draft, view.text));
+           screen::text_in_command_line(draft, view.text));
 }
 
 // Whether the box shows exactly the text (or the marker of a collapsed paste).
 bool box_shows_text(const View& view, std::string_view text, bool shell) {
-  if (!screen::input_shows_text(view.text, text, shell)) return false;
-  const std::string command =
-      strip_white_space(screen::read_command(view.text, shell, view.cursor, false));
-  return command == strip_white_space(text) || pasted_marker_pattern.is_match(command);
-}
-
-// Whether the text, taken back, still shows in a row of the screen.
-bool text_left_behind(std::string_view screen_text, std::string_view text,
-                      std::string_view command) {
-  const std::string ending = " " + std::string(command);
-  for (const std::string& row : screen::split_lines(screen_text)) {
-    const std::string_view trimmed = trim_end_js(row);
-    if (trimmed.ends_with(ending) || js_trim(row) == text) return true;
-  }
-  return false;
+  return screen::input_shows_text(view.text, text, shell) &&
+         screen::command_line_shows(view.text, {.shell_mode = shell, .cursor = view.cursor}, text);
 }
 
 }  // namespace
@@ -138,46 +122,6 @@ std::string text_keys(std::string_view prefix, std::string_view text) {
   return keys;
 }
 
-bool is_shell_text(std::string_view text) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t next = pos;
-    if (!is_unicode_space(next_code_point(text, next))) break;
-    pos = next;
-  }
-  return text.substr(pos).starts_with('!');
-}
-
-std::string strip_white_space(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t pos = 0; pos < text.size();) {
-    const size_t start = pos;
-    if (!is_unicode_space(next_code_point(text, pos))) out.append(text.substr(start, pos - start));
-  }
-  return out;
-}
-
-bool text_in_command_line(std::string_view draft, std::string_view screen_text) {
-  const std::string command =
-      strip_white_space(screen::read_command(screen_text, false, std::nullopt, false));
-  if (command.empty()) return false;
-  for (const std::string& line : screen::split_lines(draft)) {
-    const std::string squashed = strip_white_space(line);
-    if (!squashed.empty() && command.find(squashed) != std::string::npos) return true;
-  }
-  return false;
-}
-
-size_t claude_box_rows(std::string_view screen_text) {
-  const std::vector<std::string> rows = screen::screen_text_rows(screen_text);
-  const std::optional<size_t> prompt = screen::find_prompt_row(rows, false);
-  if (!prompt) return 0;
-  for (size_t k = *prompt + 1; k < rows.size(); ++k)
-    if (screen::is_rule_row(rows[k])) return k - *prompt;
-  return 1;
-}
-
 std::string type_into_agent(RunShared& run, const VillageRequest& request, std::string_view text,
                             TypingFlags flags) {
   auto word = [](std::string_view w) { return std::string(w); };
@@ -185,8 +129,11 @@ std::string type_into_agent(RunShared& run, const VillageRequest& request, std::
 
   View view = plain_view(run);
   const std::string agent = view.agent;
-  const bool claude = agent == kClaude;
-  const bool shell = is_shell_text(text);
+  const screen::AgentProfile* profile = screen::agent_profile(agent);
+  // Claude Code's prompt box: drafts it can clear, and its shell mode.
+  const bool claude =
+      profile != nullptr && profile->input_box == screen::InputBoxKind::kClaudePrompt;
+  const bool shell = screen::is_shell_text(text);
 
   // Claude Code's shell mode takes one line, and only when asked for.
   if (claude && shell && (!flags.shell || has_line_break(text))) return word(words::kUnsupported);
@@ -204,7 +151,7 @@ std::string type_into_agent(RunShared& run, const VillageRequest& request, std::
   if (draft && !flags.force) return word(words::kDraft);
   const std::string_view prefix = draft ? " " : "";
 
-  const std::optional<std::string> command = slash_command_word(text);
+  const std::optional<std::string> command = screen::slash_command_word(text);
   view = plain_view(run);
   if (!input_box(view, false)) {
     return word(claude && screen::is_shell_mode_prompt(view.text) ? words::kDraft
@@ -221,11 +168,13 @@ std::string type_into_agent(RunShared& run, const VillageRequest& request, std::
   }
 
   // One of the agent's own dialogs is open: nothing may be typed there.
-  const SlashPopupEntry* popups = command ? agent_entry(agent) : nullptr;
-  if (popups != nullptr && match_agent_texts(agent, view.text)) return word(words::kPermission);
+  const screen::SlashPopupRule* popups =
+      command && profile != nullptr ? profile->slash_popup : nullptr;
+  if (popups != nullptr && screen::dialog_open(*popups, view.text)) return word(words::kPermission);
 
   if (has_line_break(text)) {
-    if (screen::typing_profile(agent).typing == 2) return word(words::kUnsupported);
+    if (screen::typing_profile(agent).typing == screen::Typing::kOneLine)
+      return word(words::kUnsupported);
     const bool at_first_look = bracketed_paste_on(run);
     if (!at_first_look) {
       run.waker.sleep_for(kPasteModeAgain);
@@ -248,12 +197,13 @@ std::string type_into_agent(RunShared& run, const VillageRequest& request, std::
     bool shown = false;
     for (int look = 0; look < kPopupLooks && !shown; ++look) {
       if (look > 0 && !run.waker.sleep_for(kPopupLook)) break;
-      shown = popup_command(*popups, plain_view(run).text) == command;
+      shown = screen::popup_command(*popups, plain_view(run).text) == command;
     }
     if (!shown) {
       type_keys(run, std::string(char_count(text), '\x7f'));
       run.waker.sleep_for(kAfterTakingBack);
-      if (text_left_behind(plain_view(run).text, text, *command)) return word(words::kDraft);
+      if (screen::text_left_behind(plain_view(run).text, text, *command))
+        return word(words::kDraft);
       forget_hand_draft(run);
       return word(words::kNoPopup);
     }

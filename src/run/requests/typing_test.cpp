@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "run/testing/test_files.h"
+#include "screen/command_line.h"
 #include "terminal/terminal.h"
 
 namespace mossbank::run {
@@ -35,27 +36,10 @@ TEST(TypingKeys, ClearingAndText) {
   for (const Case& c : cases) EXPECT_EQ(text_keys(c.prefix, c.text), c.keys) << c.text;
 }
 
-TEST(TypingText, ShellTextsAndWhiteSpace) {
-  struct Case {
-    const char* text;
-    bool shell;
-    const char* stripped;
-  };
-  const std::vector<Case> cases = {
-      {"!ls -l", true, "!ls-l"},
-      {" \t!ls", true, "!ls"},
-      {"\u3000\u00a0!x", true, "!x"},  // Unicode blanks lead too
-      {"a !b", false, "a!b"},
-      {"", false, ""},
-      {"one\ntwo\x0b three\u2028", false, "onetwothree"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(is_shell_text(c.text), c.shell) << c.text;
-    EXPECT_EQ(strip_white_space(c.text), c.stripped) << c.text;
-  }
-}
-
+// The box readers that typing waits on, on screens the terminal drew.
 TEST(TypingScreens, TheDraftInClaudesBox) {
+  using screen::claude_box_rows;
+  using screen::text_in_command_line;
   const std::string wrapped = claude_screen("typed-long-wrapped-80x24");
   const std::string idle = claude_screen("idle-80x24");
   const std::string approval = claude_screen("approval-bash-80x24");

@@ -1,5 +1,7 @@
 #include "run/session/activity.h"
 
+#include <algorithm>
+
 namespace mossbank::run {
 
 namespace {
@@ -13,12 +15,32 @@ constexpr double kResizeQuiet = 1000;
 constexpr double kAskedWindow = 60000;
 constexpr double kLapse = 2500;
 
+// Drops the samples of a second ago and more. In time order they are the
+// oldest at the front, so a piece costs the same however many came in the
+// last second; a clock that stepped back has all of them looked at.
+void drop_old_samples(ActivityRecord& r, double now) {
+  auto old = [&](const std::pair<double, size_t>& s) { return now - s.first >= kSampleWindow; };
+  if (r.samples_in_order) {
+    while (!r.samples.empty() && old(r.samples.front())) {
+      r.sample_bytes -= r.samples.front().second;
+      r.samples.pop_front();
+    }
+    return;
+  }
+  std::erase_if(r.samples, old);
+  r.sample_bytes = 0;
+  for (const auto& s : r.samples) r.sample_bytes += s.second;
+  r.samples_in_order =
+      std::is_sorted(r.samples.begin(), r.samples.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
 std::optional<ActivityChange> count_piece(ActivityRecord& r, double now, size_t length) {
-  std::erase_if(r.samples, [&](const auto& s) { return now - s.first >= kSampleWindow; });
+  drop_old_samples(r, now);
+  if (!r.samples.empty() && now < r.samples.back().first) r.samples_in_order = false;
   r.samples.emplace_back(now, length);
-  size_t sum = 0;
-  for (const auto& s : r.samples) sum += s.second;
-  if (sum < kWorkingBytes) return std::nullopt;
+  r.sample_bytes += length;
+  if (r.sample_bytes < kWorkingBytes) return std::nullopt;
   r.last_busy_at = now;
   if (r.working) return std::nullopt;
   r.working = true;

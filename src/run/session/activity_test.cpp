@@ -37,6 +37,16 @@ TEST(Activity, SamplesOlderThanASecondDoNotCount) {
   EXPECT_TRUE(decide_activity(r, T + 1500, 100));
 }
 
+// The wall clock stepped back between pieces: the second's sum still leaves
+// out exactly the pieces a second old or more.
+TEST(Activity, ASecondsSumAfterTheClockSteppedBack) {
+  ActivityRecord r;
+  EXPECT_EQ(decide_activity(r, T + 1000, 200), std::nullopt);
+  EXPECT_EQ(decide_activity(r, T, 40), std::nullopt);         // back by a second
+  EXPECT_EQ(decide_activity(r, T + 1500, 30), std::nullopt);  // 200 + 30: T's 40 is old
+  EXPECT_TRUE(decide_activity(r, T + 1600, 30));              // 200 + 30 + 30
+}
+
 TEST(Activity, ResizeRedrawIsQuiet) {
   ActivityRecord r;
   r.last_resize_at = T;

@@ -14,7 +14,6 @@
 #include <map>
 
 #include "platform/pty_spawn.h"
-#include "run/start/messages.h"
 
 namespace mossbank::run {
 
@@ -35,8 +34,8 @@ class PtyAgent final : public AgentProcess {
     platform::set_terminal_size(master_->fd.get(), cols, rows);
   }
 
-  int kill(bool hard) override { return send_signal(hard ? SIGKILL : SIGHUP); }
-  int interrupt() override { return send_signal(SIGINT); }
+  Status kill(bool hard) override { return send_signal(hard ? SIGKILL : SIGHUP); }
+  Status interrupt() override { return send_signal(SIGINT); }
 
   int32_t wait() override {
     std::lock_guard lock(child_mutex_);
@@ -56,18 +55,19 @@ class PtyAgent final : public AgentProcess {
     return 1;
   }
 
-  int kill_group(bool force) override {
-    if (pid_ == 0 || reaped_.load()) return 0;
+  Status kill_group(bool force) override {
     const int sig = force ? SIGKILL : SIGTERM;
-    mark_sent(sig);
-    return ::kill(-static_cast<pid_t>(pid_), sig) == 0 ? 0 : errno;
+    return signal_child(-static_cast<pid_t>(pid_), sig);
   }
 
  private:
-  int send_signal(int sig) {
-    if (pid_ == 0 || reaped_.load()) return 0;
+  Status send_signal(int sig) { return signal_child(static_cast<pid_t>(pid_), sig); }
+  // `target` is the child's pid, or its negation for its process group.
+  Status signal_child(pid_t target, int sig) {
+    if (pid_ == 0 || reaped_.load()) return ok_status();
     mark_sent(sig);
-    return ::kill(static_cast<pid_t>(pid_), sig) == 0 ? 0 : errno;
+    if (::kill(target, sig) != 0) return os_failure(errno);
+    return ok_status();
   }
   void mark_sent(int sig) { sent_.fetch_or(uint64_t{1} << sig); }
 
@@ -136,15 +136,15 @@ std::vector<std::string> agent_environment(
   return out;
 }
 
-std::variant<StartedAgent, std::string> start_agent(const AgentCommand& command) {
-  platform::SpawnedPty spawned =
+Result<StartedAgent> start_agent(const AgentCommand& command) {
+  Result<platform::SpawnedPty> spawned =
       platform::spawn_in_pty(command.path, command.argv, agent_environment(command.environment),
                              command.cwd, command.cols, command.rows);
-  if (spawned.error != 0) return os_error_text(spawned.error);
+  if (!spawned) return spawned.status();
   StartedAgent started;
   started.master = std::make_shared<PtyMaster>();
-  started.master->fd.reset(spawned.master);
-  started.process = std::make_shared<PtyAgent>(spawned.pid, started.master);
+  started.master->fd = std::move(spawned->master);
+  started.process = std::make_shared<PtyAgent>(spawned->pid, started.master);
   started.input = std::make_shared<AgentInput>(started.master);
   return started;
 }

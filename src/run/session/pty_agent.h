@@ -5,9 +5,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "base/status.h"
 #include "base/unique_fd.h"
 #include "run/session/agent_process.h"
 
@@ -51,9 +51,9 @@ struct StartedAgent {
   std::shared_ptr<PtyMaster> master;  // the pump reads it
 };
 
-// Opens the pty, spawns the agent on it; on failure the system's error
-// text with its number ("Permission denied (os error 13)").
-std::variant<StartedAgent, std::string> start_agent(const AgentCommand& command);
+// Opens the pty, spawns the agent on it; the operating system's failure
+// otherwise.
+Result<StartedAgent> start_agent(const AgentCommand& command);
 
 // The environment as the agent gets it: sorted by name (stable; of equal
 // names the later wins), with SHELL set to the login shell when missing.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/files.h"
+#include "platform/process.h"
 #include "run/session/activity.h"
 #include "run/link/posts.h"
 #include "run/link/publisher.h"
@@ -24,6 +25,12 @@ constexpr size_t kReadSize = 65536;
 // How far the screen may fall behind the user's terminal before the pump
 // waits for it.
 constexpr size_t kMaxUnfed = 1 << 20;
+// Output this small (an echo, a redrawn status line) the pump puts on the
+// screen itself: feeding it costs less than waking the feeder's thread.
+constexpr size_t kFeedHere = 2048;
+// While more output is ready at once, the feeder is woken only once this
+// much waits for it, so that a burst costs a few wake-ups, not one a read.
+constexpr size_t kWakeAt = 128 << 10;
 
 // Feeds the emulator on a thread of its own: the user's terminal then gets
 // the agent's output at the pace of a plain copy, while the screen follows
@@ -45,19 +52,47 @@ class ScreenFeeder {
     thread_.join();
   }
 
-  // Hands the text over and counts it; true when the feeder waits for
-  // work and must be woken (wake()). The wake-up is left to the caller so
-  // that the user's terminal gets the bytes first: a wake-up costs a system
-  // call, and the woken thread may take the caller's core.
-  [[nodiscard]] bool push(std::string_view text) {
+  // What a push left for the feeder.
+  struct Unfed {
+    bool idle = false;  // the feeder waits: the text stays unfed until woken
+    size_t size = 0;    // the bytes not yet taken by the feeder
+  };
+
+  // Hands the text over and counts it. The wake-up is left to the caller
+  // (wake(), or feed_here()) so that the user's terminal gets the bytes
+  // first: a wake-up costs a system call, and the woken thread may take the
+  // caller's core.
+  Unfed push(std::string_view text) {
     std::unique_lock lock(run_->feeder_mutex);
     room_.wait(lock, [&] { return unfed_.size() < kMaxUnfed; });
     unfed_.append(text);
     run_->screen_handed += text.size();
-    return idle_;
+    return {idle_, unfed_.size()};
   }
 
   void wake() { run_->feeder_ready.notify_one(); }
+
+  // Feeds a small hand-over on the caller's thread while the feeder waits;
+  // false when it is left to the feeder: too large, the feeder at work, the
+  // screen held by someone else, or replies to send (the agent's input
+  // could block the only reader of its output).
+  bool feed_here() {
+    RunShared& run = *run_;
+    if (!run.has_own_terminal.load()) return false;
+    std::unique_lock screen_lock(run.screen_mutex, std::try_to_lock);
+    if (!screen_lock) return false;
+    {
+      // screen -> feeder, the order the two locks take.
+      std::lock_guard lock(run.feeder_mutex);
+      if (!idle_ || unfed_.empty() || unfed_.size() > kFeedHere) return false;
+      here_.swap(unfed_);
+      unfed_.clear();
+    }
+    feed_locked(here_);
+    screen_lock.unlock();
+    run.screen_fed_cv.notify_all();
+    return true;
+  }
 
  private:
   void loop() {
@@ -82,21 +117,7 @@ class ScreenFeeder {
     std::string replies;
     {
       std::lock_guard screen_lock(run.screen_mutex);
-      Terminal& t = run.screen.terminal;
-      if (run.has_own_terminal.load()) {
-        terminal_process(t, text);
-      } else {
-        terminal_capture_replies(t);
-        terminal_process(t, text);
-        replies = terminal_take_replies(t);
-      }
-      run.screen_changed_locked();
-      run.screen_fed += text.size();
-      // The frame is queued while the screen is held, so that a snapshot
-      // taken under the same lock is followed by exactly the frames after it.
-      std::lock_guard publisher_lock(run.publisher_mutex);
-      run.publisher.published += text.size();
-      publish_frame(run, data_frame(text));
+      replies = feed_locked(text);
     }
     run.screen_fed_cv.notify_all();
     // Answers to the agent's queries, when no terminal of the user's is
@@ -104,10 +125,34 @@ class ScreenFeeder {
     if (!replies.empty()) input_->write(replies);
   }
 
+  // Under the screen lock; the replies to the agent's queries when the run
+  // has no terminal of its own.
+  std::string feed_locked(std::string_view text) {
+    RunShared& run = *run_;
+    std::string replies;
+    Terminal& t = run.screen.terminal;
+    if (run.has_own_terminal.load()) {
+      terminal_process(t, text);
+    } else {
+      terminal_capture_replies(t);
+      terminal_process(t, text);
+      replies = terminal_take_replies(t);
+    }
+    run.screen_changed_locked();
+    run.screen_fed += text.size();
+    // The frame is queued while the screen is held, so that a snapshot
+    // taken under the same lock is followed by exactly the frames after it.
+    std::lock_guard publisher_lock(run.publisher_mutex);
+    run.publisher.published += text.size();
+    publish_frame(run, data_frame(text));
+    return replies;
+  }
+
   std::shared_ptr<RunShared> run_;
   std::shared_ptr<AgentInput> input_;
   std::condition_variable room_;  // with run_->feeder_mutex
   std::string unfed_;
+  std::string here_;  // feed_here's batch, on the pump's thread
   bool idle_ = false;
   bool closed_ = false;
   std::thread thread_;
@@ -116,16 +161,9 @@ class ScreenFeeder {
 }  // namespace
 
 PumpControl::PumpControl() {
-  int fds[2];
-#if defined(__APPLE__)
-  if (pipe(fds) == 0) {
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#else
-  if (pipe2(fds, O_CLOEXEC) == 0) {
-#endif
-    wake_read_.reset(fds[0]);
-    wake_write_.reset(fds[1]);
+  if (Result<platform::PipeEnds> ends = platform::make_pipe()) {
+    wake_read_ = std::move(ends->read);
+    wake_write_ = std::move(ends->write);
   }
 }
 
@@ -146,6 +184,11 @@ void run_output_pump(const std::shared_ptr<RunShared>& run,
   Utf8Repair repair;
   ScreenFeeder feeder(run, input);
   std::optional<std::chrono::steady_clock::time_point> drain_until;
+  // Output handed over while the feeder waits, its wake-up put off while
+  // more output is ready at once.
+  bool wake_owed = false;
+  // The last read was a burst's (large): more is likely there already.
+  bool read_at_once = false;
   const int fd = master->fd.get();
   for (;;) {
     if (control.exited() && !drain_until)
@@ -157,26 +200,37 @@ void run_output_pump(const std::shared_ptr<RunShared>& run,
       if (left.count() <= 0) return;
       timeout = static_cast<int>(left.count());
     }
-    pollfd fds[2] = {{fd, POLLIN, 0}, {control.wake_fd(), POLLIN, 0}};
-    int ready = poll(fds, control.wake_fd() >= 0 ? 2 : 1, timeout);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (ready == 0) return;  // the drain is over
-    if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
-      if (fds[1].revents != 0) {
-        char sink[64];
-        ssize_t ignored = read(control.wake_fd(), sink, sizeof sink);
-        (void)ignored;
+    // In a burst the next read goes first: a poll each read would double
+    // the system calls of a plain copy.
+    if (!read_at_once) {
+      pollfd fds[2] = {{fd, POLLIN, 0}, {control.wake_fd(), POLLIN, 0}};
+      int ready = poll(fds, control.wake_fd() >= 0 ? 2 : 1, wake_owed ? 0 : timeout);
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        return;
       }
-      continue;
+      if (ready == 0 && wake_owed) {  // the burst is over: the screen catches up
+        feeder.wake();
+        wake_owed = false;
+        continue;
+      }
+      if (ready == 0) return;  // the drain is over
+      if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+        if (fds[1].revents != 0) {
+          char sink[64];
+          ssize_t ignored = read(control.wake_fd(), sink, sizeof sink);
+          (void)ignored;
+        }
+        continue;
+      }
     }
+    read_at_once = false;
     ssize_t n = read(fd, buffer.data(), buffer.size());
     // The master is non-blocking (for the agent's input): a read that finds
     // nothing after all waits again.
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) return;  // end of file, or EIO once the agent's side is closed
+    read_at_once = static_cast<size_t>(n) > kFeedHere;
 
     const std::string_view text =
         repair.feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
@@ -184,12 +238,18 @@ void run_output_pump(const std::shared_ptr<RunShared>& run,
     // reads a screen older than the user's (and never waits on a terminal
     // the user paused).
     if (!text.empty()) {
-      const bool wake = feeder.push(text);
+      const ScreenFeeder::Unfed unfed = feeder.push(text);
       {
         std::lock_guard lock(*target.stdout_mutex);
         write_all(target.stdout_fd, text);
       }
-      if (wake) feeder.wake();
+      if (unfed.idle && !feeder.feed_here()) {
+        wake_owed = true;
+        if (unfed.size >= kWakeAt) {
+          feeder.wake();
+          wake_owed = false;
+        }
+      }
     }
     control.note_read();
 

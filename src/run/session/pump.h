@@ -1,11 +1,14 @@
 // The output pump, the run's thread "output": the only reader of the
-// agent's pseudo-terminal. Each read goes, in this order, to the emulator's
-// feeder, to the user's terminal (stdout), and into the activity decision;
-// the feeder is woken only after stdout took the bytes. The feeder, a thread of the pump's own, feeds the emulator at most 1 MiB
-// behind (under the screen lock, with the data frame queued before the lock
-// is let go), so that the user's terminal gets the output at the pace of a
-// plain copy; RunShared::lock_current_screen waits for what was handed to
-// it. Everything read has been fed when the pump returns.
+// agent's pseudo-terminal. Each read is handed to the emulator's feeder
+// (and counted) before the user's terminal (stdout) gets it, then goes into
+// the activity decision. The feeder, a thread of the pump's own, feeds the
+// emulator at most 1 MiB behind (under the screen lock, with the data frame
+// queued before the lock is let go), so that the user's terminal gets the
+// output at the pace of a plain copy; RunShared::lock_current_screen waits
+// for what was handed to it. A small read (an echo) the pump feeds itself
+// after stdout, while the feeder waits; a burst wakes the feeder when the
+// pty has no more at once, or 128 KiB wait. Everything read has been fed
+// when the pump returns.
 //
 // The pump ends at the pty's end of file or error. Once the agent has exited
 // (PumpControl::agent_exited), a process the agent left behind may keep the

@@ -62,6 +62,11 @@ class PumpTest : public ::testing::Test {
     return run_->screen.generation;
   }
 
+  uint64_t fed() {
+    std::lock_guard lock(run_->screen_mutex);
+    return run_->screen_fed;
+  }
+
   std::string user_got() {
     std::string out;
     char buf[256];
@@ -110,6 +115,38 @@ TEST_F(PumpTest, TheScreenAndTheFramesGetWhatTheUserGot) {
   ASSERT_TRUE(run_->publisher.backlog);
   ASSERT_EQ(run_->publisher.backlog->size(), 1u);
   EXPECT_EQ(run_->publisher.backlog->front().body, "hello\r\nworld");
+}
+
+// A burst larger than the pump feeds itself goes to the feeder, whose
+// wake-up the pump puts off while more output is ready: once the burst is
+// over the screen catches up without a request asking for it.
+TEST_F(PumpTest, TheScreenCatchesUpAfterABurstWithoutARequest) {
+  agent_writes("ready");  // the feeder runs, and waits for work
+  const std::string burst(6000, 'x');
+  agent_writes(burst);
+  EXPECT_EQ(user_got(), "ready" + burst);
+  EXPECT_EQ(fed(), 5 + burst.size());
+}
+
+// Small reads (fed on the pump's thread) and large ones (fed by the
+// feeder) reach the screen's frames in the order the agent wrote them.
+TEST_F(PumpTest, SmallAndLargeReadsReachTheFramesInOrder) {
+  std::string all;
+  for (int i = 0; i < 12; ++i) {
+    const size_t size = i % 2 == 0 ? 5000 : 2;
+    const std::string piece(size, static_cast<char>('a' + i));
+    agent_writes(piece);
+    all += piece;
+    (void)user_got();
+  }
+  for (int i = 0; i < 2000 && fed() < all.size(); ++i) usleep(5000);
+  ASSERT_EQ(fed(), all.size());
+  std::string framed;
+  std::lock_guard lock(run_->publisher_mutex);
+  ASSERT_TRUE(run_->publisher.backlog);
+  for (const Frame& frame : *run_->publisher.backlog) framed += frame.body;
+  EXPECT_EQ(framed, all);
+  EXPECT_EQ(run_->publisher.published, all.size());
 }
 
 // The screen's feeder is held off while the user gets the output; a request

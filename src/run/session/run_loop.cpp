@@ -143,15 +143,14 @@ class RunCommandImpl final : public RunCommand {
 
 RunCommandImpl::RunCommandImpl() {
   platform::install_fatal_signal_restore();
-  int fds[2];
-  if (platform::make_wake_pair(fds)) {
-    wake_read_.reset(fds[0]);
-    wake_write_.reset(fds[1]);
+  if (Result<platform::PipeEnds> pair = platform::make_wake_pair()) {
+    wake_read_ = std::move(pair->read);
+    wake_write_ = std::move(pair->write);
     platform::install_run_signals(wake_write_.get());
   }
-  if (platform::make_wake_pair(fds)) {
-    keys_wake_read_.reset(fds[0]);
-    keys_wake_write_.reset(fds[1]);
+  if (Result<platform::PipeEnds> pair = platform::make_wake_pair()) {
+    keys_wake_read_ = std::move(pair->read);
+    keys_wake_write_ = std::move(pair->write);
   }
   signal_thread_ = std::thread([this] { signal_loop(); });
   keys_thread_ = std::thread([this] { keys_loop(); });
@@ -391,23 +390,24 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
     // a signal cancels the restart when the agent attaches, keys reach it.
     slot_.starting = true;
   }
-  auto started = start_agent(command);
-  if (auto* error = std::get_if<std::string>(&started)) {
+  Result<StartedAgent> started = start_agent(command);
+  if (!started) {
+    const std::string error = os_error_text(started.status());
     {
       std::lock_guard lock(slot_mutex_);
       slot_.starting = false;
     }
     if (in.automatic && env_is_one(inv.environment, "MOSSBANK_AUTO_RUN")) {
-      note_runs_by_itself(inv.environment, "no-start: " + *error);
+      note_runs_by_itself(inv.environment, "no-start: " + error);
       return end_with(
           run_agent_directly(in.program_path,
                              agent_args(options.program, in.agent_args, in.vocation_prompt), inv),
           true);
     }
-    eprint("mossbank run: the agent didn't start: " + *error + "\n");
+    eprint("mossbank run: the agent didn't start: " + error + "\n");
     return end_with(1, true);
   }
-  StartedAgent agent_started = std::move(std::get<StartedAgent>(started));
+  StartedAgent agent_started = std::move(*started);
 
   const bool stdout_terminal = isatty(STDOUT_FILENO) != 0;
   RegistrationInput reg;
@@ -485,7 +485,11 @@ LoopResult RunCommandImpl::run_loop(const LoopInput& in) {
                         PumpTarget{STDOUT_FILENO, &stdout_mutex_});
         return std::optional<std::string>();
       });
-  std::thread link = worker(run, "village's commands", true, [run] { return run_link(*run); });
+  std::thread link = worker(run, "village's commands", true, [run]() -> std::optional<std::string> {
+    Status ended = run_link(*run);
+    if (ended) return std::nullopt;
+    return ended.text;
+  });
   std::thread mirror = worker(run, "screen", true, [run] {
     run_mirror(run);
     return std::optional<std::string>();

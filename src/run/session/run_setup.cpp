@@ -4,6 +4,7 @@
 
 #include "daemon/daemon_api.h"
 #include "run/start/environment.h"
+#include "screen/agent_profiles.h"
 
 namespace mossbank::run {
 
@@ -63,7 +64,8 @@ JsonValue build_registration(const RegistrationInput& in) {
     r["restart"] = true;
     r["upgrade"] = true;
   }
-  if (in.agent == "claude") r["receipts"] = true;
+  if (const screen::AgentProfile* agent = screen::agent_profile(in.agent); agent && agent->receipts)
+    r["receipts"] = true;
   r["binding"] = true;
   r["stream"] = true;
   if (!in.stdout_terminal) r["resize"] = true;

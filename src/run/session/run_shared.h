@@ -35,6 +35,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,7 @@
 #include "base/clock.h"  // now_ms: the times sent to the daemon and the activity record
 #include "base/json.h"
 #include "base/threads.h"
+#include "base/unique_fd.h"
 #include "daemon/http_client.h"
 #include "run/session/agent_process.h"
 #include "run/link/output_stream.h"
@@ -135,7 +137,11 @@ struct ActivityRecord {
   double village_talk_at = 0;
   uint8_t echo_state = 0;  // 0 none, 1 echo running, 2 echo over
   double echo_at = 0;
-  std::vector<std::pair<double, size_t>> samples;
+  // Recent pieces (time, bytes) and their sum; in time order unless the
+  // clock stepped back.
+  std::deque<std::pair<double, size_t>> samples;
+  size_t sample_bytes = 0;
+  bool samples_in_order = true;
   double last_input_at = 0;
   double last_resize_at = 0;
   double last_busy_at = 0;
@@ -164,8 +170,8 @@ struct LinkState {
   std::optional<Route> registered;
 
   std::mutex stream_mutex;
-  int command_stream_fd = -1;  // a duplicate of the command stream's socket
-  int output_stream_fd = -1;   // the attached output stream's socket
+  UniqueFd command_stream_fd;  // a duplicate of the command stream's socket
+  UniqueFd output_stream_fd;   // a duplicate of the attached output stream's socket
 
   PooledConnection pool;
 

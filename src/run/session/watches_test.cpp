@@ -22,13 +22,13 @@ class RecordingAgent final : public AgentProcess {
  public:
   std::optional<uint32_t> process_id() const override { return 7; }
   void resize(uint16_t, uint16_t) override {}
-  int kill(bool) override { return 0; }
-  int interrupt() override { return 0; }
+  Status kill(bool) override { return ok_status(); }
+  Status interrupt() override { return ok_status(); }
   int32_t wait() override { return 0; }
-  int kill_group(bool force) override {
+  Status kill_group(bool force) override {
     std::lock_guard lock(mutex);
     groups.push_back(force);
-    return 0;
+    return ok_status();
   }
   std::mutex mutex;
   std::vector<bool> groups;
@@ -159,7 +159,7 @@ TEST(Detach, ClosesTheLinkAndDropsTheRoute) {
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   UniqueFd stream(fds[0]);
   UniqueFd daemon(fds[1]);
-  run.link.command_stream_fd = ::dup(stream.get());
+  run.link.command_stream_fd.reset(::dup(stream.get()));
   detach_from_village(run);
   EXPECT_TRUE(run.link.closed.load());
   EXPECT_TRUE(run.link.stop.load());
@@ -169,7 +169,7 @@ TEST(Detach, ClosesTheLinkAndDropsTheRoute) {
   ASSERT_EQ(::poll(&ready, 1, 5000), 1);
   char byte;
   EXPECT_EQ(::recv(stream.get(), &byte, 1, 0), 0);
-  ::close(std::exchange(run.link.command_stream_fd, -1));
+  run.link.command_stream_fd.reset();
 }
 
 }  // namespace

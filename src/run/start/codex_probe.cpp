@@ -33,14 +33,6 @@ constexpr std::array<std::string_view, 14> kValueOptions = {"-m",
                                                             "-c",
                                                             "--config"};
 
-bool pipe_pair(UniqueFd& read_end, UniqueFd& write_end) {
-  platform::PipeEnds ends;
-  if (platform::make_pipe(ends) != 0) return false;
-  read_end.reset(ends.read);
-  write_end.reset(ends.write);
-  return true;
-}
-
 void kill_and_reap(pid_t pid) {
   int status = 0;
   pid_t done;
@@ -52,7 +44,7 @@ void kill_and_reap(pid_t pid) {
 
 }  // namespace
 
-bool codex_probe_wanted(std::span<const std::string> args) {
+bool codex_probe_wanted(const screen::AgentProfile& agent, std::span<const std::string> args) {
   std::vector<std::string_view> flags, valued;
   for (size_t k = 0; k < args.size(); ++k) {
     std::string_view arg = args[k];
@@ -73,8 +65,9 @@ bool codex_probe_wanted(std::span<const std::string> args) {
   if (listed(flags, "--no-daemon") || listed(flags, "--remote") || listed(valued, "--remote")) {
     return false;
   }
-  std::optional<std::string> word = screen::first_command_word("codex", args);
-  if (word && (screen::is_non_session_command("codex", *word) || *word == "exec" || *word == "e")) {
+  std::optional<std::string> word = screen::first_command_word(agent.name, args);
+  if (word && (screen::is_non_session_command(agent.name, *word) ||
+               listed(agent.one_shot_commands, *word))) {
     return false;
   }
   return true;
@@ -109,11 +102,13 @@ bool help_lists_no_daemon(std::string_view help) {
 }
 
 std::optional<std::string> probe_help(const ProbeCommand& command) {
-  UniqueFd in_read, in_write, out_read, out_write, err_read, err_write;
-  if (!pipe_pair(in_read, in_write) || !pipe_pair(out_read, out_write) ||
-      !pipe_pair(err_read, err_write)) {
-    return std::nullopt;
-  }
+  Result<platform::PipeEnds> in = platform::make_pipe();
+  Result<platform::PipeEnds> out_pipe = platform::make_pipe();
+  Result<platform::PipeEnds> err_pipe = platform::make_pipe();
+  if (!in || !out_pipe || !err_pipe) return std::nullopt;
+  UniqueFd in_read = std::move(in->read), in_write = std::move(in->write);
+  UniqueFd out_read = std::move(out_pipe->read), out_write = std::move(out_pipe->write);
+  UniqueFd err_read = std::move(err_pipe->read), err_write = std::move(err_pipe->write);
   platform::SpawnRequest request;
   request.path = command.program_path;
   request.argv = {command.program_path, "--help"};
@@ -122,11 +117,11 @@ std::optional<std::string> probe_help(const ProbeCommand& command) {
   request.stdin_fd = in_read.get();
   request.stdout_fd = out_write.get();
   request.stderr_fd = err_write.get();
-  platform::Spawned child = platform::spawn_with_default_signals(request);
+  Result<pid_t> child = platform::spawn_with_default_signals(request);
   in_read.reset();
   out_write.reset();
   err_write.reset();
-  if (child.pid < 0) return std::nullopt;
+  if (!child) return std::nullopt;
   in_write.reset();  // the probe reads nothing
 
   // Both pipes are drained so that a chatty stderr never stalls the child;
@@ -159,7 +154,7 @@ std::optional<std::string> probe_help(const ProbeCommand& command) {
       (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
     }
   }
-  kill_and_reap(child.pid);
+  kill_and_reap(*child);
   if (!out_done) return std::nullopt;
   return out;
 }

@@ -10,12 +10,15 @@
 #include <string_view>
 #include <vector>
 
+#include "screen/agent_profiles.h"
+
 namespace mossbank::run {
 
-// Whether the arguments leave the choice open: no "--no-daemon" or
+// Whether the agent's arguments leave the choice open: no "--no-daemon" or
 // "--remote" flag, no "--remote" with a value, and a first command word that
-// is neither a non-session command nor "exec"/"e".
-bool codex_probe_wanted(std::span<const std::string> args);
+// is neither a non-session command nor one of its one-shot commands
+// ("exec"/"e" for Codex).
+bool codex_probe_wanted(const screen::AgentProfile& agent, std::span<const std::string> args);
 
 // Whether a word of the help text, split at JavaScript white space, is
 // exactly "--no-daemon".

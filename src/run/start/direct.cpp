@@ -17,14 +17,14 @@ uint8_t run_agent_directly(const std::string& program_path, const std::vector<st
   argv.insert(argv.end(), args.begin(), args.end());
   const std::vector<std::string> envp =
       env_entries(run_env_without_own(invocation.environment, false));
-  int err = 0;
+  Status failed;
   if (!invocation.current_dir.empty() && chdir(invocation.current_dir.c_str()) != 0) {
-    err = errno;
+    failed = os_failure(errno);
   } else {
     std::fflush(stdout);
-    err = platform::exec_with_default_signals(program_path, argv, envp);
+    failed = platform::exec_with_default_signals(program_path, argv, envp);
   }
-  eprint(couldnt_start(program_path, err));
+  eprint(couldnt_start(program_path, failed));
   return 1;
 }
 

@@ -49,16 +49,16 @@ std::string runs_by_itself(std::string_view why) {
   return "mossbank: the agent runs by itself here (" + std::string(why) + ")\n";
 }
 
-std::string couldnt_start(std::string_view path, int err) {
-  return os_failure("Couldn't start " + std::string(path), err);
+std::string couldnt_start(std::string_view path, const Status& failed) {
+  return failure_line("Couldn't start " + std::string(path), failed);
 }
 
-std::string couldnt_create_config(std::string_view config_path, int err) {
-  return os_failure("mossbank: couldn't create " + std::string(config_path), err);
+std::string couldnt_create_config(std::string_view config_path, const Status& failed) {
+  return failure_line("mossbank: couldn't create " + std::string(config_path), failed);
 }
 
-std::string couldnt_write_vocations(std::string_view folder, int err) {
-  return os_failure("mossbank: couldn't write the vocations in " + std::string(folder), err);
+std::string couldnt_write_vocations(std::string_view folder, const Status& failed) {
+  return failure_line("mossbank: couldn't write the vocations in " + std::string(folder), failed);
 }
 
 std::string village_slow_to_start(std::string_view log_path) {
@@ -80,12 +80,12 @@ std::string no_vocation(std::string_view id, const std::vector<std::string>& kno
   return out;
 }
 
-std::string os_error_text(int err) {
-  return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")";
+std::string os_error_text(const Status& failed) {
+  return failed.text + " (os error " + std::to_string(failed.code) + ")";
 }
 
-std::string os_failure(std::string_view what, int err) {
-  return std::string(what) + ": " + os_error_text(err) + "\n";
+std::string failure_line(std::string_view what, const Status& failed) {
+  return std::string(what) + ": " + os_error_text(failed) + "\n";
 }
 
 std::optional<std::string> resume_hint(std::string_view what, std::string_view program,

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
 #include "run/start/environment.h"
 
 namespace mossbank::run {
@@ -31,9 +32,9 @@ std::string unknown_option_error(std::string_view option);
 std::string needs_vocation_error(std::string_view option);
 std::string cant_find_program(std::string_view program);
 std::string runs_by_itself(std::string_view why);
-std::string couldnt_start(std::string_view path, int err);
-std::string couldnt_create_config(std::string_view config_path, int err);
-std::string couldnt_write_vocations(std::string_view folder, int err);
+std::string couldnt_start(std::string_view path, const Status& failed);
+std::string couldnt_create_config(std::string_view config_path, const Status& failed);
+std::string couldnt_write_vocations(std::string_view folder, const Status& failed);
 std::string village_slow_to_start(std::string_view log_path);
 std::string village_didnt_start(std::string_view log_path);
 std::string no_vocation(std::string_view id, const std::vector<std::string>& known);
@@ -48,12 +49,12 @@ inline constexpr std::string_view kStartingAgain =
 inline constexpr std::string_view kRestartCancelled = "the restart was cancelled";
 inline constexpr std::string_view kAgentDidntStartAgain = "the agent didn\u2019t start again";
 
-// An operating-system error as the user sees it: "<description> (os error <n>)".
-std::string os_error_text(int err);
+// An operating-system failure as the user sees it: "<text> (os error <code>)".
+std::string os_error_text(const Status& failed);
 // Every report of a failed system call takes this one form: what failed,
 // named with the program's prefix where the message has one, then
-// os_error_text and a newline: "<what>: <description> (os error <n>)\n".
-std::string os_failure(std::string_view what, int err);
+// os_error_text and a newline: "<what>: <text> (os error <code>)\n".
+std::string failure_line(std::string_view what, const Status& failed);
 
 // "\nMossbank: <what>. `<name> <resume arguments>` takes the conversation up
 // again.", <name> being the program's last path component; none when the

@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "base/text.h"
 #include "run/start/messages.h"
+#include "screen/agent_profiles.h"
 
 namespace mossbank::run {
 
@@ -45,7 +48,7 @@ OptionScan scan_options(std::span<const std::string> args) {
     if (arg == "--vocation" || arg == "-v") {
       if (k + 1 < args.size() && is_help(args[k + 1])) return RunHelp{};
       if (k + 1 >= args.size() || args[k + 1].empty() || args[k + 1][0] == '-') {
-        return RunError{needs_vocation_error(arg)};
+        return failure(EINVAL, needs_vocation_error(arg));
       }
       options.vocation_id = args[k + 1];
       k += 2;
@@ -53,7 +56,7 @@ OptionScan scan_options(std::span<const std::string> args) {
     }
     if (arg.starts_with("--vocation=")) {
       std::string id = arg.substr(arg.find('=') + 1);
-      if (id.empty()) return RunError{needs_vocation_error("--vocation")};
+      if (id.empty()) return failure(EINVAL, needs_vocation_error("--vocation"));
       options.vocation_id = std::move(id);
       ++k;
       continue;
@@ -63,7 +66,7 @@ OptionScan scan_options(std::span<const std::string> args) {
       ++k;
       continue;
     }
-    return RunError{unknown_option_error(arg)};
+    return failure(EINVAL, unknown_option_error(arg));
   }
   if (have_program) {
     options.program = args[k];
@@ -74,8 +77,11 @@ OptionScan scan_options(std::span<const std::string> args) {
 
 std::vector<std::string> agent_args(std::string_view program, const std::vector<std::string>& args,
                                     const std::optional<std::string>& vocation_prompt) {
-  if (!vocation_prompt || ascii_lower(program_stem_of(program)) != "claude") return args;
-  std::vector<std::string> out{"--append-system-prompt", *vocation_prompt};
+  if (!vocation_prompt) return args;
+  // The program's stem in any case names the agent here.
+  const screen::AgentProfile* agent = screen::agent_profile(ascii_lower(program_stem_of(program)));
+  if (agent == nullptr || agent->vocation_option.empty()) return args;
+  std::vector<std::string> out{std::string(agent->vocation_option), *vocation_prompt};
   out.insert(out.end(), args.begin(), args.end());
   return out;
 }

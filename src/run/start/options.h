@@ -19,13 +19,14 @@
 
 namespace mossbank::run {
 
-using OptionScan = std::variant<RunHelp, RunError, RunOptions>;
+using OptionScan = std::variant<RunHelp, Status, RunOptions>;
 
 OptionScan scan_options(std::span<const std::string> args);
 
-// The arguments the agent is started with: for Claude Code (its program's
-// stem is "claude" in any case) with a vocation prompt,
-// "--append-system-prompt" and the prompt go first.
+// The arguments the agent is started with: with a vocation prompt, for an
+// agent whose row carries it (the program's stem in any case names the row;
+// Claude Code's "--append-system-prompt"), the option and the prompt go
+// first.
 std::vector<std::string> agent_args(std::string_view program, const std::vector<std::string>& args,
                                     const std::optional<std::string>& vocation_prompt);
 

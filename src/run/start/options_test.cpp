@@ -12,7 +12,7 @@ using Args = std::vector<std::string>;
 
 std::string describe(const OptionScan& scan) {
   if (std::holds_alternative<RunHelp>(scan)) return "help";
-  if (auto* e = std::get_if<RunError>(&scan)) return "error: " + e->text;
+  if (auto* e = std::get_if<Status>(&scan)) return "error: " + e->text;
   const RunOptions& o = std::get<RunOptions>(scan);
   std::string out = "program=" + o.program;
   for (const auto& a : o.args) out += " [" + a + "]";

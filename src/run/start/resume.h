@@ -6,8 +6,8 @@
 // restart's launch words replace the kept options that set the same thing.
 // Anything not understood (a prompt word, "--", an unknown option) refuses
 // the restart, since a prompt on the command line would be sent again. The
-// rules come from a restart table carried as JSON text, keyed by the agent's
-// display name; only "claude" and "codex" have entries.
+// rules are the agent's row's (agent_profiles.h); an agent without restart
+// options or a resume word cannot be restarted.
 #pragma once
 
 #include <optional>
@@ -16,12 +16,12 @@
 #include <string_view>
 #include <vector>
 
-#include "base/json.h"
+#include "screen/agent_profiles.h"
 
 namespace mossbank::run {
 
 // The command that makes the agent exit so that a restart can take it up
-// again: "/exit" for Claude Code, "/quit" for Codex; none for the others.
+// again, by the agent's row ("/exit" for Claude Code); none without one.
 std::optional<std::string_view> exit_command(std::string_view agent);
 
 // The resume word, the session id, then the kept and launch words; none
@@ -35,10 +35,7 @@ std::optional<std::vector<std::string>> resume_args(std::string_view program,
 // that begins with "-".
 std::vector<std::vector<std::string>> option_groups(std::span<const std::string> words);
 
-// The key of the thing a group sets, by the agent's table entry.
-std::string restart_config(const JsonValue& entry, std::span<const std::string> group);
-
-// The agent's entry in the carried restart table, or nullptr.
-const JsonValue* restart_entry(std::string_view agent);
+// The key of the thing a group sets, by the agent's restart options.
+std::string restart_config(const screen::RestartOptions& rules, std::span<const std::string> group);
 
 }  // namespace mossbank::run

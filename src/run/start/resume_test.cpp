@@ -89,10 +89,10 @@ TEST(OptionGroups, StartAtTheFirstWordAndAtEachOption) {
 }
 
 TEST(RestartConfig, SetKeys) {
-  const JsonValue& codex = *restart_entry("codex");
-  const JsonValue& claude = *restart_entry("claude");
+  const screen::RestartOptions& codex = *screen::agent_profile("codex")->restart;
+  const screen::RestartOptions& claude = *screen::agent_profile("claude")->restart;
   const struct {
-    const JsonValue* entry;
+    const screen::RestartOptions* rules;
     Words group;
     std::string key;
   } cases[] = {
@@ -108,10 +108,8 @@ TEST(RestartConfig, SetKeys) {
       {&claude, {"--verbose"}, "--verbose"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(restart_config(*c.entry, c.group), c.key) << ::testing::PrintToString(c.group);
+    EXPECT_EQ(restart_config(*c.rules, c.group), c.key) << ::testing::PrintToString(c.group);
   }
-  EXPECT_EQ(restart_entry("grok"), nullptr);
-  EXPECT_EQ(restart_entry("//"), nullptr);
 }
 
 TEST(ExitCommand, OnlyClaudeAndCodexCanBeAskedToExit) {

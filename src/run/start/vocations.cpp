@@ -247,15 +247,9 @@ std::optional<std::vector<std::string>> list_folder(const std::string& folder) {
   return paths;
 }
 
-int write_builtins(const std::string& folder) {
-  if (int err = make_directories(folder, 0777)) return err;
-  for (const auto& [id, text] : builtin_vocations()) {
-    std::string path = home_path(folder, id + ".md");
-    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd) return errno;
-    if (int err = write_all(fd.get(), text + "\n")) return err;
-  }
-  return 0;
+bool folder_exists(const std::string& folder) {
+  struct stat st;
+  return stat(folder.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -322,26 +316,35 @@ std::vector<Vocation> load_vocations(std::vector<std::string> paths) {
   return out;
 }
 
-VocationLookup resolve_vocation(const std::string& home, std::string_view id) {
-  const std::string folder = home_path(home, "vocations");
+std::string vocations_folder(const std::string& home) { return home_path(home, "vocations"); }
+
+Result<Vocation> resolve_vocation(const std::string& home, std::string_view id) {
+  const std::string folder = vocations_folder(home);
   std::optional<std::vector<std::string>> entries = list_folder(folder);
   std::vector<Vocation> known = entries ? load_vocations(std::move(*entries)) : builtin_known();
-  struct stat st;
-  const bool folder_exists = stat(folder.c_str(), &st) == 0;
 
   auto found =
       std::find_if(known.begin(), known.end(), [&](const Vocation& v) { return v.id == id; });
   if (found == known.end()) {
     std::vector<std::string> ids;
     for (const Vocation& v : known) ids.push_back(v.id);
-    if (!folder_exists) std::sort(ids.begin(), ids.end());
-    return VocationNotFound{no_vocation(id, ids)};
-  }
-  if (!folder_exists) {
-    if (int err = write_builtins(folder))
-      return VocationWriteFailed{os_error_text(err), folder, err};
+    if (!folder_exists(folder)) std::sort(ids.begin(), ids.end());
+    return failure(ENOENT, no_vocation(id, ids));
   }
   return *found;
+}
+
+Status keep_builtin_vocations(const std::string& home) {
+  const std::string folder = vocations_folder(home);
+  if (folder_exists(folder)) return ok_status();
+  if (Status made = make_directories(folder, 0777); !made) return made;
+  for (const auto& [id, text] : builtin_vocations()) {
+    std::string path = home_path(folder, id + ".md");
+    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd) return os_failure(errno);
+    if (Status written = write_all(fd.get(), text + "\n"); !written) return written;
+  }
+  return ok_status();
 }
 
 std::string vocation_prompt(const Vocation& vocation) {

@@ -4,16 +4,18 @@
 // home directory, with optional front matter ("name: Researcher"). While
 // that folder does not exist, seven built-in vocations stand in; the first
 // time one of them is asked for, the folder is created and all seven are
-// written out for the user to edit. Once the folder exists its files alone
-// are the vocations.
+// written out for the user to edit (keep_builtin_vocations, once
+// resolve_vocation has found the one asked for). Once the folder exists its
+// files alone are the vocations.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
+
+#include "base/status.h"
 
 namespace mossbank::run {
 
@@ -23,17 +25,16 @@ struct Vocation {
   std::string prompt;
 };
 
-struct VocationNotFound {
-  std::string text;  // "No vocation \"<id>\". Known: <ids>"
-};
-struct VocationWriteFailed {
-  std::string text;    // the system's error text
-  std::string folder;  // the vocations folder that could not be written
-  int code = 0;        // the errno
-};
-using VocationLookup = std::variant<Vocation, VocationNotFound, VocationWriteFailed>;
+// The vocation `id`; an unknown one is ENOENT with the text the user sees,
+// "No vocation \"<id>\". Known: <ids>". Writes nothing.
+Result<Vocation> resolve_vocation(const std::string& home, std::string_view id);
 
-VocationLookup resolve_vocation(const std::string& home, std::string_view id);
+// The "vocations" folder of the home directory.
+std::string vocations_folder(const std::string& home);
+
+// While the folder does not exist, creates it and writes the built-ins out;
+// the operating system's failure otherwise.
+Status keep_builtin_vocations(const std::string& home);
 
 // "You are a Mossbank resident working as <name>. " and the prompt's
 // trimmed, non-empty lines joined with blanks.

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
+#include "run/start/messages.h"
 #include "run/testing/test_files.h"
 
 namespace mossbank::run {
@@ -83,10 +85,11 @@ class Resolve : public ::testing::Test {
   std::string home() const { return dir_ / "home"; }
   std::string folder() const { return dir_ / "home/vocations"; }
   std::string resolved(std::string_view id) {
-    VocationLookup r = resolve_vocation(home(), id);
-    if (auto* v = std::get_if<Vocation>(&r)) return "found " + v->id + " " + v->name;
-    if (auto* n = std::get_if<VocationNotFound>(&r)) return n->text;
-    return "write failed: " + std::get<VocationWriteFailed>(r).text;
+    Result<Vocation> r = resolve_vocation(home(), id);
+    if (!r) return r.status().text;
+    if (Status kept = keep_builtin_vocations(home()); !kept)
+      return "write failed: " + os_error_text(kept);
+    return "found " + r->id + " " + r->name;
   }
   testing::ScratchDir dir_;
 };
@@ -96,8 +99,9 @@ TEST_F(Resolve, BuiltinsAreWrittenOutOnFirstUse) {
   for (const auto& [id, text] : builtin_vocations()) {
     EXPECT_EQ(testing::read_text(folder() + "/" + id + ".md"), text + "\n") << id;
   }
-  VocationLookup r = resolve_vocation(home(), "researcher");
-  EXPECT_EQ(vocation_prompt(std::get<Vocation>(r)),
+  Result<Vocation> r = resolve_vocation(home(), "researcher");
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(vocation_prompt(*r),
             "You are a Mossbank resident working as Researcher. You investigate and report; you "
             "don't change code unless asked. - Gather evidence from the codebase, documentation "
             "and reliable sources. - Cite file paths with line numbers and link external sources. "
@@ -110,6 +114,7 @@ TEST_F(Resolve, UnknownIdWithoutAFolderListsBuiltinsSortedAndWritesNothing) {
             "No vocation \"chef\". Known: designer, developer, marketer, planner, researcher, "
             "reviewer, villager");
   EXPECT_FALSE(std::filesystem::exists(folder()));
+  EXPECT_EQ(resolve_vocation(home(), "chef").status().code, ENOENT);
 }
 
 TEST_F(Resolve, AFolderReplacesTheBuiltins) {

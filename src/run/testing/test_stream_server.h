@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/sockets.h"
 #include "run/link/frames.h"
 
 namespace mossbank::run::testing {
@@ -136,7 +137,7 @@ class StreamServer {
 
   void write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-      ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      ssize_t n = ::send(fd, bytes.data(), bytes.size(), platform::kSendFlags);
       if (n <= 0) return;
       bytes.remove_prefix(static_cast<size_t>(n));
     }
