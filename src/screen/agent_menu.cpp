@@ -16,24 +16,12 @@ namespace mossbank::screen {
 
 namespace {
 
-constinit const ScreenPattern space_run_pattern{"{js_space}+"};
-constinit const ScreenPattern trust_question_pattern{
-    "Is this a project you created or one you trust\\?|"
-    "Do you trust the contents of this project\\?"};
-constinit const ScreenPattern trust_first_line_pattern{"^(?:Quick safety check:|Do you trust)"};
-
-constinit const ScreenPattern overlay_select_pattern{"↑/↓ to select"};
-constinit const ScreenPattern overlay_close_pattern{
-    "(?i)\\b(?:esc to close|enter to view|f to foreground)\\b"};
-constinit const ScreenPattern main_task_pattern{"^[●○]{js_space}+main$"};
-constinit const ScreenPattern esc_to_close_pattern{"(?i)\\besc to close\\b"};
-
-// A ">" prompt below a framed list: the list is transcript.
-constinit const ScreenPattern framed_prompt_pattern{"^>(?:{js_space}|$)"};
-
 std::string join_lines(const std::vector<std::string>& lines, size_t from, size_t to) {
   return join(std::span(lines).subspan(from, to - from), "\n");
 }
+
+// The hint of an overlay that esc closes.
+constinit const ScreenPattern esc_to_close_pattern{"(?i)\\besc to close\\b"};
 
 // Claude Code's overlays draw lists that read as menus: none of them is a
 // question. An "Esc to close" in the title means a menu's title reached up
@@ -97,6 +85,13 @@ bool is_agent_command_center(std::optional<std::string_view> agent, std::string_
   return menu && menu->title == kCommandCenterTitle;
 }
 
+// Claude's folder-trust question, drawn on one or more lines.
+constinit const ScreenPattern space_run_pattern{"{js_space}+"};
+constinit const ScreenPattern trust_question_pattern{
+    "Is this a project you created or one you trust\\?|"
+    "Do you trust the contents of this project\\?"};
+constinit const ScreenPattern trust_first_line_pattern{"^(?:Quick safety check:|Do you trust)"};
+
 Menu read_claude_trust(Menu menu) {
   if (menu.title.find("Accessing workspace:") == std::string::npos) return menu;
   if (!trust_question_pattern.is_match(space_run_pattern.replace_all(menu.title, " "))) return menu;
@@ -116,6 +111,12 @@ Menu read_claude_trust(Menu menu) {
   return menu;
 }
 
+// Claude's task overlay: its hints and the main task's row.
+constinit const ScreenPattern overlay_select_pattern{"↑/↓ to select"};
+constinit const ScreenPattern overlay_close_pattern{
+    "(?i)\\b(?:esc to close|enter to view|f to foreground)\\b"};
+constinit const ScreenPattern main_task_pattern{"^[●○]{js_space}+main$"};
+
 bool claude_overlay(std::string_view screen, const Menu* menu) {
   const std::string text = strip_escapes(screen);
   const std::vector<std::string> lines = split_lines(text);
@@ -134,6 +135,9 @@ bool claude_overlay(std::string_view screen, const Menu* menu) {
 }
 
 namespace {
+
+// A ">" prompt below a framed list: the list is transcript.
+constinit const ScreenPattern framed_prompt_pattern{"^>(?:{js_space}|$)"};
 
 std::optional<Menu> read_framed_list(std::span<const TrimmedRow> rows) {
   std::optional<MarkedBlock> marked = read_marked_block(rows, U"❯›");

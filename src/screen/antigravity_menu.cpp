@@ -14,33 +14,21 @@ namespace mossbank::screen {
 
 namespace {
 
-constinit const ScreenPattern rule_pattern{"^─{8,}$"};
-constinit const ScreenPattern navigate_hint_pattern{"↑/↓ Navigate(?-u:\\b)"};
-constinit const ScreenPattern completion_hint_pattern{
-    "(?-u:\\btab Complete\\b|\\benter Submit\\b)"};
-constinit const ScreenPattern tab_complete_pattern{"(?-u:\\btab Complete\\b)"};
-constinit const ScreenPattern confirm_hint_pattern{"(?-u:\\benter Confirm\\b)"};
-constinit const ScreenPattern esc_word_pattern{"(?i-u)\\besc\\b"};
-constinit const ScreenPattern login_question_pattern{"(?i-u)\\bselect login method\\b"};
-
-constinit const ScreenPattern prompt_row_pattern{"^>(?:{js_space}|$)"};
-constinit const ScreenPattern list_cursor_pattern{"^> {js_nonspace}.*$"};
-constinit const ScreenPattern box_prompt_pattern{"^[>❯](?:{js_space}|$)"};
-constinit const ScreenPattern numbered_cursor_pattern{"^>{js_space}+[0-9]{1,2}[.)]{js_space}"};
-constinit const ScreenPattern list_row_pattern{"^  {js_nonspace}.*$"};
-
-constinit const ScreenPattern status_row_pattern{"^(?:[●○▸⎿]|\\?{js_space})"};
-constinit const ScreenPattern title_prompt_pattern{"^>{js_space}"};
-constinit const ScreenPattern search_row_pattern{"^Search:{js_space}*$"};
-
 // Up to this many options a numbered list is answered by typing the number.
 constexpr size_t kMaxNumberKeys = 9;
 // How far below a plain list its hint row may lie.
 constexpr size_t kHintRows = 8;
 
+// A row of box-drawing dashes; also ends titles in both list readers.
+constinit const ScreenPattern rule_pattern{"^─{8,}$"};
+
 bool is_rule(std::span<const TrimmedRow> rows, size_t r) {
   return r < rows.size() && rule_pattern.is_match(rows[r].trimmed);
 }
+
+// The ">" prompt row, and a numbered option under the ">" cursor.
+constinit const ScreenPattern prompt_row_pattern{"^>(?:{js_space}|$)"};
+constinit const ScreenPattern numbered_cursor_pattern{"^>{js_space}+[0-9]{1,2}[.)]{js_space}"};
 
 // Some row after the block is a ">" prompt that is not a numbered option.
 bool antigravity_cursor_row(std::span<const TrimmedRow> rows, const NumberedBlock& block) {
@@ -50,6 +38,17 @@ bool antigravity_cursor_row(std::span<const TrimmedRow> rows, const NumberedBloc
   }
   return false;
 }
+
+// The hint row under a numbered list, and the input box's completion hints
+// that rule the list out.
+constinit const ScreenPattern navigate_hint_pattern{"↑/↓ Navigate(?-u:\\b)"};
+constinit const ScreenPattern completion_hint_pattern{
+    "(?-u:\\btab Complete\\b|\\benter Submit\\b)"};
+// The login question is answered by arrows, never by number.
+constinit const ScreenPattern login_question_pattern{"(?i-u)\\bselect login method\\b"};
+// Rows that end a numbered list's title.
+constinit const ScreenPattern status_row_pattern{"^(?:[●○▸⎿]|\\?{js_space})"};
+constinit const ScreenPattern title_prompt_pattern{"^>{js_space}"};
 
 std::optional<Menu> read_numbered_list(std::span<const TrimmedRow> rows) {
   std::optional<MarkedBlock> marked = read_marked_block(rows, U">");
@@ -99,6 +98,9 @@ struct PlainList {
   }
 };
 
+// A plain list's selected row.
+constinit const ScreenPattern list_cursor_pattern{"^> {js_nonspace}.*$"};
+
 // The lowest "> " row that is not the input box's prompt between rules.
 std::optional<size_t> cursor_row_near(std::span<const TrimmedRow> rows) {
   for (size_t r = rows.size(); r-- > menu_window_start(rows.size());) {
@@ -108,6 +110,9 @@ std::optional<size_t> cursor_row_near(std::span<const TrimmedRow> rows) {
   }
   return std::nullopt;
 }
+
+// The input box's prompt row.
+constinit const ScreenPattern box_prompt_pattern{"^[>❯](?:{js_space}|$)"};
 
 // A row after `from` that is a prompt directly under a rule: the input box.
 bool next_row_matching(std::span<const TrimmedRow> rows, size_t from) {
@@ -127,6 +132,16 @@ std::vector<MenuOption> antigravity_options(const PlainList& list, size_t first,
   }
   return options;
 }
+
+// A plain list's other rows, as drawn.
+constinit const ScreenPattern list_row_pattern{"^  {js_nonspace}.*$"};
+// Hints under a plain list: the trust question's, the input box's
+// completion, and a way out by esc.
+constinit const ScreenPattern confirm_hint_pattern{"(?-u:\\benter Confirm\\b)"};
+constinit const ScreenPattern tab_complete_pattern{"(?-u:\\btab Complete\\b)"};
+constinit const ScreenPattern esc_word_pattern{"(?i-u)\\besc\\b"};
+// The search row a title skips.
+constinit const ScreenPattern search_row_pattern{"^Search:{js_space}*$"};
 
 std::optional<Menu> read_plain_list(std::span<const TrimmedRow> rows) {
   std::optional<size_t> cursor = cursor_row_near(rows);

@@ -15,40 +15,10 @@ namespace mossbank::screen {
 
 namespace {
 
-constinit const ScreenPattern rule_row_pattern{"^[─━]{8,}"};
-// Claude Code's input prompt, right under a rule.
-constinit const ScreenPattern input_prompt_pattern{"^❯(?:[ \\t\\u{a0}]|$)"};
-constinit const ScreenPattern prompt_marker_pattern{"^(?:>|›|❯|\\([^)]{1,3}\\)>)(?:[ \\t]|$)"};
-constinit const ScreenPattern frame_row_pattern{
-    "^(?:[ \\t-]|─|━|═|╌|┄|┈|╭|╮|╰|╯|┌|┐|└|┘|├|┤|┬|┴|┼|╔|╗|╚|╝)*$"};
-
-constinit const ScreenPattern key_choice_patterns[] = {
-    ScreenPattern{"[\\[(][a-zA-Z](?:/[a-zA-Z])+[\\])]"},
-    ScreenPattern{"(?:^|[^a-zA-Z])[yY]/[nN](?:[^a-zA-Z]|$)"},
-    ScreenPattern{"\\([Yy]\\)es[ \\t]*/[ \\t]*\\([Nn]\\)o"},
-    ScreenPattern{"\\[[yY]\\].*\\[[nN]\\]"},
-};
-constinit const ScreenPattern asking_pattern{
-    "do you want to|enter to confirm|waiting for (?:your )?(?:approval|confirmation|permission)|"
-    "(?:permission|approval) (?:required|requested|needed)|type your (?:own )?answer|"
-    "type something"};
-constinit const ScreenPattern leading_symbols_pattern{"^[^a-z0-9]+"};
-constinit const ScreenPattern allow_pattern{"^allow(?:[^a-z]|$)"};
-constinit const ScreenPattern approve_pattern{"^approve(?:[^a-z]|$)"};
-// A status line that starts with the hint, or counts queued messages.
-constinit const ScreenPattern esc_status_patterns[] = {
-    ScreenPattern{"esc to cancel,[ \\t]*[0-9]"},
-    ScreenPattern{"^esc to cancel {2,}\\S"},
-};
-
+// A word that starts an approval option.
 constinit const ScreenPattern approval_words_pattern{
     "^(?:yes|no|allow|deny|approve|reject|always|don't|don’t|do not|cancel|proceed|trust|skip|"
     "continue|once|session)(?:[^a-z]|$)"};
-constinit const ScreenPattern radio_option_pattern{"^[0-9a-z][ \\t]+\\((?:○|●|◉)\\)[ \\t]*"};
-constinit const ScreenPattern filled_radio_pattern{"^[0-9a-z][ \\t]+\\((?:●|◉)\\)"};
-constinit const ScreenPattern cursor_marker_pattern{"^(?:❯|›|>|●|▶|◆|○|◉|→)[ \\t]*"};
-constinit const ScreenPattern option_number_pattern{"^[0-9][0-9]?[.)][ \\t]*"};
-constinit const ScreenPattern bracket_key_pattern{"^[\\[(][a-zA-Z0-9][\\])][ \\t]*"};
 
 bool starts_with_approval_word(std::string_view text) {
   return approval_words_pattern.is_match(ascii_lower(text));
@@ -86,6 +56,28 @@ std::string_view trim_bars(std::string_view row) {
   return row;
 }
 
+// Key choices offered in brackets: "[y/n]", "(Y)es/(N)o".
+constinit const ScreenPattern key_choice_patterns[] = {
+    ScreenPattern{"[\\[(][a-zA-Z](?:/[a-zA-Z])+[\\])]"},
+    ScreenPattern{"(?:^|[^a-zA-Z])[yY]/[nN](?:[^a-zA-Z]|$)"},
+    ScreenPattern{"\\([Yy]\\)es[ \\t]*/[ \\t]*\\([Nn]\\)o"},
+    ScreenPattern{"\\[[yY]\\].*\\[[nN]\\]"},
+};
+// Phrases that ask, in lower case.
+constinit const ScreenPattern asking_pattern{
+    "do you want to|enter to confirm|waiting for (?:your )?(?:approval|confirmation|permission)|"
+    "(?:permission|approval) (?:required|requested|needed)|type your (?:own )?answer|"
+    "type something"};
+// A row that starts, after any symbols, with "allow" or "approve".
+constinit const ScreenPattern leading_symbols_pattern{"^[^a-z0-9]+"};
+constinit const ScreenPattern allow_pattern{"^allow(?:[^a-z]|$)"};
+constinit const ScreenPattern approve_pattern{"^approve(?:[^a-z]|$)"};
+// A status line that starts with the hint, or counts queued messages.
+constinit const ScreenPattern esc_status_patterns[] = {
+    ScreenPattern{"esc to cancel,[ \\t]*[0-9]"},
+    ScreenPattern{"^esc to cancel {2,}\\S"},
+};
+
 // A sign on one row that a question is asked.
 bool asks(std::string_view row) {
   for (const ScreenPattern& p : key_choice_patterns) {
@@ -120,6 +112,14 @@ bool awaiting_approval(std::optional<std::string_view> agent, std::string_view s
   return !has_input_box(agent, screen, false,
                         [](std::optional<AgentName>, std::string_view) { return true; });
 }
+
+// An option row's marks: a radio button, the cursor, a number, a key in
+// brackets.
+constinit const ScreenPattern radio_option_pattern{"^[0-9a-z][ \\t]+\\((?:○|●|◉)\\)[ \\t]*"};
+constinit const ScreenPattern filled_radio_pattern{"^[0-9a-z][ \\t]+\\((?:●|◉)\\)"};
+constinit const ScreenPattern cursor_marker_pattern{"^(?:❯|›|>|●|▶|◆|○|◉|→)[ \\t]*"};
+constinit const ScreenPattern option_number_pattern{"^[0-9][0-9]?[.)][ \\t]*"};
+constinit const ScreenPattern bracket_key_pattern{"^[\\[(][a-zA-Z0-9][\\])][ \\t]*"};
 
 OptionRow classify_option_row(std::string_view row, size_t index) {
   OptionRow out;
@@ -158,6 +158,15 @@ bool is_choice_group(std::span<const OptionRow> group) {
   }
   return (worded > 1 && worded_selected) || (numbered > 1 && numbered_selected);
 }
+
+// A rule above an input box.
+constinit const ScreenPattern rule_row_pattern{"^[─━]{8,}"};
+// Claude Code's input prompt, right under a rule.
+constinit const ScreenPattern input_prompt_pattern{"^❯(?:[ \\t\\u{a0}]|$)"};
+// The start of any agent's prompt row, and a row drawn only of frame.
+constinit const ScreenPattern prompt_marker_pattern{"^(?:>|›|❯|\\([^)]{1,3}\\)>)(?:[ \\t]|$)"};
+constinit const ScreenPattern frame_row_pattern{
+    "^(?:[ \\t-]|─|━|═|╌|┄|┈|╭|╮|╰|╯|┌|┐|└|┘|├|┤|┬|┴|┼|╔|╗|╚|╝)*$"};
 
 bool approval_signs_in_rows(std::string_view screen) {
   const std::vector<std::string> lines = split_lines(strip_escapes(screen));

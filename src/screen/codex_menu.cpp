@@ -15,45 +15,6 @@ namespace {
 constexpr std::string_view kNoticeTitle = "This conversation is open in another app";
 constexpr std::string_view kNoticeBody = "Close it there and press R to continue here.";
 
-// A selected last option drawn without its number: "›" and three or more
-// blanks before the label.
-constinit const ScreenPattern unnumbered_cursor_pattern{"^›(\\s{3,})(\\S.*)$"};
-
-constinit const ScreenPattern center_heading_pattern{
-    "^[Aa][Gg][Ee][Nn][Tt] [Cc][Oo][Mm][Mm][Aa][Nn][Dd] [Cc][Ee][Nn][Tt][Ee][Rr]"
-    "(?:{js_space}+[Gg][Rr][Oo][Uu][Pp]:.*)?$"};
-constinit const ScreenPattern center_tabs_pattern{"^All [0-9]+{js_space}+Needs you [0-9]+"};
-constinit const ScreenPattern center_footer_pattern{
-    "\\? help{js_space}+(?:esc back{js_space}+)?(?:↑/↓|/) move{js_space}+enter open{js_space}+"
-    "n new$"};
-
-constinit const ScreenPattern retry_row_pattern{
-    "^[Rr] [Rr][Ee][Tt][Rr][Yy]{js_space}+[Ff] [Ff][Oo][Rr][Kk](?-u:\\b)"};
-constinit const ScreenPattern notice_footer_pattern{
-    "^[Rr] [Rr][Ee][Tt][Rr][Yy] [Ff] [Ff][Oo][Rr][Kk] ←/[Ee][Ss][Cc] "
-    "[Cc][Oo][Mm][Mm][Aa][Nn][Dd] [Cc][Ee][Nn][Tt][Ee][Rr] ⌃[Cc]/[Qq] [Ee][Xx][Ii][Tt]"
-    "(?: ⌃[Tt] [Tt][Rr][Aa][Nn][Ss][Cc][Rr][Ii][Pp][Tt])?$"};
-constinit const ScreenPattern space_run_pattern{"{js_space}+"};
-
-// The start of a transcript item ends a numbered menu's title; a "Worked
-// for" line and a lone "↑" are passed over.
-constinit const ScreenPattern transcript_item_pattern{
-    "^(?:•|›|└|⎿|r retry{js_space}+f fork(?-u:\\b)|[0-9]{1,2}[.)]{js_space}|"
-    "To get started, describe a task|/[a-z][0-9A-Za-z_-]* - )"};
-constinit const ScreenPattern title_skip_pattern{"^(?:Worked for (?:[0-9]|<[0-9])|↑$)"};
-
-// A "›" row below a list that is not one of its options (the composer's
-// prompt): the list is transcript.
-constinit const ScreenPattern cursor_text_pattern{
-    "^›{js_space}+(?:[0-9]{1,2}[.)]{js_space})?{js_nonspace}"};
-constinit const ScreenPattern cursor_option_pattern{"^›{js_space}+[0-9]{1,2}[.)]{js_space}"};
-
-// Codex adds this option to lists it shows over the command center; the
-// village cannot go there, so the option is not offered.
-constinit const ScreenPattern hidden_option_pattern{
-    "^2\\. [Bb][Aa][Cc][Kk] [Tt][Oo] [Aa][Gg][Ee][Nn][Tt] [Cc][Oo][Mm][Mm][Aa][Nn][Dd] "
-    "[Cc][Ee][Nn][Tt][Ee][Rr]$"};
-
 std::optional<NumberedOption> codex_option(std::string_view text) {
   return numbered_option(text, U"›");
 }
@@ -62,6 +23,10 @@ std::optional<NumberedOption> codex_option(std::string_view text) {
 size_t label_column(const TrimmedRow& row, const NumberedOption& option) {
   return row.offset + char_count(row.trimmed) - char_count(option.label);
 }
+
+// A selected last option drawn without its number: "›" and three or more
+// blanks before the label.
+constinit const ScreenPattern unnumbered_cursor_pattern{"^›(\\s{3,})(\\S.*)$"};
 
 // "›   Custom" under "1. …" and "2. …" is the selected third option: it gets
 // its number, so that the list reads as one block.
@@ -104,6 +69,15 @@ std::string join_rows_spaced(std::span<const TrimmedRow> rows, size_t footer) {
   return joined(rows, footer >= 2 ? footer - 2 : 0, footer + 1);
 }
 
+// The command center's heading, tab row and footer.
+constinit const ScreenPattern center_heading_pattern{
+    "^[Aa][Gg][Ee][Nn][Tt] [Cc][Oo][Mm][Mm][Aa][Nn][Dd] [Cc][Ee][Nn][Tt][Ee][Rr]"
+    "(?:{js_space}+[Gg][Rr][Oo][Uu][Pp]:.*)?$"};
+constinit const ScreenPattern center_tabs_pattern{"^All [0-9]+{js_space}+Needs you [0-9]+"};
+constinit const ScreenPattern center_footer_pattern{
+    "\\? help{js_space}+(?:esc back{js_space}+)?(?:↑/↓|/) move{js_space}+enter open{js_space}+"
+    "n new$"};
+
 std::optional<Menu> read_command_center(std::span<const TrimmedRow> rows) {
   std::optional<size_t> heading;
   for (size_t r = rows.size(); r-- > 0;) {
@@ -145,9 +119,20 @@ std::optional<Menu> read_command_center(std::span<const TrimmedRow> rows) {
   return menu;
 }
 
+// Runs of blanks, collapsed to one.
+constinit const ScreenPattern space_run_pattern{"{js_space}+"};
+
 std::string collapsed(std::span<const TrimmedRow> rows, size_t from, size_t to) {
   return space_run_pattern.replace_all(joined(rows, from, to), " ");
 }
+
+// The open-elsewhere notice's retry row and its footer.
+constinit const ScreenPattern retry_row_pattern{
+    "^[Rr] [Rr][Ee][Tt][Rr][Yy]{js_space}+[Ff] [Ff][Oo][Rr][Kk](?-u:\\b)"};
+constinit const ScreenPattern notice_footer_pattern{
+    "^[Rr] [Rr][Ee][Tt][Rr][Yy] [Ff] [Ff][Oo][Rr][Kk] ←/[Ee][Ss][Cc] "
+    "[Cc][Oo][Mm][Mm][Aa][Nn][Dd] [Cc][Ee][Nn][Tt][Ee][Rr] ⌃[Cc]/[Qq] [Ee][Xx][Ii][Tt]"
+    "(?: ⌃[Tt] [Tt][Rr][Aa][Nn][Ss][Cc][Rr][Ii][Pp][Tt])?$"};
 
 std::optional<Menu> read_open_elsewhere(std::span<const TrimmedRow> rows) {
   const size_t window = menu_window_start(rows.size());
@@ -185,6 +170,25 @@ std::optional<Menu> read_open_elsewhere(std::span<const TrimmedRow> rows) {
   partial.esc = true;
   return finish_menu(std::move(partial), rows);
 }
+
+// The start of a transcript item ends a numbered menu's title; a "Worked
+// for" line and a lone "↑" are passed over.
+constinit const ScreenPattern transcript_item_pattern{
+    "^(?:•|›|└|⎿|r retry{js_space}+f fork(?-u:\\b)|[0-9]{1,2}[.)]{js_space}|"
+    "To get started, describe a task|/[a-z][0-9A-Za-z_-]* - )"};
+constinit const ScreenPattern title_skip_pattern{"^(?:Worked for (?:[0-9]|<[0-9])|↑$)"};
+
+// A "›" row below a list that is not one of its options (the composer's
+// prompt): the list is transcript.
+constinit const ScreenPattern cursor_text_pattern{
+    "^›{js_space}+(?:[0-9]{1,2}[.)]{js_space})?{js_nonspace}"};
+constinit const ScreenPattern cursor_option_pattern{"^›{js_space}+[0-9]{1,2}[.)]{js_space}"};
+
+// Codex adds this option to lists it shows over the command center; the
+// village cannot go there, so the option is not offered.
+constinit const ScreenPattern hidden_option_pattern{
+    "^2\\. [Bb][Aa][Cc][Kk] [Tt][Oo] [Aa][Gg][Ee][Nn][Tt] [Cc][Oo][Mm][Mm][Aa][Nn][Dd] "
+    "[Cc][Ee][Nn][Tt][Ee][Rr]$"};
 
 std::optional<Menu> read_codex_numbered(std::span<const TrimmedRow> rows) {
   std::optional<MarkedBlock> marked = read_marked_block(rows, U"›");

@@ -16,32 +16,6 @@ namespace {
 
 constexpr std::string_view kTrustQuestion = "Do you trust the contents of this directory?";
 
-// "Yes, trust this folder      y": a label, four or more blanks, a letter.
-constinit const ScreenPattern hotkey_row_pattern{"^({js_nonspace}.*?){js_space}{4,}([a-z])$"};
-
-// "b (○) Yes, and always allow": letter or digit, radio glyph, label.
-constinit const ScreenPattern radio_row_pattern{
-    "^([0-9a-z]) \\(([○●◉])\\){js_space}*({js_nonspace}.*)$"};
-constinit const ScreenPattern filled_radio_pattern{"^[0-9a-z] \\([●◉]\\)"};
-// A lone character far to the right (a scroll mark), not part of the text.
-constinit const ScreenPattern far_right_residue_pattern{"{js_space}{8,}{js_nonspace}$"};
-
-constinit const ScreenPattern cursor_row_pattern{"^(?:>|❯)(?:{js_space}|$)"};
-constinit const ScreenPattern numbered_cursor_row_pattern{"^❯{js_space}*[0-9]+\\."};
-
-constinit const ScreenPattern radio_title_stop_pattern{"^(?:>|♦|⚠){js_space}"};
-constinit const ScreenPattern numbered_title_stop_pattern{"^>{js_space}"};
-constinit const ScreenPattern title_skip_pattern{"^← →{js_space}"};
-constinit const ScreenPattern title_prefix_pattern{"^›{js_space}+"};
-
-constinit const ScreenPattern always_approve_pattern{"(?-u:\\bCtrl\\+o:always-approve\\b)"};
-
-constinit const ScreenPattern argument_row_pattern{"^❯ (/[A-Za-z0-9_:.-]+ .*)$"};
-constinit const ScreenPattern box_side_pattern{"^{js_space}*│"};
-constinit const ScreenPattern numbered_rule_pattern{"^─{8,}[0-9]+─?$"};
-constinit const ScreenPattern plain_rule_pattern{"^─{8,}$"};
-constinit const ScreenPattern column_gap_pattern{"{js_nonspace} {2,}({js_nonspace})"};
-
 // How far above the picker's box its numbered rule may lie.
 constexpr size_t kRuleSearchRows = 20;
 
@@ -52,6 +26,9 @@ std::optional<size_t> lowest_in_window(std::span<const TrimmedRow> rows,
   }
   return std::nullopt;
 }
+
+// "Yes, trust this folder      y": a label, four or more blanks, a letter.
+constinit const ScreenPattern hotkey_row_pattern{"^({js_nonspace}.*?){js_space}{4,}([a-z])$"};
 
 std::optional<Menu> read_trust_hotkeys(std::span<const TrimmedRow> rows) {
   std::optional<size_t> k = lowest_in_window(rows, hotkey_row_pattern);
@@ -82,6 +59,10 @@ std::optional<Menu> read_trust_hotkeys(std::span<const TrimmedRow> rows) {
   return finish_menu(std::move(partial), rows);
 }
 
+// A ">" or "❯" prompt row, and a numbered option under the "❯" cursor.
+constinit const ScreenPattern cursor_row_pattern{"^(?:>|❯)(?:{js_space}|$)"};
+constinit const ScreenPattern numbered_cursor_row_pattern{"^❯{js_space}*[0-9]+\\."};
+
 // Some row below `last` is a ">" or "❯" prompt that is not a numbered
 // option: the input box is there, so the list above is transcript.
 bool has_grok_cursor_row(std::span<const TrimmedRow> rows, size_t last) {
@@ -105,6 +86,13 @@ std::optional<size_t> single_equal_row(std::span<const TrimmedRow> rows, size_t 
   return only_index(looks.size(), [&](size_t k) { return differs_in_style(looks, k); });
 }
 
+// "b (○) Yes, and always allow": letter or digit, radio glyph, label. Also
+// read by read_radio_list, as is the residue mark below.
+constinit const ScreenPattern radio_row_pattern{
+    "^([0-9a-z]) \\(([○●◉])\\){js_space}*({js_nonspace}.*)$"};
+// A lone character far to the right (a scroll mark), not part of the text.
+constinit const ScreenPattern far_right_residue_pattern{"{js_space}{8,}{js_nonspace}$"};
+
 std::optional<std::vector<MenuOption>> grok_radio_options(std::span<const TrimmedRow> rows,
                                                           size_t first, size_t last) {
   std::vector<MenuOption> options;
@@ -123,6 +111,15 @@ std::optional<std::vector<MenuOption>> grok_radio_options(std::span<const Trimme
   }
   return options;
 }
+
+// The selected radio option.
+constinit const ScreenPattern filled_radio_pattern{"^[0-9a-z] \\([●◉]\\)"};
+// Rows that end a radio list's title, rows it skips, and a prefix it drops.
+constinit const ScreenPattern radio_title_stop_pattern{"^(?:>|♦|⚠){js_space}"};
+constinit const ScreenPattern title_skip_pattern{"^← →{js_space}"};
+constinit const ScreenPattern title_prefix_pattern{"^›{js_space}+"};
+// The hint of a list that may always approve.
+constinit const ScreenPattern always_approve_pattern{"(?-u:\\bCtrl\\+o:always-approve\\b)"};
 
 std::optional<Menu> read_radio_list(std::span<const TrimmedRow> rows) {
   std::optional<size_t> f = lowest_in_window(rows, radio_row_pattern);
@@ -174,6 +171,9 @@ std::optional<Menu> read_radio_list(std::span<const TrimmedRow> rows) {
   return finish_menu(std::move(partial), rows);
 }
 
+// A row that ends a numbered list's title.
+constinit const ScreenPattern numbered_title_stop_pattern{"^>{js_space}"};
+
 std::optional<Menu> read_grok_numbered(std::span<const TrimmedRow> rows) {
   std::optional<MarkedBlock> marked = read_marked_block(rows, U"❯");
   if (!marked) return std::nullopt;
@@ -198,6 +198,9 @@ std::string_view from_column(const TrimmedRow& row, size_t column) {
   return column <= row.offset ? std::string_view(row.trimmed)
                               : drop_chars(row.trimmed, column - row.offset);
 }
+
+// Two or more blanks between a label and the start of its second column.
+constinit const ScreenPattern column_gap_pattern{"{js_nonspace} {2,}({js_nonspace})"};
 
 // Label and detail columns: the detail starts where the earliest second
 // column of text starts.
@@ -227,6 +230,12 @@ std::vector<MenuOption> two_column_options(std::span<const TrimmedRow> rows,
   }
   return options;
 }
+
+// The picker's selected row, its box side and the rules around it.
+constinit const ScreenPattern argument_row_pattern{"^❯ (/[A-Za-z0-9_:.-]+ .*)$"};
+constinit const ScreenPattern box_side_pattern{"^{js_space}*│"};
+constinit const ScreenPattern numbered_rule_pattern{"^─{8,}[0-9]+─?$"};
+constinit const ScreenPattern plain_rule_pattern{"^─{8,}$"};
 
 std::optional<Menu> read_argument_picker(std::span<const TrimmedRow> rows) {
   std::optional<size_t> a;

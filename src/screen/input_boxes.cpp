@@ -68,27 +68,6 @@ constinit const BoxPatterns codex_box_patterns{
 
 namespace {
 
-// OpenCode's side box, from the bottom up: the edge, a status row, an empty
-// bar row, the input row, another empty bar row.
-constinit const ScreenPattern side_bottom_edge{"^[ \\t]*╹▀"};
-constinit const ScreenPattern side_status_row{"^[ \\t]*┃ {2}{js_nonspace}+ · {js_nonspace}"};
-constinit const ScreenPattern side_empty_bar{"^[ \\t]*┃$"};
-constinit const ScreenPattern side_input_row{"^[ \\t]*┃ {2}(.*)$"};
-constinit const ScreenPattern side_placeholder{"^Ask anything…(?: \".*\")?$"};
-
-// Antigravity's ruled box.
-constinit const ScreenPattern ruled_rule{"^─{20,}$"};
-constinit const ScreenPattern ruled_prompt{
-    "^(>)(?:[ \\t]|$|\\[Pasted text #[0-9]+(?: \\+[0-9]+ lines?)?\\]$)"};
-constinit const ScreenPattern ruled_indent{"^( {2})"};
-constinit const ScreenPattern ruled_task_row{"^\\s*[●○✓✗✕] \\[\\d{2}:\\d{2}:\\d{2}\\]"};
-constinit const ScreenPattern ruled_mode_line{"^\\S+ mode: .+ \\(shift\\+tab to cycle\\)$"};
-constexpr std::string_view kModeLines[] = {
-    "Accept-edits mode: file edits auto-approved (shift+tab to cycle)",
-    "Auto mode: edits & safe commands auto-approved (shift+tab to cycle)",
-    "Plan mode: research & plan only (shift+tab to cycle)",
-};
-
 // Rows as the boxes are compared: without trailing blanks.
 std::vector<std::string> box_rows_of(std::string_view text) {
   std::vector<std::string> rows = split_lines(text);
@@ -141,6 +120,13 @@ BareBoxScan scan_bare_box(const BoxPatterns& set, std::string_view screen) {
                       std::string(js_trim(drop_chars(scan.rows[box->second], width)))};
   return scan;
 }
+
+// Antigravity's ruled box: its rules, its prompt and the indent of its
+// continuation rows. Also read by read_ruled_box below.
+constinit const ScreenPattern ruled_rule{"^─{20,}$"};
+constinit const ScreenPattern ruled_prompt{
+    "^(>)(?:[ \\t]|$|\\[Pasted text #[0-9]+(?: \\+[0-9]+ lines?)?\\]$)"};
+constinit const ScreenPattern ruled_indent{"^( {2})"};
 
 std::optional<std::pair<size_t, size_t>> ruled_box_bounds(const std::vector<std::string>& rows,
                                                           size_t closing) {
@@ -252,6 +238,14 @@ bool input_box_is_empty(std::optional<AgentName> agent, std::string_view screen)
   return false;
 }
 
+// OpenCode's side box, from the bottom up: the edge, a status row, an empty
+// bar row, the input row, another empty bar row.
+constinit const ScreenPattern side_bottom_edge{"^[ \\t]*╹▀"};
+constinit const ScreenPattern side_status_row{"^[ \\t]*┃ {2}{js_nonspace}+ · {js_nonspace}"};
+constinit const ScreenPattern side_empty_bar{"^[ \\t]*┃$"};
+constinit const ScreenPattern side_input_row{"^[ \\t]*┃ {2}(.*)$"};
+constinit const ScreenPattern side_placeholder{"^Ask anything…(?: \".*\")?$"};
+
 std::optional<std::string> read_side_box(std::optional<AgentName> agent, std::string_view screen) {
   if (!box_is(agent, InputBoxKind::kSide)) return std::nullopt;
   const std::vector<std::string> rows = box_rows_of(strip_escapes(screen));
@@ -276,6 +270,9 @@ std::optional<std::string> read_side_box(std::optional<AgentName> agent, std::st
   if (side_placeholder.is_match(text)) text.clear();
   return text;
 }
+
+// A task row drawn in the ruled box.
+constinit const ScreenPattern ruled_task_row{"^\\s*[●○✓✗✕] \\[\\d{2}:\\d{2}:\\d{2}\\]"};
 
 std::optional<InputBox> read_ruled_box(std::optional<AgentName> agent, std::string_view screen) {
   if (!box_is(agent, InputBoxKind::kRuled)) return std::nullopt;
@@ -303,6 +300,14 @@ std::optional<InputBox> read_ruled_box(std::optional<AgentName> agent, std::stri
   }
   return InputBox{bounds->first, bounds->second - 1, std::string(js_trim(text))};
 }
+
+// The mode lines under the ruled box.
+constinit const ScreenPattern ruled_mode_line{"^\\S+ mode: .+ \\(shift\\+tab to cycle\\)$"};
+constexpr std::string_view kModeLines[] = {
+    "Accept-edits mode: file edits auto-approved (shift+tab to cycle)",
+    "Auto mode: edits & safe commands auto-approved (shift+tab to cycle)",
+    "Plan mode: research & plan only (shift+tab to cycle)",
+};
 
 bool ruled_box_input_empty(std::optional<AgentName> agent, std::string_view screen) {
   std::optional<InputBox> box = read_ruled_box(agent, screen);

@@ -17,13 +17,6 @@ namespace mossbank::screen {
 
 namespace {
 
-constinit const ScreenPattern submit_hint_pattern{"(?i-u:enter){js_space}+(?i-u:submit|confirm)"};
-
-constinit const ScreenPattern dialog_title_pattern{"^(Select {js_nonspace}.*?){js_space}{2,}esc$"};
-constinit const ScreenPattern dialog_beside_pattern{
-    "{js_space}{2,}(Select {js_nonspace}.*?{js_space}{2,}esc)$"};
-constinit const ScreenPattern dialog_footer_pattern{"\\bctrl\\+[a-z]\\b"};
-
 // Screen columns a dialog's text may start left of its title's.
 constexpr size_t kDialogIndent = 3;
 
@@ -105,6 +98,9 @@ std::string cut_rows(std::string_view screen, size_t from, std::optional<size_t>
   }
   return out;
 }
+
+// The hint under a numbered question.
+constinit const ScreenPattern submit_hint_pattern{"(?i-u:enter){js_space}+(?i-u:submit|confirm)"};
 
 std::optional<Menu> read_numbered_question(std::span<const TrimmedRow> rows) {
   std::optional<NumberedBlock> block = read_numbered_block(rows, U"›❯");
@@ -272,6 +268,9 @@ bool may_be_dialog_title(std::string_view text, bool at_start) {
          text.substr(text.size() - 3) == "esc";
 }
 
+// A dialog's title row: "Select …", two or more blanks, "esc".
+constinit const ScreenPattern dialog_title_pattern{"^(Select {js_nonspace}.*?){js_space}{2,}esc$"};
+
 // The lowest dialog title row in the window, and the title.
 std::optional<std::pair<size_t, std::string>> find_dialog_title(std::span<const TrimmedRow> rows) {
   for (size_t r = rows.size(); r-- > menu_window_start(rows.size());) {
@@ -285,6 +284,10 @@ std::optional<std::pair<size_t, std::string>> find_dialog_title(std::span<const 
 
 std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const TrimmedRow> rows,
                                    size_t t, std::string title);
+
+// The same title drawn to the right of other text.
+constinit const ScreenPattern dialog_beside_pattern{
+    "{js_space}{2,}(Select {js_nonspace}.*?{js_space}{2,}esc)$"};
 
 std::optional<Menu> read_dialog_beside(std::string_view screen, std::span<const TrimmedRow> rows) {
   for (size_t r = rows.size(); r-- > menu_window_start(rows.size());) {
@@ -384,6 +387,9 @@ std::optional<Menu> read_opencode_menu(std::string_view screen, std::span<const 
 }
 
 namespace {
+
+// A key hint such as "ctrl+a" in a dialog's footer.
+constinit const ScreenPattern dialog_footer_pattern{"\\bctrl\\+[a-z]\\b"};
 
 // The dialog whose title row is `t`.
 std::optional<Menu> read_dialog_at(std::string_view screen, std::span<const TrimmedRow> rows,

@@ -20,16 +20,6 @@ namespace {
 //   marker row    ^[ \t]*[❯›▶]
 //   heavy rule    [─━═▔]{6,}
 //   dashed row    ^(?:{js_space}|[╌┄┈-])+$
-constinit const ScreenPattern cursor_row_pattern{
-    "^({js_space}*)([❯›▶]){js_space}+({js_nonspace}.*)$"};
-constinit const ScreenPattern option_number_pattern{"^([0-9]{1,2})[.)]{js_space}+"};
-constinit const ScreenPattern free_text_option_pattern{
-    "(?i)^([0-9]{1,2}[.)]{js_space}*)?(type something\\.?|other)$"};
-constinit const ScreenPattern esc_cancel_pattern{"(?i)\\besc(?:ape)? to cancel\\b"};
-constinit const ScreenPattern box_start_pattern{"^{js_space}+[│┃┌└├╭╰]"};
-constinit const ScreenPattern box_beside_pattern{"^(.*?{js_nonspace}){js_space}{2,}([│┃┌└├╭╰].*)$"};
-constinit const ScreenPattern box_bars_pattern{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
-constinit const ScreenPattern box_border_pattern{"^[┌└├╭╰][─━╌]*[┐┘┤╮╯]?$"};
 
 constexpr size_t kMaxRowsBelow = 6;    // non-blank rows allowed below a menu
 constexpr size_t kTitleRows = 16;      // rows collected above a menu
@@ -76,6 +66,9 @@ struct OptionDraft {
   std::optional<size_t> label_column;  // after a number prefix
 };
 
+// An option's number: "1." or "1)".
+constinit const ScreenPattern option_number_pattern{"^([0-9]{1,2})[.)]{js_space}+"};
+
 OptionDraft start_option(std::string_view text, size_t column) {
   OptionDraft option{std::string(text), std::nullopt, std::nullopt};
   if (std::optional<Match> m = option_number_pattern.find(text)) {
@@ -119,11 +112,27 @@ bool cursor_at_prompt_start(std::string_view screen, size_t cursor_column, size_
   return cursor_column == (at_blank_or_end(row.substr(3)) && row.size() > 3 ? 2u : 1u);
 }
 
+// A box's side bars at either end of a row, and a row that is only its
+// top or bottom edge.
+constinit const ScreenPattern box_bars_pattern{"^(?:{js_space}|[│┃])+|(?:{js_space}|[│┃])+$"};
+constinit const ScreenPattern box_border_pattern{"^[┌└├╭╰][─━╌]*[┐┘┤╮╯]?$"};
+
 void box_rows(std::vector<BoxRow>& boxes, size_t index, std::string_view text) {
   std::string stripped = box_bars_pattern.replace_all(text, "");
   if (box_border_pattern.is_match(stripped)) return;
   boxes.push_back(BoxRow{std::move(stripped), index});
 }
+
+// The cursor row: indentation, marker, text.
+constinit const ScreenPattern cursor_row_pattern{
+    "^({js_space}*)([❯›▶]){js_space}+({js_nonspace}.*)$"};
+// The free-text option: "Type something" or "Other".
+constinit const ScreenPattern free_text_option_pattern{
+    "(?i)^([0-9]{1,2}[.)]{js_space}*)?(type something\\.?|other)$"};
+constinit const ScreenPattern esc_cancel_pattern{"(?i)\\besc(?:ape)? to cancel\\b"};
+// A box drawn under the menu, and one drawn beside its text.
+constinit const ScreenPattern box_start_pattern{"^{js_space}+[│┃┌└├╭╰]"};
+constinit const ScreenPattern box_beside_pattern{"^(.*?{js_nonspace}){js_space}{2,}([│┃┌└├╭╰].*)$"};
 
 std::optional<Menu> read_terminal(std::string_view screen) {
   std::vector<std::string> rows = split_lines(screen);
