@@ -527,22 +527,31 @@ class ToolsTest(McpCase):
             m.kill()
 
     def test_twenty_slow_calls(self):
-        lock = threading.Lock()
-        state = {"now": 0, "most": 0}
+        cond = threading.Condition()
+        state = {"now": 0, "most": 0, "held": True}
 
         def slow(ex):
             ex.read_body()
-            with lock:
+            with cond:
                 state["now"] += 1
                 state["most"] = max(state["most"], state["now"])
-            time.sleep(1.0)
-            with lock:
+                cond.notify_all()
+                # Every call is held until the bound is full, so that how many
+                # run at once does not depend on how fast they come.
+                cond.wait_for(lambda: not state["held"], timeout=60)
                 state["now"] -= 1
             return Reply.json({"residents": [], "inbox": {"unread": 0}})
 
         self.daemon.route("/api/state", slow)
         m = self.mcp()
         m.send(b"".join(js(call(i, "mossbank_village_status")) + b"\n" for i in range(20)))
+        with cond:
+            full = cond.wait_for(lambda: state["now"] >= 16, timeout=60)
+            # A seventeenth call, if the bound let one through, has time to come.
+            cond.wait(0.5)
+            state["held"] = False
+            cond.notify_all()
+        self.assertTrue(full, state)
         answer = tool_result("0 residents: 0 working, 0 asking for you, 0 blocked, 0 done, 0 resting. Inbox: 0 unread.",
                              {"residents": 0, "working": 0, "asking": 0, "blocked": 0, "done": 0, "resting": 0,
                               "unread": 0})
