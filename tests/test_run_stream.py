@@ -126,8 +126,11 @@ class RunStreamCase(BinaryTestCase):
         """The terminal got `data` from output byte `start` on, then only the
         wrapper's own end reset."""
         self.assertLessEqual(start + len(data), len(shown))
-        self.assertTrue(shown[start:start + len(data)] == data,
-                        "the frames differ from what the terminal got")
+        got = shown[start:start + len(data)]
+        if got != data:
+            at = next(i for i in range(len(data)) if got[i] != data[i])
+            self.fail(f"the frames differ from what the terminal got at byte {at} of {len(data)}: "
+                      f"frames {data[max(0, at - 40):at + 80]!r}, terminal {got[max(0, at - 40):at + 80]!r}")
         rest = shown[start + len(data):]
         self.assertTrue(END_RESET.fullmatch(rest), f"the frames miss the output's end: {rest[:200]!r}")
 
