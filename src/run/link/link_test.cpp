@@ -11,12 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "base/test_threads.h"
 #include "run/link/posts.h"
 #include "run/testing/test_daemon.h"
 
 namespace mossbank::run {
 namespace {
 
+using base::testing::BoundedThread;
 using std::chrono::milliseconds;
 using testing::chunk;
 using testing::kChunkedHead;
@@ -105,12 +107,12 @@ class LinkTest : public ::testing::Test {
   // Runs the link on a thread of its own until it returns.
   void start(std::function<bool(RunShared&, milliseconds)> pause = {}) {
     if (pause) settings.pause = std::move(pause);
-    link_thread = std::thread([this] { result = run_link(run, settings); });
+    link_thread = BoundedThread([this] { result = run_link(run, settings); });
   }
 
-  void finish() {
-    if (link_thread.joinable()) link_thread.join();
-  }
+  // The link ends by itself where a test calls this; at the fixture's end
+  // it has been told to stop.
+  void finish() { EXPECT_TRUE(link_thread.join_within(kPatience)) << "the link did not end"; }
 
   ~LinkTest() override {
     stop_link(run);
@@ -122,7 +124,7 @@ class LinkTest : public ::testing::Test {
   RunShared run;
   LinkSettings settings;
   Recorder recorder;
-  std::thread link_thread;
+  BoundedThread link_thread;
   Status result;
 };
 
@@ -393,11 +395,16 @@ TEST_F(LinkTest, SwitchedOffWhileStreamingOnlyStopsAVillageOwnedRun) {
     LinkSettings s;
     s.handle = [&](RunShared&, const LinkEvent& e) { return events.handle(e); };
     s.pause = pauses.hook();
-    std::thread t([&] { run_link(r, s); });
+    BoundedThread t([&] { run_link(r, s); });
     events.wait_events(1);
     d.write_file("village-off", "{}");
     off.open();
-    t.join();
+    if (!t.join_within(kPatience)) {
+      ADD_FAILURE() << "the link went on after the village went off";
+      stop_link(r);
+      r.waker.end();
+      EXPECT_TRUE(t.join_within(kPatience));
+    }
     std::vector<std::string> want = {"ready"};
     if (owned) want.push_back(R"(command {"type":"stop"})");
     want.push_back("dropped");
