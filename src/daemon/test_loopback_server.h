@@ -32,7 +32,7 @@
 #include "platform/process.h"
 #include "platform/sockets.h"
 
-namespace mossbank::testing {
+namespace mossbank::daemon::testing {
 
 inline constexpr int kTestSendFlags = platform::kSendFlags;
 
@@ -272,4 +272,4 @@ inline std::string request_body(const std::string& request) {
   return request.substr(request.find("\r\n\r\n") + 4);
 }
 
-}  // namespace mossbank::testing
+}  // namespace mossbank::daemon::testing

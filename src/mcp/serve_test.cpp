@@ -13,7 +13,7 @@
 
 #include "base/test_threads.h"
 #include "mcp/mcp.h"
-#include "mcp/testing.h"
+#include "mcp/test_daemon.h"
 
 namespace mossbank::mcp {
 namespace {

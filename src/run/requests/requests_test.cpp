@@ -93,7 +93,7 @@ TEST(RequestBodies, KeysInOrder) {
 class GateTest : public ::testing::Test {
  protected:
   GateTest() : run(80, 24, daemon.home, "run-1") {
-    run.link.set_route(Route{daemon.port(), testing::TestDaemon::kToken});
+    run.link.set_route(Route{daemon.port(), testing::FakeDaemon::kToken});
   }
   ~GateTest() override {
     run.waker.end();
@@ -106,7 +106,7 @@ class GateTest : public ::testing::Test {
     return bodies;
   }
 
-  testing::TestDaemon daemon;
+  testing::FakeDaemon daemon;
   testing::InputPipe pipe;  // outlives the run, which holds its write end
   RunShared run;
 };

@@ -200,7 +200,7 @@ class StreamServer {
   }
 
   Chooser choose_;
-  mossbank::testing::LoopbackListener listener_;
+  daemon::testing::LoopbackListener listener_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool stop_ = false;
