@@ -36,8 +36,9 @@ TEST(AgentProfiles, AliasesAndPackagesNameOneAgent) {
       EXPECT_FALSE(names.contains(alias)) << row.name << "'s alias " << alias << " names a row";
       EXPECT_TRUE(aliases.insert(alias).second) << "the alias " << alias << " is in two rows";
     }
-    if (!row.npm_package.empty())
+    if (!row.npm_package.empty()) {
       EXPECT_TRUE(packages.insert(row.npm_package).second) << "two rows of " << row.npm_package;
+    }
   }
 }
 
@@ -45,7 +46,9 @@ TEST(AgentProfiles, EachFieldHasWhatItsReaderNeeds) {
   int codex_typing = 0;
   for (const AgentProfile& row : agent_profiles()) {
     EXPECT_EQ(row.input_box == InputBoxKind::kBare, row.bare_box != nullptr) << row.name;
-    if (row.menus) EXPECT_FALSE(row.menus->layouts.empty()) << row.name;
+    if (row.menus) {
+      EXPECT_FALSE(row.menus->layouts.empty()) << row.name;
+    }
     if (row.new_conversation) {
       // The line is read in the agent's box: a pattern of its row, or the side box.
       EXPECT_NE(row.input_box, InputBoxKind::kNone) << row.name;
@@ -56,7 +59,9 @@ TEST(AgentProfiles, EachFieldHasWhatItsReaderNeeds) {
     codex_typing += row.typing.is_codex;
     // A restart makes the agent exit and starts it again on its conversation.
     EXPECT_EQ(!row.exit_command.empty(), row.restart != nullptr) << row.name;
-    if (row.restart) EXPECT_FALSE(row.resume_word.empty()) << row.name;
+    if (row.restart) {
+      EXPECT_FALSE(row.resume_word.empty()) << row.name;
+    }
   }
   EXPECT_LE(codex_typing, 1);
 }
