@@ -20,8 +20,8 @@ sys.path.insert(0, TESTS)
 sys.path.insert(0, os.path.join(TESTS, "agents"))
 
 import tmux_agent  # noqa: E402
-from model_standin import ModelStandIn  # noqa: E402
-from standin import StandInDaemon  # noqa: E402
+from support.model_standin import ModelStandIn  # noqa: E402
+from support.standin import StandInDaemon  # noqa: E402
 
 IDLE = tmux_agent.INPUT_BOX
 

@@ -22,8 +22,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
-import harness  # noqa: E402
-from standin import StandInDaemon  # noqa: E402
+from support import harness  # noqa: E402
+from support.standin import StandInDaemon  # noqa: E402
 
 AGENT = """
     import os, signal, sys, time

@@ -30,8 +30,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
-from harness import clean_env, set_window_size  # noqa: E402
-from standin import EventStreams, FrameReader, Reply, StandInDaemon  # noqa: E402
+from support.harness import clean_env, set_window_size  # noqa: E402
+from support.standin import EventStreams, FrameReader, Reply, StandInDaemon  # noqa: E402
 
 AGENT = r"""
 import os, sys

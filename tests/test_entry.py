@@ -8,7 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
-from standin import VERSION
+from support.standin import VERSION
 
 BIN = os.environ.get("MOSSBANK_BIN") or os.path.join(
     os.path.dirname(__file__), "..", "build", "mossbank")

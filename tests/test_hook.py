@@ -11,8 +11,8 @@ import threading
 import time
 import unittest
 
-import harness
-from standin import Reply, StandInDaemon, closed_port, config_text, write_private
+from support import harness
+from support.standin import Reply, StandInDaemon, closed_port, config_text, write_private
 
 
 class HookCase(harness.BinaryTestCase):

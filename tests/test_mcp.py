@@ -12,9 +12,9 @@ import threading
 import time
 import unittest
 
-import harness
-import standin
-from standin import VERSION, Reply, StandInDaemon
+from support import harness
+from support import standin
+from support.standin import VERSION, Reply, StandInDaemon
 
 VERSIONS = ["2025-06-18", "2025-03-26", "2024-11-05"]
 

@@ -8,8 +8,8 @@ import shutil
 import subprocess
 import unittest
 
-import harness
-from standin import VERSION, Reply, StandInDaemon
+from support import harness
+from support.standin import VERSION, Reply, StandInDaemon
 from test_mcp import INSTRUCTIONS, LETTERS_UNAVAILABLE, OFF, TOOLS, VERSIONS, tool_result
 
 CLIENT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mcp-client")

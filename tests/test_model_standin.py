@@ -11,7 +11,7 @@ import sys
 import threading
 import unittest
 
-from model_standin import ModelStandIn
+from support.model_standin import ModelStandIn
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -213,7 +213,7 @@ class HoldTest(unittest.TestCase):
 
 class CommandLineTest(unittest.TestCase):
     def test_print_port_then_serves(self):
-        proc = subprocess.Popen([sys.executable, os.path.join(HERE, "model_standin.py"), "--print-port",
+        proc = subprocess.Popen([sys.executable, os.path.join(HERE, "support", "model_standin.py"), "--print-port",
                                  "--text", "from the command line"], stdout=subprocess.PIPE, text=True)
         self.addCleanup(proc.wait, 10)
         self.addCleanup(proc.terminate)

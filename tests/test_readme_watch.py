@@ -13,7 +13,7 @@ import threading
 import time
 import unittest
 
-from harness import REPO, BinaryTestCase, Pty, clean_env
+from support.harness import REPO, BinaryTestCase, Pty, clean_env
 
 SECTION = "## Watching a run without the desktop application"
 
@@ -71,7 +71,7 @@ class ReadmeWatch(BinaryTestCase):
         standin_line, run_line = readme_commands()
         standin = shlex.split(standin_line)
         run = shlex.split(run_line)
-        self.assertEqual(standin[:2], ["python3", "tests/standin.py"])
+        self.assertEqual(standin[:2], ["python3", "tests/support/standin.py"])
         readme_home = standin[standin.index("--home") + 1]
         self.assertEqual(run, [f"MOSSBANK_HOME={readme_home}", "build/mossbank", "run", "bash"])
 

@@ -15,8 +15,8 @@ import tempfile
 import time
 import unittest
 
-import harness
-from standin import StandInDaemon, closed_port
+from support import harness
+from support.standin import StandInDaemon, closed_port
 
 USAGE = "Usage: mossbank run [--vocation <id>] [--allow-plain] [--] [command [args…]]\n"
 
@@ -602,7 +602,7 @@ class Vocations(RunEntry):
 
 
 def harness_version():
-    from standin import VERSION
+    from support.standin import VERSION
     return VERSION
 
 

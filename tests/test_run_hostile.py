@@ -13,8 +13,8 @@ import re
 import tempfile
 import unittest
 
-import harness
-from standin import StandInDaemon
+from support import harness
+from support.standin import StandInDaemon
 
 PATIENCE = 30
 MEMORY_BOUND_KB = 64 * 1024

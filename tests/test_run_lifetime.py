@@ -2,13 +2,13 @@
 does not grow with the number of requests it has served, and what it sends
 at its end comes in the order the daemon relies on.
 
-The agent is tests/replay_agent.py as `claude` (see test_run_restart.py).
+The agent is tests/support/replay_agent.py as `claude` (see test_run_restart.py).
 """
 
 import os
 import unittest
 
-import harness
+from support import harness
 from test_run_restart import AgentRun, PATIENCE
 from test_run_stream import CAT_AFTER_A_LINE, RunStreamCase, agent, big_text
 

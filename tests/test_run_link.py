@@ -20,8 +20,8 @@ import threading
 import time
 import unittest
 
-import harness
-from standin import Reply, StandInDaemon
+from support import harness
+from support.standin import Reply, StandInDaemon
 
 # Prints the pseudo-terminal's size at the start and at each window change,
 # and echoes each line typed. Every print is one write(2), so that a signal

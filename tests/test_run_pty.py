@@ -14,8 +14,8 @@ import tempfile
 import termios
 import unittest
 
-import harness
-from standin import StandInDaemon
+from support import harness
+from support.standin import StandInDaemon
 
 
 def termios_of(fd):

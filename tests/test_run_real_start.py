@@ -14,14 +14,14 @@ import sys
 import tempfile
 import unittest
 
-import harness
-from standin import StandInDaemon
+from support import harness
+from support.standin import StandInDaemon
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "agents"))
 
 import tmux_agent  # noqa: E402
-from model_standin import ModelStandIn  # noqa: E402
+from support.model_standin import ModelStandIn  # noqa: E402
 
 DEADLINE = 90.0
 IDLE = tmux_agent.INPUT_BOX

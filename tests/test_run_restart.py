@@ -1,7 +1,7 @@
 """`mossbank run` answering the village's keys, interrupt and restart
 requests, against the stand-in daemon in a real pseudo-terminal.
 
-The agent is tests/replay_agent.py under an agent's name on PATH: for
+The agent is tests/support/replay_agent.py under an agent's name on PATH: for
 Claude Code and Codex it draws screens recorded from the real agents, and
 it logs its arguments, its environment and every key it reads. Restarts
 are followed through the agent's second start (its arguments are the
@@ -20,11 +20,11 @@ import threading
 import time
 import unittest
 
-import harness
-from standin import Reply, StandInDaemon
+from support import harness
+from support.standin import Reply, StandInDaemon
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-AGENT = os.path.join(HERE, "replay_agent.py")
+AGENT = os.path.join(HERE, "support", "replay_agent.py")
 SESSION = "0f8fad5b-d9cb-469f-a165-70867728950e"
 STARTING_AGAIN = "Mossbank: starting the agent again in the same conversation\u2026"
 

@@ -14,8 +14,8 @@ import textwrap
 import time
 import unittest
 
-from harness import BinaryTestCase, Pty, clean_env
-from standin import StandInDaemon, decode_frames
+from support.harness import BinaryTestCase, Pty, clean_env
+from support.standin import StandInDaemon, decode_frames
 
 
 def agent(code):

@@ -21,8 +21,8 @@ import threading
 import time
 import unittest
 
-import harness
-from standin import StandInDaemon
+from support import harness
+from support.standin import StandInDaemon
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PATIENCE = 30
@@ -89,7 +89,7 @@ class TalkRun(harness.BinaryTestCase):
         self.bindir = os.path.join(self.dir.name, "bin")
         os.makedirs(self.bindir)
         for name in ("claude", "opencode"):
-            os.symlink(os.path.join(HERE, "standin_agent.py"), os.path.join(self.bindir, name))
+            os.symlink(os.path.join(HERE, "support", "standin_agent.py"), os.path.join(self.bindir, name))
         self.log = AgentLog(os.path.join(self.dir.name, "log"))
         self.addCleanup(self.log.close)
         control = os.path.join(self.dir.name, "control")

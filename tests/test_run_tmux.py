@@ -14,8 +14,8 @@ import tempfile
 import time
 import unittest
 
-import harness
-from standin import StandInDaemon
+from support import harness
+from support.standin import StandInDaemon
 
 
 class Pane:

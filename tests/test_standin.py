@@ -13,9 +13,9 @@ import threading
 import time
 import unittest
 
-import harness
-import standin
-from standin import VERSION, Reply, StandInDaemon
+from support import harness
+from support import standin
+from support.standin import VERSION, Reply, StandInDaemon
 
 TOKEN = "0123456789abcdef0123456789abcdef"
 

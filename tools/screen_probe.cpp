@@ -26,10 +26,10 @@
 #include <string>
 #include <string_view>
 
-#include "base/files.h"
 #include "base/json.h"
 #include "screen/screen.h"
 #include "terminal/terminal.h"
+#include "terminal_capture.h"
 
 namespace {
 
@@ -162,14 +162,10 @@ JsonValue numbered_block_json(std::string_view styled) {
 
 int main(int argc, char** argv) {
   const Options opt = parse(argc, argv);
-  std::optional<std::string> bytes = mossbank::read_file(opt.file);
-  if (!bytes) {
-    std::fprintf(stderr, "screen_probe: cannot read %s\n", opt.file.c_str());
-    return 1;
-  }
-  mossbank::Terminal t = mossbank::terminal_new(opt.cols, opt.rows);
-  mossbank::Utf8Repair repair;
-  mossbank::terminal_process(t, repair.feed(*bytes));
+  std::optional<mossbank::Terminal> read =
+      mossbank::tools::read_capture("screen_probe", opt.file, opt.cols, opt.rows);
+  if (!read) return 1;
+  const mossbank::Terminal& t = *read;
 
   const std::string plain = mossbank::screen_lines(t);
   const std::string styled = mossbank::screen_lines_styled(t);

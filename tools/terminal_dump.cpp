@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "base/files.h"
 #include "base/numbers.h"
 #include "terminal/terminal.h"
+#include "terminal_capture.h"
 
 namespace {
 
@@ -86,17 +86,10 @@ Options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const Options opt = parse(argc, argv);
-  std::optional<std::string> bytes = mossbank::read_file(opt.file);
-  if (!bytes) {
-    std::fprintf(stderr, "terminal_dump: cannot read %s\n", opt.file.c_str());
-    return 1;
-  }
-  Terminal t = mossbank::terminal_new(opt.cols, opt.rows);
-  mossbank::Utf8Repair repair;
-  for (size_t off = 0; off < bytes->size(); off += kChunk) {
-    std::string_view chunk(bytes->data() + off, std::min(kChunk, bytes->size() - off));
-    mossbank::terminal_process(t, repair.feed(chunk));
-  }
+  std::optional<Terminal> read =
+      mossbank::tools::read_capture("terminal_dump", opt.file, opt.cols, opt.rows, kChunk);
+  if (!read) return 1;
+  Terminal& t = *read;
   for (auto [cols, rows] : opt.resizes) mossbank::terminal_resize(t, cols, rows);
 
   std::string out;

@@ -18,8 +18,8 @@ namespace mossbank {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::LoopbackServer;
-using testing::ServerConnection;
+using daemon::testing::LoopbackServer;
+using daemon::testing::ServerConnection;
 
 constexpr const char* kT1 = "token-one-0123456789";
 constexpr const char* kT2 = "token-two-0123456789";
@@ -64,20 +64,21 @@ class FakeDaemon {
   std::vector<std::string> calls() const {
     std::vector<std::string> out;
     for (const auto& r : server_.requests())
-      if (testing::request_path(r.bytes).rfind("/api/health", 0) != 0) out.push_back(r.bytes);
+      if (daemon::testing::request_path(r.bytes).rfind("/api/health", 0) != 0)
+        out.push_back(r.bytes);
     return out;
   }
   std::vector<std::string> call_tokens() const {
     std::vector<std::string> out;
     for (const auto& c : calls())
-      out.push_back(testing::request_header(c, "x-mossbank-token").value_or("-"));
+      out.push_back(daemon::testing::request_header(c, "x-mossbank-token").value_or("-"));
     return out;
   }
   int connections() const { return server_.connections(); }
 
  private:
   void handle(ServerConnection& conn, const std::string& request) {
-    std::string path = testing::request_path(request);
+    std::string path = daemon::testing::request_path(request);
     std::unique_lock<std::mutex> lock(m_);
     if (path.rfind("/api/health?nonce=", 0) == 0) {
       if (hang_proofs_) return;
@@ -86,7 +87,7 @@ class FakeDaemon {
       return;
     }
     if (path == hanging_) return;
-    if (testing::request_header(request, "x-mossbank-token") != token_) {
+    if (daemon::testing::request_header(request, "x-mossbank-token") != token_) {
       if (switch_proof_) proof_token_ = token_;
       conn.write(http(reject_status_, "{\"error\":\"unauthorized\"}"));
       return;
@@ -164,7 +165,7 @@ TEST_F(DaemonClientTest, PostWritesTheBodyAsJavaScriptWould) {
                 "\r\nconnection: keep-alive\r\naccept: */*\r\nx-mossbank-token: " + kT1 +
                 "\r\ncontent-type: application/json\r\ncontent-length: " +
                 std::to_string(json.size()) + "\r\n\r\n" + json);
-  EXPECT_EQ(testing::request_body(calls[1]), "[]");
+  EXPECT_EQ(daemon::testing::request_body(calls[1]), "[]");
 }
 
 TEST_F(DaemonClientTest, AnswerBodies) {
@@ -258,7 +259,7 @@ TEST_F(DaemonClientTest, TransportFailures) {
   EXPECT_FALSE(client().post("/api/inbox", JsonValue::object()));
   EXPECT_EQ(daemon_.connections(), 0);
 
-  write_config(testing::closed_port(), kT1);
+  write_config(daemon::testing::closed_port(), kT1);
   EXPECT_FALSE(client().get("/api/state"));
 }
 

@@ -17,8 +17,8 @@ namespace mossbank {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::LoopbackServer;
-using testing::ServerConnection;
+using daemon::testing::LoopbackServer;
+using daemon::testing::ServerConnection;
 
 HttpRequest get_request(uint16_t port, std::string path = "/api/state",
                         std::chrono::nanoseconds timeout = 2s) {
@@ -295,14 +295,14 @@ TEST(ResponseFraming, AnswerOverTheLimitFails) {
 }
 
 TEST(HttpFailures, RefusedAndTimedOut) {
-  HttpResponse refused = send_once(get_request(testing::closed_port()));
+  HttpResponse refused = send_once(get_request(daemon::testing::closed_port()));
   auto* f = std::get_if<HttpFailure>(&refused);
   ASSERT_NE(f, nullptr);
   EXPECT_TRUE(f->refused);
   EXPECT_FALSE(f->timed_out);
 
   PooledConnection pool;
-  refused = send_pooled(pool, get_request(testing::closed_port()));
+  refused = send_pooled(pool, get_request(daemon::testing::closed_port()));
   f = std::get_if<HttpFailure>(&refused);
   ASSERT_NE(f, nullptr);
   EXPECT_TRUE(f->refused);
@@ -379,7 +379,7 @@ TEST_F(PoolTest, AnswersThatEndTheConnectionAreNotKept) {
   for (const std::string& answer : answers) {
     SCOPED_TRACE(answer);
     LoopbackServer server([&answer](ServerConnection& conn, const std::string& request) {
-      conn.write(testing::request_path(request) == "/first" ? answer : kOk);
+      conn.write(daemon::testing::request_path(request) == "/first" ? answer : kOk);
     });
     ASSERT_TRUE(reply_of(send(server.port(), "/first")));
     HttpResponse second = send(server.port(), "/second");
@@ -406,7 +406,7 @@ TEST_F(PoolTest, BytesArrivingAfterTheAnswerRetireTheKeptSocket) {
   std::condition_variable cv;
   bool first_taken = false, stale_sent = false;
   LoopbackServer server([&](ServerConnection& conn, const std::string& request) {
-    if (testing::request_path(request) == "/first") {
+    if (daemon::testing::request_path(request) == "/first") {
       conn.write(kOk);
       std::unique_lock<std::mutex> lock(m);
       cv.wait(lock, [&] { return first_taken; });
@@ -436,7 +436,7 @@ TEST_F(PoolTest, BytesArrivingAfterTheAnswerRetireTheKeptSocket) {
 
 TEST_F(PoolTest, AFailureEmptiesThePool) {
   LoopbackServer server([](ServerConnection& conn, const std::string& request) {
-    if (testing::request_path(request) != "/bad")
+    if (daemon::testing::request_path(request) != "/bad")
       conn.write(kOk);
     else
       conn.write("HTTP/1.1 zzz\r\n\r\n");
@@ -452,7 +452,7 @@ TEST_F(PoolTest, BusyPoolSendsOnAFreshConnection) {
   std::condition_variable cv;
   bool release = false;
   LoopbackServer server([&](ServerConnection& conn, const std::string& request) {
-    if (testing::request_path(request) == "/slow") {
+    if (daemon::testing::request_path(request) == "/slow") {
       std::unique_lock<std::mutex> lock(m);
       cv.wait(lock, [&] { return release; });
     }
@@ -470,7 +470,7 @@ TEST_F(PoolTest, BusyPoolSendsOnAFreshConnection) {
   ASSERT_TRUE(reply_of(quick)) << describe(quick);
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(testing::request_path(requests[1].bytes), "/quick");
+  EXPECT_EQ(daemon::testing::request_path(requests[1].bytes), "/quick");
   EXPECT_NE(requests[1].bytes.find("\r\nconnection: close\r\n"), std::string::npos);
   EXPECT_EQ(server.connections(), 2);
 }

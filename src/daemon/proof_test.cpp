@@ -11,8 +11,8 @@
 namespace mossbank {
 namespace {
 
-using testing::LoopbackServer;
-using testing::ServerConnection;
+using daemon::testing::LoopbackServer;
+using daemon::testing::ServerConnection;
 
 constexpr const char* kNonce = "00112233445566778899aabbccddeeff";
 
@@ -70,7 +70,7 @@ struct HealthServer {
   using Answer = std::function<std::string(const std::string& nonce, uint16_t port)>;
   explicit HealthServer(Answer a)
       : answer(std::move(a)), server([this](ServerConnection& conn, const std::string& request) {
-          std::string path = testing::request_path(request);
+          std::string path = daemon::testing::request_path(request);
           std::string nonce = path.substr(path.find('=') + 1);
           conn.write(answer(nonce, server.port()));
         }) {}
@@ -144,7 +144,7 @@ TEST(DaemonProvesItself, RequestAndRefusals) {
   EXPECT_EQ(health.server.connections(), 2);
 
   EXPECT_TRUE(daemon_proves_itself_with(port, token, std::string(kNonce)));
-  EXPECT_FALSE(daemon_proves_itself(testing::closed_port(), token));
+  EXPECT_FALSE(daemon_proves_itself(daemon::testing::closed_port(), token));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -26,11 +27,91 @@
 #include <thread>
 #include <vector>
 
+#include "base/status.h"
+#include "base/unique_fd.h"
+#include "platform/process.h"
 #include "platform/sockets.h"
 
-namespace mossbank::testing {
+namespace mossbank::daemon::testing {
 
 inline constexpr int kTestSendFlags = platform::kSendFlags;
+
+// A listening socket on 127.0.0.1 at a port the system picks, for the
+// tests' servers. accept() waits for the next connection, for a bounded
+// time or until cancel(); the socket and its wake pipe are owned, so they
+// close on every path, and every descriptor is close-on-exec.
+class LoopbackListener {
+ public:
+  static constexpr std::chrono::milliseconds kUnbounded{-1};
+
+  LoopbackListener() {
+    Result<UniqueFd> socket = platform::open_socket(AF_INET, SOCK_STREAM);
+    Result<platform::PipeEnds> wake = platform::make_pipe();
+    if (!socket.ok() || !wake.ok()) std::abort();
+    socket_ = std::move(*socket);
+    wake_ = std::move(*wake);
+    int one = 1;
+    ::setsockopt(socket_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(socket_.get(), 64) != 0 ||
+        ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+      std::abort();
+    port_ = ntohs(addr.sin_port);
+  }
+
+  uint16_t port() const { return port_; }
+
+  // The next connection (no SIGPIPE, no Nagle delay), or none once
+  // cancel() was called or `wait` has passed.
+  UniqueFd accept(std::chrono::milliseconds wait = kUnbounded) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      int timeout = -1;
+      if (wait >= std::chrono::milliseconds::zero()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                                 std::chrono::steady_clock::now());
+        timeout = static_cast<int>(std::max<int64_t>(left.count(), 0));
+      }
+      pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.read.get(), POLLIN, 0}};
+      int ready = ::poll(fds, 2, timeout);
+      if (ready < 0 && errno == EINTR) continue;
+      // The wake byte stays in the pipe, so every later accept ends too.
+      if (ready <= 0 || (fds[1].revents & POLLIN)) return {};
+      if (!(fds[0].revents & POLLIN)) continue;
+      UniqueFd fd = accept_cloexec();
+      if (!fd) continue;  // the client gave up before we took it
+      int one = 1;
+      ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      platform::no_sigpipe(fd.get());
+      return fd;
+    }
+  }
+
+  // Ends the accept under way and every later one; safe from any thread.
+  void cancel() {
+    char c = 0;
+    (void)!::write(wake_.write.get(), &c, 1);
+  }
+
+ private:
+  UniqueFd accept_cloexec() {
+#if defined(SOCK_CLOEXEC) && defined(__linux__)
+    return UniqueFd(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+#else
+    UniqueFd fd(::accept(socket_.get(), nullptr, nullptr));
+    if (fd) ::fcntl(fd.get(), F_SETFD, FD_CLOEXEC);
+    return fd;
+#endif
+  }
+
+  UniqueFd socket_;
+  platform::PipeEnds wake_;
+  uint16_t port_ = 0;
+};
 
 class ServerConnection {
  public:
@@ -79,38 +160,21 @@ class LoopbackServer {
   using Handler = std::function<void(ServerConnection&, const std::string& request)>;
 
   explicit LoopbackServer(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_fd_, 64) != 0)
-      std::abort();
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    if (::pipe(wake_) != 0) std::abort();
     acceptor_ = std::thread([this] { accept_loop(); });
   }
 
   ~LoopbackServer() {
     stop_ = true;
-    char c = 0;
-    (void)!::write(wake_[1], &c, 1);
+    listener_.cancel();
     acceptor_.join();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       for (int fd : open_fds_) ::shutdown(fd, SHUT_RDWR);
     }
     for (auto& t : workers_) t.join();
-    ::close(listen_fd_);
-    ::close(wake_[0]);
-    ::close(wake_[1]);
   }
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_.port(); }
 
   int connections() const { return accepted_.load(); }
 
@@ -121,20 +185,12 @@ class LoopbackServer {
 
  private:
   void accept_loop() {
-    for (;;) {
-      pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
-      if (stop_) return;
-      if (!(fds[0].revents & POLLIN)) continue;
-      int fd = ::accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) continue;
-      int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      platform::no_sigpipe(fd);
+    while (UniqueFd fd = listener_.accept()) {
       int index = accepted_++;
       std::lock_guard<std::mutex> lock(mutex_);
-      open_fds_.push_back(fd);
-      workers_.emplace_back([this, fd, index] { serve(fd, index); });
+      open_fds_.push_back(fd.get());
+      workers_.emplace_back(
+          [this, index, owned = std::move(fd)]() mutable { serve(owned, index); });
     }
   }
 
@@ -162,7 +218,8 @@ class LoopbackServer {
     }
   }
 
-  void serve(int fd, int index) {
+  void serve(UniqueFd& owned, int index) {
+    const int fd = owned.get();
     ServerConnection conn(fd, index);
     std::string pending;
     while (!conn.closed() && !stop_) {
@@ -176,13 +233,11 @@ class LoopbackServer {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     std::erase(open_fds_, fd);
-    ::close(fd);
+    owned.reset();
   }
 
   Handler handler_;
-  int listen_fd_ = -1;
-  int wake_[2] = {-1, -1};
-  uint16_t port_ = 0;
+  LoopbackListener listener_;
   std::atomic<bool> stop_{false};
   std::atomic<int> accepted_{0};
   mutable std::mutex mutex_;
@@ -192,18 +247,8 @@ class LoopbackServer {
   std::thread acceptor_;
 };
 
-// A port on which nothing listens (bound once, then released).
-inline uint16_t closed_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+// A port on which nothing listens (taken once, then released).
+inline uint16_t closed_port() { return LoopbackListener().port(); }
 
 // The path of a request's first line.
 inline std::string request_path(const std::string& request) {
@@ -227,4 +272,4 @@ inline std::string request_body(const std::string& request) {
   return request.substr(request.find("\r\n\r\n") + 4);
 }
 
-}  // namespace mossbank::testing
+}  // namespace mossbank::daemon::testing

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mcp/mcp.h"
-#include "mcp/testing.h"
+#include "mcp/test_daemon.h"
 #include "mcp/texts.h"
 
 namespace mossbank::mcp {

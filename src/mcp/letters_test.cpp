@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "mcp/mcp.h"
-#include "mcp/testing.h"
+#include "mcp/test_daemon.h"
 
 namespace mossbank::mcp {
 namespace {

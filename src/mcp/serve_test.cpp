@@ -11,8 +11,9 @@
 #include <set>
 #include <thread>
 
+#include "base/test_threads.h"
 #include "mcp/mcp.h"
-#include "mcp/testing.h"
+#include "mcp/test_daemon.h"
 
 namespace mossbank::mcp {
 namespace {
@@ -80,7 +81,7 @@ class Session {
     in_write_ = in[1];
     out_read_ = out[0];
     auto writer = std::make_shared<MessageWriter>(out[1]);
-    server_ = std::thread(
+    server_ = base::testing::BoundedThread(
         [context = testing::context_with(std::move(daemon)), writer, in0 = in[0], out1 = out[1]] {
           serve_mcp(context, writer, in0);
           ::close(in0);
@@ -89,7 +90,8 @@ class Session {
   }
   ~Session() {
     close_input();
-    if (server_.joinable()) server_.join();
+    EXPECT_TRUE(server_.join_within(std::chrono::seconds(20)))
+        << "serve_mcp did not end at the end of its input";
     ::close(out_read_);
   }
 
@@ -136,7 +138,7 @@ class Session {
  private:
   int in_write_ = -1;
   int out_read_ = -1;
-  std::thread server_;
+  base::testing::BoundedThread server_;
   std::string buffer_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mcp/testing.h"
+#include "mcp/test_daemon.h"
 
 namespace mossbank::mcp {
 namespace {

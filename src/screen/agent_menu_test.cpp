@@ -12,9 +12,9 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::dialog_screen;
-using testing_screens::full_screen;
-using testing_screens::labels;
+using testing::dialog_screen;
+using testing::full_screen;
+using testing::labels;
 using Labels = std::vector<std::string>;
 
 const std::string kProceed =

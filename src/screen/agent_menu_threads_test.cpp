@@ -13,9 +13,9 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::dialog_screen;
-using testing_screens::full_screen;
-using testing_screens::kRule;
+using testing::dialog_screen;
+using testing::full_screen;
+using testing::kRule;
 
 std::string read_all(const std::string& screen) {
   std::string out;
@@ -45,7 +45,7 @@ std::vector<std::string> screens() {
 
 TEST(AgentMenuThreads, EightThreadsReadAsOne) {
   const std::vector<std::string> texts = screens();
-  testing_screens::expect_threads_read_as_one(texts, read_all, 3);
+  testing::expect_threads_read_as_one(texts, read_all, 3);
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::full_screen;
-using testing_screens::kRule;
+using testing::full_screen;
+using testing::kRule;
 
 const std::string kPanel = "\x1b[0;97;48;5;236m";
 const std::string kPicked = "\x1b[0;30;48;5;214m";
@@ -107,7 +107,7 @@ std::string read_all(const std::string& screen) {
 TEST(AgentLayouts, EightThreadsReadAsOne) {
   std::vector<std::string> texts;
   for (const Case& c : cases()) texts.push_back(c.screen);
-  testing_screens::expect_threads_read_as_one(texts, read_all, 1);
+  testing::expect_threads_read_as_one(texts, read_all, 1);
 }
 
 }  // namespace

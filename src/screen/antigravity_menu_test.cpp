@@ -11,10 +11,10 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::concat;
-using testing_screens::full_screen;
-using testing_screens::kRule;
-using testing_screens::labels;
+using testing::concat;
+using testing::full_screen;
+using testing::kRule;
+using testing::labels;
 using Rows = std::vector<std::string>;
 
 // Antigravity's screens keep the transcript above a rule; the title walk

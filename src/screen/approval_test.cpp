@@ -10,11 +10,11 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::concat;
-using testing_screens::dialog_screen;
-using testing_screens::full_screen;
-using testing_screens::kRule;
-using testing_screens::screen_of;
+using testing::concat;
+using testing::dialog_screen;
+using testing::full_screen;
+using testing::kRule;
+using testing::screen_of;
 
 TEST(ClassifyOptionRow, MarkersNumbersAndWords) {
   struct Case {

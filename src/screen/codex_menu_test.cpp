@@ -12,9 +12,9 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::concat;
-using testing_screens::full_screen;
-using testing_screens::labels;
+using testing::concat;
+using testing::full_screen;
+using testing::labels;
 using Rows = std::vector<std::string>;
 
 // Codex's approval question under the transcript, as Codex 0.171 draws it

@@ -10,9 +10,9 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::full_screen;
-using testing_screens::kRule;
-using testing_screens::screen_of;
+using testing::full_screen;
+using testing::kRule;
+using testing::screen_of;
 
 TEST(StyledRowCells, LooksAndCut) {
   const std::vector<std::string> rows = {

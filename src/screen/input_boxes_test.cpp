@@ -10,10 +10,10 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::concat;
-using testing_screens::full_screen;
-using testing_screens::kRule;
-using testing_screens::screen_of;
+using testing::concat;
+using testing::full_screen;
+using testing::kRule;
+using testing::screen_of;
 using Rows = std::vector<std::string>;
 
 const std::string kLongRule = "──────────────────────────────────────────────────────────────";

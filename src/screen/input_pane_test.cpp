@@ -10,8 +10,8 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::full_screen;
-using testing_screens::kRule;
+using testing::full_screen;
+using testing::kRule;
 
 std::string long_text(const std::string& ending) {
   std::string text;

@@ -13,10 +13,10 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::concat;
-using testing_screens::full_screen;
-using testing_screens::labels;
-using testing_screens::screen_of;
+using testing::concat;
+using testing::full_screen;
+using testing::labels;
+using testing::screen_of;
 using Rows = std::vector<std::string>;
 
 // The same screen for each of the three names.

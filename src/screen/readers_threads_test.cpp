@@ -16,9 +16,9 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::dialog_screen;
-using testing_screens::full_screen;
-using testing_screens::kRule;
+using testing::dialog_screen;
+using testing::full_screen;
+using testing::kRule;
 
 bool no_approval(std::optional<AgentName>, std::string_view) { return false; }
 
@@ -56,7 +56,7 @@ std::vector<std::string> screens() {
 
 TEST(ReadersThreads, EightThreadsReadAsOne) {
   const std::vector<std::string> texts = screens();
-  testing_screens::expect_threads_read_as_one(texts, read_all, 5);
+  testing::expect_threads_read_as_one(texts, read_all, 5);
 }
 
 }  // namespace

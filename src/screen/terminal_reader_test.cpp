@@ -11,11 +11,11 @@
 namespace mossbank::screen {
 namespace {
 
-using testing_screens::dialog_screen;
-using testing_screens::full_screen;
-using testing_screens::kRule;
-using testing_screens::labels;
-using testing_screens::screen_of;
+using testing::dialog_screen;
+using testing::full_screen;
+using testing::kRule;
+using testing::labels;
+using testing::screen_of;
 using Rows = std::vector<std::string>;
 
 TEST(RowTests, RulesPromptsAndMarkers) {

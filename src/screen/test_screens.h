@@ -11,7 +11,7 @@
 
 #include "screen/menu.h"
 
-namespace mossbank::screen::testing_screens {
+namespace mossbank::screen::testing {
 
 using Rows = std::vector<std::string>;
 
@@ -87,4 +87,4 @@ inline void expect_threads_read_as_one(const std::vector<std::string>& texts,
     for (size_t k = 0; k < seen[t].size(); ++k) EXPECT_EQ(seen[t][k], read(text_at(k, t)));
 }
 
-}  // namespace mossbank::screen::testing_screens
+}  // namespace mossbank::screen::testing

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "screen/agent_profiles.h"
+
 namespace mossbank::screen {
 namespace {
 
@@ -14,31 +16,40 @@ std::string keys_of(const TypingProfile& p) {
   return out;
 }
 
-TEST(TypingProfile, ByExactName) {
+TEST(TypingProfile, IsTheRowsByExactName) {
+  for (const AgentProfile& row : agent_profiles()) {
+    const TypingProfile p = typing_profile(row.name);
+    EXPECT_EQ(keys_of(p), keys_of(row.typing)) << row.name;
+    EXPECT_EQ(p.typing, row.typing.typing) << row.name;
+    EXPECT_EQ(p.is_codex, row.typing.is_codex) << row.name;
+  }
+  // A name without a row: Esc, one line at a time.
+  for (std::string name : {"Claude", "", "codex ", "agent"}) {
+    const TypingProfile p = typing_profile(name);
+    EXPECT_EQ(keys_of(p), "\x1b") << name;
+    EXPECT_EQ(p.typing, Typing::kOneLine) << name;
+    EXPECT_FALSE(p.is_codex) << name;
+  }
+}
+
+// Agents that type or interrupt otherwise than the default, as each does.
+TEST(TypingProfile, AgentsOwnKeys) {
   struct Case {
     std::string name;
     std::string keys;
     Typing typing;
   };
   const Case cases[] = {
-      {"claude", "\x1b", Typing::kLines},        {"cursor", "\x1b", Typing::kLines},
-      {"auggie", "\x1b", Typing::kLines},        {"cn", "\x1b", Typing::kLines},
-      {"kimi", "\x1b", Typing::kLines},          {"cline", "\x1b", Typing::kLines},
-      {"copilot", "\x1b\x1b", Typing::kLines},   {"opencode", "\x1b\x1b", Typing::kLines},
-      {"kilocode", "\x1b\x1b", Typing::kLines},  {"kilo", "\x1b\x1b", Typing::kLines},
-      {"crush", "\x1b\x1b", Typing::kLines},     {"grok", "\x03", Typing::kLinesToo},
-      {"codex", "\x1b", Typing::kLinesToo},      {"goose", "\x03", Typing::kOneLine},
-      {"hermes", "\x03", Typing::kOneLine},      {"muse", "\x1b", Typing::kOneLine},
-      {"antigravity", "\x1b", Typing::kOneLine}, {"agent", "\x1b", Typing::kOneLine},
-      {"Claude", "\x1b", Typing::kOneLine},      {"", "\x1b", Typing::kOneLine},
-      {"codex ", "\x1b", Typing::kOneLine},
+      {"claude", "\x1b", Typing::kLines},      {"opencode", "\x1b\x1b", Typing::kLines},
+      {"copilot", "\x1b\x1b", Typing::kLines}, {"grok", "\x03", Typing::kLinesToo},
+      {"codex", "\x1b", Typing::kLinesToo},    {"hermes", "\x03", Typing::kOneLine},
   };
   for (const Case& c : cases) {
     const TypingProfile p = typing_profile(c.name);
     EXPECT_EQ(keys_of(p), c.keys) << c.name;
     EXPECT_EQ(p.typing, c.typing) << c.name;
-    EXPECT_EQ(p.is_codex, c.name == "codex") << c.name;
   }
+  EXPECT_TRUE(typing_profile("codex").is_codex);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "terminal/parser_feed.h"
-#include "terminal/test_support.h"
+#include "terminal/test_terminal.h"
 
 namespace mossbank::term {
 namespace {

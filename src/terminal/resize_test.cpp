@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "terminal/test_support.h"
+#include "terminal/test_terminal.h"
 
 namespace mossbank::term {
 namespace {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <utility>
 
-#include "terminal/test_support.h"
+#include "terminal/test_terminal.h"
 
 namespace mossbank::term {
 namespace {

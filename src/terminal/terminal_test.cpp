@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "terminal/test_support.h"
+#include "terminal/test_terminal.h"
 
 namespace mossbank::term {
 namespace {

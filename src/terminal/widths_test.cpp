@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "terminal/test_support.h"
+#include "terminal/test_terminal.h"
 
 namespace mossbank::term {
 namespace {

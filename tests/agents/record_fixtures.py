@@ -2,7 +2,7 @@
 """Records the agents' screens as fixtures under src/screen/testdata/agents/.
 
 Each agent runs in tmux (tmux_agent.py) against the model stand-in
-(tests/model_standin.py). For every screen wanted, the recording of the
+(tests/support/model_standin.py). For every screen wanted, the recording of the
 session so far is cut just after the screen showed, written as NAME.raw, fed
 into a fresh tmux pane of the same size, and what that pane shows is written
 as NAME.txt; the screen's pattern must match that replayed text (and the
@@ -27,7 +27,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.dirname(HERE))
 
 import tmux_agent  # noqa: E402
-from model_standin import ModelStandIn  # noqa: E402
+from support.model_standin import ModelStandIn  # noqa: E402
 from tmux_agent import AgentSandbox, TmuxAgent, replay, setup_agent  # noqa: E402
 
 # One fixed folder for every session: the screens show its path.
@@ -615,7 +615,7 @@ it rewrites the section of each agent it records). Each agent ran in a
 private tmux server (`tests/agents/tmux_agent.py`: status line off,
 `TERM=xterm-256color`, no tmux variables in the agent's environment, a fresh
 HOME with the agent's config written so that it talks to
-`tests/model_standin.py`, a real HTTP server on 127.0.0.1; the project is a
+`tests/support/model_standin.py`, a real HTTP server on 127.0.0.1; the project is a
 fresh git repository, /tmp/mossbank-agent-screens/project every time).
 
 For each screen:

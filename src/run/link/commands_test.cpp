@@ -123,7 +123,7 @@ class CommandsTest : public ::testing::Test {
     run.user_terminal_fd = user.slave.get();
   }
 
-  testing::TestDaemon daemon;
+  testing::FakeDaemon daemon;
   std::shared_ptr<FakeAgent> agent = std::make_shared<FakeAgent>();
   testing::InputPipe pipe;
   RunShared run;
@@ -524,7 +524,7 @@ TEST_F(CommandsTest, UnwatchAndDroppedEndTheWatch) {
 }
 
 TEST_F(CommandsTest, ReadyPostsActivityAndColoursAgain) {
-  run.link.set_route(Route{daemon.port(), testing::TestDaemon::kToken});
+  run.link.set_route(Route{daemon.port(), testing::FakeDaemon::kToken});
   ASSERT_TRUE(handle_command(run, link_event::Ready{}).ok());
   EXPECT_TRUE(run.screen.post_now);
   EXPECT_TRUE(daemon.requests("POST").empty());  // nothing posted before

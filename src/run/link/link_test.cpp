@@ -11,17 +11,19 @@
 #include <thread>
 #include <vector>
 
+#include "base/test_threads.h"
 #include "run/link/posts.h"
 #include "run/testing/test_daemon.h"
 
 namespace mossbank::run {
 namespace {
 
+using base::testing::BoundedThread;
 using std::chrono::milliseconds;
 using testing::chunk;
+using testing::FakeDaemon;
 using testing::kChunkedHead;
 using testing::ServerConnection;
-using testing::TestDaemon;
 
 using testing::kPatience;
 
@@ -105,12 +107,12 @@ class LinkTest : public ::testing::Test {
   // Runs the link on a thread of its own until it returns.
   void start(std::function<bool(RunShared&, milliseconds)> pause = {}) {
     if (pause) settings.pause = std::move(pause);
-    link_thread = std::thread([this] { result = run_link(run, settings); });
+    link_thread = BoundedThread([this] { result = run_link(run, settings); });
   }
 
-  void finish() {
-    if (link_thread.joinable()) link_thread.join();
-  }
+  // The link ends by itself where a test calls this; at the fixture's end
+  // it has been told to stop.
+  void finish() { EXPECT_TRUE(link_thread.join_within(kPatience)) << "the link did not end"; }
 
   ~LinkTest() override {
     stop_link(run);
@@ -118,11 +120,11 @@ class LinkTest : public ::testing::Test {
     finish();
   }
 
-  TestDaemon daemon;
+  FakeDaemon daemon;
   RunShared run;
   LinkSettings settings;
   Recorder recorder;
-  std::thread link_thread;
+  BoundedThread link_thread;
   Status result;
 };
 
@@ -150,11 +152,11 @@ TEST_F(LinkTest, RegistersAndOpensTheStreamWithExactHeads) {
   EXPECT_EQ(registrations[0], "POST /api/runs HTTP/1.1\r\nhost: 127.0.0.1:" + port +
                                   "\r\nconnection: keep-alive\r\naccept: */*\r\n"
                                   "content-type: application/json\r\nx-mossbank-token: " +
-                                  TestDaemon::kToken + "\r\ncontent-length: " +
+                                  FakeDaemon::kToken + "\r\ncontent-length: " +
                                   std::to_string(body.size()) + "\r\n\r\n" + body);
   EXPECT_EQ(daemon.requests("GET /api/runs/")[0],
             "GET /api/runs/run-1/commands HTTP/1.1\r\nhost: 127.0.0.1:" + port +
-                "\r\naccept: text/event-stream\r\nx-mossbank-token: " + TestDaemon::kToken +
+                "\r\naccept: text/event-stream\r\nx-mossbank-token: " + FakeDaemon::kToken +
                 "\r\n\r\n");
   // Proof first, then the registration, then the stream.
   EXPECT_EQ(daemon.requests("GET /api/health?nonce=").size(), 1u);
@@ -164,7 +166,7 @@ TEST_F(LinkTest, RegistersAndOpensTheStreamWithExactHeads) {
   // The route the registration went to outlives the link.
   ASSERT_TRUE(registered_route(run.link).has_value());
   EXPECT_EQ(registered_route(run.link)->port, daemon.port());
-  EXPECT_EQ(registered_route(run.link)->token, TestDaemon::kToken);
+  EXPECT_EQ(registered_route(run.link)->token, FakeDaemon::kToken);
   EXPECT_TRUE(result.ok()) << result.text;
 }
 
@@ -235,7 +237,7 @@ TEST_F(LinkTest, DelaysGrowAndStartOverAfterReady) {
       {"ready each time", {1, 2, 3}, {500, 500, 500, 1000, 2000, 5000}},
   };
   for (const Case& c : cases) {
-    TestDaemon d;
+    FakeDaemon d;
     RunShared r(80, 24, d.home, "run-1");
     for (int n : c.ready_streams)
       d.stream(n, [](ServerConnection& conn) {
@@ -358,7 +360,7 @@ TEST_F(LinkTest, VillageOff) {
       {"a marker that is not JSON", "off", true, {"dropped", "dropped"}},
   };
   for (const Case& c : cases) {
-    TestDaemon d;
+    FakeDaemon d;
     RunShared r(80, 24, d.home, "run-1");
     r.registration.update([&](JsonValue& reg) { reg["villageOwned"] = c.village_owned; });
     d.write_file("village-off", c.marker);
@@ -375,7 +377,7 @@ TEST_F(LinkTest, VillageOff) {
 
 TEST_F(LinkTest, SwitchedOffWhileStreamingOnlyStopsAVillageOwnedRun) {
   for (bool owned : {true, false}) {
-    TestDaemon d;
+    FakeDaemon d;
     RunShared r(80, 24, d.home, "run-1");
     r.registration.update([&](JsonValue& reg) { reg["villageOwned"] = owned; });
     testing::Gate& off = d.gate("off");
@@ -393,11 +395,16 @@ TEST_F(LinkTest, SwitchedOffWhileStreamingOnlyStopsAVillageOwnedRun) {
     LinkSettings s;
     s.handle = [&](RunShared&, const LinkEvent& e) { return events.handle(e); };
     s.pause = pauses.hook();
-    std::thread t([&] { run_link(r, s); });
+    BoundedThread t([&] { run_link(r, s); });
     events.wait_events(1);
     d.write_file("village-off", "{}");
     off.open();
-    t.join();
+    if (!t.join_within(kPatience)) {
+      ADD_FAILURE() << "the link went on after the village went off";
+      stop_link(r);
+      r.waker.end();
+      EXPECT_TRUE(t.join_within(kPatience));
+    }
     std::vector<std::string> want = {"ready"};
     if (owned) want.push_back(R"(command {"type":"stop"})");
     want.push_back("dropped");

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/test_threads.h"
 #include "run/requests/new_conversation.h"
 #include "run/testing/test_daemon.h"
 #include "run/testing/test_files.h"
@@ -92,7 +93,7 @@ TEST(RequestBodies, KeysInOrder) {
 class GateTest : public ::testing::Test {
  protected:
   GateTest() : run(80, 24, daemon.home, "run-1") {
-    run.link.set_route(Route{daemon.port(), testing::TestDaemon::kToken});
+    run.link.set_route(Route{daemon.port(), testing::FakeDaemon::kToken});
   }
   ~GateTest() override {
     run.waker.end();
@@ -105,7 +106,7 @@ class GateTest : public ::testing::Test {
     return bodies;
   }
 
-  testing::TestDaemon daemon;
+  testing::FakeDaemon daemon;
   testing::InputPipe pipe;  // outlives the run, which holds its write end
   RunShared run;
 };
@@ -186,7 +187,7 @@ TEST_F(GateTest, AnEnterByHandReadsTheScreenTheFeederCatchesUpTo) {
   }
   run.screen_handed.store(1);  // handed over, not yet fed
   std::unique_lock feeder(run.feeder_mutex);
-  std::thread enter([&] { EXPECT_TRUE(tell_typed_line(run, 0)); });
+  base::testing::BoundedThread enter([&] { EXPECT_TRUE(tell_typed_line(run, 0)); });
   // A reader that waits for the feeder wakes it; the bound only keeps a
   // reader that never waits from hanging the test.
   run.feeder_ready.wait_for(feeder, std::chrono::seconds(5));
@@ -198,7 +199,7 @@ TEST_F(GateTest, AnEnterByHandReadsTheScreenTheFeederCatchesUpTo) {
     run.screen_changed_locked();
   }
   run.screen_fed_cv.notify_all();
-  enter.join();
+  ASSERT_TRUE(enter.join_within(testing::kPatience)) << "the Enter never read the fed screen";
   run.jobs.join_all();
   const auto posts = daemon.requests("POST /api/runs/run-1/typed ");
   ASSERT_EQ(posts.size(), 1u);

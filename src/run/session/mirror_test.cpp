@@ -73,11 +73,11 @@ TEST(MirrorThrottle, TheHoldLastsASecondAndAHalfAndWakesTheMirror) {
 class MirrorRun {
  public:
   MirrorRun()
-      : server_([this](mossbank::testing::ServerConnection& conn, const std::string& request) {
+      : server_([this](daemon::testing::ServerConnection& conn, const std::string& request) {
           {
             std::lock_guard lock(mutex_);
-            posts_.emplace_back(mossbank::testing::request_path(request),
-                                mossbank::testing::request_body(request));
+            posts_.emplace_back(daemon::testing::request_path(request),
+                                daemon::testing::request_body(request));
           }
           changed_.notify_all();
           conn.write("HTTP/1.1 200 OK\r\ncontent-length: 0\r\n\r\n");
@@ -120,7 +120,7 @@ class MirrorRun {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::pair<std::string, std::string>> posts_;
-  mossbank::testing::LoopbackServer server_;
+  daemon::testing::LoopbackServer server_;
   testing::ScratchDir home_;
 };
 

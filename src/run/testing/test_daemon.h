@@ -21,10 +21,10 @@
 
 namespace mossbank::run::testing {
 
-using mossbank::testing::LoopbackServer;
-using mossbank::testing::request_body;
-using mossbank::testing::request_path;
-using mossbank::testing::ServerConnection;
+using daemon::testing::LoopbackServer;
+using daemon::testing::request_body;
+using daemon::testing::request_path;
+using daemon::testing::ServerConnection;
 
 inline std::string http_answer(int status, const std::string& body, const std::string& extra = "") {
   return "HTTP/1.1 " + std::to_string(status) + " X\r\ncontent-type: application/json\r\n" + extra +
@@ -40,18 +40,18 @@ inline std::string chunk(const std::string& data) {
 inline constexpr const char* kChunkedHead =
     "HTTP/1.1 200 OK\r\ncontent-type: text/event-stream\r\ntransfer-encoding: chunked\r\n\r\n";
 
-class TestDaemon {
+class FakeDaemon {
  public:
   // Serves one command stream (the n-th GET .../commands) on its connection.
   using Script = std::function<void(ServerConnection&)>;
 
   static constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 
-  TestDaemon() : server_([this](ServerConnection& c, const std::string& r) { serve(c, r); }) {
+  FakeDaemon() : server_([this](ServerConnection& c, const std::string& r) { serve(c, r); }) {
     write_config();
   }
 
-  ~TestDaemon() {
+  ~FakeDaemon() {
     // Scripts still waiting end before the server joins its threads.
     for (auto& gate : gates_) gate.second.open();
   }

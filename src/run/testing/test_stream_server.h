@@ -2,15 +2,11 @@
 // POST .../output as the test chooses and reads the chunked body as it
 // comes, recording the wire bytes, the chunks and the de-chunked body; once
 // the body's last chunk has arrived it ends its own answer and closes, as
-// the village's daemon does. Tests wait on its records, never on the clock.
+// the village's daemon does. It listens on the daemon module's loopback
+// listener. Tests wait on its records, never on the clock.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd.h"
+#include "daemon/test_loopback_server.h"
 #include "platform/sockets.h"
 #include "run/link/frames.h"
 
@@ -57,18 +55,6 @@ class StreamServer {
   using Chooser = std::function<StreamAnswer(size_t index)>;
 
   explicit StreamServer(Chooser choose = {}) : choose_(std::move(choose)) {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_fd_, 64) != 0 || ::pipe(wake_) != 0)
-      std::abort();
-    socklen_t len = sizeof addr;
-    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
     acceptor_ = std::thread([this] { accept_loop(); });
   }
 
@@ -76,20 +62,15 @@ class StreamServer {
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
-      for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+      for (const UniqueFd& fd : fds_) ::shutdown(fd.get(), SHUT_RDWR);
     }
     changed_.notify_all();
-    char c = 0;
-    (void)!::write(wake_[1], &c, 1);
+    listener_.cancel();
     acceptor_.join();
     for (auto& t : workers_) t.join();
-    for (int fd : fds_) ::close(fd);
-    ::close(listen_fd_);
-    ::close(wake_[0]);
-    ::close(wake_[1]);
   }
 
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_.port(); }
 
   std::vector<ReceivedStream> streams() const {
     std::lock_guard lock(mutex_);
@@ -114,16 +95,12 @@ class StreamServer {
 
  private:
   void accept_loop() {
-    for (;;) {
-      pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) continue;
+    while (UniqueFd fd = listener_.accept()) {
       std::lock_guard lock(mutex_);
       if (stop_) return;
-      if (!(fds[0].revents & POLLIN)) continue;
-      int fd = ::accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) continue;
-      fds_.push_back(fd);
-      workers_.emplace_back([this, fd] { serve(fd); });
+      const int raw = fd.get();
+      fds_.push_back(std::move(fd));
+      workers_.emplace_back([this, raw] { serve(raw); });
     }
   }
 
@@ -223,15 +200,13 @@ class StreamServer {
   }
 
   Chooser choose_;
-  int listen_fd_ = -1;
-  int wake_[2] = {-1, -1};
-  uint16_t port_ = 0;
+  daemon::testing::LoopbackListener listener_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool stop_ = false;
   std::vector<ReceivedStream> streams_;
   std::vector<int> stream_fds_;
-  std::vector<int> fds_;  // closed when the server goes
+  std::vector<UniqueFd> fds_;  // closed when the server goes
   std::vector<std::thread> workers_;
   std::thread acceptor_;
 };

@@ -40,7 +40,7 @@ import termios
 import tty
 
 NAME = os.path.basename(sys.argv[0])
-CAPTURES = os.path.join(os.path.dirname(os.path.dirname(os.path.realpath(__file__))),
+CAPTURES = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__)))),
                         "src", "screen", "testdata", "agents", NAME)
 EXIT_COMMANDS = {"claude": "/exit", "codex": "/quit"}
 WATCHED_ENV = ["MOSSBANK_RUN_ID", "MOSSBANK_RUN_UPGRADE_ID", "MOSSBANK_RUST_HANDOVER",

@@ -31,7 +31,7 @@ Run as a program, it stands in for the desktop application, so that a run
 can be watched without it: it watches every run that registers and prints
 what the village receives as it arrives (see main() and the README):
 
-    python3 tests/standin.py --home /tmp/mossbank-village
+    python3 tests/support/standin.py --home /tmp/mossbank-village
 
 Only the standard library is used.
 """
@@ -57,7 +57,8 @@ from urllib.parse import parse_qs
 
 def _project_version():
     """The program's version, from the one place it is written: CMakeLists.txt."""
-    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "CMakeLists.txt")
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    path = os.path.join(root, "CMakeLists.txt")
     with open(path, encoding="utf-8") as f:
         return re.search(r"project\(mossbank VERSION ([0-9.]+)", f.read()).group(1)
 
