@@ -124,12 +124,7 @@ bool next_row_matching(std::span<const TrimmedRow> rows, size_t from) {
 
 std::vector<MenuOption> antigravity_options(const PlainList& list, size_t first, size_t last) {
   std::vector<MenuOption> options;
-  for (size_t r = first; r <= last; ++r) {
-    auto [label, hint] = split_label_hint(list.option_text(r));
-    MenuOption option = new_menu_option(label);
-    if (!hint.empty()) option.detail = std::move(hint);
-    options.push_back(std::move(option));
-  }
+  for (size_t r = first; r <= last; ++r) options.push_back(hinted_option(list.option_text(r)));
   return options;
 }
 

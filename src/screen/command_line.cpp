@@ -1,8 +1,6 @@
 #include "screen/command_line.h"
 
-#include <algorithm>
-#include <iterator>
-
+#include "base/code_ranges.h"
 #include "base/text.h"
 #include "base/utf8.h"
 #include "screen/row_text.h"
@@ -20,12 +18,8 @@ constinit const ScreenPattern prompt_search_title_pattern{
     "^{js_space}{0,4}Search prompts(?:{js_space}·|$)"};
 constexpr std::string_view kPromptSearchFooter = "Enter to use · Esc to cancel";
 
-struct Range {
-  char32_t first, last;
-};
-
 // East Asian Wide and Fullwidth, folded into ranges.
-constexpr Range kWide[] = {
+constexpr CodeRange kWide[] = {
     {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
     {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
     {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
@@ -51,22 +45,13 @@ constexpr Range kWide[] = {
     {0x1F947, 0x1F9FF}, {0x1FA70, 0x1FAFF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
 };
 
-constexpr bool sorted_ranges() {
-  for (size_t k = 0; k < std::size(kWide); ++k) {
-    if (kWide[k].first > kWide[k].last) return false;
-    if (k > 0 && kWide[k - 1].last >= kWide[k].first) return false;
-  }
-  return true;
-}
-static_assert(sorted_ranges(), "the wide ranges must be sorted and apart");
+static_assert(sorted_and_apart(kWide), "the wide ranges must be sorted and apart");
 
 }  // namespace
 
 bool is_wide_char(char32_t c) {
   if (c < 0x1100) return false;
-  const Range* it = std::upper_bound(std::begin(kWide), std::end(kWide), c,
-                                     [](char32_t v, const Range& r) { return v < r.first; });
-  return it != std::begin(kWide) && c <= std::prev(it)->last;
+  return in_code_ranges(kWide, c);
 }
 
 std::vector<CommandCell> styled_row_cells(std::span<const std::string> rows, size_t row,

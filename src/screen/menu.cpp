@@ -134,6 +134,13 @@ std::pair<std::string, std::string> split_label_hint(std::string_view text) {
   return {std::string(js_trim(text)), std::string()};
 }
 
+MenuOption hinted_option(std::string_view text) {
+  auto [label, hint] = split_label_hint(text);
+  MenuOption option = new_menu_option(label);
+  if (!hint.empty()) option.detail = std::move(hint);
+  return option;
+}
+
 std::pair<std::string, std::optional<std::string>> key_suffix(std::string_view text) {
   text = js_trim(text);
   if (std::optional<Match> m = key_suffix_pattern.find(text)) {

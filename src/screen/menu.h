@@ -115,6 +115,10 @@ std::optional<NumberedOption> numbered_option(std::string_view row, std::u32stri
 // two blanks, the trimmed text and "".
 std::pair<std::string, std::string> split_label_hint(std::string_view text);
 
+// An option row's text as split_label_hint splits it: the label, and the
+// hint, if any, as its detail.
+MenuOption hinted_option(std::string_view text);
+
 // "No (esc)" gives ("No", "esc"): a trailing hotkey in parentheses, lower-cased.
 std::pair<std::string, std::optional<std::string>> key_suffix(std::string_view text);
 

@@ -365,12 +365,7 @@ std::optional<size_t> only_candidate(const std::vector<size_t>& candidates, auto
 std::vector<MenuOption> opencode_options_from_rows(std::span<const TrimmedRow> rows,
                                                    const std::vector<size_t>& option_rows) {
   std::vector<MenuOption> options;
-  for (size_t r : option_rows) {
-    auto [label, hint] = split_label_hint(rows[r].trimmed);
-    MenuOption option = new_menu_option(label);
-    if (!hint.empty()) option.detail = std::move(hint);
-    options.push_back(std::move(option));
-  }
+  for (size_t r : option_rows) options.push_back(hinted_option(rows[r].trimmed));
   return options;
 }
 

@@ -278,12 +278,45 @@ void set_ansi_modes(Terminal& t, const Parser& p, bool on) {
   }
 }
 
+// The DEC private modes that are one flag of TerminalModes and nothing else:
+// setting one and reporting it both read this table.
+struct FlagMode {
+  int32_t mode;
+  bool TerminalModes::*flag;
+};
+constexpr FlagMode kFlagModes[] = {
+    {dec_mode::DECCKM, &TerminalModes::cursor_keys_application},
+    {dec_mode::DECAWM, &TerminalModes::auto_wrap},
+    {dec_mode::CURSOR_BLINK, &TerminalModes::cursor_blink},
+    {dec_mode::REVERSE_WRAP, &TerminalModes::reverse_wrap},
+    {dec_mode::DECNKM, &TerminalModes::keypad_application},
+    {dec_mode::FOCUS_EVENTS, &TerminalModes::focus_events},
+    {dec_mode::BRACKETED_PASTE, &TerminalModes::bracketed_paste},
+    {dec_mode::SYNCHRONIZED_OUTPUT, &TerminalModes::synchronized_output},
+};
+
+bool TerminalModes::*flag_of(int32_t mode) {
+  for (const FlagMode& f : kFlagModes) {
+    if (f.mode == mode) return f.flag;
+  }
+  return nullptr;
+}
+
+// The mouse tracking and the mouse encoding that a DEC mode turns on.
+MouseTracking tracking_of(int32_t mode) {
+  return mode == dec_mode::MOUSE_X10            ? MouseTracking::x10
+         : mode == dec_mode::MOUSE_NORMAL       ? MouseTracking::normal
+         : mode == dec_mode::MOUSE_BUTTON_EVENT ? MouseTracking::button_event
+                                                : MouseTracking::any_event;
+}
+
+MouseEncoding encoding_of(int32_t mode) {
+  return mode == dec_mode::MOUSE_SGR ? MouseEncoding::sgr : MouseEncoding::sgr_pixels;
+}
+
 void set_dec_mode(Terminal& t, int32_t mode, bool on) {
   TerminalModes& m = t.modes;
   switch (mode) {
-    case dec_mode::DECCKM:
-      m.cursor_keys_application = on;
-      break;
     case dec_mode::DECANM:
       if (on) {
         t.charsets = {-1, -1, -1, -1};
@@ -301,21 +334,9 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
       }
       clamp_cursor(t, false);
       break;
-    case dec_mode::DECAWM:
-      m.auto_wrap = on;
-      break;
-    case dec_mode::MOUSE_X10:
-      m.mouse_tracking = on ? MouseTracking::x10 : MouseTracking::off;
-      break;
-    case dec_mode::CURSOR_BLINK:
-      m.cursor_blink = on;
-      break;
     case dec_mode::DECTCEM:
       m.cursor_hidden = !on;
       t.presentation.cursor_hidden = !on;
-      break;
-    case dec_mode::REVERSE_WRAP:
-      m.reverse_wrap = on;
       break;
     case dec_mode::ALT_SCREEN:
     case dec_mode::ALT_SCREEN_1047:
@@ -325,25 +346,15 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
         leave_alternate_screen(t);
       }
       break;
-    case dec_mode::DECNKM:
-      m.keypad_application = on;
-      break;
+    case dec_mode::MOUSE_X10:
     case dec_mode::MOUSE_NORMAL:
     case dec_mode::MOUSE_BUTTON_EVENT:
     case dec_mode::MOUSE_ANY_EVENT:
-      m.mouse_tracking = !on                                    ? MouseTracking::off
-                         : mode == dec_mode::MOUSE_NORMAL       ? MouseTracking::normal
-                         : mode == dec_mode::MOUSE_BUTTON_EVENT ? MouseTracking::button_event
-                                                                : MouseTracking::any_event;
-      break;
-    case dec_mode::FOCUS_EVENTS:
-      m.focus_events = on;
+      m.mouse_tracking = on ? tracking_of(mode) : MouseTracking::off;
       break;
     case dec_mode::MOUSE_SGR:
     case dec_mode::MOUSE_SGR_PIXELS:
-      m.mouse_encoding = !on                           ? MouseEncoding::normal
-                         : mode == dec_mode::MOUSE_SGR ? MouseEncoding::sgr
-                                                       : MouseEncoding::sgr_pixels;
+      m.mouse_encoding = on ? encoding_of(mode) : MouseEncoding::normal;
       if (on) {
         t.presentation.mouse_encoding_mode = static_cast<uint32_t>(mode);
       } else {
@@ -366,13 +377,8 @@ void set_dec_mode(Terminal& t, int32_t mode, bool on) {
         restore_cursor(t);
       }
       break;
-    case dec_mode::BRACKETED_PASTE:
-      m.bracketed_paste = on;
-      break;
-    case dec_mode::SYNCHRONIZED_OUTPUT:
-      m.synchronized_output = on;
-      break;
     default:
+      if (bool TerminalModes::*field = flag_of(mode)) m.*field = on;
       break;
   }
 }
@@ -393,53 +399,34 @@ ModeReport flag(bool on) { return on ? ModeReport::set : ModeReport::reset; }
 ModeReport dec_mode_value(const Terminal& t, int32_t mode) {
   const TerminalModes& m = t.modes;
   switch (mode) {
-    case dec_mode::DECCKM:
-      return flag(m.cursor_keys_application);
     case dec_mode::DECOM:
       return flag(m.origin);
-    case dec_mode::DECAWM:
-      return flag(m.auto_wrap);
     case dec_mode::DECARM:
       return ModeReport::always_set;
-    case dec_mode::MOUSE_X10:
-      return flag(m.mouse_tracking == MouseTracking::x10);
-    case dec_mode::CURSOR_BLINK:
-      return flag(m.cursor_blink);
     case dec_mode::DECTCEM:
       return flag(!m.cursor_hidden);
-    case dec_mode::REVERSE_WRAP:
-      return flag(m.reverse_wrap);
     case dec_mode::ALT_SCREEN:
     case dec_mode::ALT_SCREEN_1047:
     case dec_mode::ALT_SCREEN_SAVE_CURSOR:
       return flag(m.alternate_screen);
-    case dec_mode::DECNKM:
-      return flag(m.keypad_application);
     case dec_mode::DECBKM:
-      return ModeReport::always_reset;
-    case dec_mode::MOUSE_NORMAL:
-      return flag(m.mouse_tracking == MouseTracking::normal);
-    case dec_mode::MOUSE_BUTTON_EVENT:
-      return flag(m.mouse_tracking == MouseTracking::button_event);
-    case dec_mode::MOUSE_ANY_EVENT:
-      return flag(m.mouse_tracking == MouseTracking::any_event);
-    case dec_mode::FOCUS_EVENTS:
-      return flag(m.focus_events);
     case dec_mode::MOUSE_UTF8:
     case dec_mode::MOUSE_URXVT:
       return ModeReport::always_reset;
+    case dec_mode::MOUSE_X10:
+    case dec_mode::MOUSE_NORMAL:
+    case dec_mode::MOUSE_BUTTON_EVENT:
+    case dec_mode::MOUSE_ANY_EVENT:
+      return flag(m.mouse_tracking == tracking_of(mode));
     case dec_mode::MOUSE_SGR:
-      return flag(m.mouse_encoding == MouseEncoding::sgr);
     case dec_mode::MOUSE_SGR_PIXELS:
-      return flag(m.mouse_encoding == MouseEncoding::sgr_pixels);
+      return flag(m.mouse_encoding == encoding_of(mode));
     case dec_mode::SAVE_CURSOR:
       return ModeReport::set;
-    case dec_mode::BRACKETED_PASTE:
-      return flag(m.bracketed_paste);
-    case dec_mode::SYNCHRONIZED_OUTPUT:
-      return flag(m.synchronized_output);
-    default:
-      return ModeReport::unknown;
+    default: {
+      bool TerminalModes::*field = flag_of(mode);
+      return field ? flag(m.*field) : ModeReport::unknown;
+    }
   }
 }
 

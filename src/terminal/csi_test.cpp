@@ -283,6 +283,17 @@ TEST(Csi, RepliesByteExact) {
       {"\x1b[?1049h\x1b[?47$p\x1b[?1049$p", "\x1b[?47;1$y\x1b[?1049;1$y"},
       {"\x1b[?1016h\x1b[?1016$p\x1b[?1006$p", "\x1b[?1016;1$y\x1b[?1006;2$y"},
       {"\x1b[?7l\x1b[?7$p\x1b[?2004$p", "\x1b[?7;2$y\x1b[?2004;2$y"},
+      // The one-flag modes: each reports its own field, not a neighbour's.
+      {"\x1b[?1h\x1b[?45h\x1b[?1004h\x1b[?2026h"
+       "\x1b[?1$p\x1b[?12$p\x1b[?45$p\x1b[?66$p\x1b[?1004$p\x1b[?2004$p\x1b[?2026$p",
+       "\x1b[?1;1$y\x1b[?12;2$y\x1b[?45;1$y\x1b[?66;2$y\x1b[?1004;1$y\x1b[?2004;2$y"
+       "\x1b[?2026;1$y"},
+      {"\x1b[?12h\x1b[?66h\x1b[?2004h"
+       "\x1b[?1$p\x1b[?12$p\x1b[?45$p\x1b[?66$p\x1b[?1004$p\x1b[?2004$p\x1b[?2026$p",
+       "\x1b[?1;2$y\x1b[?12;1$y\x1b[?45;2$y\x1b[?66;1$y\x1b[?1004;2$y\x1b[?2004;1$y"
+       "\x1b[?2026;2$y"},
+      {"\x1b[?9h\x1b[?9$p\x1b[?1003$p\x1b[?1003h\x1b[?1003$p\x1b[?9$p",
+       "\x1b[?9;1$y\x1b[?1003;2$y\x1b[?1003;1$y\x1b[?9;2$y"},
   };
   for (const Case& c : cases) {
     Terminal t = terminal_new(80, 24);

@@ -1,22 +1,17 @@
 #include "terminal/widths.h"
 
-#include <algorithm>
 #include <array>
 #include <iterator>
 
+#include "base/code_ranges.h"
 #include "terminal/sequences.h"
 
 namespace mossbank::term {
 
 namespace {
 
-struct Range {
-  uint32_t first;
-  uint32_t last;
-};
-
 // Inclusive ranges, sorted.
-constexpr Range kBmpZeroWidth[] = {
+constexpr CodeRange kBmpZeroWidth[] = {
     {0x300, 0x36F},   {0x483, 0x489},   {0x591, 0x5BD},   {0x5BF, 0x5BF},   {0x5C1, 0x5C2},
     {0x5C4, 0x5C5},   {0x5C7, 0x5C7},   {0x600, 0x605},   {0x610, 0x61A},   {0x61C, 0x61C},
     {0x64B, 0x65F},   {0x670, 0x670},   {0x6D6, 0x6DD},   {0x6DF, 0x6E4},   {0x6E7, 0x6E8},
@@ -61,7 +56,7 @@ constexpr Range kBmpZeroWidth[] = {
     {0xAAF6, 0xAAF6}, {0xABE5, 0xABE5}, {0xABE8, 0xABE8}, {0xABED, 0xABED}, {0xFB1E, 0xFB1E},
     {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB},
 };
-constexpr Range kBmpWide[] = {
+constexpr CodeRange kBmpWide[] = {
     {0x1100, 0x115F}, {0x231A, 0x231B}, {0x2329, 0x232A}, {0x23E9, 0x23EC}, {0x23F0, 0x23F0},
     {0x23F3, 0x23F3}, {0x25FD, 0x25FE}, {0x2614, 0x2615}, {0x2648, 0x2653}, {0x267F, 0x267F},
     {0x2693, 0x2693}, {0x26A1, 0x26A1}, {0x26AA, 0x26AB}, {0x26BD, 0x26BE}, {0x26C4, 0x26C5},
@@ -76,7 +71,7 @@ constexpr Range kBmpWide[] = {
     {0xFE10, 0xFE19}, {0xFE30, 0xFE52}, {0xFE54, 0xFE66}, {0xFE68, 0xFE6B}, {0xFF01, 0xFF60},
     {0xFFE0, 0xFFE6},
 };
-constexpr Range kSuppZeroWidth[] = {
+constexpr CodeRange kSuppZeroWidth[] = {
     {0x101FD, 0x101FD}, {0x102E0, 0x102E0}, {0x10376, 0x1037A}, {0x10A01, 0x10A03},
     {0x10A05, 0x10A06}, {0x10A0C, 0x10A0F}, {0x10A38, 0x10A3A}, {0x10A3F, 0x10A3F},
     {0x10AE5, 0x10AE6}, {0x10D24, 0x10D27}, {0x10F46, 0x10F50}, {0x11001, 0x11001},
@@ -108,7 +103,7 @@ constexpr Range kSuppZeroWidth[] = {
     {0x1E8D0, 0x1E8D6}, {0x1E944, 0x1E94A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
     {0xE0100, 0xE01EF},
 };
-constexpr Range kSuppWide[] = {
+constexpr CodeRange kSuppWide[] = {
     {0x16FE0, 0x16FE3}, {0x17000, 0x187F7}, {0x18800, 0x18AF2}, {0x1B000, 0x1B11E},
     {0x1B150, 0x1B152}, {0x1B164, 0x1B167}, {0x1B170, 0x1B2FB}, {0x1F004, 0x1F004},
     {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F200, 0x1F202},
@@ -128,21 +123,17 @@ constexpr Range kSuppWide[] = {
 static_assert(std::size(kBmpZeroWidth) == 214 && std::size(kBmpWide) == 61 &&
               std::size(kSuppZeroWidth) == 117 && std::size(kSuppWide) == 53);
 
-template <size_t N>
-bool in_ranges(const Range (&ranges)[N], uint32_t cp) {
-  auto it = std::upper_bound(std::begin(ranges), std::end(ranges), cp,
-                             [](uint32_t c, const Range& r) { return c < r.first; });
-  return it != std::begin(ranges) && cp <= std::prev(it)->last;
-}
+static_assert(sorted_and_apart(kSuppZeroWidth) && sorted_and_apart(kSuppWide),
+              "the searched ranges must be sorted and apart");
 
 std::array<uint8_t, 0x10000> build_bmp_table() {
   std::array<uint8_t, 0x10000> table;
   table.fill(1);
   for (uint32_t c = 0; c <= 0x1F; ++c) table[c] = 0;
   for (uint32_t c = ctl::DEL; c <= 0x9F; ++c) table[c] = 0;  // DEL and C1
-  for (const Range& r : kBmpZeroWidth)
+  for (const CodeRange& r : kBmpZeroWidth)
     for (uint32_t c = r.first; c <= r.last; ++c) table[c] = 0;
-  for (const Range& r : kBmpWide)
+  for (const CodeRange& r : kBmpWide)
     for (uint32_t c = r.first; c <= r.last; ++c) table[c] = 2;
   return table;
 }
@@ -155,8 +146,8 @@ const uint8_t* bmp_width_table() {
 }
 
 uint32_t supplementary_width(uint32_t cp) {
-  if (in_ranges(kSuppZeroWidth, cp)) return 0;
-  if (in_ranges(kSuppWide, cp)) return 2;
+  if (in_code_ranges(kSuppZeroWidth, cp)) return 0;
+  if (in_code_ranges(kSuppWide, cp)) return 2;
   return 1;
 }
 
