@@ -31,7 +31,13 @@ std::optional<std::string_view> agent_of(const std::string& agent) {
 }
 
 bool command_center_open(RunShared& run) {
-  ScreenCopy s = plain_screen(run);
+  ScreenCopy s;
+  {
+    std::lock_guard lock(run.screen_mutex);
+    // Without an agent there is no command center: no copy of the screen.
+    if (run.screen.agent.empty()) return false;
+    s = {run.screen.agent, screen_lines(run.screen.terminal)};
+  }
   return screen::is_agent_command_center(agent_of(s.agent), s.text);
 }
 

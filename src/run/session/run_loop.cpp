@@ -95,6 +95,16 @@ RestartState restart_state_of(PendingAction pending) {
   return pending == PendingAction::interrupt ? RestartState::interrupted : RestartState::terminated;
 }
 
+// The user's terminal answered a colour query: the village learns the colours.
+void note_colour_answers(RunShared& run, std::string_view bytes) {
+  std::optional<JsonValue> colours = run.colours.update([&](ColourRecord& record) {
+    std::optional<JsonValue> changed;
+    if (take_colour_answers(record.colours, record.tail, bytes)) changed = record.colours;
+    return changed;
+  });
+  if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
+}
+
 void announce_end(RunShared& run);
 
 class RunCommandImpl final : public RunCommand {
@@ -295,22 +305,21 @@ void RunCommandImpl::keys_loop() {
 
 void RunCommandImpl::handle_user_input(const Attached& to, std::string_view bytes) {
   RunShared& run = *to.run;
-  std::optional<JsonValue> colours = run.colours.update([&](ColourRecord& record) {
-    std::optional<JsonValue> changed;
-    if (take_colour_answers(record.colours, record.tail, bytes)) changed = record.colours;
-    return changed;
-  });
-  if (colours && run.poster) run.poster->post("/colours", std::move(*colours));
-
   screen::TakenKeys taken = take_user_keys(run, bytes, screen::KeyClock::now());
-  if (taken.bytes.empty()) return;
-  note_user_keys(run);
-  if (taken.bytes.find_first_of("\r\n") == std::string::npos) {
-    // No Enter: nothing to report, so the keys go before they are counted.
+  const bool enter = taken.bytes.find_first_of("\r\n") != std::string::npos;
+  if (!taken.bytes.empty() && !enter) {
+    // No Enter: nothing to report, so the keys go before the colours and
+    // the count.
+    note_user_keys(run);
     to.input->write(taken.bytes);
+  }
+  note_colour_answers(run, bytes);
+  if (taken.bytes.empty()) return;
+  if (!enter) {
     count_user_keys(run, taken);
     return;
   }
+  note_user_keys(run);
   // An Enter typed by hand is reported with the line the box shows before
   // the agent takes it.
   if (count_user_keys(run, taken)) (void)tell_typed_line(run, now_ms());
