@@ -1,6 +1,8 @@
 #include "screen/terminal_reader.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 
 #include "base/text.h"
 #include "screen/row_text.h"
@@ -48,17 +50,40 @@ bool is_dashed_row(std::string_view row) {
 
 // The patterns that need a box character or a marker are tried only on rows
 // that have one: most rows of a screen have neither.
-bool has_box_char(std::string_view row) {
-  for (std::string_view c : {"│", "┃", "┌", "└", "├", "╭", "╰"}) {
-    if (row.find(c) != std::string_view::npos) return true;
+// Whether `row` holds one of `needles`, which all start with the same byte.
+// One pass over the row instead of a search for each: this runs on every row
+// for every key the user types.
+template <size_t N>
+bool contains_any(std::string_view row, const std::array<std::string_view, N>& needles) {
+  const char lead = needles[0][0];
+  for (size_t at = row.find(lead); at != std::string_view::npos; at = row.find(lead, at + 1)) {
+    const std::string_view rest = row.substr(at);
+    for (std::string_view needle : needles) {
+      // Byte by byte: the needles are a few bytes long, and a call to
+      // memcmp for each costs more than the compare.
+      if (needle.size() > rest.size()) continue;
+      size_t i = 1;
+      while (i < needle.size() && rest[i] == needle[i]) ++i;
+      if (i == needle.size()) return true;
+    }
   }
   return false;
 }
 
-bool has_cursor_marker(std::string_view row) {
-  return row.find("❯") != std::string_view::npos || row.find("›") != std::string_view::npos ||
-         row.find("▶") != std::string_view::npos;
+constexpr bool same_lead(std::span<const std::string_view> needles) {
+  for (std::string_view needle : needles) {
+    if (needle.empty() || needle[0] != needles[0][0]) return false;
+  }
+  return true;
 }
+
+constexpr std::array<std::string_view, 7> kBoxChars = {"│", "┃", "┌", "└", "├", "╭", "╰"};
+constexpr std::array<std::string_view, 3> kCursorMarkers = {"❯", "›", "▶"};
+static_assert(same_lead(kBoxChars) && same_lead(kCursorMarkers));
+
+bool has_box_char(std::string_view row) { return contains_any(row, kBoxChars); }
+
+bool has_cursor_marker(std::string_view row) { return contains_any(row, kCursorMarkers); }
 
 struct OptionDraft {
   std::string label;
