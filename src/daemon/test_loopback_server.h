@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -82,12 +82,11 @@ class LoopbackListener {
       // The wake byte stays in the pipe, so every later accept ends too.
       if (ready <= 0 || (fds[1].revents & POLLIN)) return {};
       if (!(fds[0].revents & POLLIN)) continue;
-      UniqueFd fd = accept_cloexec();
-      if (!fd) continue;  // the client gave up before we took it
+      Result<UniqueFd> fd = platform::accept_socket(socket_.get());
+      if (!fd.ok()) continue;  // the client gave up before we took it
       int one = 1;
-      ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      platform::no_sigpipe(fd.get());
-      return fd;
+      ::setsockopt(fd->get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      return std::move(*fd);
     }
   }
 
@@ -98,16 +97,6 @@ class LoopbackListener {
   }
 
  private:
-  UniqueFd accept_cloexec() {
-#if defined(SOCK_CLOEXEC) && defined(__linux__)
-    return UniqueFd(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-#else
-    UniqueFd fd(::accept(socket_.get(), nullptr, nullptr));
-    if (fd) ::fcntl(fd.get(), F_SETFD, FD_CLOEXEC);
-    return fd;
-#endif
-  }
-
   UniqueFd socket_;
   platform::PipeEnds wake_;
   uint16_t port_ = 0;

@@ -26,6 +26,19 @@ void no_sigpipe([[maybe_unused]] int fd) {
 #endif
 }
 
+Result<UniqueFd> accept_socket(int listen_fd) {
+#if defined(SOCK_CLOEXEC) && defined(__linux__)
+  UniqueFd sock(::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC));
+  if (!sock) return os_failure(errno);
+#else
+  UniqueFd sock(::accept(listen_fd, nullptr, nullptr));
+  if (!sock) return os_failure(errno);
+  if (::fcntl(sock.get(), F_SETFD, FD_CLOEXEC) != 0) return os_failure(errno);
+#endif
+  no_sigpipe(sock.get());
+  return sock;
+}
+
 Result<UniqueFd> duplicate_fd(int fd) {
 #ifdef F_DUPFD_CLOEXEC
   UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));

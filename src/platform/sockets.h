@@ -24,6 +24,10 @@ Result<UniqueFd> open_socket(int domain, int type);
 // Sets no SIGPIPE on a socket the tool did not open itself (an accepted one).
 void no_sigpipe(int fd);
 
+// accept() on a listening socket: the connection close-on-exec, with no
+// SIGPIPE on its writes.
+Result<UniqueFd> accept_socket(int listen_fd);
+
 // A close-on-exec duplicate of `fd`.
 Result<UniqueFd> duplicate_fd(int fd);
 

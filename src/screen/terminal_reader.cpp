@@ -48,8 +48,6 @@ bool is_dashed_row(std::string_view row) {
   });
 }
 
-// The patterns that need a box character or a marker are tried only on rows
-// that have one: most rows of a screen have neither.
 // Whether `row` holds one of `needles`, which all start with the same byte.
 // One pass over the row instead of a search for each: this runs on every row
 // for every key the user types.
@@ -81,6 +79,8 @@ constexpr std::array<std::string_view, 7> kBoxChars = {"│", "┃", "┌", "└
 constexpr std::array<std::string_view, 3> kCursorMarkers = {"❯", "›", "▶"};
 static_assert(same_lead(kBoxChars) && same_lead(kCursorMarkers));
 
+// The patterns that need a box character or a marker are tried only on rows
+// that have one: most rows of a screen have neither.
 bool has_box_char(std::string_view row) { return contains_any(row, kBoxChars); }
 
 bool has_cursor_marker(std::string_view row) { return contains_any(row, kCursorMarkers); }

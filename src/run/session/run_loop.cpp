@@ -306,19 +306,20 @@ void RunCommandImpl::keys_loop() {
 void RunCommandImpl::handle_user_input(const Attached& to, std::string_view bytes) {
   RunShared& run = *to.run;
   screen::TakenKeys taken = take_user_keys(run, bytes, screen::KeyClock::now());
-  const bool enter = taken.bytes.find_first_of("\r\n") != std::string::npos;
-  if (!taken.bytes.empty() && !enter) {
+  if (taken.bytes.empty()) {
+    note_colour_answers(run, bytes);
+    return;
+  }
+  if (taken.bytes.find_first_of("\r\n") == std::string::npos) {
     // No Enter: nothing to report, so the keys go before the colours and
     // the count.
     note_user_keys(run);
     to.input->write(taken.bytes);
-  }
-  note_colour_answers(run, bytes);
-  if (taken.bytes.empty()) return;
-  if (!enter) {
+    note_colour_answers(run, bytes);
     count_user_keys(run, taken);
     return;
   }
+  note_colour_answers(run, bytes);
   note_user_keys(run);
   // An Enter typed by hand is reported with the line the box shows before
   // the agent takes it.
