@@ -176,7 +176,7 @@ bool may_be_prompt_marker(std::string_view row) {
 }
 // Whether a row with text is drawn only of frame: it starts with a blank,
 // "-", or the lead byte of the box characters.
-bool is_frame_row(std::string_view row) {
+bool frame_only(std::string_view row) {
   const char c = row[0];
   return (c == ' ' || c == '\t' || c == '-' || c == '\xE2') && frame_row_pattern.is_match(row);
 }
@@ -221,7 +221,7 @@ bool approval_signs_in_rows(std::string_view screen) {
   for (size_t i = start; i < cleaned.size(); ++i) {
     const std::string_view row = cleaned[i];
     if (row.empty()) continue;
-    if (is_frame_row(row)) {
+    if (frame_only(row)) {
       if (is_choice_group(group)) return true;
       group.clear();
       continue;
