@@ -45,7 +45,7 @@ std::string_view trim_end(std::string_view text, IsSpace is_space) {
 
 }  // namespace
 
-bool is_js_space(char32_t cp) {
+bool is_js_space_beyond_ascii(char32_t cp) {
   switch (cp) {
     case 0x09:
     case 0x0A:

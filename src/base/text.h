@@ -15,7 +15,12 @@
 
 namespace mossbank {
 
-bool is_js_space(char32_t cp);
+bool is_js_space_beyond_ascii(char32_t cp);
+// Inline for ASCII: the readers ask it of every character of a row.
+inline bool is_js_space(char32_t cp) {
+  if (cp < 0x80) return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D);
+  return is_js_space_beyond_ascii(cp);
+}
 std::string_view js_trim(std::string_view text);
 std::string_view trim_end_js(std::string_view text);
 

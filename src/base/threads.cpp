@@ -7,9 +7,12 @@ namespace mossbank {
 
 namespace {
 
-std::optional<std::string> run_caught(const std::function<std::optional<std::string>()>& body) {
+// The failure's text, when the body failed or threw.
+std::optional<std::string> run_caught(const std::function<Status()>& body) {
   try {
-    return body();
+    Status status = body();
+    if (status) return std::nullopt;
+    return std::move(status.text);
   } catch (const std::exception& e) {
     return std::string(e.what());
   } catch (...) {
@@ -19,8 +22,7 @@ std::optional<std::string> run_caught(const std::function<std::optional<std::str
 
 }  // namespace
 
-std::optional<std::thread> start_thread(std::string name,
-                                        std::function<std::optional<std::string>()> body,
+std::optional<std::thread> start_thread(std::string name, std::function<Status()> body,
                                         ThreadFailure failed) {
   try {
     return std::thread(
@@ -45,7 +47,7 @@ bool JobThreads::start(std::string name, std::function<void()> body) {
             std::function<void()> job = std::move(body);
             std::optional<std::string> failure = run_caught([&] {
               job();
-              return std::optional<std::string>();
+              return ok_status();
             });
             if (failure && failed_) failed_(name, *failure);
           }  // the job's captures go before it counts as ended

@@ -13,16 +13,17 @@
 #include <utility>
 #include <vector>
 
+#include "base/status.h"
+
 namespace mossbank {
 
 // Told of a thread's failure: the thread's name and why it failed.
 using ThreadFailure = std::function<void(std::string_view name, std::string_view why)>;
 
-// Starts `body` on a thread of its own. A failure text it returns, or what it
-// throws, goes to `failed` with `name` (an exception that is no
+// Starts `body` on a thread of its own. The text of a failure it returns, or
+// what it throws, goes to `failed` with `name` (an exception that is no
 // std::exception is "a panic"). Nothing when no thread could be started.
-std::optional<std::thread> start_thread(std::string name,
-                                        std::function<std::optional<std::string>()> body,
+std::optional<std::thread> start_thread(std::string name, std::function<Status()> body,
                                         ThreadFailure failed);
 
 // Short jobs, each on a thread of its own, that nobody waits for one by one.

@@ -89,13 +89,13 @@ TEST(JobThreads, AFailureIsNotedUnderTheJobsName) {
 
 TEST(StartThread, AReturnedOrThrownFailureGoesToTheCallback) {
   struct Case {
-    std::function<std::optional<std::string>()> body;
+    std::function<Status()> body;
     std::optional<std::string> note;
   };
   const std::vector<Case> cases = {
-      {[] { return std::optional<std::string>(); }, std::nullopt},
-      {[] { return std::optional<std::string>("no route"); }, "pump: no route"},
-      {[]() -> std::optional<std::string> { throw std::runtime_error("bad"); }, "pump: bad"},
+      {[] { return ok_status(); }, std::nullopt},
+      {[] { return failure(EHOSTUNREACH, "no route"); }, "pump: no route"},
+      {[]() -> Status { throw std::runtime_error("bad"); }, "pump: bad"},
   };
   for (const Case& c : cases) {
     std::optional<std::string> note;

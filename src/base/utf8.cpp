@@ -18,15 +18,6 @@ size_t valid_prefix(std::string_view s, const Utf8Lead& lead) {
 
 }  // namespace
 
-size_t utf8_sequence_length(std::string_view s) {
-  if (s.empty()) return 0;
-  unsigned char c = static_cast<unsigned char>(s[0]);
-  if (c < 0x80) return 1;
-  Utf8Lead lead = utf8_lead(c);
-  if (lead.length == 0) return 0;
-  return valid_prefix(s, lead) == lead.length ? lead.length : 0;
-}
-
 bool is_valid_utf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {

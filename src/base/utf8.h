@@ -48,7 +48,19 @@ constexpr Utf8Lead utf8_lead(uint8_t c) {
 constexpr uint32_t utf8_lead_bits(uint8_t c, uint8_t length) { return c & (0x7Fu >> length); }
 
 // The length of the valid UTF-8 sequence at the start of `bytes`, or 0 when
-// the bytes there do not begin one.
-size_t utf8_sequence_length(std::string_view bytes);
+// the bytes there do not begin one. Inline: the readers' pattern searches
+// check every row with it.
+inline size_t utf8_sequence_length(std::string_view bytes) {
+  if (bytes.empty()) return 0;
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(bytes[i]); };
+  if (byte(0) < 0x80) return 1;
+  const Utf8Lead lead = utf8_lead(byte(0));
+  if (lead.length == 0 || bytes.size() < lead.length) return 0;
+  if (byte(1) < lead.lo || byte(1) > lead.hi) return 0;
+  for (size_t i = 2; i < lead.length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return lead.length;
+}
 
 }  // namespace mossbank

@@ -37,22 +37,20 @@ std::string_view trim_end_blanks(std::string_view row) {
   return row;
 }
 
-// The row without blanks and box side bars at either end.
+// The row without blanks and box side bars ("│", "┃", "║") at either end.
 std::string_view trim_bars(std::string_view row) {
-  static constexpr std::array<std::string_view, 5> kBars = {" ", "\t", "│", "┃", "║"};
-  auto strip = [&](bool front) {
-    for (bool more = true; more && !row.empty();) {
-      more = false;
-      for (std::string_view bar : kBars) {
-        if (front ? row.starts_with(bar) : row.ends_with(bar)) {
-          front ? row.remove_prefix(bar.size()) : row.remove_suffix(bar.size());
-          more = true;
-        }
-      }
+  static constexpr std::array<std::string_view, 3> kBars = {"│", "┃", "║"};
+  // The length of the blank or bar at the front (or back); 0 for none.
+  auto edge = [](std::string_view r, bool front) -> size_t {
+    const char c = front ? r.front() : r.back();
+    if (c == ' ' || c == '\t') return 1;
+    for (std::string_view bar : kBars) {
+      if (front ? r.starts_with(bar) : r.ends_with(bar)) return bar.size();
     }
+    return 0;
   };
-  strip(true);
-  strip(false);
+  for (size_t n; !row.empty() && (n = edge(row, true)) != 0;) row.remove_prefix(n);
+  for (size_t n; !row.empty() && (n = edge(row, false)) != 0;) row.remove_suffix(n);
   return row;
 }
 
@@ -80,8 +78,11 @@ constinit const ScreenPattern esc_status_patterns[] = {
 
 // A sign on one row that a question is asked.
 bool asks(std::string_view row) {
-  for (const ScreenPattern& p : key_choice_patterns) {
-    if (p.is_match(row)) return true;
+  // Each key choice holds a "/" or a "[".
+  if (row.find_first_of("/[") != std::string_view::npos) {
+    for (const ScreenPattern& p : key_choice_patterns) {
+      if (p.is_match(row)) return true;
+    }
   }
   const std::string lower = ascii_lower(row);
   if (asking_pattern.is_match(lower)) return true;
@@ -168,6 +169,18 @@ constinit const ScreenPattern prompt_marker_pattern{"^(?:>|›|❯|\\([^)]{1,3}\
 constinit const ScreenPattern frame_row_pattern{
     "^(?:[ \\t-]|─|━|═|╌|┄|┈|╭|╮|╰|╯|┌|┐|└|┘|├|┤|┬|┴|┼|╔|╗|╚|╝)*$"};
 
+// Whether `row` starts as a prompt marker can: ">", "(", or the lead byte
+// of "›" and "❯".
+bool may_be_prompt_marker(std::string_view row) {
+  return !row.empty() && (row[0] == '>' || row[0] == '(' || row[0] == '\xE2');
+}
+// Whether a row with text is drawn only of frame: it starts with a blank,
+// "-", or the lead byte of the box characters.
+bool frame_only(std::string_view row) {
+  const char c = row[0];
+  return (c == ' ' || c == '\t' || c == '-' || c == '\xE2') && frame_row_pattern.is_match(row);
+}
+
 bool approval_signs_in_rows(std::string_view screen) {
   const std::vector<std::string> lines = split_lines(strip_escapes(screen));
   std::vector<std::string_view> raw, cleaned;
@@ -182,9 +195,12 @@ bool approval_signs_in_rows(std::string_view screen) {
   // option) are transcript.
   size_t start = 0;
   for (size_t i = 0; i < raw.size(); ++i) {
-    const bool input_prompt =
-        i > 0 && rule_row_pattern.is_match(raw[i - 1]) && input_prompt_pattern.is_match(raw[i]);
-    if (prompt_marker_pattern.is_match(cleaned[i])) {
+    // Both prompts begin with one of their marks: a row that does not is
+    // no prompt, and costs no pattern search (this runs after every key).
+    const bool input_prompt = raw[i].starts_with("❯") && i > 0 &&
+                              rule_row_pattern.is_match(raw[i - 1]) &&
+                              input_prompt_pattern.is_match(raw[i]);
+    if (may_be_prompt_marker(cleaned[i]) && prompt_marker_pattern.is_match(cleaned[i])) {
       if (input_prompt || classify_option_row(cleaned[i], i).kind == kNotAnOption) start = i + 1;
     } else if (input_prompt) {
       start = i + 1;
@@ -205,7 +221,7 @@ bool approval_signs_in_rows(std::string_view screen) {
   for (size_t i = start; i < cleaned.size(); ++i) {
     const std::string_view row = cleaned[i];
     if (row.empty()) continue;
-    if (frame_row_pattern.is_match(row)) {
+    if (frame_only(row)) {
       if (is_choice_group(group)) return true;
       group.clear();
       continue;

@@ -100,7 +100,12 @@ std::vector<TrimmedRow> trim_side_bars(std::string_view styled) {
     size_t start = 0, lead_chars = 0;
     for (size_t n; (n = bar_length(text.substr(start), true)) != 0; start += n) ++lead_chars;
     size_t end = text.size();
-    for (size_t n; end > start && (n = bar_length(text.substr(start, end - start), false)) != 0;) {
+    while (end > start) {
+      // The blanks a padded row ends in go at once, then a bar if any.
+      const size_t kept = text.substr(start, end - start).find_last_not_of(" \t");
+      end = kept == std::string_view::npos ? start : start + kept + 1;
+      const size_t n = end > start ? bar_length(text.substr(start, end - start), false) : 0;
+      if (n == 0) break;
       end -= n;
     }
     out.trimmed = std::string(text.substr(start, end - start));

@@ -16,8 +16,9 @@ using testing::screen_of;
 
 TEST(TrimSideBars, TrimmedTextAndOffset) {
   std::vector<TrimmedRow> rows =
-      trim_side_bars(screen_of({"│ \x1b[7m❯ Yes\x1b[0m  │", "┃   ", "  a │ b  ║", "plain", "é"}));
-  ASSERT_EQ(rows.size(), 5u);
+      trim_side_bars(screen_of({"│ \x1b[7m❯ Yes\x1b[0m  │", "┃   ", "  a │ b  ║", "plain", "é",
+                                "  b ║  │" + std::string(150, ' '), "│  \t "}));
+  ASSERT_EQ(rows.size(), 7u);
   EXPECT_EQ(rows[0].trimmed, "❯ Yes");
   EXPECT_EQ(rows[0].offset, 2u);
   EXPECT_TRUE(rows[0].row.lead_marked);
@@ -27,6 +28,11 @@ TEST(TrimSideBars, TrimmedTextAndOffset) {
   EXPECT_EQ(rows[2].offset, 2u);
   EXPECT_EQ(rows[3].offset, 0u);
   EXPECT_EQ(rows[4].index, 4u);
+  // Padding behind the bars goes with them.
+  EXPECT_EQ(rows[5].trimmed, "b");
+  EXPECT_EQ(rows[5].offset, 2u);
+  EXPECT_EQ(rows[6].trimmed, "");
+  EXPECT_EQ(rows[6].offset, 5u);
 }
 
 TEST(NumberedOption, MarkersNumbersAndColumns) {

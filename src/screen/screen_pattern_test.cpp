@@ -289,6 +289,17 @@ TEST(Offsets, CodePointsAndBytes) {
   EXPECT_EQ(byte_offset_of_char(text, 99), text.size());
   EXPECT_EQ(char_offset_of_byte(text, 99), 5u);
   EXPECT_EQ(char_offset_of_byte(text, 2), 2u);  // inside é: é begins before it
+
+  // Long enough to be counted a word at a time, with characters across the
+  // words' edges and a stray continuation byte: every offset agrees with a
+  // count of the bytes that are no continuation byte.
+  const std::string long_text = "ab❯cdé😀efgh\x80ijk日本語lmnop" + std::string(13, ' ') + "├─";
+  size_t lead_bytes = 0;
+  for (size_t k = 0; k <= long_text.size(); ++k) {
+    EXPECT_EQ(char_offset_of_byte(long_text, k), lead_bytes) << k;
+    if (k < long_text.size() && (static_cast<unsigned char>(long_text[k]) & 0xC0) != 0x80)
+      ++lead_bytes;
+  }
 }
 
 }  // namespace

@@ -59,14 +59,25 @@ void for_each_shown(const Line& line, F&& cell) {
   }
 }
 
-void append_shown(const Line& line, uint32_t col, Cell c, std::string& out) {
+void append_side_text(const Line& line, uint32_t col, Cell c, std::string& out) {
   if (!append_cell_text(line, col, c, out) && !c.has_text()) out += ' ';
+}
+
+inline void append_shown(const Line& line, uint32_t col, Cell c, std::string& out) {
+  // Most cells hold one ASCII character or nothing: no side data to look up.
+  if (!c.has_text() && c.code_point() < 0x80) [[likely]] {
+    out += c.code_point() == 0 ? ' ' : static_cast<char>(c.code_point());
+    return;
+  }
+  append_side_text(line, col, c, out);
 }
 
 template <class Row>
 std::string join_rows(const Terminal& t, Row&& row) {
   const Buffer& b = t.active();
   std::string out;
+  // One allocation for a screen of single-byte cells.
+  out.reserve(static_cast<size_t>(b.rows) * (b.cols + 1));
   for (uint32_t r = 0; r < b.rows; ++r) {
     if (r > 0) out += '\n';
     if (const Line* line = buffer_get_line(b, b.screen_index(r))) row(*line, out);

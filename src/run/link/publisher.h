@@ -49,6 +49,9 @@ struct Publisher {
   uint64_t generation = 0;
   uint64_t backlog_start = 0;
   std::optional<std::pair<uint16_t, uint16_t>> last_size;  // cols, rows
+
+  // A frame published now goes somewhere: to the subscriber or the backlog.
+  bool takes_frames() const { return subscriber || backlog; }
 };
 
 struct RunShared;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/test_threads.h"
+#include "run/testing/test_waits.h"
+
 #include <condition_variable>
-#include <thread>
 
 #include "daemon/test_loopback_server.h"
 #include "run/link/posts.h"
@@ -11,6 +13,8 @@
 
 namespace mossbank::run {
 namespace {
+
+using base::testing::BoundedThread;
 
 using namespace std::chrono_literals;
 
@@ -85,11 +89,11 @@ class MirrorRun {
     run = std::make_shared<RunShared>(20, 3, home_.path(), "run-2");
     run->link.set_route(Route{server_.port(), "token"});
     run->poster = std::make_unique<Poster>(run->link);
-    thread_ = std::thread([r = run] { run_mirror(r); });
+    thread_ = BoundedThread([r = run] { run_mirror(r); });
   }
   ~MirrorRun() {
     run->waker.end();
-    thread_.join();
+    EXPECT_TRUE(thread_.join_within(testing::kPatience)) << "the mirror did not end";
     run->poster.reset();
   }
 
@@ -114,7 +118,7 @@ class MirrorRun {
   }
 
   std::shared_ptr<RunShared> run;
-  std::thread thread_;
+  BoundedThread thread_;
 
  private:
   std::mutex mutex_;
@@ -195,8 +199,7 @@ TEST(MirrorLoop, EndsAtItsNextLookOnceStopping) {
   MirrorRun m;
   m.run->stopping = true;
   m.output("wakes it");
-  m.thread_.join();
-  m.thread_ = std::thread([] {});  // for the fixture's own join
+  EXPECT_TRUE(m.thread_.join_within(testing::kPatience));
 }
 
 }  // namespace

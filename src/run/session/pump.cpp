@@ -144,7 +144,8 @@ class ScreenFeeder {
     // taken under the same lock is followed by exactly the frames after it.
     std::lock_guard publisher_lock(run.publisher_mutex);
     run.publisher.published += text.size();
-    publish_frame(run, data_frame(text));
+    // Without a taker the frame's copy of the output would only be dropped.
+    if (run.publisher.takes_frames()) publish_frame(run, data_frame(text));
     return replies;
   }
 

@@ -5,12 +5,17 @@
 #include <unistd.h>
 
 #include <future>
-#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "base/test_threads.h"
+#include "run/testing/test_waits.h"
+
 namespace mossbank::run {
 namespace {
+
+using base::testing::BoundedThread;
+using testing::kPatience;
 
 // The pump between two pipes: the test writes what the agent would, and
 // reads what the user's terminal would get.
@@ -33,14 +38,14 @@ class PumpTest : public ::testing::Test {
       run_->publisher.backlog.emplace();
     }
     input_ = std::make_shared<AgentInput>(master_);
-    pump_ = std::thread([this] {
+    pump_ = BoundedThread([this] {
       run_output_pump(run_, master_, input_, control_, PumpTarget{user_out_.get(), &stdout_mutex_});
     });
   }
 
   void TearDown() override {
     agent_out_.reset();
-    if (pump_.joinable()) pump_.join();
+    EXPECT_TRUE(pump_.join_within(kPatience)) << "the pump did not end";
   }
 
   // `feeds`: whether the bytes make text for the screen (not only the start
@@ -83,7 +88,7 @@ class PumpTest : public ::testing::Test {
   std::shared_ptr<AgentInput> input_;
   PumpControl control_;
   std::mutex stdout_mutex_;
-  std::thread pump_;
+  BoundedThread pump_;
 };
 
 TEST_F(PumpTest, ACharacterCutBetweenReadsReachesTheUserWhole) {
@@ -153,7 +158,7 @@ TEST_F(PumpTest, SmallAndLargeReadsReachTheFramesInOrder) {
 // reading the screen then still reads what the user got.
 TEST_F(PumpTest, ARequestReadsNoLessThanTheUserGot) {
   std::string seen;
-  std::thread request;
+  BoundedThread request;
   {
     std::unique_lock hold(run_->screen_mutex);
     ASSERT_EQ(write(agent_out_.get(), "hello", 5), 5);
@@ -163,12 +168,12 @@ TEST_F(PumpTest, ARequestReadsNoLessThanTheUserGot) {
       if (got.size() < 5) usleep(5000);
     }
     ASSERT_EQ(got, "hello");
-    request = std::thread([&] {
+    request = BoundedThread([&] {
       auto lock = run_->lock_current_screen();
       seen = screen_lines(run_->screen.terminal);
     });
   }
-  request.join();
+  ASSERT_TRUE(request.join_within(kPatience));
   EXPECT_EQ(seen, "hello\n\n\n");
 }
 
@@ -188,7 +193,7 @@ TEST_F(PumpTest, ARequestDoesNotWaitOnAPausedTerminal) {
   ASSERT_EQ(run_->screen_handed.load(), 5u);
 
   std::promise<std::string> seen;
-  std::thread request([&] {
+  BoundedThread request([&] {
     auto lock = run_->lock_current_screen();
     seen.set_value(screen_lines(run_->screen.terminal));
   });
@@ -202,20 +207,21 @@ TEST_F(PumpTest, ARequestDoesNotWaitOnAPausedTerminal) {
     if (drained.size() > 64) drained.erase(0, drained.size() - 64);
     if (more.empty()) usleep(1000);
   }
-  request.join();
+  ASSERT_TRUE(request.join_within(kPatience));
   ASSERT_TRUE(answered);
   EXPECT_EQ(got.get(), "hello\n\n\n");
 }
 
 TEST_F(PumpTest, EndsAtEndOfFile) {
   agent_out_.reset();
-  pump_.join();
+  EXPECT_TRUE(pump_.join_within(kPatience));
 }
 
 TEST_F(PumpTest, AChildHoldingThePtyOpenIsDrainedThenLeft) {
   agent_writes("last words");
   control_.agent_exited();
-  pump_.join();  // the writer stays open: the drain ends the pump
+  // The writer stays open: the drain ends the pump.
+  EXPECT_TRUE(pump_.join_within(kPatience));
   EXPECT_EQ(user_got(), "last words");
 }
 

@@ -521,7 +521,7 @@ void RunCommandImpl::start_threads(RunThreads& threads, const std::shared_ptr<Ru
         [run, pid = *pid] {
           watch_daemon_pid(*run, static_cast<uint32_t>(pid),
                            [](uint32_t p) { return pid_gone(static_cast<int32_t>(p)); });
-          return std::optional<std::string>();
+          return ok_status();
         },
         goes_on);
   }
@@ -531,7 +531,7 @@ void RunCommandImpl::start_threads(RunThreads& threads, const std::shared_ptr<Ru
           "update watch",
           [run, bundle = *bundle] {
             watch_bundle_update(*run, bundle, detach_from_village);
-            return std::optional<std::string>();
+            return ok_status();
           },
           goes_on);
   }
@@ -541,22 +541,16 @@ void RunCommandImpl::start_threads(RunThreads& threads, const std::shared_ptr<Ru
       [this, run, &pump_control, master = started.master, input = started.input] {
         run_output_pump(run, master, input, pump_control,
                         PumpTarget{STDOUT_FILENO, &stdout_mutex_});
-        return std::optional<std::string>();
+        return ok_status();
       },
       ends_run);
   threads.start(
-      "village's commands",
-      [run]() -> std::optional<std::string> {
-        Status ended = run_link(*run);
-        if (ended) return std::nullopt;
-        return ended.text;
-      },
-      goes_on);
+      "village's commands", [run] { return run_link(*run); }, goes_on);
   threads.start(
       "screen",
       [run] {
         run_mirror(run);
-        return std::optional<std::string>();
+        return ok_status();
       },
       goes_on);
 }

@@ -9,8 +9,7 @@ RunThreads::~RunThreads() {
   join_all();
 }
 
-bool RunThreads::start(std::string name, std::function<std::optional<std::string>()> body,
-                       ThreadFailure failed) {
+bool RunThreads::start(std::string name, std::function<Status()> body, ThreadFailure failed) {
   std::optional<std::thread> thread = start_thread(name, std::move(body), failed);
   if (!thread) {
     if (failed) failed(name, "no thread could be started");

@@ -31,8 +31,7 @@ class RunThreads {
 
   // Starts `body` as the thread `name`. False when no thread could be
   // started; `failed` is then told so under the thread's name.
-  bool start(std::string name, std::function<std::optional<std::string>()> body,
-             ThreadFailure failed);
+  bool start(std::string name, std::function<Status()> body, ThreadFailure failed);
   // Joins the thread started as `name`, when one is held.
   void join(std::string_view name);
   // Joins every held thread, the last started first.

@@ -30,16 +30,16 @@ struct Failures {
 TEST(RunThreads, AFailureReturnedOrThrownIsToldUnderTheThreadsName) {
   struct Case {
     const char* name;
-    std::function<std::optional<std::string>()> body;
+    std::function<Status()> body;
     std::vector<std::string> told;
   };
   const std::vector<Case> cases = {
-      {"output", [] { return std::optional<std::string>(); }, {}},
-      {"screen", [] { return std::optional<std::string>("no screen"); }, {"screen: no screen"}},
+      {"output", [] { return ok_status(); }, {}},
+      {"screen", [] { return failure(EIO, "no screen"); }, {"screen: no screen"}},
       {"village's commands",
-       []() -> std::optional<std::string> { throw std::runtime_error("bad event"); },
+       []() -> Status { throw std::runtime_error("bad event"); },
        {"village's commands: bad event"}},
-      {"update watch", []() -> std::optional<std::string> { throw 7; }, {"update watch: a panic"}},
+      {"update watch", []() -> Status { throw 7; }, {"update watch: a panic"}},
   };
   for (const Case& c : cases) {
     Failures failures;
@@ -65,7 +65,7 @@ TEST(RunThreads, GoingWithThreadsHeldUnwindsThenJoinsThemAll) {
       threads.start(name,
                     [&] {
                       if (gate.wait_for(kPatience)) ++released;
-                      return std::optional<std::string>();
+                      return ok_status();
                     },
                     {});
     }
@@ -79,7 +79,7 @@ TEST(RunThreads, ThreadsJoinedOnTheWayNeedNoUnwind) {
   std::atomic<int> unwinds{0};
   {
     RunThreads threads([&] { ++unwinds; });
-    threads.start("output", [] { return std::optional<std::string>(); }, {});
+    threads.start("output", [] { return ok_status(); }, {});
     threads.join_all();
   }
   EXPECT_EQ(unwinds.load(), 0);
@@ -91,13 +91,13 @@ TEST(RunThreads, JoiningOneByNameLeavesTheOthersInTheirOrder) {
   std::atomic<bool> output_done{false};
   auto waits = [&] {
     gate.wait_for(kPatience);
-    return std::optional<std::string>();
+    return ok_status();
   };
   threads.start("daemon watch", waits, {});
   threads.start("output",
                 [&] {
                   output_done = true;
-                  return std::optional<std::string>();
+                  return ok_status();
                 },
                 {});
   threads.start("screen", waits, {});

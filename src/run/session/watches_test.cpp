@@ -8,15 +8,19 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
 #include <utility>
 
 #include <gtest/gtest.h>
+
+#include "base/test_threads.h"
+#include "run/testing/test_waits.h"
 
 #include "base/unique_fd.h"
 
 namespace mossbank::run {
 namespace {
+
+using base::testing::BoundedThread;
 
 class RecordingAgent final : public AgentProcess {
  public:
@@ -126,28 +130,28 @@ TEST_F(BundleWatch, AFreshUpdateMarkerHoldsTheDetachBack) {
   std::ofstream(bundle_ + "/bundle-update-in-progress") << "";
   ASSERT_EQ(unlink(program_.c_str()), 0);
   std::atomic<int> detached{0};
-  std::thread watch([&] {
+  BoundedThread watch([&] {
     watch_bundle_update(
         run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
   });
   // Many passes see the marker; then the run ends.
   for (int i = 0; i < 50; ++i) usleep(1000);
   run.waker.end();
-  watch.join();
+  EXPECT_TRUE(watch.join_within(testing::kPatience));
   EXPECT_EQ(detached.load(), 0);
 }
 
 TEST_F(BundleWatch, AnInstalledProgramIsWell) {
   RunShared run(20, 4, "", "r");
   std::atomic<int> detached{0};
-  std::thread watch([&] {
+  BoundedThread watch([&] {
     watch_bundle_update(
         run, bundle_, [&](RunShared&) { ++detached; }, kQuick);
   });
   for (int i = 0; i < 50; ++i) usleep(1000);
   run.stopping.store(true);
   run.waker.end();
-  watch.join();
+  EXPECT_TRUE(watch.join_within(testing::kPatience));
   EXPECT_EQ(detached.load(), 0);
 }
 
