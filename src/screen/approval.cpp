@@ -1,12 +1,12 @@
 #include "screen/approval.h"
 
-#include <array>
 #include <string>
 #include <vector>
 
 #include "base/text.h"
 #include "screen/agent_menu.h"
 #include "screen/input_boxes.h"
+#include "screen/menu.h"
 #include "screen/screen_pattern.h"
 #include "screen/terminal_reader.h"
 #include "screen/text_utils.h"
@@ -37,20 +37,10 @@ std::string_view trim_end_blanks(std::string_view row) {
   return row;
 }
 
-// The row without blanks and box side bars ("│", "┃", "║") at either end.
+// The row without blanks and box side bars at either end.
 std::string_view trim_bars(std::string_view row) {
-  static constexpr std::array<std::string_view, 3> kBars = {"│", "┃", "║"};
-  // The length of the blank or bar at the front (or back); 0 for none.
-  auto edge = [](std::string_view r, bool front) -> size_t {
-    const char c = front ? r.front() : r.back();
-    if (c == ' ' || c == '\t') return 1;
-    for (std::string_view bar : kBars) {
-      if (front ? r.starts_with(bar) : r.ends_with(bar)) return bar.size();
-    }
-    return 0;
-  };
-  for (size_t n; !row.empty() && (n = edge(row, true)) != 0;) row.remove_prefix(n);
-  for (size_t n; !row.empty() && (n = edge(row, false)) != 0;) row.remove_suffix(n);
+  for (size_t n; (n = side_bar_length(row, true)) != 0;) row.remove_prefix(n);
+  for (size_t n; (n = side_bar_length(row, false)) != 0;) row.remove_suffix(n);
   return row;
 }
 

@@ -30,18 +30,6 @@ constinit const ScreenPattern esc_hint_pattern{
 constexpr size_t kMaxGap = 3;      // rows between two options of a block
 constexpr size_t kFrameRows = 12;  // rows collected above a menu
 
-// The length of the side bar or blank (" ", "\t", "│", "┃", "║") that the
-// text starts with (or ends with); 0 when there is none. Padded rows end in
-// many blanks, so those are tested first, byte by byte.
-size_t bar_length(std::string_view text, bool at_start) {
-  if (text.empty()) return 0;
-  const char edge = at_start ? text.front() : text.back();
-  if (edge == ' ' || edge == '\t') return 1;
-  if (text.size() < 3) return 0;
-  const std::string_view three = at_start ? text.substr(0, 3) : text.substr(text.size() - 3);
-  return three == "│" || three == "┃" || three == "║" ? 3 : 0;
-}
-
 // A row of only box drawing, dashes and blanks, written out by hand (it is
 // tested on every row above a menu):
 //   ^(?:{js_space}|[\-─━═╌┄┈╭╮╰╯┌┐└┘├┤┬┴┼╔╗╚╝▀▄╹])+$
@@ -88,6 +76,16 @@ void menu_text(Menu& menu) {
   menu.text = std::move(text);
 }
 
+// Padded rows end in many blanks, so those are tested first, byte by byte.
+size_t side_bar_length(std::string_view text, bool at_start) {
+  if (text.empty()) return 0;
+  const char edge = at_start ? text.front() : text.back();
+  if (edge == ' ' || edge == '\t') return 1;
+  if (text.size() < 3) return 0;
+  const std::string_view three = at_start ? text.substr(0, 3) : text.substr(text.size() - 3);
+  return three == "│" || three == "┃" || three == "║" ? 3 : 0;
+}
+
 std::vector<TrimmedRow> trim_side_bars(std::string_view styled) {
   std::vector<StyledRow> styled_rows = read_styled_rows(styled);
   std::vector<TrimmedRow> rows;
@@ -98,13 +96,13 @@ std::vector<TrimmedRow> trim_side_bars(std::string_view styled) {
     out.index = k;
     const std::string_view text = out.row.text;
     size_t start = 0, lead_chars = 0;
-    for (size_t n; (n = bar_length(text.substr(start), true)) != 0; start += n) ++lead_chars;
+    for (size_t n; (n = side_bar_length(text.substr(start), true)) != 0; start += n) ++lead_chars;
     size_t end = text.size();
     while (end > start) {
       // The blanks a padded row ends in go at once, then a bar if any.
       const size_t kept = text.substr(start, end - start).find_last_not_of(" \t");
       end = kept == std::string_view::npos ? start : start + kept + 1;
-      const size_t n = end > start ? bar_length(text.substr(start, end - start), false) : 0;
+      const size_t n = end > start ? side_bar_length(text.substr(start, end - start), false) : 0;
       if (n == 0) break;
       end -= n;
     }

@@ -96,6 +96,10 @@ struct TrimmedRow {
                       // the row's length when `trimmed` is empty
 };
 
+// The length of the side bar or blank (" ", "\t", "│", "┃", "║") that the
+// text starts with (or ends with); 0 when there is none.
+size_t side_bar_length(std::string_view text, bool at_start);
+
 // Every row of the styled screen text, trimmed.
 std::vector<TrimmedRow> trim_side_bars(std::string_view styled);
 
